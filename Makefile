@@ -1,0 +1,50 @@
+# vok: build, run, test, benchmark and fuzz.
+#
+#   make          build the program at build/vok
+#   make run      build it and fingerprint the bundled sample
+#   make test     build and run the whole test suite (Release, in build/)
+#   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/)
+#   make bench    build and run the benchmarks (build-bench/)
+#   make fuzz     build and run every fuzz target (build-fuzz/, clang)
+#   make clean    remove every build folder
+
+JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+CMAKE ?= cmake
+SAMPLE ?= data/sample.wav
+
+.PHONY: all vok run test sanitize bench fuzz clean
+
+all: vok
+
+vok:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build -j $(JOBS) --target vok
+
+run: vok
+	./build/vok -f $(SAMPLE)
+
+test:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DVOK_TESTS=ON
+	$(CMAKE) --build build -j $(JOBS)
+	ctest --test-dir build --output-on-failure --no-tests=error -j $(JOBS)
+
+sanitize:
+	$(CMAKE) -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOK_TESTS=ON \
+	  -DVOK_SANITIZE=ON -DVOK_WERROR=ON
+	$(CMAKE) --build build-sanitize -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS)
+
+bench:
+	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVOK_TESTS=OFF -DVOK_BENCH=ON
+	$(CMAKE) --build build-bench -j $(JOBS)
+	$(CMAKE) --build build-bench --target run_benchmarks
+
+fuzz:
+	CC=clang CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DVOK_TESTS=OFF -DVOK_FUZZ=ON
+	$(CMAKE) --build build-fuzz -j $(JOBS)
+	$(CMAKE) --build build-fuzz --target run_fuzzers
+
+clean:
+	rm -rf build build-sanitize build-bench build-fuzz
