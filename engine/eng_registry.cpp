@@ -1,0 +1,41 @@
+#include "engine/eng_registry.h"
+
+#include <atomic>
+
+namespace {
+
+const uint32_t kAlgorithmCount = 5;
+
+// Row order is part of the engine's definition: lookups take the first match.
+const AlgorithmEntry kRegistry[kAlgorithmCount] = {
+    {3, nullptr, nullptr, nullptr, nullptr}, // Stream1
+    {4, nullptr, nullptr, nullptr, nullptr}, // Stream4
+    {5, nullptr, nullptr, nullptr, nullptr}, // streaming, 6-second blocks
+    {1, nullptr, nullptr, nullptr, nullptr}, // FileFixed
+    {2, nullptr, nullptr, nullptr, nullptr}, // FileFloat
+};
+
+std::atomic<const AlgorithmEntry *> g_rows{kRegistry};
+
+} // namespace
+
+uint32_t eng_algorithm_count(void)
+{
+    return kAlgorithmCount;
+}
+
+const AlgorithmEntry *eng_registry_find(uint32_t algorithm_id)
+{
+    const AlgorithmEntry *rows = g_rows.load(std::memory_order_acquire);
+    for (uint32_t i = 0; i < eng_algorithm_count(); ++i) {
+        // A row whose family is not built in offers nothing.
+        if (rows[i].id == algorithm_id && rows[i].create)
+            return &rows[i];
+    }
+    return nullptr;
+}
+
+void eng_registry_override(const AlgorithmEntry *rows)
+{
+    g_rows.store(rows ? rows : kRegistry, std::memory_order_release);
+}

@@ -1,0 +1,26 @@
+/* Compiled as C: the engine's public interface must be usable from a C
+ * program. Exits 0 when every call answers as documented. */
+#include <stdio.h>
+
+#include "engine/vok_engine.h"
+
+int main(void)
+{
+    EngineConfig config = {0, 0, 0};
+    EngineHandle *handle = 0;
+    char *text = 0;
+    int failures = 0;
+
+    failures += eng_initialize(&config) != ENG_OK;
+    failures += eng_algorithm_count() != 5u;
+    failures += eng_create(0, SAMPLE_PCM_S16, 44100, 2, &handle) != ENG_E_UNKNOWN_ALGORITHM;
+    failures += handle != 0;
+    failures += eng_serialize_xml(handle, &text) != ENG_E_INVALID_ARG;
+    failures += eng_free_text(&text) != ENG_OK;
+    failures += eng_destroy(&handle) != ENG_OK;
+    failures += eng_sample_type_bits(SAMPLE_PCM_S16) != 16u;
+    failures += ENG_CONDITION(ENG_E_UNKNOWN_ALGORITHM) != ENG_COND_UNKNOWN_ALGO;
+    if (failures)
+        fprintf(stderr, "%d checks failed\n", failures);
+    return failures != 0;
+}
