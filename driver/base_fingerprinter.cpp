@@ -1,0 +1,129 @@
+#include "driver/base_fingerprinter.h"
+
+#include <sstream>
+#include <utility>
+
+#include "driver/read_size.h"
+
+namespace Zuvanti {
+
+namespace {
+
+// Engine codes appear in lower-case hexadecimal right after the colon.
+std::string WithCode(const char *text, ResultCode code)
+{
+    std::ostringstream message;
+    message << text << std::hex << code << ".";
+    return message.str();
+}
+
+} // namespace
+
+BaseFingerprinter::BaseFingerprinter()
+{
+    const EngineConfig config = {nullptr, 0, 0};
+    eng_initialize(&config);
+}
+
+BaseFingerprinter::~BaseFingerprinter() = default;
+
+void BaseFingerprinter::CloseAudio() {}
+
+void BaseFingerprinter::Initialize(std::string input_path)
+{
+    path = std::move(input_path);
+    try {
+        GetAudioType(&format);
+    } catch (FingerprinterException *inner) {
+        CloseAudio();
+        state = NoInput;
+        throw new FingerprinterException("Get audio type error", inner);
+    } catch (...) {
+        CloseAudio();
+        state = NoInput;
+        throw new FingerprinterException("Get audio type error", nullptr);
+    }
+    state = Ready;
+}
+
+void BaseFingerprinter::Abandon(EngineHandle **handle)
+{
+    CloseAudio();
+    eng_destroy(handle);
+    state = NoInput;
+}
+
+void BaseFingerprinter::SerializeFingerprint(EngineHandle **handle, char **text)
+{
+    const ResultCode result = eng_serialize_xml(*handle, text);
+    if (result == ENG_OK)
+        return;
+    Abandon(handle);
+    throw new FingerprinterException(WithCode("Error serializing fingerprint. Error code:", result),
+                                     nullptr);
+}
+
+int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blocks, char **text)
+{
+    if (!text)
+        throw new FingerprinterException("Invalid fingerprint buffer pointer provided", nullptr);
+    *text = nullptr;
+    if (state == Extracting)
+        return -1;
+    if (state == NoInput)
+        return -2;
+    state = Extracting;
+    flags = requested;
+
+    const uint32_t algorithm_id = AlgorithmIdFor(flags, &blocks);
+    format.block_bytes = ReadSizeFor(algorithm_id, blocks, format);
+
+    EngineHandle *handle = nullptr;
+    ResultCode result = eng_create(algorithm_id, format.sample_type, format.sample_rate,
+                                   format.channels, &handle);
+    if (result != ENG_OK) {
+        // Nothing more can come of this input: release it like every other failure.
+        Abandon(&handle);
+        throw new FingerprinterException(
+            WithCode("Unable to create fingerprint. Error code:", result), nullptr);
+    }
+
+    uint8_t done = 0;
+    bool at_end = false;
+    uint32_t count = 0;
+    do {
+        uint8_t *bytes = nullptr;
+        count = 0;
+        try {
+            at_end = GetAudioSample(&format, &count, &bytes);
+        } catch (FingerprinterException *inner) {
+            Abandon(&handle);
+            throw new FingerprinterException("Unable to get audio sample.", inner);
+        } catch (...) {
+            Abandon(&handle);
+            throw new FingerprinterException("Unable to get audio sample.", nullptr);
+        }
+        if (count != 0) {
+            result = eng_add_audio(handle, bytes, count, &done);
+            if (result != ENG_OK) {
+                Abandon(&handle);
+                throw new FingerprinterException(
+                    WithCode("Add audio to fingerprint error. Error code:", result), nullptr);
+            }
+        }
+    } while (blocks >= 1 && count != 0);
+
+    if (!done) {
+        Abandon(&handle);
+        throw new FingerprinterException("Not enough audio to generate a fingerprint.", nullptr);
+    }
+    // Serialising once, after the last piece, gives the same text as
+    // serialising after every piece and keeping the last, at a cost that
+    // does not grow with the square of the input's length.
+    SerializeFingerprint(&handle, text);
+    eng_destroy(&handle);
+    state = Ready;
+    return at_end ? 1 : 0;
+}
+
+} // namespace Zuvanti
