@@ -42,12 +42,10 @@ uint32_t ReadSizeFor(uint32_t algorithm_id, int32_t blocks, const AudioFormat &f
 
     const uint64_t frame =
         static_cast<uint64_t>(format.channels) * eng_sample_type_bits(format.sample_type) / 8u;
-    if (frame != 0 && size != 0) {
-        // A partial frame would be split between two reads.
+    // A partial frame would be split between two reads. (Every size above
+    // is at least three frames, so whole frames never round it down to 0.)
+    if (frame != 0)
         size -= size % frame;
-        if (size == 0)
-            size = frame;
-    }
     if (blocks >= 1) {
         uint64_t cap = MaxReadBytes;
         if (frame != 0 && frame <= cap)

@@ -1,0 +1,81 @@
+#include "tests/support/subprocess.h"
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <stdexcept>
+
+namespace vok_test {
+
+namespace {
+
+// The child reports a failed set-up or exec through these exit codes.
+constexpr int kExecFailed = 127;
+constexpr int kSetupFailed = 126;
+
+std::string slurp(std::FILE *file)
+{
+    std::string text;
+    std::rewind(file);
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    std::fclose(file);
+    return text;
+}
+
+} // namespace
+
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const RunOptions &options)
+{
+    // Files rather than pipes: the child never blocks on a full pipe.
+    std::FILE *out = std::tmpfile();
+    std::FILE *err = std::tmpfile();
+    if (!out || !err)
+        throw std::runtime_error("cannot create capture files");
+
+    std::vector<char *> argv;
+    argv.push_back(const_cast<char *>(program.c_str()));
+    for (const std::string &arg : args)
+        argv.push_back(const_cast<char *>(arg.c_str()));
+    argv.push_back(nullptr);
+
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child < 0)
+        throw std::runtime_error("fork failed");
+    if (child == 0) {
+        const int null_in = open("/dev/null", O_RDONLY);
+        if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(fileno(err), 2) < 0)
+            _exit(kSetupFailed);
+        if (options.close_stdout) {
+            close(1);
+        } else if (dup2(fileno(out), 1) < 0) {
+            _exit(kSetupFailed);
+        }
+        if (options.as_user &&
+            (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0 || setuid(options.uid) != 0))
+            _exit(kSetupFailed);
+        execv(program.c_str(), argv.data());
+        _exit(kExecFailed);
+    }
+
+    int status = 0;
+    while (waitpid(child, &status, 0) < 0) {
+    }
+    RunResult result;
+    result.out = slurp(out);
+    result.err = slurp(err);
+    if (WIFEXITED(status)) {
+        result.exit_code = WEXITSTATUS(status);
+        result.exec_failed = result.exit_code == kExecFailed || result.exit_code == kSetupFailed;
+    }
+    return result;
+}
+
+} // namespace vok_test

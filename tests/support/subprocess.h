@@ -1,0 +1,33 @@
+// Runs a program as a child process and captures what it writes.
+#ifndef VOK_TESTS_SUPPORT_SUBPROCESS_H
+#define VOK_TESTS_SUPPORT_SUBPROCESS_H
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace vok_test {
+
+struct RunOptions {
+    bool close_stdout = false; // start the child with descriptor 1 closed
+    bool as_user = false;      // drop to uid/gid before exec (the caller must be root)
+    uid_t uid = 65534;
+    gid_t gid = 65534;
+};
+
+struct RunResult {
+    std::string out;
+    std::string err;
+    int exit_code = -1; // -1 when the child did not exit normally
+    bool exec_failed = false;
+};
+
+// Runs program with the given arguments (argv[0] is the program's path);
+// standard input is /dev/null.
+RunResult run_program(const std::string &program, const std::vector<std::string> &args,
+                      const RunOptions &options = RunOptions());
+
+} // namespace vok_test
+
+#endif
