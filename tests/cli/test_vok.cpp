@@ -67,6 +67,12 @@ RunResult vok(const std::vector<std::string> &args, const RunOptions &options = 
     return vok_test::run_program(VOK_PROGRAM, args, options);
 }
 
+Bytes cut(Bytes bytes, size_t keep)
+{
+    bytes.resize(keep);
+    return bytes;
+}
+
 class Vok : public ::testing::Test {
 protected:
     vok_test::TempDir dir;
@@ -240,6 +246,48 @@ TEST_F(Vok, TheOutputFileMayNotBeTheInputFile)
     const RunResult result = vok({"-f", missing, "-o", missing});
     EXPECT_EQ("Error: Output file is the same as the input file " + missing + "\n", result.err);
     EXPECT_EQ(1, result.exit_code);
+}
+
+TEST_F(Vok, EveryRefusalOfTheWaveInput)
+{
+    using vok_test::WavWriter;
+    const Bytes audio(4000, 0x11);
+    const std::string parse = "Error: Unable to extract fingerprint.\n Get audio type error\n";
+    const std::string invalid = parse + " Error parsing WAV file: File format invalid\n";
+    Bytes not_riff = WavWriter().fmt(1, 2, 44100, 16).data(audio).bytes();
+    not_riff[3] = 'X';
+    Bytes not_wave = WavWriter().fmt(1, 2, 44100, 16).data(audio).bytes();
+    not_wave[8] = 'w';
+    const Bytes fmt = vok_test::fmt_body(1, 2, 44100, 16);
+    struct Row {
+        const char *what;
+        Bytes file;
+        std::string err;
+    };
+    const std::vector<Row> rows = {
+        {"empty", {}, invalid},
+        {"not RIFF", not_riff, invalid},
+        {"not WAVE", not_wave, invalid},
+        {"no fmt chunk", WavWriter().chunk("LIST", Bytes(10, 1)).data(audio).bytes(), invalid},
+        {"ADPCM", WavWriter().fmt(2, 2, 44100, 4).data(audio).bytes(), invalid},
+        {"extensible", WavWriter().fmt(0xFFFE, 2, 44100, 16).data(audio).bytes(), invalid},
+        {"fmt of 12 bytes",
+         WavWriter().chunk("fmt ", Bytes(fmt.begin(), fmt.begin() + 12)).data(audio).bytes(),
+         invalid},
+        {"cut inside fmt", cut(WavWriter().fmt(1, 2, 44100, 16).bytes(), 12 + 8 + 10), invalid},
+        {"24-bit PCM", WavWriter().fmt(1, 2, 44100, 24).data(audio).bytes(),
+         parse + " Unsupported bits per sample\n"},
+        {"32-bit float", WavWriter().fmt(3, 2, 44100, 32).data(audio).bytes(),
+         parse + " Unknown encoding type\n"},
+    };
+    const std::string wav = dir.file("in.wav");
+    for (const Row &row : rows) {
+        vok_test::write_file(wav, row.file);
+        const RunResult result = vok({"-f", wav});
+        EXPECT_EQ(row.err, result.err) << row.what;
+        EXPECT_EQ("", result.out) << row.what;
+        EXPECT_EQ(1, result.exit_code) << row.what;
+    }
 }
 
 } // namespace
