@@ -136,6 +136,7 @@ int Program::Run(int argc, const char *const *argv)
 
     std::FILE *output = out;
     bool ownOutput = false;
+    std::string outputName;
     if (Given("-o")) {
         if (values.empty() || values[0].empty())
             return ErrorWithUsage("Error: Ouput file not properly specified");
@@ -151,17 +152,24 @@ int Program::Run(int argc, const char *const *argv)
             return 1;
         }
         ownOutput = true;
+        outputName = name;
     } else if (!Writable(out)) {
         std::fputs("Error: Unable to write to stdout", err);
         std::fflush(err);
         return 1;
     }
 
-    const int code = runExtraction(input, output, blocks, flags, outputMode, err);
+    int code = runExtraction(input, output, blocks, flags, outputMode, err);
+    // A fingerprint that never reached its destination (a full disk, a
+    // broken device) is a failure, not a success.
+    bool lost = std::fflush(output) != 0 || std::ferror(output) != 0;
     if (ownOutput)
-        std::fclose(output);
-    else
-        std::fflush(output);
+        lost = std::fclose(output) != 0 || lost;
+    if (lost && code == 0) {
+        Message(ownOutput ? "Error: Unable to write to output file " + outputName
+                          : std::string("Error: Unable to write to stdout"));
+        code = 1;
+    }
     return code;
 }
 

@@ -9,7 +9,8 @@
 namespace Zuvanti {
 
 // Runs vok on argc/argv (argv[0], the program's path, is not parsed) and
-// answers the exit code, 0 or 1. The usage text and the default output go
+// answers the exit code, 0 or 1. A run whose output could not be written
+// completely ends with 1 and a message. The usage text and the default output go
 // to standardOutput, messages to standardError. An output file named by -o
 // is closed before returning; standardOutput is flushed and left open for
 // the process exit to close.

@@ -115,6 +115,29 @@ TEST_F(Program, AnOutputFileTakesTheFingerprint)
     EXPECT_EQ(kText, vok_test::read_file(out)) << "the old content is truncated";
 }
 
+TEST_F(Program, AnOutputThatCannotBeWrittenIsAFailure)
+{
+    vok_test::write_wav(wav, 1, 1, 8000, 8, Bytes(100, 0x80));
+    Outcome outcome = run({"-f", wav, "-o", "/dev/full"});
+    EXPECT_EQ("Error: Unable to write to output file /dev/full\n", outcome.err);
+    EXPECT_EQ(1, outcome.code);
+
+    // Standard output on a full device.
+    const char *argv[] = {"vok", "-f", wav.c_str()};
+    std::FILE *full = std::fopen("/dev/full", "w");
+    ASSERT_NE(nullptr, full);
+    std::FILE *err = std::tmpfile();
+    EXPECT_EQ(1, Zuvanti::runProgram(3, argv, full, err));
+    std::fclose(full);
+    EXPECT_EQ("Error: Unable to write to stdout\n", contents(err));
+
+    // A failed extraction keeps its own message and code.
+    outcome = run({"-f", dir.file("missing.wav"), "-o", "/dev/full"});
+    EXPECT_EQ(0u, outcome.err.find("Error: Unable to extract fingerprint.\n"));
+    EXPECT_EQ(std::string::npos, outcome.err.find("write"));
+    EXPECT_EQ(1, outcome.code);
+}
+
 TEST_F(Program, ContinuousModeWritesOneFingerprintPerCall)
 {
     // With -n 0 every call takes one data stretch.

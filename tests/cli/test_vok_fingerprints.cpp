@@ -184,6 +184,10 @@ TEST_F(VokFingerprints, ADocumentOnStandardOutputOrInAFile)
     EXPECT_EQ(0, to_file.exit_code);
     EXPECT_EQ(plain.out, vok_test::read_file(out));
 
+    const RunResult full = vok({"-f", wav, "-o", "/dev/full"});
+    EXPECT_EQ("Error: Unable to write to output file /dev/full\n", full.err);
+    EXPECT_EQ(1, full.exit_code);
+
     const RunResult stream4 = vok({"-a", "Stream4", "-f", wav});
     EXPECT_EQ(blocks, blocks_of(stream4.out));
 }
