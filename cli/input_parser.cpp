@@ -8,7 +8,7 @@ const IdentifierSpec InputParser::Identifiers[7] = {
 
 InputParser::InputParser(int argc, const char *const *argv)
 {
-    for (int index = 1; index < argc; ++index) {
+    for (int index = 1; argv && index < argc; ++index) {
         const ParseResult result = parseToken(std::string(argv[index] ? argv[index] : ""));
         if (result != Success)
             throw new GetInputsException(resultMessage(result));
