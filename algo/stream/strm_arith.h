@@ -13,11 +13,11 @@
 
 namespace strm_arith {
 
-// Two's complement reinterpretation of a 32-bit pattern.
+// Two's complement reinterpretation of a 32-bit pattern (the conversion
+// is modular on the compilers this engine is built with).
 inline int32_t from_bits(uint32_t bits)
 {
-    return bits <= 0x7FFFFFFFu ? static_cast<int32_t>(bits)
-                               : static_cast<int32_t>(bits - 0x80000000u) - 0x7FFFFFFF - 1;
+    return static_cast<int32_t>(bits);
 }
 
 inline int32_t wadd(int32_t a, int32_t b)
