@@ -26,6 +26,7 @@ typedef struct RealFft {
     int32_t size;              /* N */
     const uint32_t *twiddles;  /* borrowed, 3N/4 - 2 words */
     const uint16_t *order;     /* borrowed: complex input index of each position, N/2 */
+    const int32_t *stages;     /* borrowed: the twiddles laid out stage by stage */
 } RealFft;
 
 /* RFFT_E_INVALID_ARG when N is not a power of two from 8 to 1048576, has no
@@ -37,8 +38,9 @@ ResultCode rfft_create(int32_t size, RealFft **plan);
 ResultCode rfft_destroy(RealFft *plan);
 
 /* RFFT_E_INVALID_ARG for a null argument. input and output are N values
- * each and must not overlap; input is left unchanged. */
-ResultCode rfft_forward(const RealFft *plan, const int32_t *input, int32_t *output);
+ * each and must not overlap; input also serves as working memory and is
+ * overwritten. */
+ResultCode rfft_forward(const RealFft *plan, int32_t *input, int32_t *output);
 
 /* The twiddle table for N (3N/4 - 2 words), or null for other sizes. */
 const uint32_t *rfft_twiddle_table(int32_t size);
@@ -48,6 +50,18 @@ uint32_t rfft_twiddle_count(int32_t size);
  * complex input that the decimation in time places there; null for sizes
  * without a twiddle table. */
 const uint16_t *rfft_input_order(int32_t size);
+
+/* The twiddles of the table rearranged stage by stage so that each stage
+ * reads them in order: for the radix-4 stage combining quarters of Q
+ * points, 6Q values (cos and sin of W^j, W^2j, W^3j for j = 0 ... Q - 1,
+ * each run of Q), stages in order of increasing Q; then, when there is a
+ * radix-2 stage, N/4 cos and N/4 sin values; then, for the split step, the
+ * cos and sin of angle 2 pi k / N for k = 0 ... N/4 - 1 (N/4 each, from
+ * rfft_split_offset on). Q15 values, except that angles of whole quarter
+ * turns are exact (32768 for 1), which the 16-bit table cannot hold. Null
+ * for sizes without a twiddle table. */
+const int32_t *rfft_stage_twiddles(int32_t size);
+int32_t rfft_split_offset(int32_t size);
 
 ENG_END_DECLS
 

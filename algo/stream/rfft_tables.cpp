@@ -68,7 +68,94 @@ struct InputOrder {
     }
 };
 
+int32_t word_half(uint32_t bits)
+{
+    return bits >= 0x8000u ? static_cast<int32_t>(bits) - 0x10000 : static_cast<int32_t>(bits);
+}
+
+// Twiddle k of the table (angle 2 pi k / N) as exact-where-possible Q15
+// cos and sin.
+void stage_twiddle(const uint32_t *words, int32_t n, int32_t k, int32_t *c, int32_t *s)
+{
+    if ((4 * k) % n == 0) {
+        const int32_t quarter = (4 * k / n) % 4;
+        const int32_t cosines[4] = {32768, 0, -32768, 0};
+        const int32_t sines[4] = {0, 32768, 0, -32768};
+        *c = cosines[quarter];
+        *s = sines[quarter];
+        return;
+    }
+    *c = word_half(words[k] >> 16);
+    *s = word_half(words[k] & 0xFFFFu);
+}
+
+template <int32_t N>
+struct StageTwiddles {
+    // Radix-4 stages of quarter 4, 16, ... up to a quarter of the largest
+    // power of four within N/2 points: 6Q each; then N/4 + N/4 for the
+    // radix-2 stage.
+    static constexpr int32_t kPoints = N / 2;
+    static constexpr int32_t count()
+    {
+        int32_t extent = 1;
+        while (extent * 4 <= kPoints)
+            extent *= 4;
+        int32_t total = 0;
+        for (int32_t q = 4; q * 4 <= extent; q *= 4)
+            total += 6 * q;
+        return total + (extent != kPoints ? kPoints : 0) + N / 2;
+    }
+    static constexpr int32_t split_offset() { return count() - N / 2; }
+    std::array<int32_t, count()> values;
+    StageTwiddles() : values{}
+    {
+        const uint32_t *words = rfft_twiddle_table(N);
+        int32_t extent = 1;
+        while (extent * 4 <= kPoints)
+            extent *= 4;
+        int32_t at = 0;
+        for (int32_t q = 4; q * 4 <= extent; q *= 4) {
+            const int32_t step = N / (4 * q); // word of W_L^j is j N / L
+            for (int32_t m = 1; m <= 3; ++m) {
+                for (int32_t j = 0; j < q; ++j)
+                    stage_twiddle(words, N, m * j * step, &values[at + j], &values[at + q + j]);
+                at += 2 * q;
+            }
+        }
+        if (extent != kPoints) {
+            const int32_t half = kPoints / 2;
+            for (int32_t k = 0; k < half; ++k)
+                stage_twiddle(words, N, 2 * k, &values[at + k], &values[at + half + k]);
+            at += kPoints;
+        }
+        for (int32_t k = 0; k < N / 4; ++k)
+            stage_twiddle(words, N, k, &values[at + k], &values[at + N / 4 + k]);
+    }
+};
+
 } // namespace
+
+const int32_t *rfft_stage_twiddles(int32_t size)
+{
+    if (size == 2048) {
+        static const StageTwiddles<2048> table;
+        return table.values.data();
+    }
+    if (size == 4096) {
+        static const StageTwiddles<4096> table;
+        return table.values.data();
+    }
+    return nullptr;
+}
+
+int32_t rfft_split_offset(int32_t size)
+{
+    if (size == 2048)
+        return StageTwiddles<2048>::split_offset();
+    if (size == 4096)
+        return StageTwiddles<4096>::split_offset();
+    return 0;
+}
 
 const uint32_t *rfft_twiddle_table(int32_t size)
 {

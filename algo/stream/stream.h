@@ -152,12 +152,15 @@ int32_t strm_fir_at(const StreamState *state, int32_t index);
 void strm_push_sample(StreamState *state, int32_t sample);
 /* frame[k] = ring[(position + k) mod N], oldest sample first. */
 void strm_copy_frame(StreamState *state);
-/* Analyses the frame buffer: answers the sub-fingerprint, stores the mask. */
+/* Analyses the frame buffer: answers the sub-fingerprint, stores the mask.
+ * Uses the transform scratch and overwrites the frame buffer. */
 uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask);
 /* Block-floating-point normalisation to target bits plus sign; answers the
  * left shift applied (negative: right shift). An all-zero array gives
  * target. */
 int32_t strm_normalize(int32_t *values, int32_t count, int32_t target_bits);
+/* The shift strm_normalize would apply, without applying it. */
+int32_t strm_normalize_shift(const int32_t *values, int32_t count, int32_t target_bits);
 void strm_apply_window(StreamState *state);
 /* Power spectrum over the packed transform in the frame buffer:
  * N/2 + 1 values. */

@@ -29,15 +29,100 @@ int32_t highest_bit(uint32_t v)
     return m;
 }
 
+// v scaled by 2^shift: a left shift for positive counts, an arithmetic
+// right shift for negative ones (counts within -31 ... 31).
+inline int32_t scaled(int32_t v, int32_t shift)
+{
+    return shift >= 0 ? shl(v, shift & 31) : asr(v, (-shift) & 31);
+}
+
+// out[k] = (frame[k] scaled) x w[k] for the rising half and x w[N - 1 - k]
+// for the falling half. out may be frame.
+void window_scaled(const int32_t *frame, int32_t shift, const uint16_t *w, int32_t n,
+                   int32_t *out)
+{
+    const int32_t half = n / 2;
+    if (shift >= 0) {
+        for (int32_t k = 0; k < half; ++k)
+            out[k] = wmul(shl(frame[k], shift & 31), w[k]);
+        for (int32_t k = half; k < n; ++k)
+            out[k] = wmul(shl(frame[k], shift & 31), w[n - 1 - k]);
+    } else {
+        for (int32_t k = 0; k < half; ++k)
+            out[k] = wmul(asr(frame[k], (-shift) & 31), w[k]);
+        for (int32_t k = half; k < n; ++k)
+            out[k] = wmul(asr(frame[k], (-shift) & 31), w[n - 1 - k]);
+    }
+}
+
+inline int32_t square(int32_t v)
+{
+    return wmul(v, v);
+}
+
+// Power of the packed spectrum scaled by 2^shift: P[0] = F[0]^2,
+// P[N/2] = F[1]^2, P[k] = F[2k]^2 + F[2k+1]^2 (32-bit). out may be
+// spectrum: P[k] is then written over F[k], which P[k / 2] has already
+// read.
+void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n, int32_t *out)
+{
+    const int32_t half = n / 2;
+    const int32_t nyquist = square(scaled(spectrum[1], shift));
+    out[0] = square(scaled(spectrum[0], shift));
+    if (shift >= 0) {
+        for (int32_t k = 1; k < half; ++k)
+            out[k] = wadd(square(shl(spectrum[2 * k], shift & 31)),
+                          square(shl(spectrum[2 * k + 1], shift & 31)));
+    } else {
+        for (int32_t k = 1; k < half; ++k)
+            out[k] = wadd(square(asr(spectrum[2 * k], (-shift) & 31)),
+                          square(asr(spectrum[2 * k + 1], (-shift) & 31)));
+    }
+    out[half] = nyquist;
+}
+
+// Band energies of the power values scaled by 2^shift: each quarter-bin
+// position j of a band adds the power of its nearest bin (j + 2) / 4. A
+// bin inside a band is the nearest of four positions; the bins at the two
+// ends of a band may be nearest to fewer of its positions. The sum is
+// 32-bit, so adding a bin's power m times is adding m times its power.
+void band_sums(const int32_t *power, int32_t shift, const int16_t *edges, int32_t *energies)
+{
+    for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
+        const int32_t first = edges[band];
+        const int32_t last = edges[band + 1] - 1;
+        const int32_t b0 = (first + 2) >> 2;
+        const int32_t b1 = (last + 2) >> 2;
+        int32_t sum;
+        if (b0 == b1) {
+            sum = wmul(last - first + 1, scaled(power[b0], shift));
+        } else {
+            // Positions 4b - 2 ... 4b + 1 share bin b.
+            sum = wmul(4 * b0 + 2 - first, scaled(power[b0], shift));
+            int32_t inner = 0;
+            for (int32_t b = b0 + 1; b < b1; ++b)
+                inner = wadd(inner, scaled(power[b], shift));
+            sum = wadd(sum, wmul(4, inner));
+            sum = wadd(sum, wmul(last - 4 * b1 + 3, scaled(power[b1], shift)));
+        }
+        energies[band] = sum;
+    }
+}
+
 } // namespace
 
-int32_t strm_normalize(int32_t *values, int32_t count, int32_t target_bits)
+int32_t strm_normalize_shift(const int32_t *values, int32_t count, int32_t target_bits)
 {
     // v XOR (v >> 1) has its highest bit where v's sign stops repeating.
     uint32_t spread = 0;
     for (int32_t k = 0; k < count; ++k)
         spread |= static_cast<uint32_t>(values[k] ^ asr(values[k], 1));
-    const int32_t shift = target_bits - highest_bit(spread) - 1;
+    return target_bits - highest_bit(spread) - 1;
+}
+
+int32_t strm_normalize(int32_t *values, int32_t count, int32_t target_bits)
+{
+    const int32_t shift = strm_normalize_shift(values, count, target_bits);
     if (shift > 0) {
         for (int32_t k = 0; k < count; ++k)
             values[k] = shl(values[k], shift & 31);
@@ -60,38 +145,17 @@ void strm_copy_frame(StreamState *state)
 
 void strm_apply_window(StreamState *state)
 {
-    const int32_t n = state->frame_length;
-    const uint16_t *w = state->window;
-    int32_t *frame = state->frame;
-    for (int32_t k = 0; k < n / 2; ++k) {
-        frame[k] = wmul(frame[k], w[k]);
-        frame[n - 1 - k] = wmul(frame[n - 1 - k], w[k]);
-    }
+    window_scaled(state->frame, 0, state->window, state->frame_length, state->frame);
 }
 
 void strm_power_spectrum(StreamState *state)
 {
-    const int32_t half = state->frame_length / 2;
-    int32_t *f = state->frame;
-    // In place: P[k] is written over F[k], which P[k / 2] has already read.
-    const int32_t nyquist = wmul(f[1], f[1]);
-    f[0] = wmul(f[0], f[0]);
-    for (int32_t k = 1; k < half; ++k)
-        f[k] = wadd(wmul(f[2 * k], f[2 * k]), wmul(f[2 * k + 1], f[2 * k + 1]));
-    f[half] = nyquist;
+    power_scaled(state->frame, 0, state->frame_length, state->frame);
 }
 
 void strm_band_energies(const StreamState *state, int32_t *energies)
 {
-    const int16_t *e = state->band_edges;
-    const int32_t *power = state->frame;
-    for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
-        // Each quarter-bin position adds the power of its nearest bin.
-        int32_t sum = 0;
-        for (int32_t j = e[band]; j < e[band + 1]; ++j)
-            sum = wadd(sum, power[(j + 2) >> 2]);
-        energies[band] = sum;
-    }
+    band_sums(state->frame, 0, state->band_edges, energies);
 }
 
 void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t exponent,
@@ -115,22 +179,28 @@ void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t
 
 uint32_t strm_weak_bit_mask(const int32_t *outputs, int32_t weak_bits)
 {
-    // Ranking key: magnitude, then k; the W smallest keys are the bits most
-    // likely to flip.
-    uint64_t keys[STRM_FILTER_COUNT];
-    for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k)
-        keys[k] = (static_cast<uint64_t>(magnitude(outputs[k])) << 5) | static_cast<uint32_t>(k);
-    uint32_t mask = 0;
-    uint64_t taken = 0; // keys are distinct, so the previous minimum bounds the next
-    for (int32_t rank = 0; rank < weak_bits && rank < STRM_FILTER_COUNT; ++rank) {
-        uint64_t best = ~static_cast<uint64_t>(0);
-        for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
-            if ((rank == 0 || keys[k] > taken) && keys[k] < best)
-                best = keys[k];
+    // Ranking key: magnitude, then k. Keys are distinct; the W smallest
+    // mark the bits most likely to flip. They are kept sorted as they come.
+    const int32_t wanted = weak_bits < 0 ? 0 : weak_bits > 32 ? 32 : weak_bits;
+    if (wanted == 0)
+        return 0;
+    uint64_t smallest[STRM_FILTER_COUNT];
+    int32_t held = 0;
+    for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
+        const uint64_t key = (static_cast<uint64_t>(magnitude(outputs[k])) << 5) |
+                             static_cast<uint32_t>(k);
+        if (held == wanted && key >= smallest[held - 1])
+            continue;
+        int32_t at = held < wanted ? held++ : held - 1;
+        while (at > 0 && smallest[at - 1] > key) {
+            smallest[at] = smallest[at - 1];
+            --at;
         }
-        taken = best;
-        mask |= 0x80000000u >> (best & 31u);
+        smallest[at] = key;
     }
+    uint32_t mask = 0;
+    for (int32_t i = 0; i < held; ++i)
+        mask |= 0x80000000u >> (smallest[i] & 31u);
     return mask;
 }
 
@@ -150,18 +220,20 @@ uint8_t strm_is_quiet(int32_t *energies, int32_t log2_frame, int32_t exponent)
 
 uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask)
 {
+    // Each normalisation's shift is applied on the way into the next step
+    // rather than in a pass of its own; the values are the same.
     const int32_t n = state->frame_length;
-    const int32_t a = strm_normalize(state->frame, n, 15);
-    strm_apply_window(state);
-    eng_memcpy(state->scratch, state->frame, static_cast<size_t>(n) * sizeof(int32_t));
+    const int32_t a = strm_normalize_shift(state->frame, n, 15);
+    window_scaled(state->frame, a, state->window, n, state->scratch);
     rfft_forward(state->fft, state->scratch, state->frame);
-    const int32_t b = strm_normalize(state->frame, n, 15);
-    strm_power_spectrum(state);
-    const int32_t c = strm_normalize(state->frame, n / 2 + 1, 21);
+    const int32_t b = strm_normalize_shift(state->frame, n, 15);
+    int32_t *power = state->scratch; // free again after the transform
+    power_scaled(state->frame, b, n, power);
+    const int32_t c = strm_normalize_shift(power, n / 2 + 1, 21);
     const int32_t exponent = 46 + 2 * a + 2 * b + c;
 
     int32_t energies[STRM_BAND_COUNT];
-    strm_band_energies(state, energies);
+    band_sums(power, c, state->band_edges, energies);
     int32_t outputs[STRM_FILTER_COUNT];
     strm_difference_filter(state, energies, exponent, outputs);
 
