@@ -30,8 +30,10 @@ std::vector<uint8_t> make_audio()
         const double env = 0.6 + 0.4 * std::sin(2 * pi * 1.7 * t);
         noise = noise * 1664525u + 1013904223u;
         const double hiss = (static_cast<double>(noise >> 16) / 65536.0 - 0.5) * 0.05;
-        const double left = env * (0.4 * std::sin(2 * pi * f1 * t) + 0.2 * std::sin(2 * pi * f2 * t)) + hiss;
-        const double right = env * (0.3 * std::sin(2 * pi * f1 * 1.5 * t) + 0.2 * std::sin(2 * pi * f2 * t)) - hiss;
+        const double left =
+            env * (0.4 * std::sin(2 * pi * f1 * t) + 0.2 * std::sin(2 * pi * f2 * t)) + hiss;
+        const double right =
+            env * (0.3 * std::sin(2 * pi * f1 * 1.5 * t) + 0.2 * std::sin(2 * pi * f2 * t)) - hiss;
         const int16_t l = static_cast<int16_t>(std::lround(left * 30000.0));
         const int16_t r = static_cast<int16_t>(std::lround(right * 30000.0));
         uint8_t *frame = &bytes[static_cast<size_t>(n) * 4];
@@ -68,7 +70,7 @@ void BM_Stream1_60s_44k1_stereo(benchmark::State &state)
         benchmark::Counter::kIsRate);
 }
 
-BENCHMARK(BM_Stream1_60s_44k1_stereo)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_Stream1_60s_44k1_stereo)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
 
 } // namespace
 

@@ -12,13 +12,7 @@
 #include "algo/stream/strm_arith.h"
 #include "engine/eng_memory.h"
 
-// On x86-64 with GCC, the hot stages are also built for AVX2 and the best
-// version is picked when the program starts.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
-#define RFFT_HOT __attribute__((target_clones("avx2", "default")))
-#else
-#define RFFT_HOT
-#endif
+#define RFFT_HOT STRM_VECTOR_CLONES
 
 // Iterations of a stage loop touch disjoint points (each reads and writes
 // only its own four), so they carry no dependence even when a stage works
@@ -45,33 +39,43 @@ inline int32_t round_down(int64_t v, int32_t shift)
     return static_cast<int32_t>(static_cast<uint32_t>(biased >> shift));
 }
 
-// The first radix-4 stage: reads interleaved complex inputs in decimation
-// order, all twiddles 1, divides by 4.
-void first_stage(const RealFft *plan, const int32_t *input, int32_t *re, int32_t *im)
+// x / 2^shift rounded to nearest.
+inline int32_t round_shift(int32_t x, int32_t shift)
 {
-    const int32_t points = plan->size / 2;
-    const uint16_t *order = plan->order;
-    for (int32_t base = 0; base < points; base += 4) {
-        const int32_t *x0 = input + 2 * order[base];
-        const int32_t *x1 = input + 2 * order[base + 1];
-        const int32_t *x2 = input + 2 * order[base + 2];
-        const int32_t *x3 = input + 2 * order[base + 3];
-        const int64_t t0r = static_cast<int64_t>(x0[0]) + x2[0];
-        const int64_t t0i = static_cast<int64_t>(x0[1]) + x2[1];
-        const int64_t t1r = static_cast<int64_t>(x0[0]) - x2[0];
-        const int64_t t1i = static_cast<int64_t>(x0[1]) - x2[1];
-        const int64_t t2r = static_cast<int64_t>(x1[0]) + x3[0];
-        const int64_t t2i = static_cast<int64_t>(x1[1]) + x3[1];
-        const int64_t t3r = static_cast<int64_t>(x1[0]) - x3[0];
-        const int64_t t3i = static_cast<int64_t>(x1[1]) - x3[1];
-        re[base] = round_down(t0r + t2r, 2);
-        im[base] = round_down(t0i + t2i, 2);
-        re[base + 1] = round_down(t1r + t3i, 2);
-        im[base + 1] = round_down(t1i - t3r, 2);
-        re[base + 2] = round_down(t0r - t2r, 2);
-        im[base + 2] = round_down(t0i - t2i, 2);
-        re[base + 3] = round_down(t1r - t3i, 2);
-        im[base + 3] = round_down(t1i + t3r, 2);
+    return asr(wadd(x, 1 << (shift - 1)), shift);
+}
+
+// The first radix-4 stage: all its twiddles are 1; it divides by 4. It
+// reads the interleaved complex inputs in decimation order: the four
+// inputs of the butterfly at positions 4u ... 4u + 3 are d, d + N/8,
+// d + N/4 and d + 3N/8 for d = order[4u].
+RFFT_HOT void first_stage(const uint16_t *__restrict order, const int32_t *__restrict input,
+                          int32_t points, int32_t *__restrict re, int32_t *__restrict im)
+{
+    const int32_t quarter = points / 4;
+    for (int32_t u = 0; u < quarter; ++u) {
+        const int32_t d = 2 * order[4 * u];
+        // Each input brought to a quarter first, as in the later stages.
+        const int32_t a0r = round_shift(input[d], 2);
+        const int32_t a0i = round_shift(input[d + 1], 2);
+        const int32_t a1r = round_shift(input[d + 2 * quarter], 2);
+        const int32_t a1i = round_shift(input[d + 2 * quarter + 1], 2);
+        const int32_t a2r = round_shift(input[d + 4 * quarter], 2);
+        const int32_t a2i = round_shift(input[d + 4 * quarter + 1], 2);
+        const int32_t a3r = round_shift(input[d + 6 * quarter], 2);
+        const int32_t a3i = round_shift(input[d + 6 * quarter + 1], 2);
+        const int32_t t0r = wadd(a0r, a2r), t0i = wadd(a0i, a2i);
+        const int32_t t1r = wsub(a0r, a2r), t1i = wsub(a0i, a2i);
+        const int32_t t2r = wadd(a1r, a3r), t2i = wadd(a1i, a3i);
+        const int32_t t3r = wsub(a1r, a3r), t3i = wsub(a1i, a3i);
+        re[4 * u] = wadd(t0r, t2r);
+        im[4 * u] = wadd(t0i, t2i);
+        re[4 * u + 1] = wadd(t1r, t3i);
+        im[4 * u + 1] = wsub(t1i, t3r);
+        re[4 * u + 2] = wsub(t0r, t2r);
+        im[4 * u + 2] = wsub(t0i, t2i);
+        re[4 * u + 3] = wsub(t1r, t3i);
+        im[4 * u + 3] = wadd(t1i, t3r);
     }
 }
 
@@ -83,12 +87,6 @@ inline int32_t twiddle_product(int32_t v, int32_t t)
     const int32_t high = asr(v, 16) * t;
     const int32_t low = asr((v & 0xFFFF) * t + 0x7FFF, 16);
     return wadd(high, low);
-}
-
-// x / 2^shift rounded to nearest.
-inline int32_t round_shift(int32_t x, int32_t shift)
-{
-    return asr(wadd(x, 1 << (shift - 1)), shift);
 }
 
 // A radix-4 decimation-in-time stage combining sub-transforms of q points
@@ -291,7 +289,7 @@ ResultCode rfft_forward(const RealFft *plan, int32_t *input, int32_t *output)
     // output.
     int32_t *re = output;
     int32_t *im = output + points;
-    first_stage(plan, input, re, im);
+    first_stage(plan->order, input, points, re, im);
     const int32_t *tw = plan->stages;
     const bool radix2 = extent != points;
     for (int32_t q = 4; q * 4 <= extent; q *= 4) {

@@ -67,7 +67,8 @@ typedef struct StreamState {
     RealFft *fft;                     /* owned */
     int32_t *scratch;                 /* owned, N: transform input */
     int32_t previous_filter[STRM_FILTER_COUNT];
-    int32_t input_ring[STRM_INPUT_RING];
+    int32_t input_ring[2 * STRM_INPUT_RING]; /* sample i at i and i + 32: the filter's
+                                                16 taps are then one run */
     int32_t input_index;              /* 0 to 31 */
     uint32_t phase;                   /* resampling phase */
     uint8_t ring_filled;

@@ -38,7 +38,8 @@ inline int32_t scaled(int32_t v, int32_t shift)
 
 // out[k] = (frame[k] scaled) x w[k] for the rising half and x w[N - 1 - k]
 // for the falling half. out may be frame.
-void window_scaled(const int32_t *frame, int32_t shift, const uint16_t *w, int32_t n,
+STRM_VECTOR_CLONES void window_scaled(const int32_t *frame, int32_t shift, const uint16_t *w,
+                                      int32_t n,
                    int32_t *out)
 {
     const int32_t half = n / 2;
@@ -64,7 +65,8 @@ inline int32_t square(int32_t v)
 // P[N/2] = F[1]^2, P[k] = F[2k]^2 + F[2k+1]^2 (32-bit). out may be
 // spectrum: P[k] is then written over F[k], which P[k / 2] has already
 // read.
-void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n, int32_t *out)
+STRM_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n,
+                                     int32_t *out)
 {
     const int32_t half = n / 2;
     const int32_t nyquist = square(scaled(spectrum[1], shift));
@@ -86,7 +88,8 @@ void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n, int32_t *ou
 // bin inside a band is the nearest of four positions; the bins at the two
 // ends of a band may be nearest to fewer of its positions. The sum is
 // 32-bit, so adding a bin's power m times is adding m times its power.
-void band_sums(const int32_t *power, int32_t shift, const int16_t *edges, int32_t *energies)
+STRM_VECTOR_CLONES void band_sums(const int32_t *power, int32_t shift, const int16_t *edges,
+                                  int32_t *energies)
 {
     for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
         const int32_t first = edges[band];
@@ -111,7 +114,8 @@ void band_sums(const int32_t *power, int32_t shift, const int16_t *edges, int32_
 
 } // namespace
 
-int32_t strm_normalize_shift(const int32_t *values, int32_t count, int32_t target_bits)
+STRM_VECTOR_CLONES int32_t strm_normalize_shift(const int32_t *values, int32_t count,
+                                                int32_t target_bits)
 {
     // v XOR (v >> 1) has its highest bit where v's sign stops repeating.
     uint32_t spread = 0;
@@ -164,14 +168,15 @@ void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t
     // Shift counts are taken modulo 32: a step of 32 or more in exponent
     // (the first frame, or silence next to sound) shifts by its low bits.
     const int32_t d = wsub(wadd(exponent, 2), state->previous_exponent);
+    const int32_t up = static_cast<int32_t>(static_cast<uint32_t>(d) & 31u);         // d >= 0
+    const int32_t down = static_cast<int32_t>((0u - static_cast<uint32_t>(d)) & 31u); // d < 0
     const int32_t *b = energies;
     for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
         const int32_t lower = wadd(wadd(b[2 * k], b[2 * k + 1]), b[2 * k + 2]);
         const int32_t upper = wadd(wadd(b[2 * k + 3], b[2 * k + 4]), b[2 * k + 5]);
         const int32_t h = wsub(lower, upper);
         const int32_t prev = state->previous_filter[k];
-        outputs[k] = d >= 0 ? wsub(asr(h, d & 31), prev)
-                            : wsub(h, asr(prev, static_cast<int32_t>(0u - static_cast<uint32_t>(d)) & 31));
+        outputs[k] = d >= 0 ? wsub(asr(h, up), prev) : wsub(h, asr(prev, down));
         state->previous_filter[k] = h;
     }
     state->previous_exponent = wadd(exponent, 2);

@@ -37,15 +37,41 @@ inline uint32_t slot(int32_t index)
     return static_cast<uint32_t>(index) & (STRM_INPUT_RING - 1);
 }
 
-// y = sum of c_k (x[j - k] + x[j - 15 + k]), indices modulo 32.
-int32_t fir(const int32_t *ring, const int16_t *c, int32_t j)
+// The 16 taps of each row in order of age, oldest first: c0 ... c7, c7 ... c0.
+struct Taps {
+    int32_t h[STRM_RATE_COUNT][16];
+};
+
+constexpr Taps expand_taps()
 {
-    int32_t y = 0;
-    for (int32_t k = 0; k < 8; ++k) {
-        const int32_t pair = wadd(ring[slot(j - k)], ring[slot(j - 15 + k)]);
-        y = wadd(y, wmul(c[k], pair));
+    Taps taps{};
+    for (int32_t row = 0; row < STRM_RATE_COUNT; ++row) {
+        for (int32_t k = 0; k < 8; ++k) {
+            taps.h[row][k] = kRates[row].c[k];
+            taps.h[row][15 - k] = kRates[row].c[k];
+        }
     }
-    return y;
+    return taps;
+}
+
+constexpr Taps kTaps = expand_taps();
+
+// y = sum of c_k (x[j - k] + x[j - 15 + k]), indices modulo 32, in 32-bit
+// arithmetic: the same as the sum over the 16 taps of h_t x[j - 15 + t],
+// which the doubled ring holds as one run.
+inline int32_t fir(const int32_t *ring, const int32_t *h, int32_t j)
+{
+    const int32_t *x = ring + slot(j) + STRM_INPUT_RING - 15;
+    uint32_t y = 0;
+    for (int32_t t = 0; t < 16; ++t)
+        y += static_cast<uint32_t>(h[t]) * static_cast<uint32_t>(x[t]);
+    return static_cast<int32_t>(y);
+}
+
+inline void put(int32_t *ring, int32_t i, int32_t x)
+{
+    ring[i] = x;
+    ring[i + STRM_INPUT_RING] = x;
 }
 
 int32_t signed16(uint32_t lo, uint32_t hi)
@@ -90,18 +116,18 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames, Convert convert
 {
     const uint32_t stride = s->bytes_per_frame;
     const uint32_t modulus = 2 * s->sample_rate / 25;
-    const int16_t *c = kRates[s->rate_index].c;
+    const int32_t *h = kTaps.h[s->rate_index];
     int32_t *ring = s->input_ring;
     int32_t i = s->input_index;
     uint32_t p = s->phase;
     for (uint32_t f = 0; f < frames; ++f, bytes += stride) {
-        ring[i] = convert(bytes);
+        put(ring, i, convert(bytes));
         if (p < kPhaseStep) {
-            int32_t y = fir(ring, c, i);
+            int32_t y = fir(ring, h, i);
             if (p != 0) {
                 // Linear interpolation towards the previous filter output,
                 // weight p * 74 / 2^15 (about p / 442.8).
-                const int32_t g = fir(ring, c, i - 1);
+                const int32_t g = fir(ring, h, i - 1);
                 const int32_t weight = static_cast<int32_t>(p * 74);
                 y = wadd(y, wmul(asr(wsub(g, y), 15), weight));
             }
@@ -139,7 +165,7 @@ const int16_t *strm_fir_coefficients(int32_t row)
 
 int32_t strm_fir_at(const StreamState *state, int32_t index)
 {
-    return fir(state->input_ring, kRates[state->rate_index].c, index);
+    return fir(state->input_ring, kTaps.h[state->rate_index], index);
 }
 
 int32_t strm_fir(const StreamState *state)

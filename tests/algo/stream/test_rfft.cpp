@@ -56,7 +56,8 @@ double worst_error(int32_t n, const std::vector<int32_t> &x)
     const std::vector<double> want = reference_dft(x);
     double worst = 0;
     for (int32_t i = 0; i < n; ++i)
-        worst = std::max(worst, std::fabs(out[static_cast<size_t>(i)] - want[static_cast<size_t>(i)]));
+        worst = std::max(worst, std::fabs(out[static_cast<size_t>(i)] -
+                                          want[static_cast<size_t>(i)]));
     return worst;
 }
 
@@ -196,6 +197,34 @@ TEST(RealFftTables, TwiddleWordsFollowTheirFormula)
         }
     }
     EXPECT_EQ(nullptr, rfft_twiddle_table(1024));
+    EXPECT_EQ(nullptr, rfft_stage_twiddles(1024));
+}
+
+// Decimation in time: position p of the N/2-point transform holds the input
+// whose index is p with its base-4 digits reversed (below a final radix-2
+// split into even and odd inputs for N = 4096). Each first-stage group of
+// four holds inputs N/8 apart.
+TEST(RealFftTables, InputOrderIsTheDigitReversal)
+{
+    for (int32_t n : {2048, 4096}) {
+        const uint16_t *order = rfft_input_order(n);
+        ASSERT_NE(nullptr, order);
+        const int32_t points = n / 2;
+        std::vector<int> seen(static_cast<size_t>(points), 0);
+        for (int32_t p = 0; p < points; ++p) {
+            int32_t q = n == 2048 ? p : p % 1024;
+            int32_t reversed = 0;
+            for (int d = 0; d < 5; ++d, q /= 4)
+                reversed = reversed * 4 + q % 4;
+            const int32_t want = n == 2048 ? reversed : 2 * reversed + p / 1024;
+            ASSERT_EQ(want, order[p]) << n << " " << p;
+            seen[order[p]] += 1;
+            ASSERT_EQ(order[p - p % 4] + (p % 4) * points / 4, order[p]);
+        }
+        for (int count : seen)
+            ASSERT_EQ(1, count);
+    }
+    EXPECT_EQ(nullptr, rfft_input_order(8192));
     EXPECT_EQ(0u, rfft_twiddle_count(8192));
 }
 

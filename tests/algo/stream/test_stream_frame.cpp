@@ -317,3 +317,81 @@ TEST_F(StreamFrame, LoudAudioKeepsItsOwnWordsAndLeavesTheGeneratorAlone)
 }
 
 } // namespace
+
+namespace {
+
+// The analysis applies each normalisation's shift on the way into the next
+// step; running the steps one by one through their own operations must give
+// the same words, masks and filter history.
+struct StepByStep {
+    uint32_t fingerprint;
+    uint32_t mask;
+    int32_t exponent;
+};
+
+StepByStep analyse_in_steps(StreamState *s)
+{
+    const int32_t n = s->frame_length;
+    const int32_t a = strm_normalize(s->frame, n, 15);
+    strm_apply_window(s);
+    std::vector<int32_t> work(s->frame, s->frame + n);
+    EXPECT_EQ(ENG_OK, rfft_forward(s->fft, work.data(), s->frame));
+    const int32_t b = strm_normalize(s->frame, n, 15);
+    strm_power_spectrum(s);
+    const int32_t c = strm_normalize(s->frame, n / 2 + 1, 21);
+    const int32_t exponent = 46 + 2 * a + 2 * b + c;
+    int32_t energies[STRM_BAND_COUNT];
+    strm_band_energies(s, energies);
+    int32_t outputs[STRM_FILTER_COUNT];
+    strm_difference_filter(s, energies, exponent, outputs);
+    uint32_t fingerprint = 0;
+    for (int k = 0; k < 32; ++k)
+        fingerprint |= outputs[k] > 0 ? 0x80000000u >> k : 0u;
+    const uint32_t mask = strm_weak_bit_mask(outputs, s->weak_bits);
+    if (strm_is_quiet(energies, s->log2_frame, exponent))
+        fingerprint = strm_next_random(s);
+    return {fingerprint, mask, exponent};
+}
+
+TEST(StreamAnalysis, FusedStepsEqualTheStepsOneByOne)
+{
+    vok_test::start_memory_layer();
+    for (uint32_t id : {3u, 5u}) {
+        void *one = nullptr, *other = nullptr;
+        ASSERT_EQ(ENG_OK, strm_create(id, 44100, SAMPLE_PCM_S16, 2, &one));
+        ASSERT_EQ(ENG_OK, strm_create(id, 44100, SAMPLE_PCM_S16, 2, &other));
+        auto *fused = static_cast<StreamState *>(one);
+        auto *steps = static_cast<StreamState *>(other);
+        const int32_t n = fused->frame_length;
+        std::mt19937 gen(17);
+        // Loud, moderate, tiny and silent frames, and extremes.
+        const int32_t amplitudes[] = {1 << 30, 1 << 24, 30000, 5, 0, 1 << 15, 1, INT32_MAX};
+        int frame_no = 0;
+        for (int32_t amplitude : amplitudes) {
+            for (int rep = 0; rep < 3; ++rep, ++frame_no) {
+                const double f = 50 + 40 * frame_no;
+                for (int32_t k = 0; k < n; ++k) {
+                    const double tone = std::sin(2 * 3.141592653589793 * f * k / n);
+                    const double noise = static_cast<double>(gen()) / 4294967296.0 - 0.5;
+                    const double v = amplitude * (0.7 * tone + 0.3 * noise);
+                    fused->frame[k] = static_cast<int32_t>(
+                        std::max(-2147483648.0, std::min(2147483647.0, v)));
+                    steps->frame[k] = fused->frame[k];
+                }
+                uint32_t mask = 0;
+                const uint32_t word = strm_analyze_frame(fused, &mask);
+                const StepByStep want = analyse_in_steps(steps);
+                ASSERT_EQ(want.fingerprint, word) << id << " frame " << frame_no;
+                ASSERT_EQ(want.mask, mask) << id << " frame " << frame_no;
+                ASSERT_EQ(steps->previous_exponent, fused->previous_exponent);
+                for (int k = 0; k < 32; ++k)
+                    ASSERT_EQ(steps->previous_filter[k], fused->previous_filter[k]) << k;
+                ASSERT_EQ(steps->random_index, fused->random_index);
+            }
+        }
+        strm_destroy(one);
+        strm_destroy(other);
+    }
+}
+
+} // namespace

@@ -97,6 +97,8 @@ TEST_F(StreamInput, EachFormatBecomesOneSignedSample)
         add(c.frame);
         EXPECT_EQ(c.expected, state->input_ring[0])
             << "type " << c.type << " channels " << c.channels;
+        EXPECT_EQ(c.expected, state->input_ring[32])
+            << "type " << c.type << " channels " << c.channels;
         EXPECT_EQ(1, state->input_index);
         // The first frame always produces an output: p starts at 0.
         EXPECT_EQ(1, state->ring_position);
@@ -258,7 +260,7 @@ TEST_F(StreamInput, FilterEvaluatesAtTheCurrentRingIndex)
 {
     make(48000, SAMPLE_PCM_S16, 1);
     for (int32_t k = 0; k < 32; ++k)
-        state->input_ring[k] = (k * 37) % 101 - 50;
+        state->input_ring[k] = state->input_ring[k + 32] = (k * 37) % 101 - 50;
     DirectResampler direct(7);
     for (int32_t k = 0; k < 32; ++k)
         direct.x[k] = state->input_ring[k];
