@@ -162,11 +162,15 @@ TEST_F(StreamEngine, ReadyFlagRisesWithTheFirstBlock)
     // Output n comes from input frame 8 (n - 1): 18431 outputs so far.
     std::vector<uint8_t> audio(18431 * 8, 0x80);
     uint8_t done = 9;
+    // Nothing is allocated per sample or per frame, only per finished block.
+    const int64_t blocks_before = eng_mem_live_blocks();
     ASSERT_EQ(ENG_OK, eng_add_audio(handle, audio.data(), static_cast<uint32_t>(audio.size()),
                                     &done));
     EXPECT_EQ(0, done);
+    EXPECT_EQ(blocks_before, eng_mem_live_blocks());
     ASSERT_EQ(ENG_OK, eng_add_audio(handle, audio.data(), 1, &done));
     EXPECT_EQ(1, done);
+    EXPECT_EQ(blocks_before + 2, eng_mem_live_blocks()); // the block and its text
     ASSERT_EQ(ENG_OK, eng_add_audio(handle, audio.data(), 0, &done));
     EXPECT_EQ(1, done);
     eng_destroy(&handle);

@@ -256,19 +256,4 @@ TEST_F(StreamInput, At8000HzOutputsFollowOneOrTwoFrames)
     EXPECT_EQ(441, state->ring_position);
 }
 
-TEST_F(StreamInput, FilterEvaluatesAtTheCurrentRingIndex)
-{
-    make(48000, SAMPLE_PCM_S16, 1);
-    for (int32_t k = 0; k < 32; ++k)
-        state->input_ring[k] = state->input_ring[k + 32] = (k * 37) % 101 - 50;
-    DirectResampler direct(7);
-    for (int32_t k = 0; k < 32; ++k)
-        direct.x[k] = state->input_ring[k];
-    for (int32_t j : {0, 7, 15, 31}) {
-        state->input_index = j;
-        EXPECT_EQ(direct.fir(j), strm_fir(state)) << j;
-        EXPECT_EQ(direct.fir(j - 1), strm_fir_at(state, j - 1)) << j;
-    }
-}
-
 } // namespace

@@ -48,15 +48,8 @@ TEST_F(StreamState_, VariantsFollowTheBlockLength)
         EXPECT_EQ(strm_window_table(c.n), s->window);
         EXPECT_EQ(strm_band_edges(c.block_length), s->band_edges);
         EXPECT_EQ(c.n, s->fft->size);
-        EXPECT_EQ(strm_block_done, s->block_handler);
-        EXPECT_EQ(made, s->block_context);
-        EXPECT_EQ(0, s->random_index);
-        EXPECT_EQ(strm_random_seed()[31], s->random_words[31]);
-        EXPECT_EQ(bw_byte_codes(), s->writer.codes);
-        EXPECT_EQ(1, s->writer.first);
         EXPECT_EQ(0, s->ready);
         EXPECT_EQ(nullptr, s->blocks);
-        EXPECT_EQ(1u, s->bytes_per_frame);
         EXPECT_EQ(ENG_OK, strm_destroy(made));
     }
     StreamVariant *v = nullptr;
@@ -64,22 +57,6 @@ TEST_F(StreamState_, VariantsFollowTheBlockLength)
     for (uint32_t id : {0u, 1u, 2u, 6u})
         EXPECT_EQ(STRM_E_INVALID_ARG, strm_variant_params(id, &v)) << id;
     EXPECT_EQ(nullptr, v);
-}
-
-TEST_F(StreamState_, BytesPerFrameFollowTheFormat)
-{
-    struct Case {
-        SampleType type;
-        uint32_t channels, bytes;
-    };
-    for (const Case &c : {Case{SAMPLE_PCM_U8, 1, 1}, Case{SAMPLE_PCM_U8, 2, 2},
-                          Case{SAMPLE_PCM_S16, 1, 2}, Case{SAMPLE_PCM_S16, 2, 4},
-                          Case{SAMPLE_ALAW, 2, 2}, Case{SAMPLE_MULAW, 1, 1}}) {
-        void *made = nullptr;
-        ASSERT_EQ(ENG_OK, strm_create(3, 44100, c.type, c.channels, &made));
-        EXPECT_EQ(c.bytes, static_cast<StreamState *>(made)->bytes_per_frame);
-        strm_destroy(made);
-    }
 }
 
 TEST_F(StreamState_, RefusalsComeInOrderAndAllocateNothing)
