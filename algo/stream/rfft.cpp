@@ -3,10 +3,11 @@
 //
 // The complex stages keep real and imaginary parts in separate runs (the
 // first half and the second half of a buffer) and read their twiddles in
-// order, so that the compiler can vectorise them; their arithmetic is
-// 32-bit with rounding to nearest, and twiddles of whole quarter turns are
-// exact. The first stage (no twiddles) and the split step work on exact
-// 64-bit sums and round once.
+// order, so that the compiler can vectorise them. All arithmetic is 32-bit:
+// each operand is brought to its share of the result before the sums
+// (rounded to nearest), twiddle products are formed from 16-bit halves, and
+// twiddles of whole quarter turns are exact. Only X[0], X[N/2] and X[N/4]
+// are formed from one wide sum.
 #include "algo/stream/rfft.h"
 
 #include "algo/stream/strm_arith.h"
@@ -29,10 +30,8 @@ using strm_arith::asr;
 using strm_arith::wadd;
 using strm_arith::wsub;
 
-
-// v / 2^shift rounded to nearest, as a 32-bit value. The low 32 bits of a
-// logical and of an arithmetic shift agree for shifts up to 32, which lets
-// vector units without a 64-bit arithmetic shift do this.
+// v / 2^shift rounded to nearest, as a 32-bit value (the low 32 bits of a
+// logical and of an arithmetic shift agree for shifts up to 32).
 inline int32_t round_down(int64_t v, int32_t shift)
 {
     const uint64_t biased = static_cast<uint64_t>(v) + (static_cast<uint64_t>(1) << (shift - 1));

@@ -48,7 +48,7 @@ TEST(ByteCodeTable, IsACompletePrefixCodeWithTheKnownLengths)
             ASSERT_FALSE(low == codes[a].code) << a << " is a prefix of " << b;
         }
     }
-    // A few entries as written in the definition of the code.
+    // A few entries of the fixed code, pinned.
     EXPECT_EQ(1, codes[0x00].code);
     EXPECT_EQ(1, codes[0x00].length);
     EXPECT_EQ(0x4a, codes[0x07].code);

@@ -131,7 +131,7 @@ TEST_F(StreamInput, ArgumentChecksChangeNothing)
     EXPECT_EQ(9, ready);
 }
 
-// The resampler written out from its definition: a 32-sample input ring,
+// The resampler written out from its formulas: a 32-sample input ring,
 // the symmetric 16-tap filter, and 441 / M phase steps with linear
 // interpolation towards the previous filter output when p is not 0.
 struct DirectResampler {
