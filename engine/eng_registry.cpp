@@ -1,5 +1,7 @@
 #include "engine/eng_registry.h"
 
+#include "algo/stream/stream.h"
+
 #include <atomic>
 
 namespace {
@@ -8,9 +10,9 @@ const uint32_t kAlgorithmCount = 5;
 
 // Row order is part of the engine's definition: lookups take the first match.
 const AlgorithmEntry kRegistry[kAlgorithmCount] = {
-    {3, nullptr, nullptr, nullptr, nullptr}, // Stream1
-    {4, nullptr, nullptr, nullptr, nullptr}, // Stream4
-    {5, nullptr, nullptr, nullptr, nullptr}, // streaming, 6-second blocks
+    {3, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // Stream1
+    {4, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // Stream4
+    {5, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // streaming, 6-second blocks
     {1, nullptr, nullptr, nullptr, nullptr}, // FileFixed
     {2, nullptr, nullptr, nullptr, nullptr}, // FileFloat
 };
