@@ -1,5 +1,7 @@
 #include "engine/eng_registry.h"
 
+#include "algo/spectral/sfp_spectral.h"
+
 #include <atomic>
 
 namespace {
@@ -11,8 +13,9 @@ const AlgorithmEntry kRegistry[kAlgorithmCount] = {
     {3, nullptr, nullptr, nullptr, nullptr}, // Stream1
     {4, nullptr, nullptr, nullptr, nullptr}, // Stream4
     {5, nullptr, nullptr, nullptr, nullptr}, // streaming, 6-second blocks
-    {1, nullptr, nullptr, nullptr, nullptr}, // FileFixed
-    {2, nullptr, nullptr, nullptr, nullptr}, // FileFloat
+    // The spectral family picks its arithmetic from the id given to create.
+    {1, sfp_create, sfp_destroy, sfp_add_audio, sfp_serialize}, // FileFixed
+    {2, sfp_create, sfp_destroy, sfp_add_audio, sfp_serialize}, // FileFloat
 };
 
 std::atomic<const AlgorithmEntry *> g_rows{kRegistry};
