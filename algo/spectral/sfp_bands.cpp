@@ -109,6 +109,7 @@ BandStatistics *sfp_bands_create(const BandConfig *config)
     s->edge_count = config->edge_count;
     s->bands = config->edge_count / 2;
     s->equalise_bins = config->equalise_bins;
+    s->flat_half_range = config->flat_half_range;
     s->step = kAnalysisRate / static_cast<float>(2 * s->frame_size);
     s->first = nullptr;
     s->last_link = &s->first;
@@ -182,7 +183,7 @@ void sfp_bands_add_frame(BandStatistics *s, const void *first, uint32_t first_co
         sfp_equalise_fixed(static_cast<const int32_t *>(first), first_count,
                            static_cast<const int32_t *>(second), second_count,
                            static_cast<int32_t *>(s->frame), s->frame_size, s->histogram,
-                           s->equalise_bins);
+                           s->equalise_bins, s->flat_half_range);
     else
         sfp_equalise_float(static_cast<const float *>(first), first_count,
                            static_cast<const float *>(second), second_count,

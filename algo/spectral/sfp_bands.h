@@ -46,6 +46,8 @@ typedef struct BandConfig {
     int32_t output_scale;
     uint32_t edge_count;
     const void *edges; /* float Hz (FileFloat) or uint32_t indices (FileFixed) */
+    int32_t flat_half_range; /* FileFixed: frames of no more half-range are
+                                not equalised (see sfp_equalise_fixed) */
 } BandConfig;
 
 typedef struct BandStatistics {
@@ -68,6 +70,7 @@ typedef struct BandStatistics {
     uint32_t low[SFP_MAX_BANDS];  /* inclusive coefficient range per band */
     uint32_t high[SFP_MAX_BANDS];
     uint32_t equalise_bins;
+    int32_t flat_half_range;
     uint32_t *histogram;
     int16_t *result;          /* 2 x bands values */
     uint8_t result_ready;

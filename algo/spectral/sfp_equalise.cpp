@@ -95,7 +95,7 @@ void sfp_equalise_float(const float *first, uint32_t first_count, const float *s
 
 void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_t *second,
                         uint32_t second_count, int32_t *frame, uint32_t size,
-                        uint32_t *histogram, uint32_t bins)
+                        uint32_t *histogram, uint32_t bins, int32_t flat_half_range)
 {
     const Pieces<int32_t> pieces(first, first_count, second, second_count, size);
     int32_t low = INT32_MAX;
@@ -113,7 +113,7 @@ void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_
     // round a sample at the top of the range into it.
     const uint32_t entries = bins + 1;
     int32_t *cdf = nullptr;
-    if (bins == 0 || half_range <= 8192 ||
+    if (bins == 0 || half_range <= flat_half_range ||
         !(cdf = static_cast<int32_t *>(eng_malloc(sizeof(int32_t) * entries)))) {
         sfp_copy_frame(first, first_count, second, second_count, frame, size);
         return;

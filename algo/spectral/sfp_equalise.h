@@ -28,11 +28,12 @@ void sfp_equalise_float(const float *first, uint32_t first_count, const float *s
                         uint32_t bins);
 
 /* FileFixed: the FileFloat ranks times 2^30 (for a 32768-sample frame). A
- * half-range of 8192 or less, or a failed allocation, copies the frame. The
- * histogram has bins + 1 entries. */
+ * half-range of flat_half_range or less, or a failed allocation, copies the
+ * frame: 8192 for samples at 2^14 times the FileFloat scale is FileFloat's
+ * range of 1. The histogram has bins + 1 entries. */
 void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_t *second,
                         uint32_t second_count, int32_t *frame, uint32_t size,
-                        uint32_t *histogram, uint32_t bins);
+                        uint32_t *histogram, uint32_t bins, int32_t flat_half_range);
 
 ENG_END_DECLS
 

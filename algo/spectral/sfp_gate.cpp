@@ -16,13 +16,14 @@ int32_t float_value(float x)
     return static_cast<int32_t>(x);
 }
 
-// A FileFixed sample / 2^13, rounded toward zero like the float's truncation.
-int32_t fixed_value(int32_t x)
+// A FileFixed sample / 2^shift, rounded toward zero like the float's
+// truncation.
+int32_t fixed_value(int32_t x, uint32_t shift)
 {
     if (x >= 0)
-        return x >> 13;
+        return x >> shift;
     const uint32_t magnitude = 0u - static_cast<uint32_t>(x);
-    return -static_cast<int32_t>(magnitude >> 13);
+    return -static_cast<int32_t>(magnitude >> shift);
 }
 
 template <class ValueOf>
@@ -109,7 +110,9 @@ uint32_t sfp_gate_feed_float(SilenceGate *gate, const float *samples, uint32_t c
     return feed(gate, count, [samples](uint32_t i) { return float_value(samples[i]); });
 }
 
-uint32_t sfp_gate_feed_fixed(SilenceGate *gate, const int32_t *samples, uint32_t count)
+uint32_t sfp_gate_feed_fixed(SilenceGate *gate, const int32_t *samples, uint32_t count,
+                             uint32_t shift)
 {
-    return feed(gate, count, [samples](uint32_t i) { return fixed_value(samples[i]); });
+    shift &= 31u;
+    return feed(gate, count, [samples, shift](uint32_t i) { return fixed_value(samples[i], shift); });
 }

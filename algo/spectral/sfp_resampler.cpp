@@ -256,6 +256,10 @@ Resampler *sfp_resampler_create_fixed(uint32_t input_rate_q15, uint32_t output_r
     r->coefficients_low = row->coefficients_low;
     if (row->up == 1 && row->length > 0)
         r->symmetric = sfp_fixed_symmetric_filter(row->down);
+    // The stored filters take products / 2^32 instead of / 2^31, and the
+    // 8000 Hz table has half the design's gain: those rates come out at
+    // half the scale of the others.
+    r->scale_log2 = r->symmetric || row->input_rate == 8000 ? 13 : 14;
     if (!allocate_history(r)) {
         sfp_resampler_destroy(&r);
         return nullptr;

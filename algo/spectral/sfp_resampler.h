@@ -83,6 +83,9 @@ typedef struct Resampler {
     uint32_t skip;           /* coming input samples that no output needs */
     uint32_t exact_left;     /* FileFixed stored filters: outputs that still
                                 reach into the reset zeros */
+    uint32_t scale_log2;     /* FileFixed: outputs are about 2^scale_log2 times
+                                the FileFloat ones (14, or 13 for 44100, 22050
+                                and 8000 Hz); 0 in FileFloat */
 } Resampler;
 
 /* FileFloat's choice of L/M for output/input (nearest-integer continued

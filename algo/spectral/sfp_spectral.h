@@ -119,10 +119,12 @@ void sfp_gate_reset(SilenceGate *gate);
 /* The number of leading samples of the run that are still silence: count
  * when the whole run is silent, else the index where sound was found less
  * half the window (0 when that is not positive). FileFloat samples count
- * truncated toward zero, FileFixed samples shifted right by 13 rounding
- * toward zero. */
+ * truncated toward zero; FileFixed samples shifted right by `shift`
+ * rounding toward zero, shift being the log2 of their scale against
+ * FileFloat (13 or 14), so that both variants judge the same levels. */
 uint32_t sfp_gate_feed_float(SilenceGate *gate, const float *samples, uint32_t count);
-uint32_t sfp_gate_feed_fixed(SilenceGate *gate, const int32_t *samples, uint32_t count);
+uint32_t sfp_gate_feed_fixed(SilenceGate *gate, const int32_t *samples, uint32_t count,
+                             uint32_t shift);
 
 /* --- Serialisation ------------------------------------------------------ */
 

@@ -64,7 +64,8 @@ void free_state(SpectralState *state)
 uint32_t gate_feed(SpectralState *state, uint32_t at, uint32_t count)
 {
     if (state->variant == SFP_VARIANT_FIXED)
-        return sfp_gate_feed_fixed(state->gate, static_cast<int32_t *>(state->ring) + at, count);
+        return sfp_gate_feed_fixed(state->gate, static_cast<int32_t *>(state->ring) + at, count,
+                                   state->resampler->scale_log2);
     return sfp_gate_feed_float(state->gate, static_cast<float *>(state->ring) + at, count);
 }
 
@@ -154,6 +155,10 @@ ResultCode sfp_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType sa
         state->resampler =
             sfp_resampler_create_fixed(sample_rate << 15, config->analysis_rate_q12 << 3);
     }
+    // A frame that varies by one 16-bit step or less is not equalised: in
+    // FileFixed that is half a step on its own sample scale.
+    const uint32_t scale_log2 = state->resampler ? state->resampler->scale_log2 : 14;
+    const int32_t flat_half_range = fixed ? int32_t{1} << (scale_log2 - 1) : 0;
     const BandConfig bands = {variant,
                               config->frame_log2,
                               config->equalise_bins,
@@ -161,7 +166,8 @@ ResultCode sfp_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType sa
                               config->skip_frames,
                               config->output_scale,
                               config->band_edge_count,
-                              config->band_edges};
+                              config->band_edges,
+                              flat_half_range};
     state->statistics = sfp_bands_create(&bands);
     state->frame_count = config->frame_count;
     state->trim_enabled = static_cast<uint8_t>(fixed ? config->trim_silence & 0xFF
