@@ -70,6 +70,9 @@ bool compute_float(BandStatistics *s)
     return true;
 }
 
+// Below this a divisor (a sum / 2^16) is too coarse to divide by.
+const uint64_t kSmallestDivisor = 128;
+
 // reciprocal(n << z) >> 1 for z the leading zeros of n: mulhi(x, that) is
 // x x 4 / n for n from 8 to 15.
 int32_t quarter_reciprocal(uint32_t n)
@@ -131,9 +134,11 @@ bool compute_fixed(BandStatistics *s)
     }
     const uint64_t level_divisor = level_sum >> 16;
     const uint64_t spread_divisor = spread_sum >> 16;
-    // spread ~ 2^(shift - 1) x deviation and half_mean = mean / 2: the
-    // spreads vanish below 1/65536 of the mean levels.
-    if (level_divisor == 0 || spread_divisor == 0 ||
+    // The divisors are truncated: a divisor below 128 could push a share
+    // past 1% (or past 16 bits); spread ~ 2^(shift - 1) x deviation and
+    // half_mean = mean / 2, so the spreads vanish below 1/65536 of the mean
+    // levels.
+    if (level_divisor < kSmallestDivisor || spread_divisor < kSmallestDivisor ||
         (spread_total << 16) <= (half_mean_sum << shift))
         return false;
     for (uint32_t b = 0; b < bands; ++b) {
