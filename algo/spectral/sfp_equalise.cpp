@@ -41,8 +41,11 @@ void sfp_copy_frame(const void *first, uint32_t first_count, const void *second,
     const Pieces<int32_t> pieces(static_cast<const int32_t *>(first), first_count,
                                  static_cast<const int32_t *>(second), second_count, size);
     auto *out = static_cast<int32_t *>(frame);
-    eng_memcpy(out, pieces.first, sizeof(int32_t) * pieces.first_count);
-    eng_memcpy(out + pieces.first_count, pieces.second, sizeof(int32_t) * pieces.second_count);
+    // An empty piece may come without an array.
+    if (pieces.first_count > 0)
+        eng_memcpy(out, pieces.first, sizeof(int32_t) * pieces.first_count);
+    if (pieces.second_count > 0)
+        eng_memcpy(out + pieces.first_count, pieces.second, sizeof(int32_t) * pieces.second_count);
     if (pieces.count() < size)
         eng_memset(out + pieces.count(), 0, sizeof(int32_t) * (size - pieces.count()));
 }

@@ -74,7 +74,8 @@ void process(Resampler *r, const Sample *input, uint32_t count, Sample *output, 
     uint32_t made = 0;
     if (r->length == 0) {
         made = count < room ? count : room;
-        eng_memcpy(output, input, sizeof(Sample) * made);
+        if (made > 0)
+            eng_memcpy(output, input, sizeof(Sample) * made);
         *used_out = made;
         *made_out = made;
         return;
@@ -90,7 +91,8 @@ void process(Resampler *r, const Sample *input, uint32_t count, Sample *output, 
         uint32_t take = r->history_capacity - r->history_count;
         if (take > count - used)
             take = count - used;
-        eng_memcpy(buffer + r->history_count, input + used, sizeof(Sample) * take);
+        if (take > 0)
+            eng_memcpy(buffer + r->history_count, input + used, sizeof(Sample) * take);
         r->history_count += take;
         used += take;
         while (r->next_end < r->history_count && made < room) {
