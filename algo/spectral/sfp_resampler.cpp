@@ -149,8 +149,10 @@ int32_t fixed_kernel(const Resampler *r, uint32_t phase, const int32_t *window)
         const int32_t x_low = x & 0xFFFF;
         const int32_t h_high = high[i];
         const int32_t h_low = low[i];
+        // Each product fits 32 bits (16 x 16 bits, one side at most 2^15);
+        // only their sum needs 33.
         const uint32_t main = static_cast<uint32_t>(h_high * x_high) << 1;
-        const int64_t cross = int64_t{h_high} * x_low + int64_t{h_low} * x_high;
+        const int64_t cross = int64_t{h_high * x_low} + int64_t{h_low * x_high};
         sum += main + static_cast<uint32_t>(sfp_low32(cross >> 15));
     }
     return static_cast<int32_t>(sum);
