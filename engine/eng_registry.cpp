@@ -1,5 +1,6 @@
 #include "engine/eng_registry.h"
 
+#include "algo/spectral/sfp_spectral.h"
 #include "algo/stream/stream.h"
 
 #include <atomic>
@@ -13,8 +14,9 @@ const AlgorithmEntry kRegistry[kAlgorithmCount] = {
     {3, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // Stream1
     {4, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // Stream4
     {5, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // streaming, 6-second blocks
-    {1, nullptr, nullptr, nullptr, nullptr}, // FileFixed
-    {2, nullptr, nullptr, nullptr, nullptr}, // FileFloat
+    // The spectral family picks its arithmetic from the id given to create.
+    {1, sfp_create, sfp_destroy, sfp_add_audio, sfp_serialize}, // FileFixed
+    {2, sfp_create, sfp_destroy, sfp_add_audio, sfp_serialize}, // FileFloat
 };
 
 std::atomic<const AlgorithmEntry *> g_rows{kRegistry};
