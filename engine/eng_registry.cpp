@@ -1,5 +1,8 @@
 #include "engine/eng_registry.h"
 
+#include "algo/spectral/sfp_spectral.h"
+#include "algo/stream/stream.h"
+
 #include <atomic>
 
 namespace {
@@ -8,11 +11,12 @@ const uint32_t kAlgorithmCount = 5;
 
 // Row order is part of the engine's definition: lookups take the first match.
 const AlgorithmEntry kRegistry[kAlgorithmCount] = {
-    {3, nullptr, nullptr, nullptr, nullptr}, // Stream1
-    {4, nullptr, nullptr, nullptr, nullptr}, // Stream4
-    {5, nullptr, nullptr, nullptr, nullptr}, // streaming, 6-second blocks
-    {1, nullptr, nullptr, nullptr, nullptr}, // FileFixed
-    {2, nullptr, nullptr, nullptr, nullptr}, // FileFloat
+    {3, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // Stream1
+    {4, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // Stream4
+    {5, strm_create, strm_destroy, strm_add_audio, strm_serialize}, // streaming, 6-second blocks
+    // The spectral family picks its arithmetic from the id given to create.
+    {1, sfp_create, sfp_destroy, sfp_add_audio, sfp_serialize}, // FileFixed
+    {2, sfp_create, sfp_destroy, sfp_add_audio, sfp_serialize}, // FileFloat
 };
 
 std::atomic<const AlgorithmEntry *> g_rows{kRegistry};

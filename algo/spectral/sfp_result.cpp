@@ -1,0 +1,173 @@
+// The fingerprint from the frames held: per band the share of the overall
+// level and the share of the level's variation, in both arithmetics.
+//
+// A share needs a denominator: when the band levels (or their spreads) sum
+// to nothing, or the spreads are below 1/65536 of the levels they vary
+// around (then they are the rounding noise of the mean, not a property of
+// the sound: a signal whose level does not change), the fingerprint cannot
+// be computed and nothing is copied.
+#include "algo/spectral/sfp_bands.h"
+
+#include "algo/spectral/sfp_fixed_math.h"
+#include "engine/eng_support.h"
+
+namespace {
+
+// Stores the low 16 bits of a value: 32768 keeps its bit pattern 0x8000.
+int16_t to_int16_bits(int64_t value)
+{
+    const uint16_t bits = static_cast<uint16_t>(static_cast<uint64_t>(value) & 0xFFFFu);
+    int16_t stored;
+    eng_memcpy(&stored, &bits, sizeof stored);
+    return stored;
+}
+
+bool finite(float x)
+{
+    return x - x == 0.0f;
+}
+
+bool compute_float(BandStatistics *s)
+{
+    const uint32_t bands = s->bands;
+    if (s->frames < 2)
+        return false;
+    const float f = static_cast<float>(s->frames);
+    float level[SFP_MAX_BANDS];
+    float spread[SFP_MAX_BANDS];
+    float level_sum = 0.0f;
+    float spread_sum = 0.0f;
+    float mean_sum = 0.0f;
+    for (uint32_t b = 0; b < bands; ++b) {
+        float energy = 0.0f;
+        float rms = 0.0f;
+        for (const BandFrame *frame = s->first; frame; frame = frame->next) {
+            energy += frame->energy.f[b];
+            rms += frame->rms.f[b];
+        }
+        const float mean = rms / f;
+        float variance = 0.0f;
+        for (const BandFrame *frame = s->first; frame; frame = frame->next) {
+            const float d = frame->rms.f[b] - mean;
+            variance += d * d;
+        }
+        level[b] = static_cast<float>(eng_sqrt(energy / f));
+        spread[b] = static_cast<float>(eng_sqrt(variance / (f - 1.0f)));
+        mean_sum += mean;
+    }
+    for (uint32_t b = 0; b < bands; ++b) {
+        level_sum += level[b];
+        spread_sum += spread[b];
+    }
+    if (!(level_sum > 0.0f) || !finite(level_sum) || !finite(spread_sum) ||
+        !(spread_sum > mean_sum * (1.0f / 65536.0f)))
+        return false;
+    const float scale = static_cast<float>(s->output_scale);
+    for (uint32_t b = 0; b < bands; ++b) {
+        s->result[b] = to_int16_bits(static_cast<int32_t>(scale * (level[b] / level_sum)));
+        s->result[bands + b] = to_int16_bits(static_cast<int32_t>(scale * (spread[b] / spread_sum)));
+    }
+    return true;
+}
+
+// Below this a divisor (a sum / 2^16) is too coarse to divide by.
+const uint64_t kSmallestDivisor = 128;
+
+// reciprocal(n << z) >> 1 for z the leading zeros of n: mulhi(x, that) is
+// x x 4 / n for n from 8 to 15.
+int32_t quarter_reciprocal(uint32_t n)
+{
+    return static_cast<int32_t>(sfp_reciprocal(n << sfp_leading_zeros(n)) >> 1);
+}
+
+bool compute_fixed(BandStatistics *s)
+{
+    const uint32_t bands = s->bands;
+    const uint32_t f = s->frames;
+    // The reciprocals scale by 4 / n only for n from 8 to 15: both F and
+    // F - 1 must lie there (the configured 12 frames do).
+    if (f < 9 || f > 15)
+        return false;
+    const int32_t r_frames = quarter_reciprocal(f);
+    const int32_t r_spread = quarter_reciprocal(f - 1);
+    uint32_t level[SFP_MAX_BANDS];
+    int32_t half_mean[SFP_MAX_BANDS];
+    uint64_t level_sum = 0;
+    uint64_t half_mean_sum = 0;
+    uint32_t largest = 0; // magnitude of the largest deviation
+    for (uint32_t b = 0; b < bands; ++b) {
+        int32_t energy = 0;
+        int32_t rms = 0;
+        for (const BandFrame *frame = s->first; frame; frame = frame->next) {
+            energy = sfp_wrap_add(energy, sfp_shr(frame->energy.q[b], 2));
+            rms = sfp_wrap_add(rms, sfp_shr(frame->rms.q[b], 3));
+        }
+        const int32_t mean_energy = sfp_mulhi(energy, r_frames);
+        level[b] = sfp_isqrt(mean_energy > 0 ? static_cast<uint32_t>(mean_energy) : 0);
+        half_mean[b] = sfp_mulhi(rms, r_frames);
+        level_sum += level[b] >> 2;
+        half_mean_sum += static_cast<uint32_t>(half_mean[b] > 0 ? half_mean[b] : 0);
+        for (const BandFrame *frame = s->first; frame; frame = frame->next) {
+            const int64_t d = int64_t{sfp_shr(frame->rms.q[b], 1)} - half_mean[b];
+            const uint64_t magnitude = static_cast<uint64_t>(d < 0 ? -d : d);
+            if (magnitude > largest)
+                largest = magnitude > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(magnitude);
+        }
+    }
+    // Normalise the deviations to just below 2^30 (by at most 2^11).
+    const uint32_t y = sfp_leading_zeros(largest);
+    const uint32_t shift = y > 13 ? 11 : (y >= 2 ? y - 2 : 0);
+    uint32_t spread[SFP_MAX_BANDS];
+    uint64_t spread_sum = 0;
+    uint64_t spread_total = 0;
+    for (uint32_t b = 0; b < bands; ++b) {
+        // At most 15 terms below 2^28 each: the sum fits 32 unsigned bits.
+        uint32_t variance = 0;
+        for (const BandFrame *frame = s->first; frame; frame = frame->next) {
+            const int64_t d = int64_t{sfp_shr(frame->rms.q[b], 1)} - half_mean[b];
+            const uint32_t magnitude = static_cast<uint32_t>(d < 0 ? -d : d) << shift;
+            variance += sfp_umulhi(magnitude, magnitude);
+        }
+        spread[b] = sfp_isqrt(sfp_umulhi(variance, static_cast<uint32_t>(r_spread)));
+        spread_sum += spread[b] >> 2;
+        spread_total += spread[b];
+    }
+    const uint64_t level_divisor = level_sum >> 16;
+    const uint64_t spread_divisor = spread_sum >> 16;
+    // The divisors are truncated: a divisor below 128 could push a share
+    // past 1% (or past 16 bits); spread ~ 2^(shift - 1) x deviation and
+    // half_mean = mean / 2, so the spreads vanish below 1/65536 of the mean
+    // levels.
+    if (level_divisor < kSmallestDivisor || spread_divisor < kSmallestDivisor ||
+        (spread_total << 16) <= (half_mean_sum << shift))
+        return false;
+    for (uint32_t b = 0; b < bands; ++b) {
+        s->result[b] = to_int16_bits(static_cast<int64_t>((level[b] / level_divisor) >> 3));
+        s->result[bands + b] = to_int16_bits(static_cast<int64_t>((spread[b] / spread_divisor) >> 3));
+    }
+    return true;
+}
+
+} // namespace
+
+uint32_t sfp_result_size(const BandStatistics *s)
+{
+    return s ? s->bands * 4 : 0;
+}
+
+uint32_t sfp_get_result(BandStatistics *s, void *destination, uint32_t room)
+{
+    if (!s || !destination)
+        return 0;
+    if (!s->result_ready) {
+        const bool computed = s->variant == SFP_VARIANT_FIXED ? compute_fixed(s) : compute_float(s);
+        if (!computed)
+            return 0;
+        s->result_ready = 1;
+    }
+    const uint32_t size = sfp_result_size(s);
+    if (room < size)
+        return 0;
+    eng_memcpy(destination, s->result, size);
+    return size;
+}

@@ -1,0 +1,222 @@
+// The spectral fingerprint's state: configuration, creation, reset,
+// destruction and the framing of resampled audio into overlapping analysis
+// frames, with the trimming of leading silence.
+#include "algo/spectral/sfp_spectral.h"
+
+#include "engine/eng_memory.h"
+#include "engine/eng_support.h"
+
+namespace {
+
+void free_config(SpectralConfig *config)
+{
+    if (!config)
+        return;
+    eng_free(config->band_edges);
+    eng_free(config);
+}
+
+// The one configuration both variants use; null when memory fails.
+SpectralConfig *make_config(uint32_t variant)
+{
+    auto *config = static_cast<SpectralConfig *>(eng_malloc(sizeof(SpectralConfig)));
+    if (!config)
+        return nullptr;
+    eng_memset(config, 0, sizeof(SpectralConfig));
+    const bool fixed = variant == SFP_VARIANT_FIXED;
+    config->trim_silence = 1;
+    config->gate_window = 128;
+    config->gate_threshold = 100;
+    config->gate_clip = 1000;
+    config->equalise_bins = 256;
+    config->analysis_rate_float = 11025.0f;
+    config->analysis_rate_q12 = 11025u << 12;
+    config->frame_log2 = 15;
+    config->hop = 0x2C00;
+    config->band_edge_count = SFP_BAND_EDGES;
+    const size_t bytes = SFP_BAND_EDGES * (fixed ? sizeof(uint32_t) : sizeof(float));
+    config->band_edges = eng_malloc(bytes);
+    if (!config->band_edges) {
+        free_config(config);
+        return nullptr;
+    }
+    if (fixed)
+        eng_memcpy(config->band_edges, sfp_band_edges_index(), bytes);
+    else
+        eng_memcpy(config->band_edges, sfp_band_edges_hz(), bytes);
+    config->frame_count = 12;
+    config->skip_frames = 0;
+    config->output_scale = 0x8000;
+    return config;
+}
+
+void free_state(SpectralState *state)
+{
+    sfp_bands_destroy(&state->statistics);
+    sfp_resampler_destroy(&state->resampler);
+    sfp_gate_destroy(&state->gate);
+    eng_free(state->ring);
+    eng_free(state);
+}
+
+// The resampled samples of one chunk, ring[at .. at + count), through the
+// silence gate: the number of leading samples that are still silence.
+uint32_t gate_feed(SpectralState *state, uint32_t at, uint32_t count)
+{
+    if (state->variant == SFP_VARIANT_FIXED)
+        return sfp_gate_feed_fixed(state->gate, static_cast<int32_t *>(state->ring) + at, count,
+                                   state->resampler->scale_log2);
+    return sfp_gate_feed_float(state->gate, static_cast<float *>(state->ring) + at, count);
+}
+
+// The framing loop: SFP_S_COMPLETE once the statistics hold their frames.
+ResultCode frame_audio(SpectralState *state, const uint8_t *bytes, uint32_t len)
+{
+    if (len == 0 || state->block_align == 0 || len % state->block_align != 0)
+        return SFP_E_INVALID_ARG;
+    if (sfp_bands_is_complete(state->statistics))
+        return SFP_S_COMPLETE;
+    auto *ring = static_cast<int32_t *>(state->ring); // 4-byte samples of either kind
+    uint32_t consumed = 0;
+    while (consumed < len) {
+        const uint32_t limit =
+            state->frame_start > state->write_pos ? state->frame_start : state->ring_size;
+        uint32_t used = 0;
+        uint32_t produced = 0;
+        sfp_resample_chunk(state, bytes + consumed, len - consumed, ring + state->write_pos,
+                           limit - state->write_pos, &used, &produced);
+        if (used == 0)
+            break;
+        consumed += used;
+        if (state->trimming && produced > 0) {
+            const uint32_t silent = gate_feed(state, state->write_pos, produced);
+            produced -= silent;
+            if (produced > 0) {
+                state->trimming = 0;
+                if (silent > 0)
+                    eng_memmove(ring + state->write_pos, ring + state->write_pos + silent,
+                                sizeof(int32_t) * produced);
+                sfp_gate_reset(state->gate);
+            }
+        }
+        state->write_pos += produced;
+        const bool ready = state->frame_start == 0 ? state->write_pos == state->ring_size
+                                                   : state->write_pos == state->frame_start;
+        if (state->write_pos == state->ring_size)
+            state->write_pos = 0;
+        if (ready) {
+            // The frame is the last ring_size samples: from frame_start to
+            // the end of the ring, then from its start.
+            const uint32_t start = state->frame_start;
+            sfp_bands_add_frame(state->statistics, ring + start, state->ring_size - start, ring,
+                                start);
+            state->frame_start += state->hop;
+            if (state->frame_start >= state->ring_size)
+                state->frame_start -= state->ring_size;
+            if (sfp_bands_is_complete(state->statistics))
+                return SFP_S_COMPLETE;
+        }
+    }
+    return ENG_OK;
+}
+
+} // namespace
+
+ResultCode sfp_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType sample_type,
+                      uint32_t channels, void **out)
+{
+    if ((algorithm_id != SFP_VARIANT_FIXED && algorithm_id != SFP_VARIANT_FLOAT) ||
+        sample_rate == 0 || sample_type < SAMPLE_PCM_U8 || sample_type > SAMPLE_MULAW ||
+        (channels != 1 && channels != 2) || !out)
+        return SFP_E_INVALID_ARG;
+    const uint32_t variant = algorithm_id;
+    const bool fixed = variant == SFP_VARIANT_FIXED;
+    SpectralConfig *config = make_config(variant);
+    if (!config)
+        return SFP_E_NO_MEMORY;
+    auto *state = static_cast<SpectralState *>(eng_malloc(sizeof(SpectralState)));
+    if (!state) {
+        free_config(config);
+        return SFP_E_NO_MEMORY;
+    }
+    eng_memset(state, 0, sizeof(SpectralState));
+    state->variant = variant;
+    state->channels = channels;
+    state->sample_rate = sample_rate;
+    state->sample_type = static_cast<uint32_t>(sample_type);
+    state->block_align = channels * eng_sample_type_bits(sample_type) / 8;
+
+    if (!fixed) {
+        state->resampler = sfp_resampler_create_float(static_cast<float>(sample_rate),
+                                                      config->analysis_rate_float);
+    } else if (sample_rate <= (UINT32_MAX >> 15)) {
+        // Rates in Q15; a rate too large for that cannot be in the table
+        // (and must not wrap around onto one that is).
+        state->resampler =
+            sfp_resampler_create_fixed(sample_rate << 15, config->analysis_rate_q12 << 3);
+    }
+    // A frame that varies by one 16-bit step or less is not equalised: in
+    // FileFixed that is half a step on its own sample scale.
+    const uint32_t scale_log2 = state->resampler ? state->resampler->scale_log2 : 14;
+    const int32_t flat_half_range = fixed ? int32_t{1} << (scale_log2 - 1) : 0;
+    const BandConfig bands = {variant,
+                              config->frame_log2,
+                              config->equalise_bins,
+                              config->frame_count,
+                              config->skip_frames,
+                              config->output_scale,
+                              config->band_edge_count,
+                              config->band_edges,
+                              flat_half_range};
+    state->statistics = sfp_bands_create(&bands);
+    state->frame_count = config->frame_count;
+    state->trim_enabled = static_cast<uint8_t>(fixed ? config->trim_silence & 0xFF
+                                                     : config->trim_silence != 0);
+    state->gate = sfp_gate_create(config->gate_window, config->gate_threshold, config->gate_clip);
+    state->ring_size = 1u << config->frame_log2;
+    state->ring = eng_malloc(sizeof(int32_t) * state->ring_size);
+    state->hop = config->hop;
+    free_config(config);
+    if (!state->resampler || !state->statistics || !state->gate || !state->ring ||
+        state->block_align == 0) {
+        free_state(state);
+        return SFP_E_NO_MEMORY;
+    }
+    sfp_reset(state);
+    *out = state;
+    return ENG_OK;
+}
+
+ResultCode sfp_destroy(void *state)
+{
+    if (!state)
+        return SFP_E_INVALID_ARG;
+    free_state(static_cast<SpectralState *>(state));
+    return ENG_OK;
+}
+
+ResultCode sfp_reset(SpectralState *state)
+{
+    if (!state)
+        return SFP_E_INVALID_ARG;
+    sfp_resampler_reset(state->resampler);
+    sfp_bands_reset(state->statistics);
+    sfp_gate_reset(state->gate);
+    state->trimming = state->trim_enabled;
+    state->frame_start = 0;
+    state->write_pos = 0;
+    return ENG_OK;
+}
+
+ResultCode sfp_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count, uint8_t *done)
+{
+    if (!state || !bytes || !done)
+        return SFP_E_INVALID_ARG;
+    *done = 0;
+    const ResultCode result = frame_audio(static_cast<SpectralState *>(state), bytes, byte_count);
+    if (result == SFP_S_COMPLETE) {
+        *done = 1;
+        return ENG_OK;
+    }
+    return result;
+}
