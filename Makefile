@@ -5,12 +5,14 @@
 #   make test     build and run the whole test suite (Release, in build/)
 #   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/)
 #   make bench    build and run the benchmarks (build-bench/)
-#   make fuzz     build and run every fuzz target (build-fuzz/, clang)
+#   make fuzz     build and run every fuzz target for FUZZ_SECONDS (300) each
+#                 (build-fuzz/, clang with libFuzzer)
 #   make clean    remove every build folder
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 SAMPLE ?= data/sample.wav
+FUZZ_SECONDS ?= 300
 
 .PHONY: all vok run test sanitize bench fuzz clean
 
@@ -42,7 +44,7 @@ bench:
 
 fuzz:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-	  -DVOK_TESTS=OFF -DVOK_FUZZ=ON
+	  -DVOK_TESTS=OFF -DVOK_FUZZ=ON -DVOK_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	$(CMAKE) --build build-fuzz -j $(JOBS)
 	$(CMAKE) --build build-fuzz --target run_fuzzers
 
