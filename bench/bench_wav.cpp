@@ -1,5 +1,6 @@
-// Writes a long 44.1 kHz stereo 16-bit WAVE file of non-silent, changing
-// audio for the program benchmark: usage bench_wav FILE MINUTES.
+// Writes a long stereo 16-bit WAVE file of non-silent, changing audio for
+// the program benchmarks: usage bench_wav FILE MINUTES [RATE], RATE 44100
+// when not given.
 // A chord that changes every two seconds, a plucked-style melody note every
 // quarter second and a little noise, from wavetable oscillators so that an
 // hour of audio is written in seconds.
@@ -11,7 +12,6 @@
 
 namespace {
 
-constexpr uint32_t kRate = 44100;
 constexpr uint32_t kTable = 4096;
 
 void put32(std::FILE *file, uint32_t value)
@@ -31,8 +31,13 @@ void put16(std::FILE *file, uint32_t value)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: bench_wav FILE MINUTES\n");
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: bench_wav FILE MINUTES [RATE]\n");
+        return 2;
+    }
+    const uint32_t kRate = argc == 4 ? static_cast<uint32_t>(std::atol(argv[3])) : 44100;
+    if (kRate < 8000 || kRate > 192000) {
+        std::fprintf(stderr, "rate out of range\n");
         return 2;
     }
     const uint64_t frames = static_cast<uint64_t>(std::atof(argv[2]) * 60.0 * kRate);
@@ -67,7 +72,7 @@ int main(int argc, char **argv)
     // Semitone steps of the chord roots and melody notes.
     const int roots[] = {0, 9, 5, 7, 2, 4, 11, 7};
     const int melody[] = {12, 16, 19, 24, 19, 16, 14, 17, 21, 24, 23, 19};
-    auto step = [](double hz) { return static_cast<uint32_t>(hz / kRate * kTable * 65536.0); };
+    auto step = [kRate](double hz) { return static_cast<uint32_t>(hz / kRate * kTable * 65536.0); };
 
     uint32_t phase[4] = {0, 0, 0, 0};
     uint32_t noise = 12345;

@@ -19,15 +19,15 @@ fi
 # Wall seconds of one run, and its peak memory in kB (0 when not measured).
 run_once() {
   local start end
-  start=$(date +%s%N)
+  start=${EPOCHREALTIME/./}
   if [ -n "$timer" ]; then
     "$timer" -f %M -o "$work/peak.txt" "$vok" -c -f "$1" > "$work/out.xml"
   else
     "$vok" -c -f "$1" > "$work/out.xml"
     echo 0 > "$work/peak.txt"
   fi
-  end=$(date +%s%N)
-  echo "$(( (end - start) / 1000 )) $(tail -n 1 "$work/peak.txt")"
+  end=${EPOCHREALTIME/./}
+  echo "$(( end - start )) $(tail -n 1 "$work/peak.txt")"
 }
 
 declare -A median_us peak_kb

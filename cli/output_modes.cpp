@@ -62,7 +62,7 @@ std::string wrapZuvokQuery(const std::string &escaped)
     return wrap(kZuvokData, escaped);
 }
 
-void writeFingerprint(const char *text, std::FILE *out, AlgorithmFlags flags,
+bool writeFingerprint(const char *text, std::FILE *out, AlgorithmFlags flags,
                       const std::string &outputMode)
 {
     if (outputMode == ServerQueryMode) {
@@ -74,6 +74,9 @@ void writeFingerprint(const char *text, std::FILE *out, AlgorithmFlags flags,
     } else {
         std::fputs(text, out);
     }
+    // A stream error, once set, stays set: one test after the flush covers
+    // every write above.
+    return std::fflush(out) == 0 && !std::ferror(out);
 }
 
 } // namespace Zuvanti

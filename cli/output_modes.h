@@ -18,8 +18,9 @@ extern const char *const ServerQueryMode;
 // Writes text in the mode chosen by outputMode. Server queries of Stream1
 // carry the FPDATA type "ZUVOK", all others "QDV"; each query is followed
 // by five line feeds. Raw text is written with nothing before or after it.
-// Write failures are not examined.
-void writeFingerprint(const char *text, std::FILE *out, AlgorithmFlags flags,
+// The text is flushed at once; false when the stream did not take all of it
+// (a full disk, a closed pipe), so that the caller can stop.
+bool writeFingerprint(const char *text, std::FILE *out, AlgorithmFlags flags,
                       const std::string &outputMode);
 
 // A copy of text with <, > and " replaced by &lt;, &gt; and &quot;; every

@@ -1,5 +1,6 @@
 #include "cli/run_extraction.h"
 
+#include <cerrno>
 #include <memory>
 
 #include "cli/output_modes.h"
@@ -34,7 +35,8 @@ void writeLine(std::FILE *errors, const std::string &line)
 } // namespace
 
 int runExtraction(const std::string &inputFile, std::FILE *output, int32_t blocks,
-                  AlgorithmFlags flags, const std::string &outputMode, std::FILE *errors)
+                  AlgorithmFlags flags, const std::string &outputMode, std::FILE *errors,
+                  int *writeError)
 {
     uint32_t written = 0;
     try {
@@ -46,7 +48,13 @@ int runExtraction(const std::string &inputFile, std::FILE *output, int32_t block
             status = driver.GenerateFingerprint(flags, blocks, text.Out());
             if (text.Get()) {
                 ++written;
-                writeFingerprint(text.Get(), output, flags, outputMode);
+                // Fingerprints that cannot reach the output are not worth
+                // making: the caller reports the failed output.
+                if (!writeFingerprint(text.Get(), output, flags, outputMode)) {
+                    if (writeError)
+                        *writeError = errno;
+                    break;
+                }
             }
         } while ((flags & Continuous) && status == 0);
     } catch (FingerprinterException *caught) {

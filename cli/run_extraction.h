@@ -15,10 +15,12 @@ namespace Zuvanti {
 // as long as it reports that audio remains. A driver failure is reported on
 // errors ("Error: Unable to extract fingerprint." and one line per chained
 // message) with exit code 1, except in continuous mode after at least one
-// fingerprint was written: then it ends the run quietly with 0.
+// fingerprint was written: then it ends the run quietly with 0. The loop
+// stops at the first fingerprint the output does not take; writeError then
+// receives the system's reason (errno), else it is left alone.
 int runExtraction(const std::string &inputFile, std::FILE *output, int32_t blocks,
                   AlgorithmFlags flags, const std::string &outputMode,
-                  std::FILE *errors = stderr);
+                  std::FILE *errors = stderr, int *writeError = nullptr);
 
 } // namespace Zuvanti
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <sstream>
@@ -159,15 +160,24 @@ int Program::Run(int argc, const char *const *argv)
         return 1;
     }
 
-    int code = runExtraction(input, output, blocks, flags, outputMode, err);
+    int writeError = 0;
+    int code = runExtraction(input, output, blocks, flags, outputMode, err, &writeError);
     // A fingerprint that never reached its destination (a full disk, a
     // broken device) is a failure, not a success.
+    errno = 0;
     bool lost = std::fflush(output) != 0 || std::ferror(output) != 0;
-    if (ownOutput)
-        lost = std::fclose(output) != 0 || lost;
+    if (lost && writeError == 0)
+        writeError = errno;
+    if (ownOutput && std::fclose(output) != 0 && !lost) {
+        lost = true;
+        writeError = errno;
+    }
     if (lost && code == 0) {
-        Message(ownOutput ? "Error: Unable to write to output file " + outputName
-                          : std::string("Error: Unable to write to stdout"));
+        // A reader that stopped reading (vok ... | head) ends the run
+        // quietly, as it would end any command-line tool.
+        if (writeError != EPIPE)
+            Message(ownOutput ? "Error: Unable to write to output file " + outputName
+                              : std::string("Error: Unable to write to stdout"));
         code = 1;
     }
     return code;

@@ -88,6 +88,10 @@ int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blo
             WithCode("Unable to create fingerprint. Error code:", result), nullptr);
     }
 
+    // Reading on after a fingerprint that more audio cannot change would
+    // only cost time: a spectral fingerprint needs the first fourteen
+    // seconds of a file, not the whole of it.
+    const bool reads_on_when_done = GrowsAfterDone(algorithm_id);
     uint8_t done = 0;
     bool at_end = false;
     uint32_t count = 0;
@@ -111,7 +115,7 @@ int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blo
                     WithCode("Add audio to fingerprint error. Error code:", result), nullptr);
             }
         }
-    } while (blocks >= 1 && count != 0);
+    } while (blocks >= 1 && count != 0 && (reads_on_when_done || !done));
 
     if (!done) {
         Abandon(&handle);

@@ -56,4 +56,9 @@ uint32_t ReadSizeFor(uint32_t algorithm_id, int32_t blocks, const AudioFormat &f
     return static_cast<uint32_t>(size);
 }
 
+bool GrowsAfterDone(uint32_t algorithm_id)
+{
+    return algorithm_id != 1 && algorithm_id != 2;
+}
+
 } // namespace Zuvanti

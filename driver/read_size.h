@@ -28,6 +28,12 @@ uint32_t AlgorithmIdFor(AlgorithmFlags flags, int32_t *blocks);
 // MaxReadBytes (whole frames).
 uint32_t ReadSizeFor(uint32_t algorithm_id, int32_t blocks, const AudioFormat &format);
 
+// Whether audio added after the engine reports the fingerprint complete can
+// still change it. A spectral fingerprint (ids 1, 2) is fixed once its
+// fourteen seconds are in; a streaming one grows by a block every three
+// seconds.
+bool GrowsAfterDone(uint32_t algorithm_id);
+
 } // namespace Zuvanti
 
 #endif

@@ -3,6 +3,9 @@
 // modes, continuous mode and its exit codes, block counts.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -136,6 +139,34 @@ TEST_F(Program, AnOutputThatCannotBeWrittenIsAFailure)
     EXPECT_EQ(0u, outcome.err.find("Error: Unable to extract fingerprint.\n"));
     EXPECT_EQ(std::string::npos, outcome.err.find("write"));
     EXPECT_EQ(1, outcome.code);
+}
+
+TEST_F(Program, ContinuousModeStopsAtTheFirstLostFingerprint)
+{
+    WavWriter().fmt(1, 1, 8000, 8).data(Bytes(100, 1)).data(Bytes(100, 2)).data(Bytes(100, 3))
+        .write(wav);
+    const Outcome outcome = run({"-c", "-n", "0", "-f", wav, "-o", "/dev/full"});
+    EXPECT_EQ("Error: Unable to write to output file /dev/full\n", outcome.err);
+    EXPECT_EQ(1, outcome.code);
+    EXPECT_EQ(1, calls.creates) << "no fingerprint is made after one was lost";
+}
+
+TEST_F(Program, AReaderThatClosesThePipeEndsTheRunQuietly)
+{
+    vok_test::write_wav(wav, 1, 1, 8000, 8, Bytes(100, 0x80));
+    // In-process the pipe's signal is ignored, so the write fails instead.
+    void (*previous)(int) = std::signal(SIGPIPE, SIG_IGN);
+    int ends[2];
+    ASSERT_EQ(0, pipe(ends));
+    close(ends[0]);
+    std::FILE *pipe_out = fdopen(ends[1], "w");
+    ASSERT_NE(nullptr, pipe_out);
+    const char *argv[] = {"vok", "-f", wav.c_str()};
+    std::FILE *err = std::tmpfile();
+    EXPECT_EQ(1, Zuvanti::runProgram(3, argv, pipe_out, err));
+    std::fclose(pipe_out);
+    std::signal(SIGPIPE, previous);
+    EXPECT_EQ("", contents(err));
 }
 
 TEST_F(Program, ContinuousModeWritesOneFingerprintPerCall)

@@ -175,9 +175,25 @@ TEST_F(Driver, TheFlagWordPicksTheAlgorithm)
         ScriptedInput input;
         input.Initialize("x.wav");
         input.steps = {{100}, {0, true}};
-        EXPECT_EQ("1:" + kText, generate(input, row.flags, 2)) << row.flags;
+        // A complete spectral fingerprint reads no further: audio remains.
+        const std::string status = row.id <= 2 ? "0:" : "1:";
+        EXPECT_EQ(status + kText, generate(input, row.flags, 2)) << row.flags;
         EXPECT_EQ(row.id, calls.id) << row.flags;
         EXPECT_EQ(row.bytes, input.requests[0]) << row.flags;
+    }
+}
+
+TEST_F(Driver, OnlyAGrowingFingerprintReadsOnOnceDone)
+{
+    for (AlgorithmFlags flags : {FileFixed, FileFloat, Stream1, Stream4}) {
+        ScriptedInput input;
+        input.Initialize("x.wav");
+        input.steps = {{100}, {200}, {300}, {0, true}};
+        calls = test_family::Calls();
+        const bool spectral = flags == FileFixed || flags == FileFloat;
+        EXPECT_EQ((spectral ? "0:" : "1:") + kText, generate(input, flags, 1)) << flags;
+        EXPECT_EQ(spectral ? 1 : 3, calls.adds) << flags;
+        EXPECT_EQ(spectral ? 1u : 4u, input.requests.size()) << flags;
     }
 }
 
