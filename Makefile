@@ -4,6 +4,7 @@
 #   make run      build it and fingerprint the bundled sample
 #   make test     build and run the whole test suite (Release, in build/)
 #   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/)
+#   make memcheck the program end to end under valgrind memcheck
 #   make bench    build and run the benchmarks (build-bench/)
 #   make fuzz     build and run every fuzz target for FUZZ_SECONDS (300) each
 #                 (build-fuzz/, clang with libFuzzer)
@@ -14,7 +15,7 @@ CMAKE ?= cmake
 SAMPLE ?= data/sample.wav
 FUZZ_SECONDS ?= 300
 
-.PHONY: all vok run test sanitize bench fuzz clean
+.PHONY: all vok run test sanitize memcheck bench fuzz clean
 
 all: vok
 
@@ -36,6 +37,9 @@ sanitize:
 	$(CMAKE) --build build-sanitize -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS)
+
+memcheck: vok
+	bash tests/memcheck.sh build/vok
 
 bench:
 	$(CMAKE) -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DVOK_TESTS=OFF -DVOK_BENCH=ON
