@@ -43,9 +43,11 @@ bool is_engine_code(ResultCode code)
 void check_text(const char *text)
 {
     static const char declaration[] = QE_XML_DECLARATION "\n<ZUVOK_FP_QUERY VERSION=\"1.0\">\n";
+    static const char closing[] = "</ZUVOK_FP_QUERY>\n";
     const size_t length = strlen(text);
-    if (strncmp(text, declaration, sizeof declaration - 1) != 0 || length < 20 ||
-        strcmp(text + length - 19, "</ZUVOK_FP_QUERY>\n") != 0)
+    if (length < sizeof declaration - 1 + sizeof closing - 1 ||
+        strncmp(text, declaration, sizeof declaration - 1) != 0 ||
+        strcmp(text + length - (sizeof closing - 1), closing) != 0)
         fail("serialised text is not a fingerprint document", 0);
 }
 
