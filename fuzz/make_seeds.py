@@ -282,7 +282,10 @@ def seeds_engine():
         enc.boolean(fail_at != 0)
         if fail_at:
             enc.integer(fail_at, 1, 40)
-        enc.integer(wanted, 0, 6000000 if ident <= 2 else 1500000)
+        hz = RATES[rate] if rate < len(RATES) else rate
+        per_second = hz * (channels or 1) * (2 if kind == 2 else 1)
+        longest = min(6000000 if ident <= 2 else 1500000, per_second * (20 if ident <= 2 else 8))
+        enc.integer(wanted, 0, longest)
         enc.integer(len(cuts), 0, 16)
         for cut in cuts:
             enc.integer(cut, 0, 1 << 20)
