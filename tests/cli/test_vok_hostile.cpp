@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <map>
-#include <regex>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,22 +26,45 @@ using vok_test::Outcome;
 const char kFirstLine[] = "Error: Unable to extract fingerprint.\n";
 const char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n";
 
-// Every refusal the extraction can end with, as the messages' form.
-const std::regex &refusal_form()
+// True when the messages are a refusal the extraction can end with: the
+// first line, then one of the defined chains.
+bool defined_refusal(const std::string &messages)
 {
-    static const std::string names = "(Could not allocate memory|Invalid input|Could not open "
-                                     "file|File format invalid|End of file encountered|Unknown)";
-    static const std::string code = "Error code:9[0-9a-f]{7}\\.\n";
-    static const std::regex form(
-        "Error: Unable to extract fingerprint\\.\n"
-        "( Get audio type error\n (Error parsing WAV file: " + names +
-        "|Unsupported bits per sample|Unknown encoding type)\n"
-        "| Unable to create fingerprint\\. " + code +
-        "| Unable to get audio sample\\.\n Error getting audio sample: " + names + "\n"
-        "| Add audio to fingerprint error\\. " + code +
-        "| Not enough audio to generate a fingerprint\\.\n"
-        "| Error serializing fingerprint\\. " + code + ")");
-    return form;
+    const std::string first = kFirstLine;
+    if (messages.compare(0, first.size(), first) != 0 || messages.back() != '\n')
+        return false;
+    std::vector<std::string> lines;
+    for (size_t at = first.size(); at < messages.size();) {
+        const size_t end = messages.find('\n', at);
+        lines.push_back(messages.substr(at, end - at));
+        at = end + 1;
+    }
+    static const char *const names[] = {"Could not allocate memory", "Invalid input",
+                                        "Could not open file",       "File format invalid",
+                                        "End of file encountered",   "Unknown"};
+    auto named = [](const std::string &line, const std::string &prefix) {
+        for (const char *name : names)
+            if (line == prefix + name)
+                return true;
+        return false;
+    };
+    // An engine code: eight lower-case hexadecimal digits, then a full stop.
+    auto coded = [](const std::string &line, const std::string &prefix) {
+        if (line.size() != prefix.size() + 9 || line.compare(0, prefix.size(), prefix) != 0 ||
+            line.back() != '.')
+            return false;
+        return line.find_first_not_of("0123456789abcdef", prefix.size()) == line.size() - 1;
+    };
+    if (lines.size() == 2 && lines[0] == " Get audio type error")
+        return lines[1] == " Unsupported bits per sample" || lines[1] == " Unknown encoding type" ||
+               named(lines[1], " Error parsing WAV file: ");
+    if (lines.size() == 2 && lines[0] == " Unable to get audio sample.")
+        return named(lines[1], " Error getting audio sample: ");
+    return lines.size() == 1 &&
+           (lines[0] == " Not enough audio to generate a fingerprint." ||
+            coded(lines[0], " Unable to create fingerprint. Error code:") ||
+            coded(lines[0], " Add audio to fingerprint error. Error code:") ||
+            coded(lines[0], " Error serializing fingerprint. Error code:"));
 }
 
 // The declaration, then one ZUVOK_FP_QUERY element whose tags nest, with
@@ -161,7 +183,7 @@ TEST(VokHostile, EveryCaseEndsInADocumentOrTheDefinedMessages)
                         messages += " " + line + "\n";
                     EXPECT_EQ(run.err, messages);
                 } else {
-                    EXPECT_TRUE(std::regex_match(run.err, refusal_form())) << run.err;
+                    EXPECT_TRUE(defined_refusal(run.err)) << run.err;
                 }
             }
             EXPECT_EQ(folder_entries(dir.path()), left);
