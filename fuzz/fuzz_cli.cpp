@@ -99,7 +99,8 @@ Bytes signal(uint32_t samples, uint32_t rate, int bytes_per_sample)
     for (uint32_t n = 0; n < samples; ++n) {
         const double t = static_cast<double>(n) / rate;
         const double f = 180.0 + 40.0 * (static_cast<int>(t * 3) % 5);
-        const double v = 0.5 * std::sin(6.2831853 * f * t) + 0.3 * std::sin(6.2831853 * 2.7 * f * t);
+        const double w = 6.2831853 * f * t;
+        const double v = 0.5 * std::sin(w) + 0.3 * std::sin(2.7 * w);
         if (bytes_per_sample == 1) {
             out.push_back(static_cast<uint8_t>(128 + std::lround(v * 120)));
         } else {

@@ -243,7 +243,8 @@ def pattern(period, bytes_per_sample, channels):
     """One period of a two-tone signal in the engine's sample layout."""
     out = bytearray()
     for n in range(period):
-        v = 0.5 * math.sin(2 * math.pi * 3 * n / period) + 0.3 * math.sin(2 * math.pi * 17 * n / period)
+        w = 2 * math.pi * n / period
+        v = 0.5 * math.sin(3 * w) + 0.3 * math.sin(17 * w)
         for c in range(channels):
             if bytes_per_sample == 1:
                 out.append(int(128 + 110 * v) & 0xFF)

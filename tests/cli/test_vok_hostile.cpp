@@ -114,7 +114,8 @@ TEST(VokHostile, RunnerReportsTimeOutsAndSignals)
 {
     vok_test::RunOptions options;
     options.timeout_seconds = 1;
-    const vok_test::RunResult hung = vok_test::run_program("/bin/sh", {"-c", "exec sleep 30"}, options);
+    const vok_test::RunResult hung =
+        vok_test::run_program("/bin/sh", {"-c", "exec sleep 30"}, options);
     EXPECT_TRUE(hung.timed_out);
     EXPECT_EQ(hung.signal, SIGKILL);
     EXPECT_EQ(hung.exit_code, -1);

@@ -207,7 +207,8 @@ void formats(std::vector<HostileCase> &cases)
         return WavWriter().fmt(tag, channels, rate, bits).data(short_audio()).bytes();
     };
     for (uint16_t tag : {0, 2, 3, 0xFFFE})
-        add(cases, "tag_" + hex(tag), file(tag, 1, 8000, 16), one(tag == 3 ? kEncoding : kNotWave, turn++));
+        add(cases, "tag_" + hex(tag), file(tag, 1, 8000, 16),
+            one(tag == 3 ? kEncoding : kNotWave, turn++));
     // A-law and mu-law files are taken whatever their bits say.
     for (uint16_t tag : {6, 7})
         for (uint16_t bits : {0, 65535})
@@ -268,13 +269,16 @@ void layouts(std::vector<HostileCase> &cases)
 
 void not_files(std::vector<HostileCase> &cases)
 {
-    add(cases, "empty_file", {}, all(kNotWave));
+    // Refused when the input is opened, before the algorithm matters.
+    add(cases, "empty_file", {}, one(kNotWave, 0));
     const std::pair<const char *, HostileInput> others[] = {
         {"folder", HostileInput::Folder},
         {"dev_null", HostileInput::DevNull},
         {"missing", HostileInput::Missing}};
+    size_t turn = 1;
     for (const auto &other : others) {
-        add(cases, other.first, {}, all(other.second == HostileInput::DevNull ? kNotWave : kUnopenable));
+        add(cases, other.first, {},
+            one(other.second == HostileInput::DevNull ? kNotWave : kUnopenable, turn++));
         cases.back().input = other.second;
     }
 }
