@@ -7,6 +7,7 @@
 // may leak.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -43,9 +44,11 @@ bool is_engine_code(ResultCode code)
 void check_text(const char *text)
 {
     static const char declaration[] = QE_XML_DECLARATION "\n<ZUVOK_FP_QUERY VERSION=\"1.0\">\n";
+    static const char closing[] = "</ZUVOK_FP_QUERY>\n";
     const size_t length = strlen(text);
-    if (strncmp(text, declaration, sizeof declaration - 1) != 0 || length < 20 ||
-        strcmp(text + length - 19, "</ZUVOK_FP_QUERY>\n") != 0)
+    if (length < sizeof declaration - 1 + sizeof closing - 1 ||
+        strncmp(text, declaration, sizeof declaration - 1) != 0 ||
+        strcmp(text + length - (sizeof closing - 1), closing) != 0)
         fail("serialised text is not a fingerprint document", 0);
 }
 
@@ -86,8 +89,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const uint32_t channels = in.ConsumeIntegralInRange<uint32_t>(0, 3);
     const uint32_t fail_at = in.ConsumeBool() ? in.ConsumeIntegralInRange<uint32_t>(1, 40) : 0;
     // The streaming fingerprint finishes a block after about 3.4 s of audio,
-    // the spectral one after about 14.2 s: repeat the pattern long enough.
-    const size_t wanted = in.ConsumeIntegralInRange<size_t>(0, id <= 2 ? 6000000 : 1500000);
+    // the spectral one after about 14.2 s: repeat the pattern long enough,
+    // but no longer than two streaming blocks or one spectral fingerprint
+    // with room to spare, so that every input's work stays bounded (the cost
+    // follows the duration, not the byte count).
+    const uint64_t bytes_per_second =
+        static_cast<uint64_t>(rate) * (channels ? channels : 1) * (type == 2 ? 2 : 1);
+    const uint64_t longest = std::min<uint64_t>(id <= 2 ? 6000000 : 1500000,
+                                                bytes_per_second * (id <= 2 ? 20 : 8));
+    const size_t wanted = in.ConsumeIntegralInRange<size_t>(0, static_cast<size_t>(longest));
     std::vector<size_t> cuts;
     for (int i = in.ConsumeIntegralInRange<int>(0, 16); i > 0; --i)
         cuts.push_back(in.ConsumeIntegralInRange<size_t>(0, 1 << 20));

@@ -228,6 +228,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider in(data, size);
     const int64_t live_before = eng_mem_live_blocks();
     eng_mem_fail_allocation(in.ConsumeIntegralInRange<uint32_t>(0, 60));
+    // The layout comes first, so that it is set whatever the tree uses up.
+    const bool declaration = in.ConsumeBool(), indent = in.ConsumeBool(),
+               newline = in.ConsumeBool();
 
     QueryElement *root = qe_create(pick_name(in).c_str(), pick_text(in).c_str());
     std::vector<QueryElement *> path;
@@ -279,8 +282,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("out of memory reported without a failed allocation");
     }
 
-    const bool declaration = in.ConsumeBool(), indent = in.ConsumeBool(),
-               newline = in.ConsumeBool();
     char *text = qe_write_xml(root, declaration, indent, newline);
     if (text) {
         const std::string written(text);

@@ -17,7 +17,7 @@ struct RateRow {
 };
 
 // Symmetric 16-tap low-pass filters, unity gain in Q15, one per input rate.
-const RateRow kRates[STRM_RATE_COUNT] = {
+constexpr RateRow kRates[STRM_RATE_COUNT] = {
     {8000, {42, -186, -34, 919, -409, -2968, 3314, 15706}},
     {11025, {2, 183, 252, -550, -1659, 22, 6032, 12099}},
     {16000, {21, -118, -437, -622, 204, 2658, 6074, 8603}},

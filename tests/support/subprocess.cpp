@@ -2,11 +2,15 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <stdexcept>
+#include <thread>
 
 namespace vok_test {
 
@@ -58,6 +62,8 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         } else if (dup2(fileno(out), 1) < 0) {
             _exit(kSetupFailed);
         }
+        if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0)
+            _exit(kSetupFailed);
         if (options.as_user &&
             (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0 || setuid(options.uid) != 0))
             _exit(kSetupFailed);
@@ -65,15 +71,34 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         _exit(kExecFailed);
     }
 
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0) {
-    }
+    // Polls for the child's end so that one that hangs can be killed.
     RunResult result;
+    int status = 0;
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
+    for (;;) {
+        const pid_t ended = waitpid(child, &status, options.timeout_seconds ? WNOHANG : 0);
+        if (ended == child)
+            break;
+        if (ended < 0 && errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+        if (ended == 0 && std::chrono::steady_clock::now() >= deadline) {
+            kill(child, SIGKILL);
+            result.timed_out = true;
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            break;
+        }
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
     result.out = slurp(out);
     result.err = slurp(err);
     if (WIFEXITED(status)) {
         result.exit_code = WEXITSTATUS(status);
         result.exec_failed = result.exit_code == kExecFailed || result.exit_code == kSetupFailed;
+    } else if (WIFSIGNALED(status)) {
+        result.signal = WTERMSIG(status);
     }
     return result;
 }

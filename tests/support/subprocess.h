@@ -14,12 +14,18 @@ struct RunOptions {
     bool as_user = false;      // drop to uid/gid before exec (the caller must be root)
     uid_t uid = 65534;
     gid_t gid = 65534;
+    std::string working_directory; // the child's current folder; empty: the caller's
+    // The child is killed (SIGKILL) when it has not ended after this many
+    // seconds; 0 waits for ever.
+    unsigned timeout_seconds = 120;
 };
 
 struct RunResult {
     std::string out;
     std::string err;
     int exit_code = -1; // -1 when the child did not exit normally
+    int signal = 0;     // the signal that ended the child, 0 when it exited
+    bool timed_out = false; // killed after RunOptions::timeout_seconds
     bool exec_failed = false;
 };
 

@@ -1,0 +1,409 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of every fuzz target: fuzz/corpus/<target>/.
+
+The targets read their inputs through FuzzedDataProvider, which takes
+integers from the end of the input (most significant byte first, as many
+bytes as the range needs) and strings and byte runs from the front. The
+Encoder below builds inputs the same way round, so that each seed means
+what it says: a valid WAVE file of each encoding with its read settings, a
+real command line, each engine id with a format it accepts, a document
+tree shaped like a fingerprint.
+
+Run it from anywhere: python3 fuzz/make_seeds.py
+"""
+
+import math
+import os
+import re
+import shutil
+import struct
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+class Encoder:
+    """The input that makes FuzzedDataProvider answer the given values."""
+
+    def __init__(self):
+        self.front = bytearray()
+        self.back = []  # integer bytes in the order they are consumed
+
+    def integer(self, value, low, high, size=8):
+        span = high - low
+        if not low <= value <= high:
+            raise ValueError("%d outside %d..%d" % (value, low, high))
+        count = 0
+        while count < size and (span >> (8 * count)) > 0:
+            count += 1
+        offset = value - low
+        for shift in reversed(range(count)):
+            self.back.append((offset >> (8 * shift)) & 0xFF)
+        return self
+
+    def boolean(self, value):
+        return self.integer(1 if value else 0, 0, 255, 1)
+
+    def u32(self, value):
+        return self.integer(value & 0xFFFFFFFF, 0, 0xFFFFFFFF, 4)
+
+    def i32(self, value):
+        return self.integer(value & 0xFFFFFFFF, 0, 0xFFFFFFFF, 4)
+
+    def string(self, text, max_length):
+        """ConsumeRandomLengthString: backslashes doubled, ended by '\\' and another byte."""
+        raw = text.encode("latin-1")
+        if len(raw) > max_length:
+            raise ValueError("string longer than the target reads")
+        self.front += raw.replace(b"\\", b"\\\\")
+        if len(raw) < max_length:
+            self.front += b"\\;"
+        return self
+
+    def data(self, raw):
+        self.front += raw
+        return self
+
+    def bytes(self):
+        return bytes(self.front) + bytes(reversed(self.back))
+
+
+# WAVE files ---------------------------------------------------------------
+
+def chunk(ident, body, pad=True, size=None):
+    out = ident + struct.pack("<I", len(body) if size is None else size) + body
+    if pad and len(body) % 2:
+        out += b"\0"
+    return out
+
+
+def fmt(tag, channels, rate, bits, extra=b""):
+    align = channels * bits // 8
+    return chunk(b"fmt ", struct.pack("<HHIIHH", tag, channels, rate, rate * align, align, bits)
+                 + extra)
+
+
+def riff(*chunks):
+    body = b"WAVE" + b"".join(chunks)
+    return b"RIFF" + struct.pack("<I", len(body)) + body
+
+
+def tone(samples, bits=8, channels=1):
+    out = bytearray()
+    for n in range(samples):
+        v = 0.5 * math.sin(n * 0.21) + 0.3 * math.sin(n * 0.047)
+        for c in range(channels):
+            w = v if c == 0 else -v
+            if bits == 8:
+                out.append(int(128 + 120 * w))
+            elif bits == 16:
+                out += struct.pack("<h", int(30000 * w))
+            elif bits == 32:
+                out += struct.pack("<f", w)
+    return bytes(out)
+
+
+def wav_files():
+    return {
+        "pcm8_mono": riff(fmt(1, 1, 8000, 8), chunk(b"data", tone(400))),
+        "pcm16_stereo": riff(fmt(1, 2, 44100, 16), chunk(b"data", tone(200, 16, 2))),
+        "alaw": riff(fmt(6, 1, 8000, 8), chunk(b"data", bytes(range(256)))),
+        "mulaw_stereo": riff(fmt(7, 2, 11025, 8), chunk(b"data", bytes(range(255, -1, -1)))),
+        "float32": riff(fmt(3, 1, 48000, 32), chunk(b"data", tone(64, 32))),
+        "pcm24": riff(fmt(1, 1, 8000, 24), chunk(b"data", bytes(30))),
+        "adpcm": riff(fmt(2, 1, 8000, 4), chunk(b"data", bytes(16))),
+        "extensible": riff(fmt(0xFFFE, 2, 48000, 16, struct.pack("<H", 22) + bytes(22)),
+                           chunk(b"data", bytes(16))),
+        "fmt_extended": riff(fmt(1, 1, 22050, 16, struct.pack("<H", 0)),
+                             chunk(b"data", tone(50, 16))),
+        "fmt_long": riff(fmt(1, 1, 16000, 8, bytes(30)), chunk(b"data", tone(60))),
+        "fmt_short": riff(chunk(b"fmt ", struct.pack("<HHI", 1, 1, 8000)),
+                          chunk(b"data", bytes(8))),
+        "chunks_around": riff(chunk(b"LIST", b"INFOISFT\x05\0\0\0vok\0\0"),
+                              fmt(1, 1, 8000, 8), chunk(b"fact", struct.pack("<I", 100)),
+                              chunk(b"data", tone(101)), chunk(b"junk", b"x" * 7),
+                              chunk(b"data", tone(33))),
+        "odd_unpadded": riff(fmt(1, 1, 8000, 8), chunk(b"data", tone(7), pad=False),
+                             chunk(b"data", tone(9), pad=False)),
+        "data_first": riff(chunk(b"data", tone(20)), fmt(1, 1, 8000, 8)),
+        "tiny_chunks": riff(fmt(7, 1, 8000, 8), *[chunk(b"data", bytes([i])) for i in range(40)]),
+        "empty_data": riff(fmt(1, 1, 8000, 8), chunk(b"data", b""), chunk(b"data", b"\x80" * 4)),
+        "data_claims_more": riff(fmt(1, 1, 8000, 8), chunk(b"data", tone(40), size=0x7FFFFFFF)),
+        "data_claims_all": riff(fmt(1, 1, 8000, 8), chunk(b"data", tone(40), size=0xFFFFFFFF)),
+        "skip_huge": riff(fmt(1, 1, 8000, 8), chunk(b"LIST", b"", size=0xFFFFFFFF)),
+        "truncated_header": riff(fmt(1, 2, 44100, 16), chunk(b"data", bytes(8)))[:30],
+        "not_wave": b"RIFF\x10\0\0\0AVI LIST\x04\0\0\0abcd",
+    }
+
+
+def seeds_wav():
+    # Requests: (selector, value) as pick_request reads them.
+    def request(enc, kind, value=0):
+        enc.integer(kind, 0, 3)
+        if kind == 1:
+            enc.integer(value, 1, 64)
+        elif kind == 2:
+            enc.integer(value, 1, 1 << 16)
+        elif kind == 3:
+            enc.u32(value)
+
+    plans = [
+        [(0, 0)],
+        [(1, 7), (1, 64), (2, 1000)],
+        [(2, 4096)],
+        [(3, 0xFFFFFFFF), (1, 1)],
+        [(1, 3), (0, 0), (2, 2), (3, 100000)],
+    ]
+    seeds = {}
+    for i, (name, wav) in enumerate(sorted(wav_files().items())):
+        plan = plans[i % len(plans)]
+        for driver in (False, True):
+            tail = Encoder()
+            if driver:
+                request(tail, *plan[0])
+            else:
+                tail.integer(len(plan), 1, 8)
+                for step in plan:
+                    request(tail, *step)
+            enc = Encoder().boolean(driver).integer(len(tail.back), 0, 40)
+            enc.back += tail.back
+            enc.data(wav)
+            seeds["%s_%s" % (name, "driver" if driver else "direct")] = enc.bytes()
+    return seeds
+
+
+# Command lines ------------------------------------------------------------
+
+def cli_tokens():
+    source = open(os.path.join(HERE, "fuzz_cli.cpp")).read()
+    table = re.search(r"kTokens\[\] = \{(.*?)\};", source, re.S).group(1)
+    literals = re.findall(r'"((?:[^"\\]|\\.)*)"', table)
+    return [bytes(t, "latin-1").decode("unicode_escape") for t in literals]
+
+
+def seeds_cli():
+    tokens = cli_tokens()
+    lines = {
+        "default": ["-f", "s.wav"],
+        "stream4_blocks": ["-a", "Stream4", "-n", "1", "-f", "s.wav"],
+        "filefixed": ["-f", "l.wav", "-a", "FileFixed"],
+        "filefloat_to_file": ["-a", "FileFloat", "-f", "l.wav", "-o", "out.xml"],
+        "continuous": ["-f", "l.wav", "-c", "-n", "1"],
+        "continuous_single_reads": ["-c", "-a", "Stream4", "-n", "-1", "-f", "l.wav"],
+        "zuserver": ["-f", "s.wav", "-om", "zuserver", "-o", "out.xml"],
+        "zuserver_filefloat": ["-om", "zuserver", "-a", "FileFloat", "-f", "l.wav"],
+        "help": ["-help"],
+        "help_wins": ["-help", "-a", "Bogus"],
+        "nothing": [],
+        "too_short": ["-f", "t.wav"],
+        "too_short_spectral": ["-f", "s.wav", "-a", "FileFixed"],
+        "data_lies": ["-f", "k.wav", "-c"],
+        "pcm24": ["-f", "w.wav"],
+        "missing": ["-f", "missing.wav", "-o", "out.xml"],
+        "blocks_suffix": ["-f", "s.wav", "-n", "3x"],
+        "blocks_space": ["-f", "s.wav", "-n", " 7"],
+        "blocks_not_a_number": ["-f", "s.wav", "-n", "seven"],
+        "blocks_overflow": ["-n", "2147483648", "-f", "s.wav"],
+        "quoted_split": ["-f", "\"s.wav", "x\"", "-a", "Stream1"],
+        "quoted_empty": ["-f", "\"\"", "s.wav"],
+        "quoted_whole": ["-f", "\"s.wav\""],
+        "output_is_input": ["-f", "s.wav", "-o", "s.wav"],
+        "output_folder": ["-f", "s.wav", "-o", "."],
+        "input_folder": ["-f", ".."],
+        "unknown_option": ["-x"],
+        "case_sensitive": ["-F", "s.wav"],
+        "duplicate": ["-c", "-c"],
+        "value_missing": ["-f"],
+        "output_missing": ["-f", "s.wav", "-o"],
+        "output_empty": ["-f", "s.wav", "-o", ""],
+        "mode_missing": ["-f", "s.wav", "-om"],
+        "algorithm_missing": ["-a"],
+        "algorithm_lower_case": ["-a", "stream1", "-f", "s.wav"],
+        "continuous_spectral": ["-c", "-a", "FileFloat", "-f", "l.wav"],
+        "value_is_option": ["-f", "-a"],
+        "blocks_zero": ["-n", "0", "-f", "s.wav", "-c"],
+    }
+    seeds = {}
+    for name, args in lines.items():
+        enc = Encoder().integer(len(args), 0, 10)
+        for arg in args:
+            if arg in tokens:
+                enc.integer(tokens.index(arg), 0, len(tokens))
+            else:
+                enc.integer(len(tokens), 0, len(tokens)).string(arg, 24)
+        seeds[name] = enc.bytes()
+    return seeds
+
+
+# Engine -------------------------------------------------------------------
+
+RATES = [8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000]
+
+
+def pattern(period, bytes_per_sample, channels):
+    """One period of a two-tone signal in the engine's sample layout."""
+    out = bytearray()
+    for n in range(period):
+        w = 2 * math.pi * n / period
+        v = 0.5 * math.sin(3 * w) + 0.3 * math.sin(17 * w)
+        for c in range(channels):
+            if bytes_per_sample == 1:
+                out.append(int(128 + 110 * v) & 0xFF)
+            else:
+                out += struct.pack("<h", int(25000 * v))
+    return bytes(out)
+
+
+def seeds_engine():
+    # (id, rate index or raw rate, type, channels, failing allocation, audio bytes, cuts)
+    cases = {
+        "filefixed_8k_u8": (1, 0, 1, 1, 0, 125000, []),
+        "filefloat_odd_rate_s16": (2, 3000, 2, 1, 0, 100000, [4096, 1, 333]),
+        "filefloat_44k_stereo_alaw": (2, 6, 3, 2, 0, 1300000, [65536]),
+        "filefixed_fail_alloc": (1, 1, 4, 1, 3, 170000, []),
+        "stream1_8k_u8": (3, 0, 1, 1, 0, 30000, [1000, 7, 0, 5000]),
+        "stream1_44k_stereo_s16": (3, 6, 2, 2, 0, 640000, [4, 3, 100000]),
+        "stream4_16k_mulaw": (4, 2, 4, 1, 0, 120000, [2048] * 4),
+        "stream4_fail_alloc": (4, 0, 3, 2, 9, 60000, []),
+        "id5_48k_s16": (5, 7, 2, 1, 0, 340000, [17]),
+        "id5_22k_stereo_u8": (5, 3, 1, 2, 0, 160000, []),
+        "unknown_id": (0, 0, 2, 1, 0, 100, []),
+        "bad_rate": (3, 12000, 2, 1, 0, 100, []),
+        "bad_type": (3, 0, 5, 1, 0, 100, []),
+        "bad_channels": (4, 0, 2, 3, 0, 100, []),
+        "odd_bytes_s16": (3, 0, 2, 2, 0, 30001, [3, 5]),
+    }
+    seeds = {}
+    for name, (ident, rate, kind, channels, fail_at, wanted, cuts) in cases.items():
+        enc = Encoder().integer(ident, 0, 6)
+        if rate < len(RATES):
+            enc.boolean(True).integer(rate, 0, 7)
+        else:
+            enc.boolean(False).u32(rate)
+        enc.integer(kind, 0, 5).integer(channels, 0, 3)
+        enc.boolean(fail_at != 0)
+        if fail_at:
+            enc.integer(fail_at, 1, 40)
+        hz = RATES[rate] if rate < len(RATES) else rate
+        per_second = hz * (channels or 1) * (2 if kind == 2 else 1)
+        longest = min(6000000 if ident <= 2 else 1500000, per_second * (20 if ident <= 2 else 8))
+        enc.integer(wanted, 0, longest)
+        enc.integer(len(cuts), 0, 16)
+        for cut in cuts:
+            enc.integer(cut, 0, 1 << 20)
+        bytes_per_sample = 2 if kind == 2 else 1
+        enc.data(pattern(97 if ident <= 2 else 331, bytes_per_sample, max(channels, 1)))
+        seeds[name] = enc.bytes()
+    return seeds
+
+
+# Query document -----------------------------------------------------------
+
+NAMES = ["A", "B", "AB", "A.B", "FP_BLOCK", "x-1", "_"]
+
+
+class Tree:
+    """The operations of fuzz_query_xml, encoded in its reading order."""
+
+    def __init__(self, fail_at, layout, root, value):
+        self.enc = Encoder().integer(fail_at, 0, 60)
+        for flag in layout:
+            self.enc.boolean(flag)
+        self.name(root).text(value)
+        self.depth = 1
+
+    def name(self, name):
+        self.enc.integer(NAMES.index(name), 0, len(NAMES) - 1)
+        return self
+
+    def text(self, text):
+        self.enc.integer(len(text), 0, 24)
+        for ch in text:
+            self.enc.integer(0x1F if ch == "\n" else ord(ch), 0x1F, 0x7E)
+        return self
+
+    def op(self, number):
+        self.enc.integer(number, 0, 6)
+        return self
+
+    def child(self, name, value, enter=False):
+        self.op(0).name(name).text(value)
+        if self.depth < 32:
+            self.enc.boolean(enter)
+            self.depth += 1 if enter else 0
+        return self
+
+    def up(self):
+        self.depth = max(1, self.depth - 1)
+        return self.op(1)
+
+    def value(self, text):
+        return self.op(2).text(text)
+
+    def attribute(self, name, text):
+        return self.op(3).name(name).text(text)
+
+    def number_attribute(self, name, number):
+        self.op(4).name(name)
+        self.enc.i32(number)
+        return self
+
+    def path(self, names, text, append):
+        self.op(5).name(names[0])
+        self.enc.integer(len(names) - 1, 0, 2)
+        for name in names[1:]:
+            self.name(name)
+        self.text(text)
+        self.enc.boolean(append)
+        return self
+
+    def path_uint(self, name, number):
+        self.op(6).name(name)
+        self.enc.u32(number)
+        return self
+
+
+def seeds_query():
+    seeds = {}
+    layouts = [(True, True, True), (True, False, True), (False, True, False), (False, False, False)]
+    for i, layout in enumerate(layouts):
+        t = Tree(0, layout, "A", "")
+        t.attribute("B", "1.0").child("AB", "", enter=True).path(["A", "B"], "Stream1", False)
+        t.path_uint("x-1", 256).child("FP_BLOCK", "AAECAwQF+/=", enter=False)
+        t.child("FP_BLOCK", "zz09", enter=True).number_attribute("_", -2147483648).up()
+        t.up().value("a&<b> \"q\" 'p'\nline 2")
+        seeds["fingerprint_shape_%d" % i] = t.enc.bytes()
+    t = Tree(0, (True, True, True), "FP_BLOCK", "root value")
+    for depth in range(6):
+        t.child(NAMES[depth % len(NAMES)], "v%d" % depth, enter=True)
+    t.path(["A", "AB", "A.B"], "deep", True).path(["A", "AB", "A.B"], "again", True)
+    seeds["deep_paths"] = t.enc.bytes()
+    t = Tree(0, (False, True, True), "_", "")
+    t.attribute("A", "").attribute("A", "replaced").number_attribute("B", 0).path_uint("B", 7)
+    seeds["attributes_replaced"] = t.enc.bytes()
+    for fail_at in (1, 2, 5, 9):
+        t = Tree(fail_at, (True, True, True), "A", "x")
+        t.child("B", "y", enter=True).attribute("AB", "z").path(["A.B", "_"], "w", False).up()
+        t.value("after")
+        seeds["failing_allocation_%d" % fail_at] = t.enc.bytes()
+    return seeds
+
+
+def main():
+    targets = {
+        "fuzz_wav": seeds_wav(),
+        "fuzz_cli": seeds_cli(),
+        "fuzz_engine": seeds_engine(),
+        "fuzz_query_xml": seeds_query(),
+    }
+    for target, seeds in targets.items():
+        folder = os.path.join(HERE, "corpus", target)
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        for name, data in sorted(seeds.items()):
+            with open(os.path.join(folder, name), "wb") as out:
+                out.write(data)
+        print("%s: %d seeds" % (target, len(seeds)))
+
+
+if __name__ == "__main__":
+    main()
