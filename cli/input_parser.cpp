@@ -34,8 +34,8 @@ ParseResult InputParser::parseToken(const std::string &token)
         return Success;
     }
 
-    const IdentifierSpec &spec = Identifiers[currentIdentifier];
-    const auto entry = values.find(spec.identifier);
+    const IdentifierSpec &current = Identifiers[currentIdentifier];
+    const auto entry = values.find(current.identifier);
     if (entry == values.end())
         return IdentifierLost;
     std::vector<std::string> &list = entry->second;
@@ -54,12 +54,12 @@ ParseResult InputParser::parseToken(const std::string &token)
             state = InQuotedValue;
         }
         list.push_back(value);
-        if (state == ExpectValue && static_cast<int32_t>(list.size()) == spec.valueCount)
+        if (state == ExpectValue && static_cast<int32_t>(list.size()) == current.valueCount)
             state = ExpectIdentifier;
     } else {
         if (!value.empty() && value.back() == '"') {
             value.pop_back();
-            state = static_cast<int32_t>(list.size()) < spec.valueCount ? ExpectValue
+            state = static_cast<int32_t>(list.size()) < current.valueCount ? ExpectValue
                                                                           : ExpectIdentifier;
         }
         // The quoted value began with an earlier argument, so the list holds it.

@@ -1,6 +1,6 @@
 #include "engine/eng_registry.h"
 
-#include "algo/spectral/sfp_spectral.h"
+#include "algo/spectral/sfp_family.h"
 #include "algo/stream/stream.h"
 
 #include <atomic>

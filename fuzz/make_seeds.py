@@ -195,7 +195,7 @@ def seeds_cli():
         "help_wins": ["-help", "-a", "Bogus"],
         "nothing": [],
         "too_short": ["-f", "t.wav"],
-        "too_short_spectral": ["-f", "s.wav", "-a", "FileFixed"],
+        "too_short_filefixed": ["-f", "s.wav", "-a", "FileFixed"],
         "data_lies": ["-f", "k.wav", "-c"],
         "pcm24": ["-f", "w.wav"],
         "missing": ["-f", "missing.wav", "-o", "out.xml"],
@@ -218,7 +218,7 @@ def seeds_cli():
         "mode_missing": ["-f", "s.wav", "-om"],
         "algorithm_missing": ["-a"],
         "algorithm_lower_case": ["-a", "stream1", "-f", "s.wav"],
-        "continuous_spectral": ["-c", "-a", "FileFloat", "-f", "l.wav"],
+        "continuous_filefloat": ["-c", "-a", "FileFloat", "-f", "l.wav"],
         "value_is_option": ["-f", "-a"],
         "blocks_zero": ["-n", "0", "-f", "s.wav", "-c"],
     }

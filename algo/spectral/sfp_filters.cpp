@@ -75,7 +75,7 @@ const StoredFilters &stored_filters()
     return filters;
 }
 
-struct RowSpec {
+struct RowLayout {
     uint32_t input_rate;
     uint32_t up;
     uint32_t down;
@@ -84,7 +84,7 @@ struct RowSpec {
 };
 
 // Searched in this order. Row 0 is the pass-through for equal rates.
-const RowSpec kRowSpecs[] = {
+const RowLayout kRowLayouts[] = {
     {1, 1, 1, 0, false},
     {48000, 147, 640, 13377, false},
     {44100, 1, 4, kQuarterLength, false},
@@ -95,7 +95,7 @@ const RowSpec kRowSpecs[] = {
     // Upsampling by 441/320 has a gain above 1, which Q31 cannot hold.
     {8000, 441, 320, 9261, true},
 };
-const uint32_t kRowCount = sizeof kRowSpecs / sizeof kRowSpecs[0];
+const uint32_t kRowCount = sizeof kRowLayouts / sizeof kRowLayouts[0];
 const uint32_t kFixedCoefficients = 13377 + 84 + 26460 + 6615 + 42 + 13230 + 9261;
 
 struct FixedTables {
@@ -110,35 +110,35 @@ struct FixedTables {
         const StoredFilters &stored = stored_filters();
         uint32_t offset = 0;
         for (uint32_t r = 0; r < kRowCount; ++r) {
-            const RowSpec &spec = kRowSpecs[r];
+            const RowLayout &layout = kRowLayouts[r];
             RateTableRow &row = rows[r];
-            row.input_rate = spec.input_rate;
-            row.output_rate = spec.input_rate == 1 ? 1 : 11025;
-            row.up = spec.up;
-            row.down = spec.down;
-            row.length = spec.length;
+            row.input_rate = layout.input_rate;
+            row.output_rate = layout.input_rate == 1 ? 1 : 11025;
+            row.up = layout.up;
+            row.down = layout.down;
+            row.length = layout.length;
             row.coefficients_high = high + offset;
             row.coefficients_low = low + offset;
-            if (spec.length == 0)
+            if (layout.length == 0)
                 continue;
             SfpFilterShape shape = {};
-            const bool designed = spec.up > 1;
+            const bool designed = layout.up > 1;
             if (designed)
-                sfp_filter_shape(spec.up, spec.down, &shape);
-            const float *table = spec.length == kQuarterLength ? stored.quarter : stored.half;
-            const uint32_t k = spec.length / spec.up;
-            for (uint32_t phase = 0; phase < spec.up; ++phase) {
+                sfp_filter_shape(layout.up, layout.down, &shape);
+            const float *table = layout.length == kQuarterLength ? stored.quarter : stored.half;
+            const uint32_t k = layout.length / layout.up;
+            for (uint32_t phase = 0; phase < layout.up; ++phase) {
                 for (uint32_t i = 0; i < k; ++i) {
-                    const uint32_t index = phase + (k - 1 - i) * spec.up;
+                    const uint32_t index = phase + (k - 1 - i) * layout.up;
                     float h = designed ? sfp_filter_tap(&shape, index) : table[index];
-                    if (spec.half_gain)
+                    if (layout.half_gain)
                         h *= 0.5f;
                     const int32_t q = to_q31(h);
                     high[offset + phase * k + i] = static_cast<int16_t>(q >> 16);
                     low[offset + phase * k + i] = static_cast<uint16_t>(q & 0xFFFF);
                 }
             }
-            offset += spec.length;
+            offset += layout.length;
         }
         make_symmetric(&quarter, stored.quarter, kQuarterLength, kQuarterCentre);
         make_symmetric(&half, stored.half, kHalfLength, kHalfCentre);

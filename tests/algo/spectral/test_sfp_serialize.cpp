@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "algo/spectral/sfp_spectral.h"
+#include "algo/spectral/sfp_family.h"
 #include "engine/eng_registry.h"
 #include "engine/vok_engine.h"
 #include "tests/algo/spectral/sfp_test_signals.h"

@@ -3,7 +3,7 @@
 # 3-minute 48 kHz stereo 16-bit WAVE file: the median wall time of RUNS
 # runs (15 by default), measured by hyperfine when it is installed (it
 # starts the program without a shell), else by the shell's clock (which
-# adds the cost of a shell fork). Usage: spectral_bench.sh VOK BENCH_WAV WORKDIR.
+# adds the cost of a shell fork). Usage: sfp_program_bench.sh VOK BENCH_WAV WORKDIR.
 set -euo pipefail
 vok=$1 generator=$2 work=$3
 runs=${RUNS:-15}

@@ -40,7 +40,7 @@ class WaveFile {
 public:
     WaveFile()
     {
-        char folder[] = "/tmp/vok_bench_spectral_XXXXXX";
+        char folder[] = "/tmp/vok_bench_sfp_XXXXXX";
         if (!mkdtemp(folder))
             std::abort();
         directory = folder;
