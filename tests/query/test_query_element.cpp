@@ -7,16 +7,7 @@
 
 namespace {
 
-class QueryElementTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vok_test::start_memory_layer();
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override { EXPECT_EQ(live_before, eng_mem_live_blocks()); }
-    int64_t live_before = 0;
-};
+class QueryElementTest : public vok_test::LeakCheckedTest {};
 
 std::string attributes_of(const QueryElement *e)
 {

@@ -42,6 +42,24 @@ inline void start_memory_layer()
     eng_mem_initialize(0, 0);
 }
 
+// A test that starts the memory layer and requires every engine block
+// allocated during the test to be freed by its end.
+class LeakCheckedTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        start_memory_layer();
+        live_before_ = eng_mem_live_blocks();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(live_before_, eng_mem_live_blocks()) << "the test leaked engine memory";
+    }
+
+private:
+    int64_t live_before_ = 0;
+};
+
 } // namespace vok_test
 
 #endif

@@ -10,15 +10,8 @@
 
 namespace {
 
-class SfpBands : public ::testing::Test {
+class SfpBands : public vok_test::LeakCheckedTest {
 protected:
-    void SetUp() override
-    {
-        vok_test::start_memory_layer();
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override { EXPECT_EQ(live_before, eng_mem_live_blocks()); }
-
     BandStatistics *create(uint32_t variant, uint32_t skip = 0)
     {
         const BandConfig config = {variant,
@@ -56,8 +49,6 @@ protected:
         s->last_link = &frame->next;
         ++s->frames;
     }
-
-    int64_t live_before = 0;
 };
 
 TEST_F(SfpBands, HzEdgesGiveTheIndexTable)

@@ -11,16 +11,7 @@
 
 namespace {
 
-class SfpResampler : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vok_test::start_memory_layer();
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override { EXPECT_EQ(live_before, eng_mem_live_blocks()); }
-    int64_t live_before = 0;
-};
+class SfpResampler : public vok_test::LeakCheckedTest {};
 
 struct Factors {
     double input;

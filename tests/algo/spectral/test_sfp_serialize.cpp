@@ -13,17 +13,7 @@
 
 namespace {
 
-class SfpSerialize : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const EngineConfig config = {nullptr, 0, 0};
-        ASSERT_EQ(0u, eng_initialize(&config));
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override { EXPECT_EQ(live_before, eng_mem_live_blocks()); }
-    int64_t live_before = 0;
-};
+class SfpSerialize : public vok_test::LeakCheckedTest {};
 
 std::string expected_document(const std::string &values)
 {

@@ -15,16 +15,7 @@
 
 namespace {
 
-class SfpState : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vok_test::start_memory_layer();
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override { EXPECT_EQ(live_before, eng_mem_live_blocks()); }
-    int64_t live_before = 0;
-};
+class SfpState : public vok_test::LeakCheckedTest {};
 
 // Loud from the first sample: +-20000 with a slow tone, so the gate keeps
 // everything and every frame can be equalised.
