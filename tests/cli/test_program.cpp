@@ -47,20 +47,8 @@ std::string contents(std::FILE *file)
     return text;
 }
 
-class Program : public ::testing::Test {
+class Program : public test_family::StandInFamilyTest {
 protected:
-    void SetUp() override
-    {
-        vok_test::start_memory_layer();
-        test_family::install();
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override
-    {
-        eng_registry_override(nullptr);
-        EXPECT_EQ(live_before, eng_mem_live_blocks());
-    }
-
     Outcome run(std::vector<std::string> args)
     {
         args.insert(args.begin(), "vok");
@@ -75,7 +63,6 @@ protected:
 
     vok_test::TempDir dir;
     std::string wav = dir.file("in.wav");
-    int64_t live_before = 0;
 };
 
 TEST_F(Program, RawAndServerQueryOutput)

@@ -91,21 +91,7 @@ std::string generate(ScriptedInput &input, AlgorithmFlags flags, int32_t blocks)
 
 const std::string kText = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<T A=\"1\">x&lt;y</T>\n";
 
-class Driver : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        vok_test::start_memory_layer();
-        test_family::install();
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override
-    {
-        eng_registry_override(nullptr);
-        EXPECT_EQ(live_before, eng_mem_live_blocks()) << "engine memory leaked";
-    }
-    int64_t live_before = 0;
-};
+class Driver : public test_family::StandInFamilyTest {};
 
 TEST_F(Driver, WithoutInputOrWithANullTextPointer)
 {

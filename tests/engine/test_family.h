@@ -5,6 +5,7 @@
 #define VOK_TESTS_ENGINE_TEST_FAMILY_H
 
 #include "engine/eng_registry.h"
+#include "tests/support/alloc_faults.h"
 
 namespace test_family {
 
@@ -37,6 +38,22 @@ extern const AlgorithmEntry kRows[5];
 
 // Installs the family in the registry with default behaviour and clears the record.
 void install();
+
+// A leak-checked test with the stand-in family in the registry; the
+// built-in registry is back after the test.
+class StandInFamilyTest : public vok_test::LeakCheckedTest {
+protected:
+    void SetUp() override
+    {
+        install();
+        vok_test::LeakCheckedTest::SetUp();
+    }
+    void TearDown() override
+    {
+        eng_registry_override(nullptr);
+        vok_test::LeakCheckedTest::TearDown();
+    }
+};
 
 } // namespace test_family
 

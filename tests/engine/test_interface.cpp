@@ -14,22 +14,7 @@ namespace {
 using test_family::behaviour;
 using test_family::calls;
 
-class EngineInterface : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        const EngineConfig config = {nullptr, 0, 0};
-        ASSERT_EQ(ENG_OK, eng_initialize(&config));
-        test_family::install();
-        live_before = eng_mem_live_blocks();
-    }
-    void TearDown() override
-    {
-        eng_registry_override(nullptr);
-        EXPECT_EQ(live_before, eng_mem_live_blocks()) << "the test leaked engine memory";
-    }
-    int64_t live_before = 0;
-};
+class EngineInterface : public test_family::StandInFamilyTest {};
 
 TEST(EngineRegistry, HasFiveRowsAndOffersOnlyBuiltFamilies)
 {
