@@ -16,7 +16,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 
 namespace {
 

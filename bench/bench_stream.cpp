@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 
 namespace {
 

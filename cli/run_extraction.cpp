@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "cli/output_modes.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "wav/wav_fingerprinter.h"
 
 namespace Zuvanti {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 namespace Zuvanti {
 

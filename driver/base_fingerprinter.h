@@ -12,7 +12,7 @@
 #include "driver/algorithm_flags.h"
 #include "driver/audio_format.h"
 #include "driver/fingerprinter_exception.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 
 namespace Zuvanti {
 

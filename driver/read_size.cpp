@@ -1,6 +1,6 @@
 #include "driver/read_size.h"
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 namespace Zuvanti {
 

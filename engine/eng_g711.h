@@ -11,7 +11,7 @@
 #ifndef VOK_ENGINE_ENG_G711_H
 #define VOK_ENGINE_ENG_G711_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

@@ -3,7 +3,7 @@
 #include "engine/eng_memory.h"
 #include "engine/eng_registry.h"
 #include "engine/eng_support.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "query/xml_writer.h"
 
 ResultCode eng_initialize(const EngineConfig *config)

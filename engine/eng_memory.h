@@ -8,7 +8,7 @@
 #ifndef VOK_ENGINE_ENG_MEMORY_H
 #define VOK_ENGINE_ENG_MEMORY_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

@@ -6,7 +6,7 @@
 #ifndef VOK_ENGINE_ENG_REGISTRY_H
 #define VOK_ENGINE_ENG_REGISTRY_H
 
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "query/query_element.h"
 
 ENG_BEGIN_DECLS

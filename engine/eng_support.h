@@ -6,7 +6,7 @@
 #ifndef VOK_ENGINE_ENG_SUPPORT_H
 #define VOK_ENGINE_ENG_SUPPORT_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

@@ -1,4 +1,4 @@
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 uint32_t eng_sample_type_bits(SampleType type)
 {

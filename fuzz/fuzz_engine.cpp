@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "engine/eng_memory.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "query/xml_writer.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #ifndef VOK_QUERY_QUERY_ELEMENT_H
 #define VOK_QUERY_QUERY_ELEMENT_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

@@ -6,7 +6,7 @@
 #ifndef VOK_QUERY_TEXT_BUFFER_H
 #define VOK_QUERY_TEXT_BUFFER_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

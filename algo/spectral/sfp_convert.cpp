@@ -2,7 +2,7 @@
 // (two channels are added, not halved), then through the resampler into the
 // framing ring.
 #include "algo/spectral/sfp_fixed_math.h"
-#include "algo/spectral/sfp_family.h"
+#include "algo/spectral/sfp_internal.h"
 #include "engine/eng_g711.h"
 
 namespace {

@@ -13,7 +13,7 @@
 #ifndef VOK_ALGO_SPECTRAL_SFP_DCT_H
 #define VOK_ALGO_SPECTRAL_SFP_DCT_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

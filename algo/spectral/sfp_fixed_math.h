@@ -12,7 +12,7 @@
 #ifndef VOK_ALGO_SPECTRAL_SFP_FIXED_MATH_H
 #define VOK_ALGO_SPECTRAL_SFP_FIXED_MATH_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

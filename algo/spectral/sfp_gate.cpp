@@ -1,6 +1,6 @@
 // The silence gate that finds where the sound of a recording begins.
 #include "algo/spectral/sfp_fixed_math.h"
-#include "algo/spectral/sfp_family.h"
+#include "algo/spectral/sfp_internal.h"
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"
 

@@ -1,6 +1,6 @@
 // The spectral fingerprint's query document: the algorithm's name and
 // version and one block of 30 decimal values.
-#include "algo/spectral/sfp_family.h"
+#include "algo/spectral/sfp_internal.h"
 
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"

@@ -1,7 +1,7 @@
 // The spectral fingerprint's state: configuration, creation, reset,
 // destruction and the framing of resampled audio into overlapping analysis
 // frames, with the trimming of leading silence.
-#include "algo/spectral/sfp_family.h"
+#include "algo/spectral/sfp_internal.h"
 
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"

@@ -10,7 +10,7 @@
 #ifndef VOK_ALGO_SPECTRAL_SFP_TYPES_H
 #define VOK_ALGO_SPECTRAL_SFP_TYPES_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

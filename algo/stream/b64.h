@@ -5,7 +5,7 @@
 #ifndef VOK_ALGO_STREAM_B64_H
 #define VOK_ALGO_STREAM_B64_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

@@ -18,7 +18,7 @@
 #ifndef VOK_ALGO_STREAM_RFFT_H
 #define VOK_ALGO_STREAM_RFFT_H
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

@@ -1,5 +1,7 @@
 /*
- * Streaming fingerprint (engine algorithm ids 3, 4 and 5).
+ * Streaming fingerprint (engine algorithm ids 3, 4 and 5): the four
+ * operations the algorithm registry binds to those ids. The family's state
+ * and stages are in strm_internal.h.
  *
  * Audio is mixed to mono, low-pass filtered and resampled to 5512.5 Hz.
  * Every hop of H resampled samples, the last N samples are analysed into a
@@ -18,91 +20,10 @@
 #ifndef VOK_ALGO_STREAM_STREAM_H
 #define VOK_ALGO_STREAM_STREAM_H
 
-#include "algo/stream/bw.h"
-#include "algo/stream/rfft.h"
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 #include "query/query_element.h"
 
 ENG_BEGIN_DECLS
-
-#define STRM_BLOCK_WORDS 256    /* sub-fingerprints per block */
-#define STRM_BAND_COUNT 70      /* energy bands per frame */
-#define STRM_FILTER_COUNT 32    /* difference-filter outputs = bits per word */
-#define STRM_INPUT_RING 32      /* input samples kept for the resampling filter */
-#define STRM_RATE_COUNT 8       /* rows of the input-rate table */
-#define STRM_ENCODED_CAPACITY 4096 /* the largest block needs 2728 bytes */
-#define STRM_RANDOM_WORDS 32
-
-typedef struct StreamVariant {
-    uint32_t id;
-    int32_t block_length; /* seconds: 3 or 6 */
-    int32_t frame_length; /* N */
-    int32_t log2_frame;   /* log2 N */
-    int32_t hop;          /* H */
-    int32_t weak_bits;    /* W */
-} StreamVariant;
-
-typedef struct EncodedBlock {
-    struct EncodedBlock *next;
-    char *text;     /* owned, NUL-terminated BASE64 */
-    int32_t length; /* of the text, NUL included */
-} EncodedBlock;
-
-/* Called with the encoded bytes when a block of 256 sub-fingerprints is
- * complete; the context is the state. */
-typedef ResultCode (*StreamBlockHandler)(const uint8_t *encoded, void *context);
-
-typedef struct StreamState {
-    /* Block hand-off. */
-    StreamBlockHandler block_handler; /* strm_block_done */
-    void *block_context;              /* the state itself */
-
-    /* Analysis parameters and buffers. */
-    int32_t previous_exponent;        /* previous frame exponent + 2; 0 after reset */
-    int32_t frame_length;             /* N */
-    int32_t log2_frame;
-    int32_t hop;                      /* H */
-    const uint16_t *window;           /* borrowed, N/2 entries */
-    const int16_t *band_edges;        /* borrowed, STRM_BAND_COUNT + 1 entries */
-    RealFft *fft;                     /* owned */
-    int32_t *scratch;                 /* owned, N: transform input */
-    int32_t previous_filter[STRM_FILTER_COUNT];
-    int32_t input_ring[2 * STRM_INPUT_RING]; /* sample i at i and i + 32: the filter's
-                                                16 taps are then one run */
-    int32_t input_index;              /* 0 to 31 */
-    uint32_t phase;                   /* resampling phase */
-    uint8_t ring_filled;
-    uint8_t have_previous_frame;
-    int32_t *frame_ring;              /* owned, N */
-    int32_t ring_position;            /* 0 to N - 1 */
-    int32_t *frame;                   /* owned, N; also holds the power spectrum */
-
-    /* Current block. */
-    uint32_t fingerprints[STRM_BLOCK_WORDS];
-    uint32_t masks[STRM_BLOCK_WORDS];
-    int32_t count;                    /* entries filled, 0 to 255 */
-    int32_t block_length;             /* 3 or 6 */
-    int32_t weak_bits;                /* W */
-    int32_t random_index;             /* 0 to 31 */
-    uint32_t random_words[STRM_RANDOM_WORDS];
-    BitWriter writer;
-    uint8_t encoded[STRM_ENCODED_CAPACITY];
-    int32_t encoded_length;           /* bytes */
-
-    /* Input format. */
-    uint32_t sample_rate;
-    uint32_t channels;
-    SampleType sample_type;
-    int32_t rate_index;               /* row of the input-rate table */
-
-    /* Output. */
-    uint8_t ready;                    /* set once a block has been finished */
-    uint32_t bytes_per_frame;
-    EncodedBlock *blocks;             /* in order of completion */
-    EncodedBlock *last_block;         /* tail of the list, for appending */
-    const int16_t *alaw;              /* borrowed expansion tables */
-    const int16_t *mulaw;
-} StreamState;
 
 /* --- Registry operations (AlgorithmEntry signatures) ---------------------- */
 
@@ -123,90 +44,6 @@ ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count
 /* Builds the query document of every finished block; the caller owns the
  * root. The state is not changed. */
 ResultCode strm_serialize(void *state, QueryElement **document);
-
-/* --- State and variants ----------------------------------------------------- */
-
-/* A new variant record for id 3, 4 or 5 (released with eng_free). */
-ResultCode strm_variant_params(uint32_t algorithm_id, StreamVariant **variant);
-/* Clears the signal history and the current block; the generator and the
- * finished blocks stay. */
-ResultCode strm_reset(StreamState *state);
-
-/* --- Input conversion and resampling ----------------------------------------- */
-
-/* Row of the input-rate table for a rate, or -1. */
-int32_t strm_rate_index(uint32_t sample_rate);
-/* Sample rate of a row (0 to STRM_RATE_COUNT - 1), and its eight distinct
- * filter coefficients c0 ... c7 (c7 weights the two middle taps). */
-uint32_t strm_rate_of_row(int32_t row);
-const int16_t *strm_fir_coefficients(int32_t row);
-/* Resampling filter output at the current input ring index. */
-int32_t strm_fir(const StreamState *state);
-/* The same at any ring index (taken modulo 32). */
-int32_t strm_fir_at(const StreamState *state, int32_t index);
-
-/* --- Frame analysis ---------------------------------------------------------- */
-
-/* The framing step: takes one resampled sample, analyses a frame every H
- * samples once N have arrived, and finishes a block every 256 stored
- * sub-fingerprints. */
-void strm_push_sample(StreamState *state, int32_t sample);
-/* frame[k] = ring[(position + k) mod N], oldest sample first. */
-void strm_copy_frame(StreamState *state);
-/* Analyses the frame buffer: answers the sub-fingerprint, stores the mask.
- * Uses the transform scratch and overwrites the frame buffer. */
-uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask);
-/* Block-floating-point normalisation to target bits plus sign; answers the
- * left shift applied (negative: right shift). An all-zero array gives
- * target. */
-int32_t strm_normalize(int32_t *values, int32_t count, int32_t target_bits);
-/* The shift strm_normalize would apply, without applying it. */
-int32_t strm_normalize_shift(const int32_t *values, int32_t count, int32_t target_bits);
-void strm_apply_window(StreamState *state);
-/* Power spectrum over the packed transform in the frame buffer:
- * N/2 + 1 values. */
-void strm_power_spectrum(StreamState *state);
-/* The 70 band energies of the power spectrum in the frame buffer. */
-void strm_band_energies(const StreamState *state, int32_t *energies);
-/* The 32 difference-filter outputs for frame exponent exponent; updates the
- * previous filter values and the previous exponent. */
-void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t exponent,
-                            int32_t *outputs);
-/* Bit 31 - k set for the W outputs of least magnitude (ties: lower k). */
-uint32_t strm_weak_bit_mask(const int32_t *outputs, int32_t weak_bits);
-/* 1 when the frame carries too little energy to keep its sub-fingerprint.
- * energies are normalised in place. */
-uint8_t strm_is_quiet(int32_t *energies, int32_t log2_frame, int32_t exponent);
-/* Next word of the pseudo-random generator. */
-uint32_t strm_next_random(StreamState *state);
-/* The 32 seed words of the generator. */
-const uint32_t *strm_random_seed(void);
-
-/* --- Block encoding ---------------------------------------------------------- */
-
-/* Encodes the current block into the encoded buffer and hands it to the
- * block handler. */
-void strm_finish_block(StreamState *state);
-/* The block handler: BASE64-encodes the encoded bytes, appends the block to
- * the list and sets the ready flag. A block whose node or text cannot be
- * allocated is dropped. Always 0. */
-ResultCode strm_block_done(const uint8_t *encoded, void *context);
-
-/* --- Serialisation ------------------------------------------------------------ */
-
-ResultCode strm_build_blocks(const StreamState *state, QueryElement **blocks);
-ResultCode strm_add_block_element(QueryElement *parent, const EncodedBlock *block,
-                                  int32_t ordinal);
-ResultCode strm_build_query(const StreamState *state, QueryElement *blocks,
-                            QueryElement **root);
-
-/* --- Constant tables ---------------------------------------------------------- */
-
-/* The rising half of the Hann window for N = 2048 or 4096 (N/2 entries,
- * Q15), or null. */
-const uint16_t *strm_window_table(int32_t frame_length);
-/* The 71 band edges (quarter-bin units) for block length 3 or 6, or null. */
-const int16_t *strm_band_edges(int32_t block_length);
 
 ENG_END_DECLS
 

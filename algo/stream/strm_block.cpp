@@ -2,7 +2,7 @@
 // compressed into one bit stream, turned into BASE64 text and appended to
 // the state's list of finished blocks.
 #include "algo/stream/b64.h"
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_memory.h"
 
 namespace {

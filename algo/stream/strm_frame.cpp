@@ -5,7 +5,7 @@
 // Everything is 32-bit integer arithmetic. Each normalisation step records
 // its shift so that the frame exponent E (larger means quieter) lets
 // consecutive frames be compared at one scale.
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "algo/stream/strm_arith.h"
 #include "engine/eng_support.h"
 

@@ -1,7 +1,7 @@
 // Streaming fingerprint input: frame-to-sample conversion, the 16-tap
 // resampling filter and the 441/M phase accumulator that brings every
 // accepted rate to 5512.5 Hz.
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "algo/stream/strm_arith.h"
 
 namespace {

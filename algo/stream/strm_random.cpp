@@ -2,7 +2,7 @@
 // feedback register that stands in for the sub-fingerprints of frames too
 // quiet to carry information. It runs only for such frames and is never
 // reset after creation.
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Query document of the streaming fingerprint: the algorithm's name,
 // version and parameters, and every finished block as BASE64 text.
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"
 

@@ -1,5 +1,5 @@
 // Streaming fingerprint state: variants, creation, reset and destruction.
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_g711.h"
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"

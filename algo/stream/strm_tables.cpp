@@ -2,7 +2,7 @@
 // generated at first use, and the two band-edge lists, which are data.
 #include <array>
 
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_support.h"
 
 namespace {

@@ -2,7 +2,7 @@
  * program. Exits 0 when every call answers as documented. */
 #include <stdio.h>
 
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 
 int main(void)
 {

@@ -5,7 +5,7 @@
 
 #include "engine/eng_memory.h"
 #include "engine/eng_registry.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "tests/engine/test_family.h"
 #include "tests/support/alloc_faults.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/eng_support.h"
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/eng_memory.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "tests/engine/test_family.h"
 
 TEST(UnstartedEngine, RefusesMemoryUntilStartedThenStaysStarted)

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "engine/eng_result.h"
+#include <vok/eng_result.h>
 
 namespace vok_test {
 

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "engine/eng_g711.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 
 namespace sfp_test {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/eng_types.h"
+#include <vok/eng_types.h>
 
 namespace sfp_test {
 

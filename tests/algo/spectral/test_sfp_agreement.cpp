@@ -8,7 +8,7 @@
 #include <iostream>
 #include <map>
 
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "tests/algo/spectral/sfp_test_signals.h"
 
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "algo/spectral/sfp_family.h"
+#include "algo/spectral/sfp_internal.h"
 #include "engine/eng_registry.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "tests/algo/spectral/sfp_test_signals.h"
 #include "tests/support/alloc_faults.h"
 

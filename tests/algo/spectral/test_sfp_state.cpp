@@ -8,8 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "algo/spectral/sfp_family.h"
-#include "engine/vok_engine.h"
+#include "algo/spectral/sfp_internal.h"
+#include <vok/vok_engine.h>
 #include "tests/algo/spectral/sfp_test_signals.h"
 #include "tests/support/alloc_faults.h"
 

@@ -5,7 +5,7 @@
 #include "algo/stream/b64.h"
 #include "algo/stream/bw.h"
 #include "algo/stream/rfft.h"
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_memory.h"
 
 int main(void)

@@ -10,7 +10,7 @@
 
 #include "algo/stream/b64.h"
 #include "algo/stream/bw.h"
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_memory.h"
 #include "tests/algo/stream/stream_decoding.h"
 #include "tests/support/alloc_faults.h"

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_memory.h"
-#include "engine/vok_engine.h"
+#include <vok/vok_engine.h>
 #include "query/xml_writer.h"
 #include "tests/algo/stream/stream_decoding.h"
 #include "tests/support/alloc_faults.h"

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_g711.h"
 #include "engine/eng_memory.h"
 #include "tests/support/alloc_faults.h"

@@ -2,7 +2,7 @@
 // reset and destruction.
 #include <gtest/gtest.h>
 
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 #include "engine/eng_memory.h"
 #include "tests/support/alloc_faults.h"
 

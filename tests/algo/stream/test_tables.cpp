@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "algo/stream/stream.h"
+#include "algo/stream/strm_internal.h"
 
 namespace {
 

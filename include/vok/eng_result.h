@@ -8,8 +8,8 @@
  *
  * Plain C so that C and C++ programs can share it.
  */
-#ifndef VOK_ENGINE_ENG_RESULT_H
-#define VOK_ENGINE_ENG_RESULT_H
+#ifndef VOK_ENG_RESULT_H
+#define VOK_ENG_RESULT_H
 
 #include <stdint.h>
 
@@ -82,4 +82,4 @@ typedef uint32_t ResultCode;
 #define SFP_S_COMPLETE            0x900f0960u /* internal: turned into a set done flag */
 #define SFP_E_NOT_COMPLETE        0x900f0961u
 
-#endif /* VOK_ENGINE_ENG_RESULT_H */
+#endif /* VOK_ENG_RESULT_H */

@@ -1,14 +1,15 @@
 /*
  * Types shared by every part of the fingerprint engine: the sample encodings
- * it accepts and the linkage markers that keep its headers usable from C.
+ * it accepts, and the markers that keep its headers usable from C and C++
+ * and that name the operations the shared library exports.
  */
-#ifndef VOK_ENGINE_ENG_TYPES_H
-#define VOK_ENGINE_ENG_TYPES_H
+#ifndef VOK_ENG_TYPES_H
+#define VOK_ENG_TYPES_H
 
 #include <stddef.h>
 #include <stdint.h>
 
-#include "engine/eng_result.h"
+#include "eng_result.h"
 
 #ifdef __cplusplus
 #define ENG_BEGIN_DECLS extern "C" {
@@ -16,6 +17,14 @@
 #else
 #define ENG_BEGIN_DECLS
 #define ENG_END_DECLS
+#endif
+
+/* Marks the operations of the public interface: the shared library exports
+ * these and nothing else. */
+#if defined(__GNUC__) && __GNUC__ >= 4
+#define VOK_API __attribute__((visibility("default")))
+#else
+#define VOK_API
 #endif
 
 ENG_BEGIN_DECLS
@@ -30,8 +39,8 @@ typedef int32_t SampleType;
 
 /* Bits per sample of a sample type: 8 for 1, 3 and 4, 16 for 2, 0 otherwise.
  * Algorithms derive the bytes per frame as channels x bits / 8. */
-uint32_t eng_sample_type_bits(SampleType type);
+VOK_API uint32_t eng_sample_type_bits(SampleType type);
 
 ENG_END_DECLS
 
-#endif /* VOK_ENGINE_ENG_TYPES_H */
+#endif /* VOK_ENG_TYPES_H */
