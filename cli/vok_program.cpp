@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "cli/input_parser.h"
+#include "cli/output_file.h"
 #include "cli/run_extraction.h"
 #include "cli/usage.h"
 #include "driver/algorithm_flags.h"
@@ -19,12 +20,34 @@ namespace Zuvanti {
 
 namespace {
 
+// What the command line asks for, once validated.
+struct Settings {
+    AlgorithmFlags flags = 0;
+    int32_t blocks = 2;
+    std::string input;
+    std::string outputMode;
+    std::string outputName; // empty: standard output
+};
+
+// One run of the program: parse, validate, open the output, extract,
+// finish. Each step answers false when the run ends there, with the exit
+// code set.
 class Program {
 public:
     Program(std::FILE *out, std::FILE *err) : out(out), err(err) {}
     int Run(int argc, const char *const *argv);
 
 private:
+    bool Parse(int argc, const char *const *argv);
+    bool Validate();
+    bool ChooseAlgorithm();
+    bool ReadBlockCount();
+    bool ReadInput();
+    bool ReadOutputMode();
+    bool ReadOutputName();
+    bool OpenOutput();
+    int Finish(int code, int writeError);
+
     // One message line on standard error, flushed before anything else is written.
     void Message(const std::string &line)
     {
@@ -32,18 +55,27 @@ private:
         std::fputc('\n', err);
         std::fflush(err);
     }
-    int ErrorWithUsage(const std::string &line)
+    bool Stop(int code)
+    {
+        exitCode = code;
+        return false;
+    }
+    bool ErrorWithUsage(const std::string &line)
     {
         Message(line);
         printUsage(out);
-        return 1;
+        return Stop(1);
     }
     bool Given(const char *identifier) { return parser->getValues(identifier, values); }
+    std::FILE *Output() const { return file ? file->Stream() : out; }
 
     std::FILE *out;
     std::FILE *err;
     std::unique_ptr<InputParser> parser;
     std::vector<std::string> values;
+    Settings settings;
+    std::unique_ptr<OutputFile> file;
+    int exitCode = 0;
 };
 
 // True when the two names are one file: the same name, or the same file
@@ -70,9 +102,18 @@ bool Writable(std::FILE *stream)
 
 int Program::Run(int argc, const char *const *argv)
 {
+    if (!Parse(argc, argv) || !Validate() || !OpenOutput())
+        return exitCode;
+    int writeError = 0;
+    const int code = runExtraction(settings.input, Output(), settings.blocks, settings.flags,
+                                   settings.outputMode, err, &writeError);
+    return Finish(code, writeError);
+}
+
+bool Program::Parse(int argc, const char *const *argv)
+{
     if (argc <= 1 || !argv)
         return ErrorWithUsage("Error: No arguments provided");
-
     try {
         parser.reset(new InputParser(argc, argv));
     } catch (GetInputsException *caught) {
@@ -80,107 +121,142 @@ int Program::Run(int argc, const char *const *argv)
         Message("Error: Unable to parse inputs");
         Message(owned->Message());
         printUsage(out);
-        return 1;
+        return Stop(1);
     }
+    return true;
+}
 
+// The checks run in this order, and the first that fails ends the run.
+bool Program::Validate()
+{
     if (Given("-help")) {
         printUsage(out);
-        return 0;
+        return Stop(0);
     }
-
-    AlgorithmFlags flags = 0;
     if (Given("-c"))
-        flags |= Continuous;
+        settings.flags |= Continuous;
+    return ChooseAlgorithm() && ReadBlockCount() && ReadInput() && ReadOutputMode() &&
+           ReadOutputName();
+}
 
+bool Program::ChooseAlgorithm()
+{
     if (!Given("-a")) {
-        flags |= Stream1;
-    } else {
-        if (values.empty())
-            return ErrorWithUsage("Error: Algorithm not correctly specified");
-        const std::string &name = values[0];
-        if (name == "FileFixed")
-            flags |= FileFixed;
-        else if (name == "FileFloat")
-            flags |= FileFloat;
-        else if (name == "Stream1")
-            flags |= Stream1;
-        else if (name == "Stream4")
-            flags |= Stream4;
-        else
-            return ErrorWithUsage("Error: Unknown algorithm specified '" + name + "'");
-        if ((flags & Continuous) && (flags & (FileFixed | FileFloat)))
-            return ErrorWithUsage(
-                "Error: Continuous mode only valid when algorithm is Stream1 or Stream4.");
+        settings.flags |= Stream1;
+        return true;
     }
+    if (values.empty())
+        return ErrorWithUsage("Error: Algorithm not correctly specified");
+    const std::string &name = values[0];
+    if (name == "FileFixed")
+        settings.flags |= FileFixed;
+    else if (name == "FileFloat")
+        settings.flags |= FileFloat;
+    else if (name == "Stream1")
+        settings.flags |= Stream1;
+    else if (name == "Stream4")
+        settings.flags |= Stream4;
+    else
+        return ErrorWithUsage("Error: Unknown algorithm specified '" + name + "'");
+    if ((settings.flags & Continuous) && (settings.flags & (FileFixed | FileFloat)))
+        return ErrorWithUsage(
+            "Error: Continuous mode only valid when algorithm is Stream1 or Stream4.");
+    return true;
+}
 
-    int32_t blocks = 2;
-    if (Given("-n")) {
-        if (values.empty())
-            return ErrorWithUsage("Error: Number of fingerprint blocks not correctly specified");
-        // Leading white space and a sign are accepted; reading stops at the
-        // first character that cannot continue the number.
-        std::istringstream number(values[0]);
-        if (!(number >> blocks))
-            return ErrorWithUsage("Error: Number of fingerprint blocks must be an integer");
-    }
+bool Program::ReadBlockCount()
+{
+    if (!Given("-n"))
+        return true;
+    if (values.empty())
+        return ErrorWithUsage("Error: Number of fingerprint blocks not correctly specified");
+    // Leading white space and a sign are accepted; reading stops at the
+    // first character that cannot continue the number.
+    std::istringstream number(values[0]);
+    if (!(number >> settings.blocks))
+        return ErrorWithUsage("Error: Number of fingerprint blocks must be an integer");
+    return true;
+}
 
+bool Program::ReadInput()
+{
     if (!Given("-f") || values.empty() || values[0].empty())
         return ErrorWithUsage("Error: No input file specified");
-    const std::string input = values[0];
+    settings.input = values[0];
+    return true;
+}
 
-    std::string outputMode;
-    if (Given("-om")) {
-        if (values.empty())
-            return ErrorWithUsage("Error: Output mode property not specified.");
-        outputMode = values[0];
-    }
+bool Program::ReadOutputMode()
+{
+    if (!Given("-om"))
+        return true;
+    if (values.empty())
+        return ErrorWithUsage("Error: Output mode property not specified.");
+    settings.outputMode = values[0];
+    return true;
+}
 
-    std::FILE *output = out;
-    bool ownOutput = false;
-    std::string outputName;
-    if (Given("-o")) {
-        if (values.empty() || values[0].empty())
-            return ErrorWithUsage("Error: Ouput file not properly specified");
-        const std::string &name = values[0];
-        // Opening the output truncates it: never let that destroy the input.
-        if (SameFile(name, input)) {
-            Message("Error: Output file is the same as the input file " + name);
-            return 1;
-        }
-        output = std::fopen(name.c_str(), "w");
-        if (!output) {
-            Message("Error: Unable to open output file " + name);
-            return 1;
-        }
-        ownOutput = true;
-        outputName = name;
-    } else if (!Writable(out)) {
+bool Program::ReadOutputName()
+{
+    if (!Given("-o"))
+        return true;
+    if (values.empty() || values[0].empty())
+        return ErrorWithUsage("Error: Ouput file not properly specified");
+    settings.outputName = values[0];
+    return true;
+}
+
+// The output is opened before the input is read, so that a destination
+// that cannot take the fingerprints costs no extraction.
+bool Program::OpenOutput()
+{
+    const std::string &name = settings.outputName;
+    if (name.empty()) {
+        if (Writable(out))
+            return true;
         std::fputs("Error: Unable to write to stdout", err);
         std::fflush(err);
-        return 1;
+        return Stop(1);
     }
+    if (SameFile(name, settings.input)) {
+        Message("Error: Output file is the same as the input file " + name);
+        return Stop(1);
+    }
+    file.reset(new OutputFile(name));
+    if (!file->Stream()) {
+        Message("Error: Unable to open output file " + name);
+        return Stop(1);
+    }
+    return true;
+}
 
-    int writeError = 0;
-    int code = runExtraction(input, output, blocks, flags, outputMode, err, &writeError);
-    // A fingerprint that never reached its destination (a full disk, a
-    // broken device) is a failure, not a success.
-    errno = 0;
-    bool lost = std::fflush(output) != 0 || std::ferror(output) != 0;
-    if (lost && writeError == 0)
-        writeError = errno;
-    if (ownOutput && std::fclose(output) != 0 && !lost) {
-        lost = true;
-        writeError = errno;
+// A fingerprint that never reached its destination (a full disk, a broken
+// device) is a failure, not a success. An output file takes the place of
+// the old one only when the run succeeded.
+int Program::Finish(int code, int writeError)
+{
+    bool lost = false;
+    if (file) {
+        if (code == 0) {
+            lost = !file->Commit();
+            if (lost && writeError == 0)
+                writeError = errno;
+        }
+        file->Abandon();
+    } else {
+        errno = 0;
+        lost = std::fflush(out) != 0 || std::ferror(out) != 0;
+        if (lost && writeError == 0)
+            writeError = errno;
     }
-    if (lost && code == 0) {
-        // A reader that stopped reading (vok ... | head) ends the run
-        // quietly, as it would end any command-line tool.
-        if (writeError != EPIPE)
-            Message(ownOutput ? "Error: Unable to write to output file " + outputName
-                              : std::string("Error: Unable to write to stdout"));
-        code = 1;
-    }
-    return code;
+    if (!lost || code != 0)
+        return code;
+    // A reader that stopped reading (vok ... | head) ends the run quietly,
+    // as it would end any command-line tool.
+    if (writeError != EPIPE)
+        Message(file ? "Error: Unable to write to output file " + settings.outputName
+                     : std::string("Error: Unable to write to stdout"));
+    return 1;
 }
 
 } // namespace

@@ -2,8 +2,12 @@
 // error and the exit code compared exactly.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
+#include <set>
 
 #include <string>
 #include <vector>
@@ -214,14 +218,151 @@ TEST_F(Vok, StandardOutputUnavailable)
     EXPECT_EQ(0u, to_file.err.find("Error: Unable to extract fingerprint.\n"));
 }
 
-TEST_F(Vok, AFailedRunLeavesAnEmptyOutputFile)
+// An output file is replaced only by a run that succeeds; a failed run
+// leaves the old file as it was and nothing new behind.
+TEST_F(Vok, AnOutputFileIsReplacedOnlyByARunThatSucceeds)
 {
-    const std::string out = dir.file("out.txt");
-    vok_test::write_file(out, Bytes(100, 'o'));
-    const RunResult result = vok({"-f", missing, "-o", out});
-    EXPECT_EQ("", result.out);
-    EXPECT_EQ(1, result.exit_code);
-    EXPECT_EQ("", vok_test::read_file(out));
+    const std::string wav = dir.file("in.wav"), brief = dir.file("brief.wav");
+    vok_test::write_wav(wav, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
+    vok_test::write_wav(brief, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4410, 2, 44100)));
+    const std::string document = vok({"-f", wav}).out;
+    ASSERT_FALSE(document.empty());
+    const std::string out = dir.file("fp.xml"), twin = dir.file("twin.xml");
+    const Bytes yesterday(300, 'y');
+    const std::string full_disk = "Error: Unable to write to output file " + out + "\n";
+
+    struct Row {
+        const char *what;
+        std::string input;
+        bool old_file;     // an output file exists before the run
+        uint64_t disk;     // bytes a file may grow to; 0: no limit
+        int exit_code;
+    };
+    const Row rows[] = {
+        {"missing input", missing, true, 0, 1},
+        {"too little audio", brief, true, 0, 1},
+        {"a full disk", wav, true, 1000, 1},
+        {"missing input, no old file", missing, false, 0, 1},
+        {"success", wav, true, 0, 0},
+        {"success, no old file", wav, false, 0, 0},
+    };
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what);
+        if (row.old_file) {
+            vok_test::write_file(out, yesterday);
+            ASSERT_EQ(0, chmod(out.c_str(), 0640));
+            ASSERT_EQ(0, link(out.c_str(), twin.c_str()));
+        }
+        RunOptions options;
+        options.file_size_limit = row.disk;
+        const RunResult result = vok({"-f", row.input, "-o", out}, options);
+        EXPECT_EQ(row.exit_code, result.exit_code);
+        if (row.disk) {
+            EXPECT_EQ(full_disk, result.err);
+        }
+        std::set<std::string> left = {"in.wav", "brief.wav"};
+        if (row.exit_code == 0) {
+            EXPECT_EQ(document, vok_test::read_file(out));
+        } else if (row.old_file) {
+            EXPECT_EQ(std::string(yesterday.begin(), yesterday.end()), vok_test::read_file(out));
+        }
+        if (row.old_file || row.exit_code == 0)
+            left.insert("fp.xml");
+        if (row.old_file) {
+            // The replacement keeps the mode; it is a new file, so a hard
+            // link still holds the old content.
+            struct stat info;
+            ASSERT_EQ(0, stat(out.c_str(), &info));
+            EXPECT_EQ(0640u, info.st_mode & 07777);
+            EXPECT_EQ(std::string(yesterday.begin(), yesterday.end()), vok_test::read_file(twin));
+            left.insert("twin.xml");
+        }
+        EXPECT_EQ(left, vok_test::folder_entries(dir.path()));
+        unlink(out.c_str());
+        unlink(twin.c_str());
+    }
+}
+
+// A symbolic link stays a link: the file it names is replaced, or created
+// when the link dangles.
+TEST_F(Vok, AnOutputReachedThroughALink)
+{
+    const std::string wav = dir.file("in.wav");
+    vok_test::write_wav(wav, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
+    const std::string document = vok({"-f", wav}).out;
+    ASSERT_EQ(0, mkdir(dir.file("real").c_str(), 0755));
+    for (const bool dangling : {false, true}) {
+        const std::string target = dir.file("real/fp.xml"), link_name = dir.file("fp.xml");
+        if (!dangling)
+            vok_test::write_file(target, Bytes(10, 'y'));
+        ASSERT_EQ(0, symlink("real/fp.xml", link_name.c_str()));
+        const RunResult result = vok({"-f", wav, "-o", link_name});
+        EXPECT_EQ(0, result.exit_code) << result.err;
+        struct stat info;
+        ASSERT_EQ(0, lstat(link_name.c_str(), &info));
+        EXPECT_TRUE(S_ISLNK(info.st_mode));
+        EXPECT_EQ(document, vok_test::read_file(target));
+        EXPECT_EQ(std::set<std::string>{"fp.xml"}, vok_test::folder_entries(dir.file("real")));
+        unlink(target.c_str());
+        unlink(link_name.c_str());
+    }
+}
+
+// A folder that cannot take another file: an existing writable output is
+// written in place, as it must be to be written at all; a read-only one is
+// refused before anything is read.
+TEST_F(Vok, AnOutputInAFolderThatTakesNoNewFile)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to run vok as another user";
+    const std::string wav = dir.file("in.wav"), out = dir.file("fp.xml");
+    vok_test::write_wav(wav, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
+    const std::string document = vok({"-f", wav}).out;
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
+    ASSERT_EQ(0, chmod(wav.c_str(), 0644));
+    RunOptions nobody;
+    nobody.as_user = true;
+    for (const mode_t mode : {0666, 0444}) {
+        vok_test::write_file(out, Bytes(10, 'y'));
+        ASSERT_EQ(0, chmod(out.c_str(), mode));
+        const RunResult result = vok({"-f", wav, "-o", out}, nobody);
+        if (mode == 0666) {
+            EXPECT_EQ(0, result.exit_code) << result.err;
+            EXPECT_EQ(document, vok_test::read_file(out));
+        } else {
+            EXPECT_EQ("Error: Unable to open output file " + out + "\n", result.err);
+            EXPECT_EQ(1, result.exit_code);
+            EXPECT_EQ("yyyyyyyyyy", vok_test::read_file(out));
+        }
+        EXPECT_EQ((std::set<std::string>{"in.wav", "fp.xml"}), vok_test::folder_entries(dir.path()));
+    }
+}
+
+// A run ended by SIGINT or SIGTERM while it waits for its input removes its
+// unfinished output and leaves the old file as it was.
+TEST_F(Vok, AnInterruptedRunLeavesTheOldOutput)
+{
+    const std::string fifo = dir.file("in.fifo"), out = dir.file("fp.xml");
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    for (const int signal_number : {SIGINT, SIGTERM}) {
+        vok_test::write_file(out, Bytes(10, 'y'));
+        RunOptions options;
+        options.while_running = [&](pid_t child) {
+            // Holding the FIFO open without writing keeps vok waiting for
+            // its header, with its output already open.
+            const int writer = open(fifo.c_str(), O_WRONLY);
+            for (int waited = 0; waited < 5000 && vok_test::folder_entries(dir.path()).size() < 3;
+                 ++waited)
+                usleep(1000);
+            EXPECT_EQ(3u, vok_test::folder_entries(dir.path()).size()) << "no unfinished output";
+            kill(child, signal_number);
+            close(writer);
+        };
+        const RunResult result = vok({"-f", fifo, "-o", out}, options);
+        EXPECT_EQ(signal_number, result.signal);
+        EXPECT_EQ("yyyyyyyyyy", vok_test::read_file(out));
+        EXPECT_EQ((std::set<std::string>{"in.fifo", "fp.xml"}), vok_test::folder_entries(dir.path()));
+    }
 }
 
 TEST_F(Vok, TheOutputFileMayNotBeTheInputFile)

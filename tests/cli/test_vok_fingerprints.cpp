@@ -341,6 +341,11 @@ TEST_F(VokFingerprints, ContinuousModeAndItsExitCodes)
     EXPECT_EQ(first_doc, result.out);
     EXPECT_EQ("", result.err);
     EXPECT_EQ(0, result.exit_code);
+    // That run succeeded, so its output file replaces the old one.
+    const std::string out = dir.file("out.xml");
+    vok_test::write_file(out, Bytes(10, 'y'));
+    EXPECT_EQ(0, vok({"-f", wav, "-c", "-o", out}).exit_code);
+    EXPECT_EQ(first_doc, vok_test::read_file(out));
 
     // Before anything was written it is reported.
     vok_test::write_wav(wav, 1, 2, 44100, 16, music16(0.5, 2, 44100));

@@ -1,7 +1,7 @@
 // The built program on the hostile-input corpus: every case, with each
 // algorithm it matters for, ends in a document (exit 0) or the defined
-// messages (exit 1): never by a signal or a hang, and nothing is written
-// but the output file.
+// messages (exit 1): never by a signal or a hang. Nothing is written but the
+// output file, and that only by a run that succeeds.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -100,14 +100,6 @@ bool well_formed(const std::string &text)
     return text.substr(at) == "\n";
 }
 
-std::set<std::string> folder_entries(const std::string &folder)
-{
-    std::set<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(folder))
-        names.insert(entry.path().filename().string());
-    return names;
-}
-
 // The runner itself: a child that hangs is killed and reported, and so is
 // the signal that ended one.
 TEST(VokHostile, RunnerReportsTimeOutsAndSignals)
@@ -146,7 +138,7 @@ TEST(VokHostile, EveryCaseEndsInADocumentOrTheDefinedMessages)
 
             vok_test::TempDir dir;
             std::string input = "in.wav";
-            std::set<std::string> left = {"out.xml"};
+            std::set<std::string> left;
             if (c.input == HostileInput::File)
                 vok_test::write_file(dir.file(input), c.bytes);
             if (c.input == HostileInput::Folder) {
@@ -169,6 +161,7 @@ TEST(VokHostile, EveryCaseEndsInADocumentOrTheDefinedMessages)
             EXPECT_EQ(run.out, "");
             const std::string output = vok_test::read_file(dir.file("out.xml"));
             if (run.exit_code == 0) {
+                left.insert("out.xml");
                 EXPECT_TRUE(expected.kind == Outcome::Document || expected.kind == Outcome::Either)
                     << run.err;
                 EXPECT_EQ(run.err, "");
@@ -177,7 +170,6 @@ TEST(VokHostile, EveryCaseEndsInADocumentOrTheDefinedMessages)
             } else {
                 ASSERT_EQ(run.exit_code, 1);
                 EXPECT_NE(expected.kind, Outcome::Document) << run.err;
-                EXPECT_EQ(output, "");
                 if (expected.kind == Outcome::Refusal) {
                     std::string messages = kFirstLine;
                     for (const std::string &line : expected.chain)
@@ -187,7 +179,7 @@ TEST(VokHostile, EveryCaseEndsInADocumentOrTheDefinedMessages)
                     EXPECT_TRUE(defined_refusal(run.err)) << run.err;
                 }
             }
-            EXPECT_EQ(folder_entries(dir.path()), left);
+            EXPECT_EQ(vok_test::folder_entries(dir.path()), left);
             if (c.input == HostileInput::File) {
                 EXPECT_EQ(vok_test::read_file(dir.file(input)),
                           std::string(c.bytes.begin(), c.bytes.end()));

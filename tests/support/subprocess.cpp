@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -67,10 +68,17 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         if (options.as_user &&
             (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0 || setuid(options.uid) != 0))
             _exit(kSetupFailed);
+        if (options.file_size_limit) {
+            const struct rlimit limit = {options.file_size_limit, options.file_size_limit};
+            if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
+                _exit(kSetupFailed);
+        }
         execv(program.c_str(), argv.data());
         _exit(kExecFailed);
     }
 
+    if (options.while_running)
+        options.while_running(child);
     // Polls for the child's end so that one that hangs can be killed.
     RunResult result;
     int status = 0;

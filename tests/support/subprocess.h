@@ -4,6 +4,8 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +20,11 @@ struct RunOptions {
     // The child is killed (SIGKILL) when it has not ended after this many
     // seconds; 0 waits for ever.
     unsigned timeout_seconds = 120;
+    // Writes that would grow a file past this many bytes fail, as on a full
+    // disk (RLIMIT_FSIZE, with SIGXFSZ ignored); 0 sets no limit.
+    uint64_t file_size_limit = 0;
+    // Called in the parent once the child has started, while it runs.
+    std::function<void(pid_t)> while_running;
 };
 
 struct RunResult {

@@ -149,6 +149,14 @@ std::string read_file(const std::string &path)
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
+std::set<std::string> folder_entries(const std::string &folder)
+{
+    std::set<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(folder))
+        names.insert(entry.path().filename().string());
+    return names;
+}
+
 bool set_immutable(const std::string &path, bool immutable)
 {
     const int descriptor = open(path.c_str(), O_RDONLY);

@@ -4,6 +4,7 @@
 #define VOK_TESTS_SUPPORT_WAV_WRITER_H
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,8 @@ void write_wav(const std::string &path, uint16_t tag, uint16_t channels, uint32_
 
 void write_file(const std::string &path, const Bytes &bytes);
 std::string read_file(const std::string &path);
+// The names in a folder, without . and ..
+std::set<std::string> folder_entries(const std::string &folder);
 
 // Sets or clears the immutable attribute of a file, which even root cannot
 // open for writing. False when the file system does not support it.
