@@ -3,7 +3,10 @@
 #   make          build the program at build/vok
 #   make run      build it and fingerprint the bundled sample
 #   make test     build and run the whole test suite (Release, in build/)
+#   make install  build and install into PREFIX (/usr/local): programs,
+#                 libvok, its headers, pkg-config and CMake files, man pages
 #   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/)
+#   make tsan     handles on several threads under ThreadSanitizer (build-tsan/)
 #   make memcheck the program end to end under valgrind memcheck
 #   make bench    build and run the benchmarks (build-bench/)
 #   make fuzz     build and run every fuzz target for FUZZ_SECONDS (300) each
@@ -14,14 +17,20 @@ JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE ?= cmake
 SAMPLE ?= data/sample.wav
 FUZZ_SECONDS ?= 300
+PREFIX ?= /usr/local
 
-.PHONY: all vok run test sanitize memcheck bench fuzz clean
+.PHONY: all vok run test sanitize tsan memcheck bench fuzz install clean
 
 all: vok
 
 vok:
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release
-	$(CMAKE) --build build -j $(JOBS) --target vok
+	$(CMAKE) --build build -j $(JOBS) --target vok vok_shared vok_static
+
+install:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build -j $(JOBS)
+	$(CMAKE) --install build --prefix $(PREFIX)
 
 run: vok
 	./build/vok -f $(SAMPLE)
@@ -38,6 +47,11 @@ sanitize:
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS)
 
+tsan:
+	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOK_TESTS=ON -DVOK_TSAN=ON
+	$(CMAKE) --build build-tsan -j $(JOBS) --target test_threads
+	TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/engine/test_threads
+
 memcheck: vok
 	bash tests/memcheck.sh build/vok
 
@@ -53,4 +67,4 @@ fuzz:
 	$(CMAKE) --build build-fuzz --target run_fuzzers
 
 clean:
-	rm -rf build build-sanitize build-bench build-fuzz
+	rm -rf build build-sanitize build-tsan build-bench build-fuzz

@@ -10,7 +10,7 @@ namespace Zuvanti {
 
 class GetInputsException {
 public:
-    explicit GetInputsException(std::string message) : message(std::move(message)) {}
+    explicit GetInputsException(std::string text) : message(std::move(text)) {}
     const std::string &Message() const { return message; }
 
 private:

@@ -34,7 +34,10 @@ struct Settings {
 // code set.
 class Program {
 public:
-    Program(std::FILE *out, std::FILE *err) : out(out), err(err) {}
+    Program(std::FILE *standardOutput, std::FILE *standardError)
+        : out(standardOutput), err(standardError)
+    {
+    }
     int Run(int argc, const char *const *argv);
 
 private:

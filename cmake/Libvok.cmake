@@ -48,6 +48,10 @@ install(TARGETS vok_shared vok_static EXPORT vokTargets
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vok
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 
+# The pkg-config file finds the prefix from its own place, so that an
+# install with `cmake --install --prefix` anywhere is usable as it is.
+file(RELATIVE_PATH vok_pc_to_prefix ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" vok_pc_to_prefix "${vok_pc_to_prefix}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/vok.pc.in ${PROJECT_BINARY_DIR}/vok.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/vok.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
@@ -61,5 +65,4 @@ install(FILES ${PROJECT_BINARY_DIR}/vokConfig.cmake ${PROJECT_BINARY_DIR}/vokCon
   DESTINATION ${vok_cmake_dir})
 
 install(TARGETS vok RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-# (man page added with the install rules)
-#install(FILES ${PROJECT_SOURCE_DIR}/man/vok.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${PROJECT_SOURCE_DIR}/man/vok.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -49,13 +49,13 @@ public:
 
 protected:
     // Opens or inspects the input named by path and sets sample_type,
-    // sample_rate and channels of *format.
-    virtual void GetAudioType(AudioFormat *format) = 0;
-    // Delivers the next piece, at most format->block_bytes bytes (0: the
+    // sample_rate and channels of *audio.
+    virtual void GetAudioType(AudioFormat *audio) = 0;
+    // Delivers the next piece, at most audio->block_bytes bytes (0: the
     // rest of the current data stretch), through *bytes (owned by the
     // input, valid until the next call) and *count. True exactly at the
     // end of the input, with *count 0.
-    virtual bool GetAudioSample(AudioFormat *format, uint32_t *count, uint8_t **bytes) = 0;
+    virtual bool GetAudioSample(AudioFormat *audio, uint32_t *count, uint8_t **bytes) = 0;
     // Releases whatever the input holds open.
     virtual void CloseAudio();
 

@@ -4,8 +4,8 @@
 
 namespace Zuvanti {
 
-FingerprinterException::FingerprinterException(std::string message, FingerprinterException *inner)
-    : message(std::move(message)), inner(inner)
+FingerprinterException::FingerprinterException(std::string text, FingerprinterException *cause)
+    : message(std::move(text)), inner(cause)
 {
 }
 

@@ -12,7 +12,7 @@ namespace Zuvanti {
 
 class FingerprinterException {
 public:
-    FingerprinterException(std::string message, FingerprinterException *inner);
+    FingerprinterException(std::string text, FingerprinterException *cause);
     ~FingerprinterException();
     FingerprinterException(const FingerprinterException &) = delete;
     FingerprinterException &operator=(const FingerprinterException &) = delete;

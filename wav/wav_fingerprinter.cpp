@@ -9,7 +9,7 @@ WAVFingerprinter::~WAVFingerprinter()
     CloseAudio();
 }
 
-void WAVFingerprinter::GetAudioType(AudioFormat *format)
+void WAVFingerprinter::GetAudioType(AudioFormat *audio)
 {
     // A second open replaces the first without leaving it open.
     CloseAudio();
@@ -20,35 +20,35 @@ void WAVFingerprinter::GetAudioType(AudioFormat *format)
                                          nullptr);
 
     // Until the mapping succeeds the sample type holds the raw format tag.
-    format->sample_type = static_cast<SampleType>(parser->format_tag);
-    format->sample_rate = parser->sample_rate;
-    format->channels = parser->channels;
+    audio->sample_type = static_cast<SampleType>(parser->format_tag);
+    audio->sample_rate = parser->sample_rate;
+    audio->channels = parser->channels;
 
     switch (parser->format_tag) {
     case WAV_FORMAT_PCM:
         if (parser->bits_per_sample == 8)
-            format->sample_type = SAMPLE_PCM_U8;
+            audio->sample_type = SAMPLE_PCM_U8;
         else if (parser->bits_per_sample == 16)
-            format->sample_type = SAMPLE_PCM_S16;
+            audio->sample_type = SAMPLE_PCM_S16;
         else
             throw new FingerprinterException("Unsupported bits per sample", nullptr);
         break;
     case WAV_FORMAT_ALAW:
-        format->sample_type = SAMPLE_ALAW;
+        audio->sample_type = SAMPLE_ALAW;
         break;
     case WAV_FORMAT_MULAW:
-        format->sample_type = SAMPLE_MULAW;
+        audio->sample_type = SAMPLE_MULAW;
         break;
     default:
         throw new FingerprinterException("Unknown encoding type", nullptr);
     }
 }
 
-bool WAVFingerprinter::GetAudioSample(AudioFormat *format, uint32_t *count, uint8_t **bytes)
+bool WAVFingerprinter::GetAudioSample(AudioFormat *audio, uint32_t *count, uint8_t **bytes)
 {
     if (!bytes)
         throw new FingerprinterException("Audio sample buffer is NULL", nullptr);
-    const int code = wav_read(count, parser, format->block_bytes, bytes);
+    const int code = wav_read(count, parser, audio->block_bytes, bytes);
     if (code == WAV_OK)
         return false;
     if (code == WAV_E_END_OF_FILE)

@@ -17,8 +17,8 @@ public:
     ~WAVFingerprinter() override;
 
 protected:
-    void GetAudioType(AudioFormat *format) override;
-    bool GetAudioSample(AudioFormat *format, uint32_t *count, uint8_t **bytes) override;
+    void GetAudioType(AudioFormat *audio) override;
+    bool GetAudioSample(AudioFormat *audio, uint32_t *count, uint8_t **bytes) override;
     void CloseAudio() override;
 
 private:

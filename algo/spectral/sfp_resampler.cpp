@@ -136,8 +136,10 @@ float float_kernel(const Resampler *r, uint32_t phase, const float *window)
 }
 
 // The polyphase kernels are also built for AVX2 on x86-64 with GCC; the
-// best version is picked when the program starts.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+// best version is picked when the program starts. Not under
+// ThreadSanitizer, whose runtime is not up yet when the choice is made.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define SFP_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define SFP_VECTOR_CLONES

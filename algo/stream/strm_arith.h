@@ -12,8 +12,10 @@
 #include <cstdint>
 
 // Hot loops of the analysis are also built for AVX2 on x86-64 with GCC;
-// the best version is picked when the program starts.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__)
+// the best version is picked when the program starts. Not under
+// ThreadSanitizer, whose runtime is not up yet when the choice is made.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && \
+    !defined(__SANITIZE_THREAD__)
 #define STRM_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
 #else
 #define STRM_VECTOR_CLONES

@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Installs the project into a staging prefix and builds the library example
+# against the installed tree, twice: with pkg-config (shared, and static)
+# and with a CMake project using find_package(vok). Every build must print
+# for the bundled sample's audio the document that `vok -f` prints, and the
+# installed shared library must export only the public operations.
+# Usage: check_install.sh BUILD_DIR
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+stage=$work/stage
+
+cmake --install "$build" --prefix "$stage" >/dev/null
+libdir=$(dirname "$(find "$stage" -name 'libvok.so.1' | head -n 1)")
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+echo "installed:"
+(cd "$stage" && find . -type f -o -type l | sort | sed 's/^/  /')
+
+sh "$top/tests/engine/check_exports.sh" "$libdir/libvok.so" "$stage/include"
+mandoc -T lint -W warning "$stage"/share/man/man1/vok.1
+
+example=$top/examples/fingerprint_pcm.c
+cc -std=c99 -Wall -Wextra -Werror -o "$work/shared" "$example" \
+  $(pkg-config --cflags --libs vok) -Wl,-rpath,"$libdir"
+cc -std=c99 -Wall -Wextra -Werror -o "$work/static" "$example" \
+  $(pkg-config --cflags vok) $(pkg-config --static --libs vok | sed 's/-lvok\b/-l:libvok.a/')
+cmake -S "$top/examples" -B "$work/cmake" -DCMAKE_PREFIX_PATH="$stage" >/dev/null
+cmake --build "$work/cmake" >/dev/null
+
+# The bundled sample is a canonical WAVE file: its audio starts at byte 44.
+"$stage/bin/vok" -f "$top/data/sample.wav" > "$work/expected.xml"
+for program in "$work/shared" "$work/static" "$work/cmake/fingerprint_pcm"; do
+  tail -c +45 "$top/data/sample.wav" | "$program" 44100 > "$work/got.xml"
+  cmp "$work/expected.xml" "$work/got.xml"
+  echo "$(basename "$program"): the document vok prints"
+done
+if ldd "$work/static" | grep -q libvok; then
+  echo "the static build depends on libvok.so" >&2
+  exit 1
+fi
