@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "driver/read_size.h"
+#include "driver/scope_guard.h"
 
 namespace Zuvanti {
 
@@ -32,17 +33,18 @@ void BaseFingerprinter::CloseAudio() {}
 void BaseFingerprinter::Initialize(std::string input_path)
 {
     path = std::move(input_path);
+    ScopeGuard failed([this] {
+        CloseAudio();
+        state = NoInput;
+    });
     try {
         GetAudioType(&format);
     } catch (FingerprinterException *inner) {
-        CloseAudio();
-        state = NoInput;
         throw new FingerprinterException("Get audio type error", inner);
     } catch (...) {
-        CloseAudio();
-        state = NoInput;
         throw new FingerprinterException("Get audio type error", nullptr);
     }
+    failed.Dismiss();
     state = Ready;
 }
 
@@ -78,15 +80,14 @@ int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blo
     const uint32_t algorithm_id = AlgorithmIdFor(flags, &blocks);
     format.block_bytes = ReadSizeFor(algorithm_id, blocks, format);
 
+    // Every failure from here on releases the input and the handle.
     EngineHandle *handle = nullptr;
+    ScopeGuard failed([this, &handle] { Abandon(&handle); });
     ResultCode result = eng_create(algorithm_id, format.sample_type, format.sample_rate,
                                    format.channels, &handle);
-    if (result != ENG_OK) {
-        // Nothing more can come of this input: release it like every other failure.
-        Abandon(&handle);
+    if (result != ENG_OK)
         throw new FingerprinterException(
             WithCode("Unable to create fingerprint. Error code:", result), nullptr);
-    }
 
     // Reading on after a fingerprint that more audio cannot change would
     // only cost time: a spectral fingerprint needs the first fourteen
@@ -101,29 +102,25 @@ int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blo
         try {
             at_end = GetAudioSample(&format, &count, &bytes);
         } catch (FingerprinterException *inner) {
-            Abandon(&handle);
             throw new FingerprinterException("Unable to get audio sample.", inner);
         } catch (...) {
-            Abandon(&handle);
             throw new FingerprinterException("Unable to get audio sample.", nullptr);
         }
         if (count != 0) {
             result = eng_add_audio(handle, bytes, count, &done);
-            if (result != ENG_OK) {
-                Abandon(&handle);
+            if (result != ENG_OK)
                 throw new FingerprinterException(
                     WithCode("Add audio to fingerprint error. Error code:", result), nullptr);
-            }
         }
     } while (blocks >= 1 && count != 0 && (reads_on_when_done || !done));
 
-    if (!done) {
-        Abandon(&handle);
+    if (!done)
         throw new FingerprinterException("Not enough audio to generate a fingerprint.", nullptr);
-    }
     // Serialising once, after the last piece, gives the same text as
     // serialising after every piece and keeping the last, at a cost that
-    // does not grow with the square of the input's length.
+    // does not grow with the square of the input's length. A failure there
+    // cleans up by itself.
+    failed.Dismiss();
     SerializeFingerprint(&handle, text);
     eng_destroy(&handle);
     state = Ready;
