@@ -229,9 +229,14 @@ TEST_F(VokFingerprints, TheSpectralAlgorithmsOneBlockWhateverTheCount)
             EXPECT_EQ(result.out, vok({"-a", name, "-n", count, "-f", wav}).out) << name << count;
         EXPECT_EQ(query(result.out, "QDV"), vok({"-a", name, "-om", "zuserver", "-f", wav}).out);
     }
-    // Fifteen seconds are needed; FileFloat takes any rate, FileFixed only the usual ones.
-    vok_test::write_wav(wav, 1, 1, 37800, 16, music16(16.0, 1, 37800));
-    EXPECT_EQ(0, vok({"-a", "FileFloat", "-f", wav}).exit_code);
+    // Fifteen seconds are needed; FileFloat takes any rate (also those that
+    // up-sample by a large factor), FileFixed only the usual ones.
+    for (uint32_t rate : {37800u, 5000u, 4000u, 3000u, 2000u}) {
+        vok_test::write_wav(wav, 1, 1, rate, 16, music16(16.0, 1, rate));
+        const RunResult result = vok({"-a", "FileFloat", "-f", wav});
+        EXPECT_EQ("", result.err) << rate;
+        EXPECT_EQ(0, result.exit_code) << rate;
+    }
     EXPECT_EQ("Error: Unable to extract fingerprint.\n"
               " Unable to create fingerprint. Error code:900f0001.\n",
               vok({"-a", "FileFixed", "-f", wav}).err);
