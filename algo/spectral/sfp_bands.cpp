@@ -177,6 +177,15 @@ void sfp_bands_add_frame(BandStatistics *s, const void *first, uint32_t first_co
     if (sfp_bands_is_complete(s))
         return;
     const bool fixed = s->variant == SFP_VARIANT_FIXED;
+    // The frame's frequency content before the equalisation changes it.
+    float frequency_float = 0.0f;
+    uint32_t frequency_fixed = 0;
+    if (fixed)
+        frequency_fixed =
+            sfp_frame_frequency_fixed(first, first_count, second, second_count, s->frame_size);
+    else
+        frequency_float =
+            sfp_frame_frequency_float(first, first_count, second, second_count, s->frame_size);
     if (s->equalise_bins == 0)
         sfp_copy_frame(first, first_count, second, second_count, s->frame, s->frame_size);
     else if (fixed)
@@ -198,10 +207,13 @@ void sfp_bands_add_frame(BandStatistics *s, const void *first, uint32_t first_co
     if (!frame)
         return; // the frame is lost; completion waits for the next one
     eng_memset(frame, 0, sizeof(BandFrame));
-    if (fixed)
+    if (fixed) {
         sfp_bands_measure_fixed(s, static_cast<const int32_t *>(s->frame), frame);
-    else
+        frame->frequency.q = frequency_fixed;
+    } else {
         sfp_bands_measure_float(s, static_cast<const float *>(s->frame), frame);
+        frame->frequency.f = frequency_float;
+    }
     frame->next = nullptr;
     *s->last_link = frame;
     s->last_link = &frame->next;

@@ -33,6 +33,10 @@ typedef struct BandFrame {
         float f[SFP_MAX_BANDS];   /* FileFloat */
         int32_t q[SFP_MAX_BANDS]; /* FileFixed */
     } energy, rms;
+    union {
+        float f;    /* FileFloat */
+        uint32_t q; /* FileFixed: Q28 */
+    } frequency;    /* mean-square frequency of the frame, see sfp_steady.cpp */
     struct BandFrame *next;
 } BandFrame;
 
@@ -92,10 +96,27 @@ uint8_t sfp_bands_is_complete(const BandStatistics *statistics);
 /* Bytes of the result: 2 x bands values of 2 bytes. */
 uint32_t sfp_result_size(const BandStatistics *statistics);
 /* Computes the result if needed and copies it: the bytes copied, 0 when the
- * room is too small or the result cannot be computed (too few frames, an
- * allocation failure, or a sum of levels or of spreads that is zero or too
- * small to divide by). */
+ * room is too small or the result cannot be computed (too few frames, a
+ * steady sound, or a sum of levels or of spreads that is zero). */
 uint32_t sfp_get_result(BandStatistics *statistics, void *destination, uint32_t room);
+
+/* --- Steadiness (sfp_steady.cpp) ---------------------------------------- */
+
+/* Frames whose mean-square frequencies vary by at most 2^-SFP_STEADY_LOG2
+ * of their mean hold a steady sound, which has no fingerprint. */
+#define SFP_STEADY_LOG2 11u
+
+/* The mean-square frequency of a frame given as two pieces (before it is
+ * equalised): sum w (x[n+1] - x[n])^2 / sum w x[n]^2 with triangular
+ * weights, 0 for a silent frame. FileFloat in rad^2 per sample^2, FileFixed
+ * the same in Q28. */
+float sfp_frame_frequency_float(const void *first, uint32_t first_count, const void *second,
+                                uint32_t second_count, uint32_t size);
+uint32_t sfp_frame_frequency_fixed(const void *first, uint32_t first_count, const void *second,
+                                   uint32_t second_count, uint32_t size);
+/* 1 when the frames held (FileFixed: at most 15) are steady, or fewer than
+ * two. */
+uint8_t sfp_frames_steady(const BandStatistics *statistics);
 
 /* The two measurements of a transformed frame, exposed for tests. */
 void sfp_bands_measure_float(const BandStatistics *statistics, const float *coefficients,

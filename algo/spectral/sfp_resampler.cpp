@@ -117,22 +117,19 @@ void process(Resampler *r, const Sample *input, uint32_t count, Sample *output, 
     *made_out = made;
 }
 
+// One sum in single precision from the newest sample (window[K - 1], tap
+// j = 0) to the oldest: the output's defined order. Partial sums or another
+// order round differently, by up to a few units of the last place, which
+// moves fingerprint values by one or two. The engine is built without
+// contraction of a * b + c into fused multiply-adds for the same reason.
 float float_kernel(const Resampler *r, uint32_t phase, const float *window)
 {
     const uint32_t k = r->taps;
     const float *h = r->coefficients + static_cast<size_t>(phase) * k;
-    // Four partial sums keep the adder busy; all in single precision.
-    float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
-    uint32_t i = 0;
-    for (; i + 4 <= k; i += 4) {
-        s0 += h[i] * window[i];
-        s1 += h[i + 1] * window[i + 1];
-        s2 += h[i + 2] * window[i + 2];
-        s3 += h[i + 3] * window[i + 3];
-    }
-    for (; i < k; ++i)
-        s0 += h[i] * window[i];
-    return (s0 + s1) + (s2 + s3);
+    float sum = 0.0f;
+    for (uint32_t i = k; i-- > 0;)
+        sum += h[i] * window[i];
+    return sum;
 }
 
 // The polyphase kernels are also built for AVX2 on x86-64 with GCC; the

@@ -129,7 +129,8 @@ uint32_t sfp_resampler_input_for(const Resampler *resampler, uint32_t n);
 
 /* Runs the stream on: takes up to count input samples, writes up to room
  * outputs, reports how many of each. Input beyond the newest sample of an
- * output that found no room is not used. */
+ * output that found no room is not used; so when L > M a call can make
+ * outputs and use no input at all (the sample is still needed). */
 void sfp_resampler_process_float(Resampler *resampler, const float *input, uint32_t count,
                                  float *output, uint32_t room, uint32_t *used, uint32_t *made);
 void sfp_resampler_process_fixed(Resampler *resampler, const int32_t *input, uint32_t count,

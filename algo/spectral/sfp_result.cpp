@@ -1,11 +1,10 @@
 // The fingerprint from the frames held: per band the share of the overall
 // level and the share of the level's variation, in both arithmetics.
 //
-// A share needs a denominator: when the band levels (or their spreads) sum
-// to nothing, or the spreads are below 1/65536 of the levels they vary
-// around (then they are the rounding noise of the mean, not a property of
-// the sound: a signal whose level does not change), the fingerprint cannot
-// be computed and nothing is copied.
+// Frames of a steady sound have no variation of their own to share out;
+// both arithmetics refuse them by the same rule (sfp_steady.cpp). Otherwise
+// only a sum of levels or of spreads that is zero leaves nothing to share:
+// then, too, the fingerprint cannot be computed and nothing is copied.
 #include "algo/spectral/sfp_bands.h"
 
 #include "algo/spectral/sfp_fixed_math.h"
@@ -30,14 +29,13 @@ bool finite(float x)
 bool compute_float(BandStatistics *s)
 {
     const uint32_t bands = s->bands;
-    if (s->frames < 2)
+    if (s->frames < 2 || sfp_frames_steady(s))
         return false;
     const float f = static_cast<float>(s->frames);
     float level[SFP_MAX_BANDS];
     float spread[SFP_MAX_BANDS];
     float level_sum = 0.0f;
     float spread_sum = 0.0f;
-    float mean_sum = 0.0f;
     for (uint32_t b = 0; b < bands; ++b) {
         float energy = 0.0f;
         float rms = 0.0f;
@@ -53,14 +51,12 @@ bool compute_float(BandStatistics *s)
         }
         level[b] = static_cast<float>(eng_sqrt(energy / f));
         spread[b] = static_cast<float>(eng_sqrt(variance / (f - 1.0f)));
-        mean_sum += mean;
     }
     for (uint32_t b = 0; b < bands; ++b) {
         level_sum += level[b];
         spread_sum += spread[b];
     }
-    if (!(level_sum > 0.0f) || !finite(level_sum) || !finite(spread_sum) ||
-        !(spread_sum > mean_sum * (1.0f / 65536.0f)))
+    if (!(level_sum > 0.0f) || !(spread_sum > 0.0f) || !finite(level_sum) || !finite(spread_sum))
         return false;
     const float scale = static_cast<float>(s->output_scale);
     for (uint32_t b = 0; b < bands; ++b) {
@@ -70,8 +66,28 @@ bool compute_float(BandStatistics *s)
     return true;
 }
 
-// Below this a divisor (a sum / 2^16) is too coarse to divide by.
+// Shares of a sum of values >> 2: value / (sum >> 16) >> 3 is about 32768
+// x value / (4 x sum). The truncated divisor costs up to 1/divisor of each
+// share. From 128 on the form is kept as it is (fingerprints made so far
+// stay the same); below, value << k is divided by sum >> (16 - k), k the
+// fewest extra bits that make the divisor 128 or more (at most 16: then the
+// sum itself), where the form used to give up, so that FileFixed decides
+// like FileFloat. values < 2^31, so value << 16 < 2^47. Only a sum of 0 has
+// no shares.
 const uint64_t kSmallestDivisor = 128;
+
+bool shares(const uint32_t *values, uint32_t count, uint64_t sum, int16_t *out)
+{
+    if (sum == 0)
+        return false;
+    uint32_t k = 0;
+    while (k < 16 && (sum >> (16 - k)) < kSmallestDivisor)
+        ++k;
+    const uint64_t divisor = sum >> (16 - k);
+    for (uint32_t b = 0; b < count; ++b)
+        out[b] = to_int16_bits(static_cast<int64_t>(((uint64_t{values[b]} << k) / divisor) >> 3));
+    return true;
+}
 
 // reciprocal(n << z) >> 1 for z the leading zeros of n: mulhi(x, that) is
 // x x 4 / n for n from 8 to 15.
@@ -86,14 +102,13 @@ bool compute_fixed(BandStatistics *s)
     const uint32_t f = s->frames;
     // The reciprocals scale by 4 / n only for n from 8 to 15: both F and
     // F - 1 must lie there (the configured 12 frames do).
-    if (f < 9 || f > 15)
+    if (f < 9 || f > 15 || sfp_frames_steady(s))
         return false;
     const int32_t r_frames = quarter_reciprocal(f);
     const int32_t r_spread = quarter_reciprocal(f - 1);
     uint32_t level[SFP_MAX_BANDS];
     int32_t half_mean[SFP_MAX_BANDS];
     uint64_t level_sum = 0;
-    uint64_t half_mean_sum = 0;
     uint32_t largest = 0; // magnitude of the largest deviation
     for (uint32_t b = 0; b < bands; ++b) {
         int32_t energy = 0;
@@ -106,7 +121,6 @@ bool compute_fixed(BandStatistics *s)
         level[b] = sfp_isqrt(mean_energy > 0 ? static_cast<uint32_t>(mean_energy) : 0);
         half_mean[b] = sfp_mulhi(rms, r_frames);
         level_sum += level[b] >> 2;
-        half_mean_sum += static_cast<uint32_t>(half_mean[b] > 0 ? half_mean[b] : 0);
         for (const BandFrame *frame = s->first; frame; frame = frame->next) {
             const int64_t d = int64_t{sfp_shr(frame->rms.q[b], 1)} - half_mean[b];
             const uint64_t magnitude = static_cast<uint64_t>(d < 0 ? -d : d);
@@ -119,7 +133,6 @@ bool compute_fixed(BandStatistics *s)
     const uint32_t shift = y > 13 ? 11 : (y >= 2 ? y - 2 : 0);
     uint32_t spread[SFP_MAX_BANDS];
     uint64_t spread_sum = 0;
-    uint64_t spread_total = 0;
     for (uint32_t b = 0; b < bands; ++b) {
         // At most 15 terms below 2^28 each: the sum fits 32 unsigned bits.
         uint32_t variance = 0;
@@ -130,22 +143,9 @@ bool compute_fixed(BandStatistics *s)
         }
         spread[b] = sfp_isqrt(sfp_umulhi(variance, static_cast<uint32_t>(r_spread)));
         spread_sum += spread[b] >> 2;
-        spread_total += spread[b];
     }
-    const uint64_t level_divisor = level_sum >> 16;
-    const uint64_t spread_divisor = spread_sum >> 16;
-    // The divisors are truncated: a divisor below 128 could push a share
-    // past 1% (or past 16 bits); spread ~ 2^(shift - 1) x deviation and
-    // half_mean = mean / 2, so the spreads vanish below 1/65536 of the mean
-    // levels.
-    if (level_divisor < kSmallestDivisor || spread_divisor < kSmallestDivisor ||
-        (spread_total << 16) <= (half_mean_sum << shift))
-        return false;
-    for (uint32_t b = 0; b < bands; ++b) {
-        s->result[b] = to_int16_bits(static_cast<int64_t>((level[b] / level_divisor) >> 3));
-        s->result[bands + b] = to_int16_bits(static_cast<int64_t>((spread[b] / spread_divisor) >> 3));
-    }
-    return true;
+    return shares(level, bands, level_sum, s->result) &&
+           shares(spread, bands, spread_sum, s->result + bands);
 }
 
 } // namespace

@@ -85,7 +85,13 @@ ResultCode frame_audio(SpectralState *state, const uint8_t *bytes, uint32_t len)
         uint32_t produced = 0;
         sfp_resample_chunk(state, bytes + consumed, len - consumed, ring + state->write_pos,
                            limit - state->write_pos, &used, &produced);
-        if (used == 0)
+        // Up-sampling makes up to ceil(L / M) outputs per input sample (11
+        // at 1000 Hz), so a run with little room can fill it from a sample
+        // that the next output still needs: it then makes outputs and uses
+        // no input. Only a run that does neither has met the end of the
+        // input (with room >= 1 and a whole frame left that cannot happen;
+        // the test keeps the loop finite all the same).
+        if (used == 0 && produced == 0)
             break;
         consumed += used;
         if (state->trimming && produced > 0) {

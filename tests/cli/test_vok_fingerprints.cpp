@@ -8,10 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
+#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "tests/algo/spectral/sfp_test_signals.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/wav_writer.h"
 
@@ -229,9 +233,14 @@ TEST_F(VokFingerprints, TheSpectralAlgorithmsOneBlockWhateverTheCount)
             EXPECT_EQ(result.out, vok({"-a", name, "-n", count, "-f", wav}).out) << name << count;
         EXPECT_EQ(query(result.out, "QDV"), vok({"-a", name, "-om", "zuserver", "-f", wav}).out);
     }
-    // Fifteen seconds are needed; FileFloat takes any rate, FileFixed only the usual ones.
-    vok_test::write_wav(wav, 1, 1, 37800, 16, music16(16.0, 1, 37800));
-    EXPECT_EQ(0, vok({"-a", "FileFloat", "-f", wav}).exit_code);
+    // Fifteen seconds are needed; FileFloat takes any rate (also those that
+    // up-sample by a large factor), FileFixed only the usual ones.
+    for (uint32_t rate : {37800u, 5000u, 4000u, 3000u, 2000u}) {
+        vok_test::write_wav(wav, 1, 1, rate, 16, music16(16.0, 1, rate));
+        const RunResult result = vok({"-a", "FileFloat", "-f", wav});
+        EXPECT_EQ("", result.err) << rate;
+        EXPECT_EQ(0, result.exit_code) << rate;
+    }
     EXPECT_EQ("Error: Unable to extract fingerprint.\n"
               " Unable to create fingerprint. Error code:900f0001.\n",
               vok({"-a", "FileFixed", "-f", wav}).err);
@@ -239,6 +248,62 @@ TEST_F(VokFingerprints, TheSpectralAlgorithmsOneBlockWhateverTheCount)
     EXPECT_EQ("Error: Unable to extract fingerprint.\n"
               " Not enough audio to generate a fingerprint.\n",
               vok({"-a", "FileFloat", "-f", wav}).err);
+}
+
+// A steady sound has no variation of its own to share out: both spectral
+// algorithms refuse it alike, whatever its level or waveform, also with
+// noise 60 dB below it or a vibrato; speech, music and noise always give a
+// fingerprint. Sounds that never pass the silence gate (DC, a tone above
+// what the resampler passes, a tone below the gate's level) end as before.
+TEST_F(VokFingerprints, SteadySoundsHaveNoSpectralFingerprint)
+{
+    const std::string steady = "Error: Unable to extract fingerprint.\n"
+                               " Error serializing fingerprint. Error code:900f0961.\n";
+    const std::string short_audio = "Error: Unable to extract fingerprint.\n"
+                                    " Not enough audio to generate a fingerprint.\n";
+    const double pi = 3.141592653589793;
+    std::mt19937 random(9);
+    std::normal_distribution<double> gauss(0.0, 1.0);
+    using Sound = std::function<double(double)>; // of the time in seconds
+    auto sine = [pi](double f, double a) -> Sound { return [=](double t) { return a * std::sin(2 * pi * f * t); }; };
+    auto square = [pi](double f) -> Sound {
+        return [=](double t) { return std::sin(2 * pi * f * t + 0.1) < 0 ? -8000.0 : 8000.0; };
+    };
+    const std::vector<double> speech = sfp_test::make_signal(sfp_test::Kind::Speech, 44100, 1, 16.0, 3);
+    const std::vector<int16_t> music = vok_test::music(16 * 44100, 1, 44100);
+    const struct {
+        const char *what;
+        Sound sound;
+        const std::string *err; // null: a fingerprint
+    } rows[] = {
+        {"sine 100 Hz", sine(100, 3000), &steady},
+        {"sine 440 Hz", sine(440, 10000), &steady},
+        {"sine 1 kHz, loud", sine(1000, 30000), &steady},
+        {"sine 5 kHz, soft", sine(5000, 1000), &steady},
+        {"square 100 Hz", square(100), &steady},
+        {"square 1 kHz", square(1000), &steady},
+        {"sine 1 kHz, noise 60 dB below", [&](double t) { return sine(1000, 1e4)(t) + 7 * gauss(random); }, &steady},
+        {"sine 440 Hz, vibrato +-1% at 5.5 Hz",
+         [pi](double t) { return 1e4 * std::sin(2 * pi * 440 * t - 0.8 * std::cos(2 * pi * 5.5 * t)); }, &steady},
+        {"DC", [](double) { return 5000.0; }, &short_audio},
+        {"sine 7 kHz", sine(7000, 10000), &short_audio},
+        {"sine 1 kHz below the gate", sine(1000, 100), &short_audio},
+        {"white noise", [&](double) { return 3000 * gauss(random); }, nullptr},
+        {"music", [&](double t) { return music[std::lround(t * 44100)]; }, nullptr},
+        {"speech", [&](double t) { return speech[std::lround(t * 44100)]; }, nullptr},
+    };
+    for (const auto &row : rows) {
+        std::vector<int16_t> samples;
+        for (uint32_t n = 0; n < 16 * 44100; ++n)
+            samples.push_back(static_cast<int16_t>(std::lround(row.sound(n / 44100.0))));
+        vok_test::write_wav(wav, 1, 1, 44100, 16, vok_test::pcm16(samples));
+        for (const char *name : {"FileFixed", "FileFloat"}) {
+            const RunResult result = vok({"-a", name, "-f", wav});
+            EXPECT_EQ(row.err ? *row.err : "", result.err) << row.what << ", " << name;
+            EXPECT_EQ(row.err ? 1 : 0, result.exit_code) << row.what << ", " << name;
+            EXPECT_EQ(row.err ? std::string::npos : 0, result.out.find("<?xml")) << row.what;
+        }
+    }
 }
 
 TEST_F(VokFingerprints, TheReadSizeDoesNotChangeTheFingerprint)

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "algo/spectral/sfp_bands.h"
@@ -28,13 +29,20 @@ protected:
         return sfp_bands_create(&config);
     }
 
-    // Appends a measured frame made from per-band values, as the measurement
-    // would leave it.
+    // Appends a measured frame made from per-band values and a mean-square
+    // frequency (by default one that changes from frame to frame), as the
+    // measurement would leave it.
     static void append(BandStatistics *s, const std::vector<double> &energy,
-                       const std::vector<double> &rms)
+                       const std::vector<double> &rms, double frequency = -1.0)
     {
         auto *frame = static_cast<BandFrame *>(eng_malloc(sizeof(BandFrame)));
         ASSERT_NE(nullptr, frame);
+        if (frequency < 0.0)
+            frequency = 0.25 + 0.05 * (s->frames % 3);
+        if (s->variant == SFP_VARIANT_FIXED)
+            frame->frequency.q = static_cast<uint32_t>(std::ldexp(frequency, 28));
+        else
+            frame->frequency.f = static_cast<float>(frequency);
         for (uint32_t b = 0; b < 15; ++b) {
             if (s->variant == SFP_VARIANT_FIXED) {
                 frame->energy.q[b] = static_cast<int32_t>(energy[b]);
@@ -102,19 +110,23 @@ TEST_F(SfpBands, SharedEdgeCoefficientCountsInBothBands)
     sfp_bands_destroy(&fixed);
 }
 
+// Also for levels so small that FileFixed's sums / 2^16 fall below 128 (it
+// then divides with more bits).
 TEST_F(SfpBands, OneBandWithTheWholeShareGives32768)
 {
-    for (uint32_t variant : {SFP_VARIANT_FIXED, SFP_VARIANT_FLOAT}) {
+    const std::pair<uint32_t, double> runs[] = {
+        {SFP_VARIANT_FIXED, 1.0}, {SFP_VARIANT_FIXED, 1e-4}, {SFP_VARIANT_FLOAT, 1.0}, {SFP_VARIANT_FLOAT, 1e-4}};
+    for (const auto &[variant, scale] : runs) {
         BandStatistics *s = create(variant);
         for (int f = 0; f < 12; ++f) {
             std::vector<double> energy(15, 0.0), rms(15, 0.0);
-            energy[3] = 1e6 + 1e5 * (f % 3);
-            rms[3] = 4e6 + 5e5 * (f % 4);
+            energy[3] = scale * (1e6 + 1e5 * (f % 3));
+            rms[3] = scale * (4e6 + 5e5 * (f % 4));
             append(s, energy, rms);
         }
         ASSERT_TRUE(sfp_bands_is_complete(s));
         int16_t values[30];
-        ASSERT_EQ(60u, sfp_get_result(s, values, 60)) << variant;
+        ASSERT_EQ(60u, sfp_get_result(s, values, 60)) << variant << " " << scale;
         for (int i = 0; i < 30; ++i) {
             const bool whole = i == 3 || i == 18;
             const uint16_t value = static_cast<uint16_t>(values[i]);
@@ -180,27 +192,53 @@ TEST_F(SfpBands, SharesFollowTheDirectComputation)
     }
 }
 
-TEST_F(SfpBands, VanishingDenominatorsGiveNoResult)
+// Nothing to share out, or frames of a steady sound: frequencies that vary
+// by at most 2^-11 of their mean (alternating by +-a gives a standard
+// deviation of a x sqrt(12 / 11)).
+TEST_F(SfpBands, NothingToShareOrASteadySoundGiveNoResult)
 {
     struct Case {
         const char *what;
-        double energy, rms, rms_step;
+        double energy, rms, rms_step, frequency_step;
+        bool result;
     } cases[] = {
-        {"no energy at all", 0, 0, 0},
-        {"levels that never change", 1e6, 4e6, 0},
-        {"changes far below the rounding of the mean", 1e6, 4e6, 1},
+        {"no energy at all", 0, 0, 0, 0.1, false},
+        {"levels that never change", 1e6, 4e6, 0, 0.1, false},
+        {"frequencies within 2^-12 of their mean", 1e6, 4e6, 5e5, 0.25 / 4096, false},
+        {"frequencies within 2^-11.5 of their mean", 1e6, 4e6, 5e5, 0.25 / 2896, false},
+        {"frequencies 2^-11 from their mean", 1e6, 4e6, 5e5, 0.25 / 2048, true},
     };
     for (const Case &c : cases) {
         for (uint32_t variant : {SFP_VARIANT_FIXED, SFP_VARIANT_FLOAT}) {
             BandStatistics *s = create(variant);
             for (int f = 0; f < 12; ++f)
                 append(s, std::vector<double>(15, c.energy),
-                       std::vector<double>(15, c.rms + c.rms_step * (f % 2)));
+                       std::vector<double>(15, c.rms + c.rms_step * (f % 2)),
+                       0.25 + c.frequency_step * (f % 2 ? 1 : -1));
             int16_t values[30] = {};
-            EXPECT_EQ(0u, sfp_get_result(s, values, 60)) << c.what << " " << variant;
-            EXPECT_EQ(0, s->result_ready);
+            EXPECT_EQ(c.result ? 60u : 0u, sfp_get_result(s, values, 60)) << c.what << " " << variant;
+            EXPECT_EQ(c.result, s->result_ready != 0);
             sfp_bands_destroy(&s);
         }
+    }
+}
+
+// The frequency of a frame (given in two pieces) against the mean-square
+// frequency of a sine, 4 sin^2(w / 2): 4 for alternating signs, 0 for
+// silence (the weights cost about (w N)^-2).
+TEST_F(SfpBands, FrameFrequencyOfSinesAndSilence)
+{
+    for (double w : {0.0, 0.01, 0.3, 1.7, 3.1, 3.14159265358979}) {
+        std::vector<float> x(32768);
+        std::vector<int32_t> q(32768);
+        for (uint32_t n = 0; n < x.size(); ++n) {
+            x[n] = static_cast<float>(w == 0.0 ? 0.0 : 20000.0 * std::sin(w * n + 0.4));
+            q[n] = static_cast<int32_t>(std::lround(x[n] * 16384.0));
+        }
+        const double m = 4.0 * std::sin(w / 2) * std::sin(w / 2);
+        EXPECT_NEAR(m, sfp_frame_frequency_float(x.data(), 9000, x.data() + 9000, 23768, 32768), 2e-5 * m) << w;
+        EXPECT_NEAR(m, std::ldexp(sfp_frame_frequency_fixed(q.data(), 30000, q.data() + 30000, 2768, 32768), -28),
+                    2e-5 * m) << w;
     }
 }
 

@@ -17,14 +17,17 @@ namespace {
 
 class SfpState : public vok_test::LeakCheckedTest {};
 
-// Loud from the first sample: +-20000 with a slow tone, so the gate keeps
-// everything and every frame can be equalised.
+// Loud from the first sample: +-15000 to 20000 with a slow tone, so the
+// gate keeps everything and every frame can be equalised; the swell of the
+// alternating part changes the mix from frame to frame (a steady sound has
+// no fingerprint).
 std::vector<int32_t> loud(size_t count, size_t offset = 0)
 {
     std::vector<int32_t> samples(count);
     for (size_t i = 0; i < count; ++i) {
         const size_t n = i + offset;
-        samples[i] = static_cast<int32_t>((n % 2 ? 20000 : -20000) + 5000 * std::sin(0.001 * n));
+        const double swell = 17500 + 2500 * std::sin(0.0001 * n);
+        samples[i] = static_cast<int32_t>((n % 2 ? swell : -swell) + 5000 * std::sin(0.001 * n));
     }
     return samples;
 }
