@@ -1,0 +1,598 @@
+/*
+ * The lane path's kernels, written once for any lane count: several
+ * consecutive frames analysed together, one frame per vector lane.
+ *
+ * Included only by strm_lanes_avx2.cpp and strm_lanes_avx512.cpp, each
+ * compiled for its own instruction set. Everything here has internal
+ * linkage, so that no function built for those instructions can stand in
+ * for one of the rest of the engine. Before including it, a file defines
+ * struct Lanes with:
+ *   kCount          lanes per vector (8 or 16)
+ *   V, U            int32_t and uint32_t vectors of kCount lanes
+ *   gather(b, i)    the vector of b[i[l]]
+ *
+ * Each step below is the scalar step of strm_frame.cpp and rfft.cpp
+ * applied to every lane: the same 32-bit sums, products and shifts in the
+ * same order, sums and products on unsigned lanes (they wrap), right shifts
+ * on signed lanes (arithmetic). Lane l therefore holds exactly the values
+ * the scalar path computes for frame l.
+ */
+#ifndef VOK_ALGO_STREAM_STRM_LANES_KERNEL_H
+#define VOK_ALGO_STREAM_STRM_LANES_KERNEL_H
+
+#include <cstdint>
+#include <cstring>
+
+#include "algo/stream/strm_lanes.h"
+
+namespace {
+
+using V = Lanes::V;
+using U = Lanes::U;
+constexpr int32_t kLanes = Lanes::kCount;
+
+// --- Lane arithmetic ---------------------------------------------------------
+
+inline V splat(int32_t x)
+{
+    return V{} + x;
+}
+
+inline V vadd(V a, V b)
+{
+    return (V)((U)a + (U)b);
+}
+
+inline V vsub(V a, V b)
+{
+    return (V)((U)a - (U)b);
+}
+
+inline V vmul(V a, V b)
+{
+    return (V)((U)a * (U)b);
+}
+
+inline V vmul(V a, int32_t b)
+{
+    return (V)((U)a * static_cast<uint32_t>(b));
+}
+
+// x / 2^shift rounded to nearest (rfft.cpp round_shift).
+inline V round_shift(V x, int32_t shift)
+{
+    return vadd(x, splat(1 << (shift - 1))) >> shift;
+}
+
+// v t / 2^16 rounded, from the signed high and unsigned low halves of v
+// (rfft.cpp twiddle_product); both products stay within 32 bits.
+inline V twiddle_product(V v, int32_t t)
+{
+    const V high = vmul(v >> 16, t);
+    const V low = vadd(vmul(v & 0xFFFF, t), splat(0x7FFF)) >> 16;
+    return vadd(high, low);
+}
+
+// Per-lane scaling by 2^shift as in strm_frame.cpp's scaled(): a left
+// shift by up, then an arithmetic right shift by down; one of the two is 0.
+struct Scale {
+    V up;
+    V down;
+};
+
+inline Scale scale_of(const int32_t *shifts)
+{
+    Scale s;
+    for (int32_t l = 0; l < kLanes; ++l) {
+        s.up[l] = shifts[l] > 0 ? shifts[l] & 31 : 0;
+        s.down[l] = shifts[l] < 0 ? (-shifts[l]) & 31 : 0;
+    }
+    return s;
+}
+
+inline V scaled(V v, const Scale &s)
+{
+    return (V)((U)v << (U)s.up) >> s.down;
+}
+
+inline V square(V v)
+{
+    return vmul(v, v);
+}
+
+// --- Normalisation -------------------------------------------------------------
+
+// Index of the highest set bit, -1 for 0.
+inline int32_t highest_bit(uint32_t v)
+{
+    return v == 0 ? -1 : 31 - __builtin_clz(v);
+}
+
+// OR of v XOR (v >> 1) over a run of one frame (strm_normalize_shift).
+uint32_t spread_of(const int32_t *values, int32_t count)
+{
+    uint32_t spread = 0;
+    for (int32_t k = 0; k < count; ++k)
+        spread |= static_cast<uint32_t>(values[k] ^ (values[k] >> 1));
+    return spread;
+}
+
+// The same over rows of lanes, lane by lane, into shifts for target bits.
+void row_shifts(const V *rows, int32_t count, int32_t target_bits, int32_t *shifts)
+{
+    V spread{};
+    for (int32_t k = 0; k < count; ++k)
+        spread |= rows[k] ^ (rows[k] >> 1);
+    for (int32_t l = 0; l < kLanes; ++l)
+        shifts[l] = target_bits - highest_bit(static_cast<uint32_t>(spread[l])) - 1;
+}
+
+// --- Transform (rfft.cpp, one frame per lane) ------------------------------------
+
+// Where the frames are: sample n of frame l at base[(start[l] + n) & mask].
+struct Frames {
+    const int32_t *base;
+    V start;
+    V mask;
+};
+
+// The window and the first radix-4 stage in one pass: each input is
+// fetched across the frames, scaled by 2^a of its frame and windowed
+// (strm_frame.cpp window_scaled), then the butterfly of first_stage.
+void window_first_stage(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n,
+                        const uint16_t *order, V *re, V *im)
+{
+    const int32_t points = n / 2;
+    const int32_t quarter = points / 4;
+    auto input = [&](int32_t row) {
+        const V index = vadd(frames.start, splat(row)) & frames.mask;
+        const V x = scaled(Lanes::gather(frames.base, index), a);
+        return vmul(x, static_cast<int32_t>(row < points ? w[row] : w[n - 1 - row]));
+    };
+    for (int32_t u = 0; u < quarter; ++u) {
+        const int32_t d = 2 * order[4 * u];
+        const V a0r = round_shift(input(d), 2);
+        const V a0i = round_shift(input(d + 1), 2);
+        const V a1r = round_shift(input(d + 2 * quarter), 2);
+        const V a1i = round_shift(input(d + 2 * quarter + 1), 2);
+        const V a2r = round_shift(input(d + 4 * quarter), 2);
+        const V a2i = round_shift(input(d + 4 * quarter + 1), 2);
+        const V a3r = round_shift(input(d + 6 * quarter), 2);
+        const V a3i = round_shift(input(d + 6 * quarter + 1), 2);
+        const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
+        const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
+        const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
+        const V t3r = vsub(a1r, a3r), t3i = vsub(a1i, a3i);
+        re[4 * u] = vadd(t0r, t2r);
+        im[4 * u] = vadd(t0i, t2i);
+        re[4 * u + 1] = vadd(t1r, t3i);
+        im[4 * u + 1] = vsub(t1i, t3r);
+        re[4 * u + 2] = vsub(t0r, t2r);
+        im[4 * u + 2] = vsub(t0i, t2i);
+        re[4 * u + 3] = vsub(t1r, t3i);
+        im[4 * u + 3] = vadd(t1i, t3r);
+    }
+}
+
+// rfft.cpp radix4_stage, in place.
+void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *tw)
+{
+    const int32_t *c1 = tw;
+    const int32_t *s1 = tw + q;
+    const int32_t *c2 = tw + 2 * q;
+    const int32_t *s2 = tw + 3 * q;
+    const int32_t *c3 = tw + 4 * q;
+    const int32_t *s3 = tw + 5 * q;
+    for (int32_t base = 0; base < points; base += 4 * q) {
+        V *r0 = re + base;
+        V *i0 = im + base;
+        for (int32_t j = 0; j < q; ++j) {
+            const V x1r = r0[j + q], x1i = i0[j + q];
+            const V x2r = r0[j + 2 * q], x2i = i0[j + 2 * q];
+            const V x3r = r0[j + 3 * q], x3i = i0[j + 3 * q];
+            const V a0r = round_shift(r0[j], 2);
+            const V a0i = round_shift(i0[j], 2);
+            const V a1r =
+                round_shift(vadd(twiddle_product(x1r, c1[j]), twiddle_product(x1i, s1[j])), 1);
+            const V a1i =
+                round_shift(vsub(twiddle_product(x1i, c1[j]), twiddle_product(x1r, s1[j])), 1);
+            const V a2r =
+                round_shift(vadd(twiddle_product(x2r, c2[j]), twiddle_product(x2i, s2[j])), 1);
+            const V a2i =
+                round_shift(vsub(twiddle_product(x2i, c2[j]), twiddle_product(x2r, s2[j])), 1);
+            const V a3r =
+                round_shift(vadd(twiddle_product(x3r, c3[j]), twiddle_product(x3i, s3[j])), 1);
+            const V a3i =
+                round_shift(vsub(twiddle_product(x3i, c3[j]), twiddle_product(x3r, s3[j])), 1);
+            const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
+            const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
+            const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
+            const V t3r = vsub(a1r, a3r), t3i = vsub(a1i, a3i);
+            r0[j] = vadd(t0r, t2r);
+            i0[j] = vadd(t0i, t2i);
+            r0[j + q] = vadd(t1r, t3i);
+            i0[j + q] = vsub(t1i, t3r);
+            r0[j + 2 * q] = vsub(t0r, t2r);
+            i0[j + 2 * q] = vsub(t0i, t2i);
+            r0[j + 3 * q] = vsub(t1r, t3i);
+            i0[j + 3 * q] = vadd(t1i, t3r);
+        }
+    }
+}
+
+// rfft.cpp radix2_stage, in place.
+void radix2_stage(V *re, V *im, int32_t half, const int32_t *tw)
+{
+    const int32_t *c = tw;
+    const int32_t *s = tw + half;
+    for (int32_t k = 0; k < half; ++k) {
+        const V er = round_shift(re[k], 1);
+        const V ei = round_shift(im[k], 1);
+        const V orr = re[k + half], oi = im[k + half];
+        const V br = vadd(twiddle_product(orr, c[k]), twiddle_product(oi, s[k]));
+        const V bi = vsub(twiddle_product(oi, c[k]), twiddle_product(orr, s[k]));
+        re[k] = vadd(er, br);
+        im[k] = vadd(ei, bi);
+        re[k + half] = vsub(er, br);
+        im[k + half] = vsub(ei, bi);
+    }
+}
+
+inline V half_sum(V a, V b)
+{
+    return vadd(vadd(a >> 1, b >> 1), a & b & 1);
+}
+
+inline V half_difference(V a, V b)
+{
+    return vsub(vsub(a >> 1, b >> 1), ~a & b & 1);
+}
+
+struct SplitTerms {
+    V sum_re;
+    V sum_im;
+    V p;
+    V q;
+};
+
+inline SplitTerms split_terms(V ar, V ai, V br, V bi, int32_t c, int32_t s)
+{
+    const V sr = half_sum(ar, br);
+    const V si = half_difference(ai, bi);
+    const V dr = half_difference(ar, br);
+    const V di = half_sum(ai, bi);
+    return {round_shift(sr, 1), round_shift(si, 1),
+            vsub(twiddle_product(di, c), twiddle_product(dr, s)),
+            vsub(V{}, vadd(twiddle_product(dr, c), twiddle_product(di, s)))};
+}
+
+// Low 32 bits of (v + 1) / 2 for a 64-bit v (rfft.cpp round_down by 1).
+inline int32_t round_down_half(int64_t v)
+{
+    return static_cast<int32_t>(
+        static_cast<uint32_t>((static_cast<uint64_t>(v) + 1u) >> 1));
+}
+
+// rfft.cpp split_step: the packed real spectrum into out.
+void split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
+                V *out)
+{
+    for (int32_t k = 1; k < points / 2; ++k) {
+        const SplitTerms t = split_terms(re[k], im[k], re[points - k], im[points - k], c[k], s[k]);
+        out[2 * k] = vadd(t.sum_re, t.p);
+        out[2 * k + 1] = vadd(t.sum_im, t.q);
+    }
+    for (int32_t k = points / 2 + 1; k < points; ++k) {
+        const int32_t partner = points - k;
+        const SplitTerms t = split_terms(re[partner], im[partner], re[k], im[k], c[partner],
+                                         s[partner]);
+        out[2 * k] = vsub(t.sum_re, t.p);
+        out[2 * k + 1] = vsub(t.q, t.sum_im);
+    }
+    // X[0], X[N/2] and X[N/4] come from sums that need 33 bits.
+    const int32_t h = points / 2;
+    for (int32_t l = 0; l < kLanes; ++l) {
+        out[0][l] = round_down_half(static_cast<int64_t>(re[0][l]) + im[0][l]);
+        out[1][l] = round_down_half(static_cast<int64_t>(re[0][l]) - im[0][l]);
+        out[2 * h][l] = round_down_half(re[h][l]);
+        out[2 * h + 1][l] = round_down_half(-static_cast<int64_t>(im[h][l]));
+    }
+}
+
+// --- Spectrum to band energies (strm_frame.cpp) -----------------------------------
+
+// power_scaled: N/2 + 1 power values of the packed spectrum scaled by 2^b.
+void power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
+{
+    const int32_t half = n / 2;
+    power[0] = square(scaled(spectrum[0], b));
+    for (int32_t k = 1; k < half; ++k)
+        power[k] = vadd(square(scaled(spectrum[2 * k], b)),
+                        square(scaled(spectrum[2 * k + 1], b)));
+    power[half] = square(scaled(spectrum[1], b));
+}
+
+// band_sums: each quarter-bin position of a band adds its nearest bin.
+void band_rows(const V *power, const Scale &c, const int16_t *edges, V *energies)
+{
+    for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
+        const int32_t first = edges[band];
+        const int32_t last = edges[band + 1] - 1;
+        const int32_t b0 = (first + 2) >> 2;
+        const int32_t b1 = (last + 2) >> 2;
+        V sum;
+        if (b0 == b1) {
+            sum = vmul(scaled(power[b0], c), last - first + 1);
+        } else {
+            sum = vmul(scaled(power[b0], c), 4 * b0 + 2 - first);
+            V inner{};
+            for (int32_t b = b0 + 1; b < b1; ++b)
+                inner = vadd(inner, scaled(power[b], c));
+            sum = vadd(sum, vmul(inner, 4));
+            sum = vadd(sum, vmul(scaled(power[b1], c), last - 4 * b1 + 3));
+        }
+        energies[band] = sum;
+    }
+}
+
+// --- One batch -------------------------------------------------------------------
+
+// Analyses count frames (1 to kLanes; lanes beyond count repeat frame 0 and
+// are ignored): the per-frame work across lanes, then the carried-over
+// steps frame by frame in order.
+void analyse_batch(StreamState *state, const int32_t *base, const int32_t *starts,
+                   uint32_t index_mask, int32_t count, uint32_t *fingerprints, uint32_t *masks)
+{
+    const int32_t n = state->frame_length;
+    const RealFft *fft = state->fft;
+    V *work = reinterpret_cast<V *>(state->lane_work);
+    V *re = work;          // N rows: the complex transform, then the power values
+    V *spectrum = work + n; // N rows: the packed real spectrum
+
+    Frames frames;
+    frames.base = base;
+    frames.mask = splat(static_cast<int32_t>(index_mask));
+    int32_t a[kLanes];
+    for (int32_t l = 0; l < kLanes; ++l) {
+        const int32_t start = starts[l < count ? l : 0];
+        frames.start[l] = start;
+        // A frame wraps around the ring at most once.
+        const int32_t first = static_cast<int32_t>(static_cast<uint32_t>(start) & index_mask);
+        const int64_t room = static_cast<int64_t>(index_mask) + 1 - first;
+        const int32_t head = room < n ? static_cast<int32_t>(room) : n;
+        const uint32_t spread = spread_of(base + first, head) | spread_of(base, n - head);
+        a[l] = 15 - highest_bit(spread) - 1;
+    }
+
+    const int32_t points = n / 2;
+    int32_t extent = 1;
+    while (extent * 4 <= points)
+        extent *= 4;
+    V *im = re + points;
+    window_first_stage(frames, scale_of(a), state->window, n, fft->order, re, im);
+    const int32_t *tw = fft->stages;
+    for (int32_t q = 4; q * 4 <= extent; q *= 4) {
+        radix4_stage(re, im, points, q, tw);
+        tw += 6 * q;
+    }
+    if (extent != points)
+        radix2_stage(re, im, points / 2, tw);
+    const int32_t *split = fft->stages + rfft_split_offset(n);
+    split_step(re, im, split, split + points / 2, points, spectrum);
+
+    int32_t b[kLanes];
+    row_shifts(spectrum, n, 15, b);
+    V *power = re; // free again after the split step
+    power_rows(spectrum, scale_of(b), n, power);
+    int32_t c[kLanes];
+    row_shifts(power, n / 2 + 1, 21, c);
+    V bands[STRM_BAND_COUNT];
+    band_rows(power, scale_of(c), state->band_edges, bands);
+
+    for (int32_t l = 0; l < count; ++l) {
+        int32_t energies[STRM_BAND_COUNT];
+        for (int32_t band = 0; band < STRM_BAND_COUNT; ++band)
+            energies[band] = bands[band][l];
+        const int32_t exponent = 46 + 2 * a[l] + 2 * b[l] + c[l];
+        fingerprints[l] = strm_finish_frame(state, energies, exponent, &masks[l]);
+    }
+}
+
+// --- Input: conversion, resampling, framing ------------------------------------------
+
+// Input frames converted per pass; with the 32 samples before them (the
+// input ring's worth) they make a run of 4224 bytes on the stack.
+constexpr int32_t kChunk = 1024;
+constexpr int32_t kHistory = STRM_INPUT_RING;
+constexpr uint32_t kPhaseStep = 441;
+
+int32_t signed16(const uint8_t *p)
+{
+    int16_t v;
+    std::memcpy(&v, p, sizeof v); // x86-64 only: little-endian, as the files are
+    return v;
+}
+
+// One signed sample per frame (strm_input.cpp's table), count frames.
+void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t *out)
+{
+    const bool stereo = s->channels == 2;
+    switch (s->sample_type) {
+    case SAMPLE_PCM_U8:
+        if (stereo) {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = (static_cast<int32_t>(bytes[2 * f]) + bytes[2 * f + 1] - 256) * 128;
+        } else {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = (static_cast<int32_t>(bytes[f]) - 128) * 256;
+        }
+        break;
+    case SAMPLE_PCM_S16:
+        if (stereo) {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = (signed16(bytes + 4 * f) + signed16(bytes + 4 * f + 2)) >> 1;
+        } else {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = signed16(bytes + 2 * f);
+        }
+        break;
+    case SAMPLE_ALAW:
+    case SAMPLE_MULAW: {
+        const int16_t *table = s->sample_type == SAMPLE_ALAW ? s->alaw : s->mulaw;
+        if (stereo) {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = (static_cast<int32_t>(table[bytes[2 * f]]) + table[bytes[2 * f + 1]]) >> 1;
+        } else {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = table[bytes[f]];
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+// The 16-tap filter over x[0 ... 15], oldest first (strm_input.cpp fir).
+inline int32_t fir16(const int32_t *taps, const int32_t *x)
+{
+    uint32_t y = 0;
+    for (int32_t t = 0; t < 16; ++t)
+        y += static_cast<uint32_t>(taps[t]) * static_cast<uint32_t>(x[t]);
+    return static_cast<int32_t>(y);
+}
+
+// Analyses the waiting frames: a batch across the lanes, or frame by frame
+// on the scalar path when so few wait that a batch would cost more.
+void run_pending(StreamState *s)
+{
+    const int32_t n = s->frame_length;
+    const uint32_t ring_mask = static_cast<uint32_t>(2 * n - 1);
+    const int32_t count = s->pending;
+    s->pending = 0;
+    if (count == 0)
+        return;
+    uint32_t fingerprints[kLanes];
+    uint32_t masks[kLanes];
+    if (4 * count >= kLanes) {
+        int32_t starts[kLanes];
+        for (int32_t l = 0; l < count; ++l)
+            starts[l] = static_cast<int32_t>(
+                static_cast<uint32_t>(s->pending_start + l * s->hop) & ring_mask);
+        analyse_batch(s, s->lane_ring, starts, ring_mask, count, fingerprints, masks);
+    } else {
+        for (int32_t l = 0; l < count; ++l) {
+            const uint32_t start = static_cast<uint32_t>(s->pending_start + l * s->hop) & ring_mask;
+            const int32_t head = 2 * n - static_cast<int32_t>(start) < n
+                                     ? 2 * n - static_cast<int32_t>(start)
+                                     : n;
+            std::memcpy(s->frame, s->lane_ring + start, static_cast<size_t>(head) * sizeof(int32_t));
+            std::memcpy(s->frame + head, s->lane_ring,
+                        static_cast<size_t>(n - head) * sizeof(int32_t));
+            fingerprints[l] = strm_analyze_frame(s, &masks[l]);
+        }
+    }
+    for (int32_t l = 0; l < count; ++l)
+        strm_store_frame(s, fingerprints[l], masks[l]);
+}
+
+// The framing step of strm_frame.cpp, with frames waiting for a batch.
+inline void push_sample(StreamState *s, int32_t sample)
+{
+    const int32_t n = s->frame_length;
+    s->frame_ring[s->ring_position] = sample;
+    s->ring_position += 1;
+    if (s->ring_position == n) {
+        s->ring_position = 0;
+        s->ring_filled = 1;
+    }
+    s->lane_ring[s->lane_position] = sample;
+    s->lane_position = (s->lane_position + 1) & (2 * n - 1);
+    if ((s->ring_position & (s->hop - 1)) != 0 || !s->ring_filled)
+        return;
+    if (s->pending == 0)
+        s->pending_start = (s->lane_position - n) & (2 * n - 1);
+    s->pending += 1;
+    if (s->pending == kLanes)
+        run_pending(s);
+}
+
+// strm_input.cpp feed: each frame to one sample in the input ring; an
+// output sample whenever the phase is below 441, from the filter at the
+// frame and, between input samples, at the one before it.
+void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
+{
+    const uint32_t modulus = 2 * s->sample_rate / 25;
+    const int16_t *c = strm_fir_coefficients(s->rate_index);
+    int32_t taps[16];
+    for (int32_t k = 0; k < 8; ++k) {
+        taps[k] = c[k];
+        taps[15 - k] = c[k];
+    }
+    // line[0 ... 31]: the 32 samples before the chunk, oldest first.
+    int32_t line[kHistory + kChunk];
+    const int32_t *ring = s->input_ring;
+    int32_t i = s->input_index;
+    for (int32_t k = 0; k < kHistory; ++k)
+        line[k] = ring[(i - kHistory + k) & (STRM_INPUT_RING - 1)];
+    uint32_t p = s->phase;
+    const uint32_t stride = s->bytes_per_frame;
+    while (frames > 0) {
+        const int32_t count = frames < static_cast<uint32_t>(kChunk) ? static_cast<int32_t>(frames)
+                                                                     : kChunk;
+        convert(s, bytes, count, line + kHistory);
+        int32_t f = 0;
+        while (f < count) {
+            if (p < kPhaseStep) {
+                // Frame f is line[f + 32]; the filter at it reads the 16
+                // samples ending there, the one at the frame before it the
+                // 16 ending one earlier.
+                const int32_t *x = line + f + kHistory - 15;
+                int32_t y = fir16(taps, x);
+                if (p != 0) {
+                    // Linear interpolation towards the previous filter
+                    // output, weight p * 74 / 2^15 (about p / 442.8).
+                    const int32_t g = fir16(taps, x - 1);
+                    const int32_t step = static_cast<int32_t>(
+                        static_cast<uint32_t>(g) - static_cast<uint32_t>(y)) >> 15;
+                    y = static_cast<int32_t>(static_cast<uint32_t>(y) +
+                                             static_cast<uint32_t>(step) * (p * 74));
+                }
+                push_sample(s, y);
+                p += kPhaseStep;
+                if (p >= modulus)
+                    p -= modulus;
+                f += 1;
+            } else {
+                // No output until the phase wraps: after ceil((M - p) / 441)
+                // frames, or at the chunk's end.
+                const uint32_t skip = (modulus - p + kPhaseStep - 1) / kPhaseStep;
+                if (skip <= static_cast<uint32_t>(count - f)) {
+                    p = p + skip * kPhaseStep - modulus;
+                    f += static_cast<int32_t>(skip);
+                } else {
+                    p += static_cast<uint32_t>(count - f) * kPhaseStep;
+                    f = count;
+                }
+            }
+        }
+        std::memmove(line, line + count, kHistory * sizeof(int32_t));
+        i = (i + count) & (STRM_INPUT_RING - 1);
+        bytes += static_cast<size_t>(count) * stride;
+        frames -= static_cast<uint32_t>(count);
+    }
+    // The input ring ends as the scalar loop leaves it: the last 32
+    // samples at their slots, each twice.
+    for (int32_t k = 0; k < kHistory; ++k) {
+        const int32_t slot = (i - kHistory + k) & (STRM_INPUT_RING - 1);
+        s->input_ring[slot] = line[k];
+        s->input_ring[slot + STRM_INPUT_RING] = line[k];
+    }
+    s->input_index = i;
+    s->phase = p;
+    run_pending(s);
+}
+
+} // namespace
+
+#endif /* VOK_ALGO_STREAM_STRM_LANES_KERNEL_H */
