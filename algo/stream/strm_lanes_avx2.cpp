@@ -11,9 +11,28 @@ struct Lanes {
     static constexpr int32_t kCount = 8;
     typedef int32_t V __attribute__((vector_size(32)));
     typedef uint32_t U __attribute__((vector_size(32)));
-    static V gather(const int32_t *base, V index)
+    // rows[m] = {from[0][m], ..., from[7][m]} for m = 0 ... 7.
+    static void transpose(const int32_t *const *from, V *rows)
     {
-        return (V)_mm256_i32gather_epi32(base, (__m256i)index, 4);
+        __m256i r[8], t[8], u[8];
+        for (int32_t l = 0; l < 8; ++l)
+            r[l] = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from[l]));
+        for (int32_t l = 0; l < 8; l += 2) {
+            t[l] = _mm256_unpacklo_epi32(r[l], r[l + 1]);
+            t[l + 1] = _mm256_unpackhi_epi32(r[l], r[l + 1]);
+        }
+        for (int32_t g = 0; g < 8; g += 4) {
+            u[g] = _mm256_unpacklo_epi64(t[g], t[g + 2]);
+            u[g + 1] = _mm256_unpackhi_epi64(t[g], t[g + 2]);
+            u[g + 2] = _mm256_unpacklo_epi64(t[g + 1], t[g + 3]);
+            u[g + 3] = _mm256_unpackhi_epi64(t[g + 1], t[g + 3]);
+        }
+        // u[m] holds samples m (low half) and m + 4 (high half) of frames
+        // 0 ... 3, u[4 + m] the same of frames 4 ... 7.
+        for (int32_t m = 0; m < 4; ++m) {
+            rows[m] = (V)_mm256_permute2x128_si256(u[m], u[4 + m], 0x20);
+            rows[m + 4] = (V)_mm256_permute2x128_si256(u[m], u[4 + m], 0x31);
+        }
     }
 };
 

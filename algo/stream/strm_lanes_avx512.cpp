@@ -11,12 +11,45 @@ struct Lanes {
     static constexpr int32_t kCount = 16;
     typedef int32_t V __attribute__((vector_size(64)));
     typedef uint32_t U __attribute__((vector_size(64)));
-    static V gather(const int32_t *base, V index)
+    // rows[m] = {from[0][m], ..., from[15][m]} for m = 0 ... 15, in four
+    // rounds of interleaving (vector shuffles: the intrinsics of this
+    // compiler generation trip its uninitialised-value warnings).
+    static void transpose(const int32_t *const *from, V *rows)
     {
-        // The masked form, from zeros: the plain one reads an
-        // uninitialised source as far as GCC 12 can tell.
-        return (V)_mm512_mask_i32gather_epi32(_mm512_setzero_si512(), 0xFFFF, (__m512i)index,
-                                              base, 4);
+        V r[16], t[16];
+        for (int32_t l = 0; l < 16; ++l)
+            __builtin_memcpy(&r[l], from[l], sizeof(V));
+        // Rounds of width 1, 2, 4 and 8: rows w apart exchange runs of w
+        // values, so that after the last round row m holds sample m of
+        // frames 0 ... 15 in order.
+        for (int32_t l = 0; l < 16; l += 2) {
+            t[l] = __builtin_shufflevector(r[l], r[l + 1], 0, 16, 2, 18, 4, 20, 6, 22, 8, 24, 10,
+                                           26, 12, 28, 14, 30);
+            t[l + 1] = __builtin_shufflevector(r[l], r[l + 1], 1, 17, 3, 19, 5, 21, 7, 23, 9, 25,
+                                               11, 27, 13, 29, 15, 31);
+        }
+        for (int32_t g = 0; g < 16; g += 4) {
+            for (int32_t h = 0; h < 2; ++h) {
+                r[g + h] = __builtin_shufflevector(t[g + h], t[g + h + 2], 0, 1, 16, 17, 4, 5, 20,
+                                                   21, 8, 9, 24, 25, 12, 13, 28, 29);
+                r[g + h + 2] = __builtin_shufflevector(t[g + h], t[g + h + 2], 2, 3, 18, 19, 6, 7,
+                                                       22, 23, 10, 11, 26, 27, 14, 15, 30, 31);
+            }
+        }
+        for (int32_t g = 0; g < 16; g += 8) {
+            for (int32_t h = 0; h < 4; ++h) {
+                t[g + h] = __builtin_shufflevector(r[g + h], r[g + h + 4], 0, 1, 2, 3, 16, 17, 18,
+                                                   19, 8, 9, 10, 11, 24, 25, 26, 27);
+                t[g + h + 4] = __builtin_shufflevector(r[g + h], r[g + h + 4], 4, 5, 6, 7, 20, 21,
+                                                       22, 23, 12, 13, 14, 15, 28, 29, 30, 31);
+            }
+        }
+        for (int32_t h = 0; h < 8; ++h) {
+            rows[h] = __builtin_shufflevector(t[h], t[h + 8], 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18,
+                                              19, 20, 21, 22, 23);
+            rows[h + 8] = __builtin_shufflevector(t[h], t[h + 8], 8, 9, 10, 11, 12, 13, 14, 15,
+                                                  24, 25, 26, 27, 28, 29, 30, 31);
+        }
     }
 };
 

@@ -9,7 +9,7 @@
  * struct Lanes with:
  *   kCount          lanes per vector (8 or 16)
  *   V, U            int32_t and uint32_t vectors of kCount lanes
- *   gather(b, i)    the vector of b[i[l]]
+ *   transpose(f, r) r[m] = {f[0][m], ..., f[kCount - 1][m]}, m < kCount
  *
  * Each step below is the scalar step of strm_frame.cpp and rfft.cpp
  * applied to every lane: the same 32-bit sums, products and shifts in the
@@ -109,7 +109,7 @@ inline int32_t highest_bit(uint32_t v)
 }
 
 // OR of v XOR (v >> 1) over a run of one frame (strm_normalize_shift).
-uint32_t spread_of(const int32_t *values, int32_t count)
+__attribute__((noinline)) uint32_t spread_of(const int32_t *values, int32_t count)
 {
     uint32_t spread = 0;
     for (int32_t k = 0; k < count; ++k)
@@ -118,7 +118,7 @@ uint32_t spread_of(const int32_t *values, int32_t count)
 }
 
 // The same over rows of lanes, lane by lane, into shifts for target bits.
-void row_shifts(const V *rows, int32_t count, int32_t target_bits, int32_t *shifts)
+__attribute__((noinline)) void row_shifts(const V *rows, int32_t count, int32_t target_bits, int32_t *shifts)
 {
     V spread{};
     for (int32_t k = 0; k < count; ++k)
@@ -130,35 +130,48 @@ void row_shifts(const V *rows, int32_t count, int32_t target_bits, int32_t *shif
 // --- Transform (rfft.cpp, one frame per lane) ------------------------------------
 
 // Where the frames are: sample n of frame l at base[(start[l] + n) & mask].
+// Every start is a multiple of the lane count (frames begin on hops of 64
+// or 128 samples), and so is the ring's size, so each run of kLanes samples
+// of a frame lies in one piece.
 struct Frames {
     const int32_t *base;
-    V start;
-    V mask;
+    const int32_t *start;
+    uint32_t mask;
 };
 
-// The window and the first radix-4 stage in one pass: each input is
-// fetched across the frames, scaled by 2^a of its frame and windowed
-// (strm_frame.cpp window_scaled), then the butterfly of first_stage.
-void window_first_stage(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n,
-                        const uint16_t *order, V *re, V *im)
+// The frames across the lanes, scaled by 2^a of each frame and windowed
+// (strm_frame.cpp window_scaled): row n holds sample n of every frame.
+// kLanes samples of kLanes frames are turned at a time.
+__attribute__((noinline)) void window_rows(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n, V *rows)
 {
-    const int32_t points = n / 2;
+    const int32_t half = n / 2;
+    const int32_t *from[kLanes];
+    for (int32_t at = 0; at < n; at += kLanes) {
+        for (int32_t l = 0; l < kLanes; ++l)
+            from[l] = frames.base + (static_cast<uint32_t>(frames.start[l] + at) & frames.mask);
+        Lanes::transpose(from, rows + at);
+        for (int32_t m = 0; m < kLanes; ++m) {
+            const int32_t k = at + m;
+            rows[k] = vmul(scaled(rows[k], a), static_cast<int32_t>(k < half ? w[k] : w[n - 1 - k]));
+        }
+    }
+}
+
+// rfft.cpp first_stage: all its twiddles are 1; it divides by 4 and reads
+// the inputs in decimation order.
+__attribute__((noinline)) void first_stage(const uint16_t *order, const V *input, int32_t points, V *re, V *im)
+{
     const int32_t quarter = points / 4;
-    auto input = [&](int32_t row) {
-        const V index = vadd(frames.start, splat(row)) & frames.mask;
-        const V x = scaled(Lanes::gather(frames.base, index), a);
-        return vmul(x, static_cast<int32_t>(row < points ? w[row] : w[n - 1 - row]));
-    };
     for (int32_t u = 0; u < quarter; ++u) {
-        const int32_t d = 2 * order[4 * u];
-        const V a0r = round_shift(input(d), 2);
-        const V a0i = round_shift(input(d + 1), 2);
-        const V a1r = round_shift(input(d + 2 * quarter), 2);
-        const V a1i = round_shift(input(d + 2 * quarter + 1), 2);
-        const V a2r = round_shift(input(d + 4 * quarter), 2);
-        const V a2i = round_shift(input(d + 4 * quarter + 1), 2);
-        const V a3r = round_shift(input(d + 6 * quarter), 2);
-        const V a3i = round_shift(input(d + 6 * quarter + 1), 2);
+        const V *x = input + 2 * order[4 * u];
+        const V a0r = round_shift(x[0], 2);
+        const V a0i = round_shift(x[1], 2);
+        const V a1r = round_shift(x[2 * quarter], 2);
+        const V a1i = round_shift(x[2 * quarter + 1], 2);
+        const V a2r = round_shift(x[4 * quarter], 2);
+        const V a2i = round_shift(x[4 * quarter + 1], 2);
+        const V a3r = round_shift(x[6 * quarter], 2);
+        const V a3i = round_shift(x[6 * quarter + 1], 2);
         const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
         const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
         const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
@@ -175,7 +188,7 @@ void window_first_stage(const Frames &frames, const Scale &a, const uint16_t *w,
 }
 
 // rfft.cpp radix4_stage, in place.
-void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *tw)
+__attribute__((noinline)) void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *tw)
 {
     const int32_t *c1 = tw;
     const int32_t *s1 = tw + q;
@@ -221,7 +234,7 @@ void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *tw)
 }
 
 // rfft.cpp radix2_stage, in place.
-void radix2_stage(V *re, V *im, int32_t half, const int32_t *tw)
+__attribute__((noinline)) void radix2_stage(V *re, V *im, int32_t half, const int32_t *tw)
 {
     const int32_t *c = tw;
     const int32_t *s = tw + half;
@@ -274,7 +287,7 @@ inline int32_t round_down_half(int64_t v)
 }
 
 // rfft.cpp split_step: the packed real spectrum into out.
-void split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
+__attribute__((noinline)) void split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
                 V *out)
 {
     for (int32_t k = 1; k < points / 2; ++k) {
@@ -302,7 +315,7 @@ void split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, in
 // --- Spectrum to band energies (strm_frame.cpp) -----------------------------------
 
 // power_scaled: N/2 + 1 power values of the packed spectrum scaled by 2^b.
-void power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
+__attribute__((noinline)) void power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
 {
     const int32_t half = n / 2;
     power[0] = square(scaled(spectrum[0], b));
@@ -313,7 +326,7 @@ void power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
 }
 
 // band_sums: each quarter-bin position of a band adds its nearest bin.
-void band_rows(const V *power, const Scale &c, const int16_t *edges, V *energies)
+__attribute__((noinline)) void band_rows(const V *power, const Scale &c, const int16_t *edges, V *energies)
 {
     for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
         const int32_t first = edges[band];
@@ -349,27 +362,26 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     V *re = work;          // N rows: the complex transform, then the power values
     V *spectrum = work + n; // N rows: the packed real spectrum
 
-    Frames frames;
-    frames.base = base;
-    frames.mask = splat(static_cast<int32_t>(index_mask));
     int32_t a[kLanes];
+    int32_t start[kLanes];
     for (int32_t l = 0; l < kLanes; ++l) {
-        const int32_t start = starts[l < count ? l : 0];
-        frames.start[l] = start;
+        start[l] = starts[l < count ? l : 0];
         // A frame wraps around the ring at most once.
-        const int32_t first = static_cast<int32_t>(static_cast<uint32_t>(start) & index_mask);
-        const int64_t room = static_cast<int64_t>(index_mask) + 1 - first;
-        const int32_t head = room < n ? static_cast<int32_t>(room) : n;
+        const uint32_t first = static_cast<uint32_t>(start[l]) & index_mask;
+        const uint64_t room = static_cast<uint64_t>(index_mask) + 1 - first;
+        const int32_t head = room < static_cast<uint64_t>(n) ? static_cast<int32_t>(room) : n;
         const uint32_t spread = spread_of(base + first, head) | spread_of(base, n - head);
         a[l] = 15 - highest_bit(spread) - 1;
     }
+    const Frames frames = {base, start, index_mask};
 
     const int32_t points = n / 2;
     int32_t extent = 1;
     while (extent * 4 <= points)
         extent *= 4;
     V *im = re + points;
-    window_first_stage(frames, scale_of(a), state->window, n, fft->order, re, im);
+    window_rows(frames, scale_of(a), state->window, n, spectrum); // free until the split step
+    first_stage(fft->order, spectrum, points, re, im);
     const int32_t *tw = fft->stages;
     for (int32_t q = 4; q * 4 <= extent; q *= 4) {
         radix4_stage(re, im, points, q, tw);
@@ -414,7 +426,7 @@ int32_t signed16(const uint8_t *p)
 }
 
 // One signed sample per frame (strm_input.cpp's table), count frames.
-void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t *out)
+__attribute__((noinline)) void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t *out)
 {
     const bool stereo = s->channels == 2;
     switch (s->sample_type) {
@@ -454,7 +466,7 @@ void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t 
 }
 
 // The 16-tap filter over x[0 ... 15], oldest first (strm_input.cpp fir).
-inline int32_t fir16(const int32_t *taps, const int32_t *x)
+__attribute__((noinline)) int32_t fir16(const int32_t *taps, const int32_t *x)
 {
     uint32_t y = 0;
     for (int32_t t = 0; t < 16; ++t)
