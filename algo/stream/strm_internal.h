@@ -110,6 +110,9 @@ typedef struct StreamState {
     int32_t lane_position;            /* 0 to 2N - 1: where the next sample goes */
     int32_t pending;                  /* frames waiting, 0 to lanes - 1 between calls */
     int32_t pending_start;            /* lane ring index of the first waiting frame */
+    uint32_t hop_spread[64];          /* per hop of the lane ring (2N / H = 64 hops):
+                                         OR of v XOR (v >> 1) over its samples */
+    uint32_t spread_sum;              /* the same over the current hop so far */
     void *lane_block;                 /* owned: the two lane buffers, unaligned */
     int32_t *lane_work;               /* 2 N x lanes values, 64-byte aligned */
 } StreamState;

@@ -94,6 +94,8 @@ void strm_lanes_reset(StreamState *state)
     state->lane_position = 0;
     state->pending = 0;
     state->pending_start = 0;
+    state->spread_sum = 0;
+    eng_memset(state->hop_spread, 0, sizeof(state->hop_spread));
     if (state->lane_ring)
         eng_memset(state->lane_ring, 0,
                    2 * static_cast<size_t>(state->frame_length) * sizeof(int32_t));

@@ -48,5 +48,5 @@ void strm_feed_avx2(StreamState *state, const uint8_t *bytes, uint32_t frames)
 void strm_batch_avx2(StreamState *state, const int32_t *base, const int32_t *starts,
                      uint32_t index_mask, int32_t count, uint32_t *fingerprints, uint32_t *masks)
 {
-    analyse_batch(state, base, starts, index_mask, count, fingerprints, masks);
+    analyse_batch(state, base, starts, index_mask, nullptr, count, fingerprints, masks);
 }

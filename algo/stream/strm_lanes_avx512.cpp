@@ -66,5 +66,5 @@ void strm_batch_avx512(StreamState *state, const int32_t *base, const int32_t *s
                        uint32_t index_mask, int32_t count, uint32_t *fingerprints,
                        uint32_t *masks)
 {
-    analyse_batch(state, base, starts, index_mask, count, fingerprints, masks);
+    analyse_batch(state, base, starts, index_mask, nullptr, count, fingerprints, masks);
 }

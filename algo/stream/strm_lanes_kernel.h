@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 #include "algo/stream/strm_lanes.h"
 
@@ -117,12 +118,14 @@ __attribute__((noinline)) uint32_t spread_of(const int32_t *values, int32_t coun
     return spread;
 }
 
-// The same over rows of lanes, lane by lane, into shifts for target bits.
-__attribute__((noinline)) void row_shifts(const V *rows, int32_t count, int32_t target_bits, int32_t *shifts)
+inline V spread_row(V v)
 {
-    V spread{};
-    for (int32_t k = 0; k < count; ++k)
-        spread |= rows[k] ^ (rows[k] >> 1);
+    return v ^ (v >> 1);
+}
+
+// Shifts for target bits from the spread of each lane.
+void shifts_of(V spread, int32_t target_bits, int32_t *shifts)
+{
     for (int32_t l = 0; l < kLanes; ++l)
         shifts[l] = target_bits - highest_bit(static_cast<uint32_t>(spread[l])) - 1;
 }
@@ -287,13 +290,16 @@ inline int32_t round_down_half(int64_t v)
 }
 
 // rfft.cpp split_step: the packed real spectrum into out.
-__attribute__((noinline)) void split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
+// Answers the spread of the whole spectrum (for its normalisation).
+__attribute__((noinline)) V split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
                 V *out)
 {
+    V spread{};
     for (int32_t k = 1; k < points / 2; ++k) {
         const SplitTerms t = split_terms(re[k], im[k], re[points - k], im[points - k], c[k], s[k]);
         out[2 * k] = vadd(t.sum_re, t.p);
         out[2 * k + 1] = vadd(t.sum_im, t.q);
+        spread |= spread_row(out[2 * k]) | spread_row(out[2 * k + 1]);
     }
     for (int32_t k = points / 2 + 1; k < points; ++k) {
         const int32_t partner = points - k;
@@ -301,6 +307,7 @@ __attribute__((noinline)) void split_step(const V *re, const V *im, const int32_
                                          s[partner]);
         out[2 * k] = vsub(t.sum_re, t.p);
         out[2 * k + 1] = vsub(t.q, t.sum_im);
+        spread |= spread_row(out[2 * k]) | spread_row(out[2 * k + 1]);
     }
     // X[0], X[N/2] and X[N/4] come from sums that need 33 bits.
     const int32_t h = points / 2;
@@ -310,19 +317,25 @@ __attribute__((noinline)) void split_step(const V *re, const V *im, const int32_
         out[2 * h][l] = round_down_half(re[h][l]);
         out[2 * h + 1][l] = round_down_half(-static_cast<int64_t>(im[h][l]));
     }
+    return spread | spread_row(out[0]) | spread_row(out[1]) | spread_row(out[2 * h]) |
+           spread_row(out[2 * h + 1]);
 }
 
 // --- Spectrum to band energies (strm_frame.cpp) -----------------------------------
 
 // power_scaled: N/2 + 1 power values of the packed spectrum scaled by 2^b.
-__attribute__((noinline)) void power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
+// Answers their spread.
+__attribute__((noinline)) V power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
 {
     const int32_t half = n / 2;
     power[0] = square(scaled(spectrum[0], b));
-    for (int32_t k = 1; k < half; ++k)
-        power[k] = vadd(square(scaled(spectrum[2 * k], b)),
-                        square(scaled(spectrum[2 * k + 1], b)));
     power[half] = square(scaled(spectrum[1], b));
+    V spread = spread_row(power[0]) | spread_row(power[half]);
+    for (int32_t k = 1; k < half; ++k) {
+        power[k] = vadd(square(scaled(spectrum[2 * k], b)), square(scaled(spectrum[2 * k + 1], b)));
+        spread |= spread_row(power[k]);
+    }
+    return spread;
 }
 
 // band_sums: each quarter-bin position of a band adds its nearest bin.
@@ -348,29 +361,114 @@ __attribute__((noinline)) void band_rows(const V *power, const Scale &c, const i
     }
 }
 
+// --- Steps carried from frame to frame (strm_frame.cpp) ---------------------------
+
+// {first, v[0], ..., v[kLanes - 2]}: each lane gets the value of the lane
+// before it, the first lane the one carried in.
+template <size_t... I>
+inline V shifted_in(V v, int32_t first, std::index_sequence<I...>)
+{
+    return __builtin_shufflevector(splat(first), v, (I == 0 ? 0 : kLanes + I - 1)...);
+}
+
+inline V shifted_in(V v, int32_t first)
+{
+    return shifted_in(v, first, std::make_index_sequence<kLanes>{});
+}
+
+// strm_finish_frame for count frames at once: frame l's previous filter
+// values and exponent are frame l - 1's (frame 0's those of the state).
+// The generator then runs for the quiet frames in order, and the state
+// keeps the last frame's values, as after count calls of the scalar step.
+void finish_batch(StreamState *state, const V *bands, const int32_t *exponents, int32_t count,
+                  uint32_t *fingerprints, uint32_t *masks)
+{
+    V exponent;
+    for (int32_t l = 0; l < kLanes; ++l)
+        exponent[l] = exponents[l];
+    const V next = vadd(exponent, splat(2));
+    // Shift counts modulo 32: a step of 32 or more shifts by its low bits.
+    const V d = vsub(next, shifted_in(next, state->previous_exponent));
+    const V up = d & 31;
+    const V down = vsub(V{}, d) & 31;
+    const V rising = d >= 0;
+    const int32_t last = count - 1;
+
+    U bits{};
+    U magnitude[STRM_FILTER_COUNT];
+    for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
+        const V *b = bands + 2 * k;
+        const V h = vsub(vadd(vadd(b[0], b[1]), b[2]), vadd(vadd(b[3], b[4]), b[5]));
+        const V prev = shifted_in(h, state->previous_filter[k]);
+        const V out = rising ? vsub(h >> up, prev) : vsub(h, prev >> down);
+        state->previous_filter[k] = h[last];
+        bits |= (U)(out > 0) & (0x80000000u >> k);
+        magnitude[k] = out < 0 ? U{} - (U)out : (U)out;
+    }
+    state->previous_exponent = next[last];
+
+    // Weak bits: rank k by magnitude, ties to the lower k; the W lowest
+    // ranks are marked (strm_weak_bit_mask).
+    const V wanted = splat(state->weak_bits < 0 ? 0 : state->weak_bits > 32 ? 32 : state->weak_bits);
+    U weak{};
+    for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
+        V rank{};
+        for (int32_t j = 0; j < k; ++j)
+            rank -= (V)(magnitude[j] <= magnitude[k]);
+        for (int32_t j = k + 1; j < STRM_FILTER_COUNT; ++j)
+            rank -= (V)(magnitude[j] < magnitude[k]);
+        weak |= (U)(rank < wanted) & (0x80000000u >> k);
+    }
+
+    // Quiet-frame test (strm_is_quiet): the bands normalised to 24 bits.
+    V spread{};
+    for (int32_t band = 0; band < STRM_BAND_COUNT; ++band)
+        spread |= spread_row(bands[band]);
+    int32_t g[kLanes];
+    shifts_of(spread, 24, g);
+    const Scale scale = scale_of(g);
+    V sum{};
+    for (int32_t band = 0; band < STRM_BAND_COUNT; ++band)
+        sum = vadd(sum, scaled(bands[band], scale));
+
+    for (int32_t l = 0; l < count; ++l) {
+        const int32_t level = state->log2_frame + exponents[l] + g[l] + 1;
+        const bool kept = level < 0 || (level < 32 && (sum[l] >> level) >= 32);
+        fingerprints[l] = kept ? bits[l] : strm_next_random(state);
+        masks[l] = weak[l];
+    }
+}
+
 // --- One batch -------------------------------------------------------------------
 
 // Analyses count frames (1 to kLanes; lanes beyond count repeat frame 0 and
 // are ignored): the per-frame work across lanes, then the carried-over
-// steps frame by frame in order.
+// steps. spreads: each frame's OR of v XOR (v >> 1), or null to compute it.
 void analyse_batch(StreamState *state, const int32_t *base, const int32_t *starts,
-                   uint32_t index_mask, int32_t count, uint32_t *fingerprints, uint32_t *masks)
+                   uint32_t index_mask, const uint32_t *spreads, int32_t count,
+                   uint32_t *fingerprints, uint32_t *masks)
 {
     const int32_t n = state->frame_length;
     const RealFft *fft = state->fft;
     V *work = reinterpret_cast<V *>(state->lane_work);
-    V *re = work;          // N rows: the complex transform, then the power values
-    V *spectrum = work + n; // N rows: the packed real spectrum
+    V *re = work;           // N rows: the complex transform, then the power values
+    V *spectrum = work + n; // N rows: the windowed frames, then the packed spectrum
 
     int32_t a[kLanes];
     int32_t start[kLanes];
     for (int32_t l = 0; l < kLanes; ++l) {
-        start[l] = starts[l < count ? l : 0];
-        // A frame wraps around the ring at most once.
-        const uint32_t first = static_cast<uint32_t>(start[l]) & index_mask;
-        const uint64_t room = static_cast<uint64_t>(index_mask) + 1 - first;
-        const int32_t head = room < static_cast<uint64_t>(n) ? static_cast<int32_t>(room) : n;
-        const uint32_t spread = spread_of(base + first, head) | spread_of(base, n - head);
+        const int32_t from = l < count ? l : 0;
+        start[l] = starts[from];
+        uint32_t spread;
+        if (spreads) {
+            spread = spreads[from];
+        } else {
+            // A frame wraps around the ring at most once.
+            const uint32_t first = static_cast<uint32_t>(start[l]) & index_mask;
+            const uint64_t room = static_cast<uint64_t>(index_mask) + 1 - first;
+            const int32_t head = room < static_cast<uint64_t>(n) ? static_cast<int32_t>(room) : n;
+            spread = spread_of(base + first, head) | spread_of(base, n - head);
+        }
         a[l] = 15 - highest_bit(spread) - 1;
     }
     const Frames frames = {base, start, index_mask};
@@ -380,7 +478,7 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     while (extent * 4 <= points)
         extent *= 4;
     V *im = re + points;
-    window_rows(frames, scale_of(a), state->window, n, spectrum); // free until the split step
+    window_rows(frames, scale_of(a), state->window, n, spectrum);
     first_stage(fft->order, spectrum, points, re, im);
     const int32_t *tw = fft->stages;
     for (int32_t q = 4; q * 4 <= extent; q *= 4) {
@@ -390,24 +488,19 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     if (extent != points)
         radix2_stage(re, im, points / 2, tw);
     const int32_t *split = fft->stages + rfft_split_offset(n);
-    split_step(re, im, split, split + points / 2, points, spectrum);
-
     int32_t b[kLanes];
-    row_shifts(spectrum, n, 15, b);
+    shifts_of(split_step(re, im, split, split + points / 2, points, spectrum), 15, b);
+
     V *power = re; // free again after the split step
-    power_rows(spectrum, scale_of(b), n, power);
     int32_t c[kLanes];
-    row_shifts(power, n / 2 + 1, 21, c);
+    shifts_of(power_rows(spectrum, scale_of(b), n, power), 21, c);
     V bands[STRM_BAND_COUNT];
     band_rows(power, scale_of(c), state->band_edges, bands);
 
-    for (int32_t l = 0; l < count; ++l) {
-        int32_t energies[STRM_BAND_COUNT];
-        for (int32_t band = 0; band < STRM_BAND_COUNT; ++band)
-            energies[band] = bands[band][l];
-        const int32_t exponent = 46 + 2 * a[l] + 2 * b[l] + c[l];
-        fingerprints[l] = strm_finish_frame(state, energies, exponent, &masks[l]);
-    }
+    int32_t exponents[kLanes];
+    for (int32_t l = 0; l < kLanes; ++l)
+        exponents[l] = 46 + 2 * a[l] + 2 * b[l] + c[l];
+    finish_batch(state, bands, exponents, count, fingerprints, masks);
 }
 
 // --- Input: conversion, resampling, framing ------------------------------------------
@@ -487,11 +580,19 @@ void run_pending(StreamState *s)
     uint32_t fingerprints[kLanes];
     uint32_t masks[kLanes];
     if (4 * count >= kLanes) {
+        // A frame's spread is the OR of those of the N / H hops it covers.
+        const int32_t hops = n / s->hop;
         int32_t starts[kLanes];
-        for (int32_t l = 0; l < count; ++l)
+        uint32_t spreads[kLanes];
+        for (int32_t l = 0; l < count; ++l) {
             starts[l] = static_cast<int32_t>(
                 static_cast<uint32_t>(s->pending_start + l * s->hop) & ring_mask);
-        analyse_batch(s, s->lane_ring, starts, ring_mask, count, fingerprints, masks);
+            spreads[l] = 0;
+            const int32_t first = starts[l] / s->hop;
+            for (int32_t k = 0; k < hops; ++k)
+                spreads[l] |= s->hop_spread[(first + k) & (2 * hops - 1)];
+        }
+        analyse_batch(s, s->lane_ring, starts, ring_mask, spreads, count, fingerprints, masks);
     } else {
         for (int32_t l = 0; l < count; ++l) {
             const uint32_t start = static_cast<uint32_t>(s->pending_start + l * s->hop) & ring_mask;
@@ -518,8 +619,15 @@ inline void push_sample(StreamState *s, int32_t sample)
         s->ring_position = 0;
         s->ring_filled = 1;
     }
-    s->lane_ring[s->lane_position] = sample;
-    s->lane_position = (s->lane_position + 1) & (2 * n - 1);
+    const int32_t at = s->lane_position;
+    s->lane_ring[at] = sample;
+    s->lane_position = (at + 1) & (2 * n - 1);
+    s->spread_sum |= static_cast<uint32_t>(sample ^ (sample >> 1));
+    if (((at + 1) & (s->hop - 1)) == 0) {
+        // Hop j of the lane ring covers samples j H ... j H + H - 1.
+        s->hop_spread[at / s->hop] = s->spread_sum;
+        s->spread_sum = 0;
+    }
     if ((s->ring_position & (s->hop - 1)) != 0 || !s->ring_filled)
         return;
     if (s->pending == 0)
