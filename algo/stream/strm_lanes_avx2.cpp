@@ -11,6 +11,12 @@ struct Lanes {
     static constexpr int32_t kCount = 8;
     typedef int32_t V __attribute__((vector_size(32)));
     typedef uint32_t U __attribute__((vector_size(32)));
+    // Per lane: low half of a times low half of b plus the same of the high
+    // halves, signed 16-bit, exact in 32 bits.
+    static V madd(V a, V b)
+    {
+        return (V)_mm256_madd_epi16((__m256i)a, (__m256i)b);
+    }
     // rows[m] = {from[0][m], ..., from[7][m]} for m = 0 ... 7.
     static void transpose(const int32_t *const *from, V *rows)
     {

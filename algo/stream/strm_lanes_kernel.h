@@ -9,6 +9,8 @@
  * struct Lanes with:
  *   kCount          lanes per vector (8 or 16)
  *   V, U            int32_t and uint32_t vectors of kCount lanes
+ *   madd(a, b)      per lane: the products of the signed 16-bit low halves
+ *                   and of the high halves, added (exact in 32 bits)
  *   transpose(f, r) r[m] = {f[0][m], ..., f[kCount - 1][m]}, m < kCount
  *
  * Each step below is the scalar step of strm_frame.cpp and rfft.cpp
@@ -65,13 +67,68 @@ inline V round_shift(V x, int32_t shift)
     return vadd(x, splat(1 << (shift - 1))) >> shift;
 }
 
-// v t / 2^16 rounded, from the signed high and unsigned low halves of v
-// (rfft.cpp twiddle_product); both products stay within 32 bits.
-inline V twiddle_product(V v, int32_t t)
+// v t / 2^16 rounded, floor((v t + 0x7FFF) / 2^16), which is what
+// rfft.cpp's twiddle_product forms from the signed high and unsigned low
+// halves of v. Here v = H 2^16 + L with L the signed low half, so that both
+// H t and L t are products of signed 16-bit values, and one multiply-add
+// instruction forms each:
+//   floor((v t + 0x7FFF) / 2^16) = H t + floor((L t + 0x7FFF) / 2^16).
+// This needs |t| <= 32767, which holds for every twiddle but the exact
+// ones of whole quarter turns (32768 for 1, handled by rotate()), and
+// |v| < 2^31 - 2^15 so that H = (v + 2^15) >> 16 fits 16 bits: the
+// transform's inputs are within 2^30 (15 bits times a Q15 window), so its
+// complex values stay within 2^30.5 (each stage divides by its radix), and
+// the split step's halved sums and differences too.
+struct Halves {
+    V high; // H in the low 16 bits
+    V whole; // v: L in the low 16 bits
+};
+
+inline Halves halves(V v)
 {
-    const V high = vmul(v >> 16, t);
-    const V low = vadd(vmul(v & 0xFFFF, t), splat(0x7FFF)) >> 16;
-    return vadd(high, low);
+    return {vadd(v, splat(0x8000)) >> 16, v};
+}
+
+// The twiddle half t as the multiply-add operand: t in the low 16 bits,
+// 0 in the high ones.
+inline V operand(int32_t t)
+{
+    return splat(t & 0xFFFF);
+}
+
+inline V product(const Halves &v, V t)
+{
+    const V low = vadd(Lanes::madd(v.whole, t), splat(0x7FFF)) >> 16;
+    return vadd(Lanes::madd(v.high, t), low);
+}
+
+// b = x W for W = c - i s in Q15 with the twiddle products' halving:
+// Re b = tp(Re x, c) + tp(Im x, s), Im b = tp(Im x, c) - tp(Re x, s).
+// Quarter turns are exact: for W = 1 (c = 32768) the twiddle products are
+// v >> 1 and 0, for W = -i (s = 32768) the same with the parts exchanged.
+inline void twiddled(V xr, V xi, int32_t c, int32_t s, V &br, V &bi)
+{
+    if (c == 32768) {
+        br = xr >> 1;
+        bi = xi >> 1;
+    } else if (s == 32768) {
+        br = xi >> 1;
+        bi = vsub(V{}, xr >> 1);
+    } else {
+        const V ct = operand(c), st = operand(s);
+        const Halves hr = halves(xr), hi = halves(xi);
+        br = vadd(product(hr, ct), product(hi, st));
+        bi = vsub(product(hi, ct), product(hr, st));
+    }
+}
+
+// The same halved once more, rounded: the rotated operands of a radix-4
+// butterfly.
+inline void rotate(V xr, V xi, int32_t c, int32_t s, V &ar, V &ai)
+{
+    twiddled(xr, xi, c, s, ar, ai);
+    ar = round_shift(ar, 1);
+    ai = round_shift(ai, 1);
 }
 
 // Per-lane scaling by 2^shift as in strm_frame.cpp's scaled(): a left
@@ -203,23 +260,12 @@ __attribute__((noinline)) void radix4_stage(V *re, V *im, int32_t points, int32_
         V *r0 = re + base;
         V *i0 = im + base;
         for (int32_t j = 0; j < q; ++j) {
-            const V x1r = r0[j + q], x1i = i0[j + q];
-            const V x2r = r0[j + 2 * q], x2i = i0[j + 2 * q];
-            const V x3r = r0[j + 3 * q], x3i = i0[j + 3 * q];
             const V a0r = round_shift(r0[j], 2);
             const V a0i = round_shift(i0[j], 2);
-            const V a1r =
-                round_shift(vadd(twiddle_product(x1r, c1[j]), twiddle_product(x1i, s1[j])), 1);
-            const V a1i =
-                round_shift(vsub(twiddle_product(x1i, c1[j]), twiddle_product(x1r, s1[j])), 1);
-            const V a2r =
-                round_shift(vadd(twiddle_product(x2r, c2[j]), twiddle_product(x2i, s2[j])), 1);
-            const V a2i =
-                round_shift(vsub(twiddle_product(x2i, c2[j]), twiddle_product(x2r, s2[j])), 1);
-            const V a3r =
-                round_shift(vadd(twiddle_product(x3r, c3[j]), twiddle_product(x3i, s3[j])), 1);
-            const V a3i =
-                round_shift(vsub(twiddle_product(x3i, c3[j]), twiddle_product(x3r, s3[j])), 1);
+            V a1r, a1i, a2r, a2i, a3r, a3i;
+            rotate(r0[j + q], i0[j + q], c1[j], s1[j], a1r, a1i);
+            rotate(r0[j + 2 * q], i0[j + 2 * q], c2[j], s2[j], a2r, a2i);
+            rotate(r0[j + 3 * q], i0[j + 3 * q], c3[j], s3[j], a3r, a3i);
             const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
             const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
             const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
@@ -244,9 +290,8 @@ __attribute__((noinline)) void radix2_stage(V *re, V *im, int32_t half, const in
     for (int32_t k = 0; k < half; ++k) {
         const V er = round_shift(re[k], 1);
         const V ei = round_shift(im[k], 1);
-        const V orr = re[k + half], oi = im[k + half];
-        const V br = vadd(twiddle_product(orr, c[k]), twiddle_product(oi, s[k]));
-        const V bi = vsub(twiddle_product(oi, c[k]), twiddle_product(orr, s[k]));
+        V br, bi;
+        twiddled(re[k + half], im[k + half], c[k], s[k], br, bi);
         re[k] = vadd(er, br);
         im[k] = vadd(ei, bi);
         re[k + half] = vsub(er, br);
@@ -271,15 +316,15 @@ struct SplitTerms {
     V q;
 };
 
+// P = tp(Im d, c) - tp(Re d, s) and Q = -(tp(Re d, c) + tp(Im d, s)) for
+// d = (A - B) / 2: the parts of d W exchanged, one negated.
 inline SplitTerms split_terms(V ar, V ai, V br, V bi, int32_t c, int32_t s)
 {
     const V sr = half_sum(ar, br);
     const V si = half_difference(ai, bi);
-    const V dr = half_difference(ar, br);
-    const V di = half_sum(ai, bi);
-    return {round_shift(sr, 1), round_shift(si, 1),
-            vsub(twiddle_product(di, c), twiddle_product(dr, s)),
-            vsub(V{}, vadd(twiddle_product(dr, c), twiddle_product(di, s)))};
+    V wr, wi;
+    twiddled(half_difference(ar, br), half_sum(ai, bi), c, s, wr, wi);
+    return {round_shift(sr, 1), round_shift(si, 1), wi, vsub(V{}, wr)};
 }
 
 // Low 32 bits of (v + 1) / 2 for a 64-bit v (rfft.cpp round_down by 1).
