@@ -11,6 +11,14 @@ struct Lanes {
     static constexpr int32_t kCount = 8;
     typedef int32_t V __attribute__((vector_size(32)));
     typedef uint32_t U __attribute__((vector_size(32)));
+    // The lanes added (wrapping: the instructions add modulo 2^32).
+    static int32_t sum(V v)
+    {
+        const __m128i half = _mm_add_epi32(_mm256_castsi256_si128((__m256i)v),
+                                           _mm256_extracti128_si256((__m256i)v, 1));
+        const __m128i pair = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4E));
+        return _mm_cvtsi128_si32(_mm_add_epi32(pair, _mm_shuffle_epi32(pair, 0xB1)));
+    }
     // Per lane: low half of a times low half of b plus the same of the high
     // halves, signed 16-bit, exact in 32 bits.
     static V madd(V a, V b)

@@ -11,6 +11,18 @@ struct Lanes {
     static constexpr int32_t kCount = 16;
     typedef int32_t V __attribute__((vector_size(64)));
     typedef uint32_t U __attribute__((vector_size(64)));
+    // The lanes added (wrapping: the instructions add modulo 2^32).
+    static int32_t sum(V v)
+    {
+        typedef uint32_t U8 __attribute__((vector_size(32)));
+        typedef uint32_t U4 __attribute__((vector_size(16)));
+        const U u = (U)v;
+        const U8 eight = __builtin_shufflevector(u, u, 0, 1, 2, 3, 4, 5, 6, 7) +
+                         __builtin_shufflevector(u, u, 8, 9, 10, 11, 12, 13, 14, 15);
+        const U4 four = __builtin_shufflevector(eight, eight, 0, 1, 2, 3) +
+                        __builtin_shufflevector(eight, eight, 4, 5, 6, 7);
+        return static_cast<int32_t>(four[0] + four[1] + four[2] + four[3]);
+    }
     // Per lane: low half of a times low half of b plus the same of the high
     // halves, signed 16-bit, exact in 32 bits.
     static V madd(V a, V b)

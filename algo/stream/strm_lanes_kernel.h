@@ -9,6 +9,7 @@
  * struct Lanes with:
  *   kCount          lanes per vector (8 or 16)
  *   V, U            int32_t and uint32_t vectors of kCount lanes
+ *   sum(v)          the lanes added, wrapping
  *   madd(a, b)      per lane: the products of the signed 16-bit low halves
  *                   and of the high halves, added (exact in 32 bits)
  *   transpose(f, r) r[m] = {f[0][m], ..., f[kCount - 1][m]}, m < kCount
@@ -167,7 +168,7 @@ inline int32_t highest_bit(uint32_t v)
 }
 
 // OR of v XOR (v >> 1) over a run of one frame (strm_normalize_shift).
-__attribute__((noinline)) uint32_t spread_of(const int32_t *values, int32_t count)
+uint32_t spread_of(const int32_t *values, int32_t count)
 {
     uint32_t spread = 0;
     for (int32_t k = 0; k < count; ++k)
@@ -202,24 +203,28 @@ struct Frames {
 // The frames across the lanes, scaled by 2^a of each frame and windowed
 // (strm_frame.cpp window_scaled): row n holds sample n of every frame.
 // kLanes samples of kLanes frames are turned at a time.
-__attribute__((noinline)) void window_rows(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n, V *rows)
+void window_rows(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n, V *rows)
 {
-    const int32_t half = n / 2;
+    const int32_t half = n / 2; // a multiple of kLanes: no block straddles it
     const int32_t *from[kLanes];
+    V block[kLanes];
     for (int32_t at = 0; at < n; at += kLanes) {
         for (int32_t l = 0; l < kLanes; ++l)
             from[l] = frames.base + (static_cast<uint32_t>(frames.start[l] + at) & frames.mask);
-        Lanes::transpose(from, rows + at);
-        for (int32_t m = 0; m < kLanes; ++m) {
-            const int32_t k = at + m;
-            rows[k] = vmul(scaled(rows[k], a), static_cast<int32_t>(k < half ? w[k] : w[n - 1 - k]));
+        Lanes::transpose(from, block);
+        if (at < half) {
+            for (int32_t m = 0; m < kLanes; ++m)
+                rows[at + m] = vmul(scaled(block[m], a), static_cast<int32_t>(w[at + m]));
+        } else {
+            for (int32_t m = 0; m < kLanes; ++m)
+                rows[at + m] = vmul(scaled(block[m], a), static_cast<int32_t>(w[n - 1 - at - m]));
         }
     }
 }
 
 // rfft.cpp first_stage: all its twiddles are 1; it divides by 4 and reads
 // the inputs in decimation order.
-__attribute__((noinline)) void first_stage(const uint16_t *order, const V *input, int32_t points, V *re, V *im)
+void first_stage(const uint16_t *order, const V *input, int32_t points, V *re, V *im)
 {
     const int32_t quarter = points / 4;
     for (int32_t u = 0; u < quarter; ++u) {
@@ -248,7 +253,7 @@ __attribute__((noinline)) void first_stage(const uint16_t *order, const V *input
 }
 
 // rfft.cpp radix4_stage, in place.
-__attribute__((noinline)) void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *tw)
+void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *tw)
 {
     const int32_t *c1 = tw;
     const int32_t *s1 = tw + q;
@@ -283,7 +288,7 @@ __attribute__((noinline)) void radix4_stage(V *re, V *im, int32_t points, int32_
 }
 
 // rfft.cpp radix2_stage, in place.
-__attribute__((noinline)) void radix2_stage(V *re, V *im, int32_t half, const int32_t *tw)
+void radix2_stage(V *re, V *im, int32_t half, const int32_t *tw)
 {
     const int32_t *c = tw;
     const int32_t *s = tw + half;
@@ -336,7 +341,7 @@ inline int32_t round_down_half(int64_t v)
 
 // rfft.cpp split_step: the packed real spectrum into out.
 // Answers the spread of the whole spectrum (for its normalisation).
-__attribute__((noinline)) V split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
+V split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
                 V *out)
 {
     V spread{};
@@ -370,7 +375,7 @@ __attribute__((noinline)) V split_step(const V *re, const V *im, const int32_t *
 
 // power_scaled: N/2 + 1 power values of the packed spectrum scaled by 2^b.
 // Answers their spread.
-__attribute__((noinline)) V power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
+V power_rows(const V *spectrum, const Scale &b, int32_t n, V *power)
 {
     const int32_t half = n / 2;
     power[0] = square(scaled(spectrum[0], b));
@@ -384,7 +389,7 @@ __attribute__((noinline)) V power_rows(const V *spectrum, const Scale &b, int32_
 }
 
 // band_sums: each quarter-bin position of a band adds its nearest bin.
-__attribute__((noinline)) void band_rows(const V *power, const Scale &c, const int16_t *edges, V *energies)
+void band_rows(const V *power, const Scale &c, const int16_t *edges, V *energies)
 {
     for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
         const int32_t first = edges[band];
@@ -551,7 +556,7 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
 // --- Input: conversion, resampling, framing ------------------------------------------
 
 // Input frames converted per pass; with the 32 samples before them (the
-// input ring's worth) they make a run of 4224 bytes on the stack.
+// input ring's worth) and the outputs they give, 8320 bytes on the stack.
 constexpr int32_t kChunk = 1024;
 constexpr int32_t kHistory = STRM_INPUT_RING;
 constexpr uint32_t kPhaseStep = 441;
@@ -564,7 +569,7 @@ int32_t signed16(const uint8_t *p)
 }
 
 // One signed sample per frame (strm_input.cpp's table), count frames.
-__attribute__((noinline)) void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t *out)
+void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t *out)
 {
     const bool stereo = s->channels == 2;
     switch (s->sample_type) {
@@ -603,13 +608,32 @@ __attribute__((noinline)) void convert(const StreamState *s, const uint8_t *byte
     }
 }
 
-// The 16-tap filter over x[0 ... 15], oldest first (strm_input.cpp fir).
-__attribute__((noinline)) int32_t fir16(const int32_t *taps, const int32_t *x)
+// The 16 taps of the filter, oldest first, as whole vectors.
+struct Taps {
+    V v[16 / kLanes];
+};
+
+Taps taps_of(const int16_t *c)
 {
-    uint32_t y = 0;
-    for (int32_t t = 0; t < 16; ++t)
-        y += static_cast<uint32_t>(taps[t]) * static_cast<uint32_t>(x[t]);
-    return static_cast<int32_t>(y);
+    Taps taps;
+    for (int32_t k = 0; k < 8; ++k) {
+        taps.v[k / kLanes][k % kLanes] = c[k];
+        taps.v[(15 - k) / kLanes][(15 - k) % kLanes] = c[k];
+    }
+    return taps;
+}
+
+// The 16-tap filter over x[0 ... 15] (strm_input.cpp fir): 32-bit products
+// summed with wrap-around, so in any order.
+inline int32_t fir16(const Taps &taps, const int32_t *x)
+{
+    V sum{};
+    for (int32_t k = 0; k < 16 / kLanes; ++k) {
+        V v;
+        std::memcpy(&v, x + k * kLanes, sizeof v);
+        sum = vadd(sum, vmul(v, taps.v[k]));
+    }
+    return Lanes::sum(sum);
 }
 
 // Analyses the waiting frames: a batch across the lanes, or frame by frame
@@ -654,32 +678,43 @@ void run_pending(StreamState *s)
         strm_store_frame(s, fingerprints[l], masks[l]);
 }
 
-// The framing step of strm_frame.cpp, with frames waiting for a batch.
-inline void push_sample(StreamState *s, int32_t sample)
+// The framing step of strm_frame.cpp for count samples, with frames
+// waiting for a batch. The samples go in runs up to the next hop boundary,
+// where a frame may be due; the frame ring and the lane ring are at the
+// same place within a hop, so no run wraps either of them.
+void push_samples(StreamState *s, const int32_t *samples, int32_t count)
 {
     const int32_t n = s->frame_length;
-    s->frame_ring[s->ring_position] = sample;
-    s->ring_position += 1;
-    if (s->ring_position == n) {
-        s->ring_position = 0;
-        s->ring_filled = 1;
-    }
-    const int32_t at = s->lane_position;
-    s->lane_ring[at] = sample;
-    s->lane_position = (at + 1) & (2 * n - 1);
-    s->spread_sum |= static_cast<uint32_t>(sample ^ (sample >> 1));
-    if (((at + 1) & (s->hop - 1)) == 0) {
-        // Hop j of the lane ring covers samples j H ... j H + H - 1.
-        s->hop_spread[at / s->hop] = s->spread_sum;
+    const int32_t hop = s->hop;
+    while (count > 0) {
+        const int32_t room = hop - (s->ring_position & (hop - 1));
+        const int32_t run = count < room ? count : room;
+        std::memcpy(s->frame_ring + s->ring_position, samples, static_cast<size_t>(run) * sizeof(int32_t));
+        std::memcpy(s->lane_ring + s->lane_position, samples, static_cast<size_t>(run) * sizeof(int32_t));
+        s->spread_sum |= spread_of(samples, run);
+        samples += run;
+        count -= run;
+        s->ring_position += run;
+        if (s->ring_position == n) {
+            s->ring_position = 0;
+            s->ring_filled = 1;
+        }
+        s->lane_position += run;
+        if (run < room)
+            break;
+        // A hop is complete: hop j of the lane ring covers samples
+        // j H ... j H + H - 1.
+        s->hop_spread[(s->lane_position - hop) / hop] = s->spread_sum;
         s->spread_sum = 0;
+        s->lane_position &= 2 * n - 1;
+        if (!s->ring_filled)
+            continue;
+        if (s->pending == 0)
+            s->pending_start = (s->lane_position - n) & (2 * n - 1);
+        s->pending += 1;
+        if (s->pending == kLanes)
+            run_pending(s);
     }
-    if ((s->ring_position & (s->hop - 1)) != 0 || !s->ring_filled)
-        return;
-    if (s->pending == 0)
-        s->pending_start = (s->lane_position - n) & (2 * n - 1);
-    s->pending += 1;
-    if (s->pending == kLanes)
-        run_pending(s);
 }
 
 // strm_input.cpp feed: each frame to one sample in the input ring; an
@@ -688,14 +723,11 @@ inline void push_sample(StreamState *s, int32_t sample)
 void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
 {
     const uint32_t modulus = 2 * s->sample_rate / 25;
-    const int16_t *c = strm_fir_coefficients(s->rate_index);
-    int32_t taps[16];
-    for (int32_t k = 0; k < 8; ++k) {
-        taps[k] = c[k];
-        taps[15 - k] = c[k];
-    }
-    // line[0 ... 31]: the 32 samples before the chunk, oldest first.
+    const Taps taps = taps_of(strm_fir_coefficients(s->rate_index));
+    // line[0 ... 31]: the 32 samples before the chunk, oldest first. A
+    // chunk gives at most one output per input frame (8000 Hz: 441 of 640).
     int32_t line[kHistory + kChunk];
+    int32_t outputs[kChunk];
     const int32_t *ring = s->input_ring;
     int32_t i = s->input_index;
     for (int32_t k = 0; k < kHistory; ++k)
@@ -706,6 +738,7 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
         const int32_t count = frames < static_cast<uint32_t>(kChunk) ? static_cast<int32_t>(frames)
                                                                      : kChunk;
         convert(s, bytes, count, line + kHistory);
+        int32_t made = 0;
         int32_t f = 0;
         while (f < count) {
             if (p < kPhaseStep) {
@@ -723,7 +756,7 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
                     y = static_cast<int32_t>(static_cast<uint32_t>(y) +
                                              static_cast<uint32_t>(step) * (p * 74));
                 }
-                push_sample(s, y);
+                outputs[made++] = y;
                 p += kPhaseStep;
                 if (p >= modulus)
                     p -= modulus;
@@ -741,6 +774,7 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
                 }
             }
         }
+        push_samples(s, outputs, made);
         std::memmove(line, line + count, kHistory * sizeof(int32_t));
         i = (i + count) & (STRM_INPUT_RING - 1);
         bytes += static_cast<size_t>(count) * stride;
