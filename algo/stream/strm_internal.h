@@ -28,7 +28,7 @@ typedef enum StreamPath {
     STRM_PATH_BEST = 0,   /* the widest path this build and processor run */
     STRM_PATH_SCALAR = 1, /* one frame at a time, portable */
     STRM_PATH_AVX2 = 2,   /* 8 frames across the lanes of AVX2 */
-    STRM_PATH_AVX512 = 3  /* 16 frames across the lanes of AVX-512 */
+    STRM_PATH_AVX512 = 3  /* 16 frames across the lanes of AVX-512 (with VNNI) */
 } StreamPath;
 
 typedef struct StreamVariant {

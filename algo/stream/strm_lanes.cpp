@@ -19,7 +19,8 @@ bool cpu_runs(StreamPath path)
         return __builtin_cpu_supports("avx2");
     if (path == STRM_PATH_AVX512)
         return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl");
+               __builtin_cpu_supports("avx512dq") && __builtin_cpu_supports("avx512vl") &&
+               __builtin_cpu_supports("avx512vnni");
 #else
     (void)path;
 #endif

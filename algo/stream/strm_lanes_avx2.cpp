@@ -19,11 +19,10 @@ struct Lanes {
         const __m128i pair = _mm_add_epi32(half, _mm_shuffle_epi32(half, 0x4E));
         return _mm_cvtsi128_si32(_mm_add_epi32(pair, _mm_shuffle_epi32(pair, 0xB1)));
     }
-    // Per lane: low half of a times low half of b plus the same of the high
-    // halves, signed 16-bit, exact in 32 bits.
-    static V madd(V a, V b)
+    // c + a.lo b.lo + a.hi b.hi per lane, signed 16-bit halves.
+    static V madd_add(V c, V a, V b)
     {
-        return (V)_mm256_madd_epi16((__m256i)a, (__m256i)b);
+        return (V)_mm256_add_epi32((__m256i)c, _mm256_madd_epi16((__m256i)a, (__m256i)b));
     }
     // rows[m] = {from[0][m], ..., from[7][m]} for m = 0 ... 7.
     static void transpose(const int32_t *const *from, V *rows)

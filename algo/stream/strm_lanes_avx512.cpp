@@ -1,6 +1,6 @@
 // The streaming fingerprint's lane path for AVX-512: 16 frames at a time.
-// Built with -mavx512f (and the BW, DQ, VL extensions) and run only where
-// the processor has them (strm_lanes.cpp decides).
+// Built with -mavx512f and the BW, DQ, VL and VNNI extensions, and run only
+// where the processor has them all (strm_lanes.cpp decides).
 #include <immintrin.h>
 
 #include "algo/stream/strm_lanes.h"
@@ -23,11 +23,11 @@ struct Lanes {
                         __builtin_shufflevector(eight, eight, 4, 5, 6, 7);
         return static_cast<int32_t>(four[0] + four[1] + four[2] + four[3]);
     }
-    // Per lane: low half of a times low half of b plus the same of the high
-    // halves, signed 16-bit, exact in 32 bits.
-    static V madd(V a, V b)
+    // c + a.lo b.lo + a.hi b.hi per lane, signed 16-bit halves, in one
+    // instruction (VNNI; it wraps, it does not saturate).
+    static V madd_add(V c, V a, V b)
     {
-        return (V)_mm512_madd_epi16((__m512i)a, (__m512i)b);
+        return (V)_mm512_dpwssd_epi32((__m512i)c, (__m512i)a, (__m512i)b);
     }
     // rows[m] = {from[0][m], ..., from[15][m]} for m = 0 ... 15, in four
     // rounds of interleaving (vector shuffles: the intrinsics of this

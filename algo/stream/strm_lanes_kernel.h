@@ -10,8 +10,9 @@
  *   kCount          lanes per vector (8 or 16)
  *   V, U            int32_t and uint32_t vectors of kCount lanes
  *   sum(v)          the lanes added, wrapping
- *   madd(a, b)      per lane: the products of the signed 16-bit low halves
- *                   and of the high halves, added (exact in 32 bits)
+ *   madd_add(c, a, b) per lane: c plus the products of the signed 16-bit
+ *                   low halves and of the high halves of a and b (the
+ *                   products' sum is exact in 32 bits; adding c wraps)
  *   transpose(f, r) r[m] = {f[0][m], ..., f[kCount - 1][m]}, m < kCount
  *
  * Each step below is the scalar step of strm_frame.cpp and rfft.cpp
@@ -99,8 +100,8 @@ inline V operand(int32_t t)
 
 inline V product(const Halves &v, V t)
 {
-    const V low = vadd(Lanes::madd(v.whole, t), splat(0x7FFF)) >> 16;
-    return vadd(Lanes::madd(v.high, t), low);
+    const V low = Lanes::madd_add(splat(0x7FFF), v.whole, t) >> 16;
+    return Lanes::madd_add(low, v.high, t);
 }
 
 // b = x W for W = c - i s in Q15 with the twiddle products' halving:
