@@ -345,20 +345,18 @@ inline int32_t round_down_half(int64_t v)
 V split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
                 V *out)
 {
+    // split_upper forms X[N/2 - k] from the same terms as split_lower's
+    // X[k]: both come from one evaluation.
     V spread{};
     for (int32_t k = 1; k < points / 2; ++k) {
-        const SplitTerms t = split_terms(re[k], im[k], re[points - k], im[points - k], c[k], s[k]);
+        const int32_t partner = points - k;
+        const SplitTerms t = split_terms(re[k], im[k], re[partner], im[partner], c[k], s[k]);
         out[2 * k] = vadd(t.sum_re, t.p);
         out[2 * k + 1] = vadd(t.sum_im, t.q);
-        spread |= spread_row(out[2 * k]) | spread_row(out[2 * k + 1]);
-    }
-    for (int32_t k = points / 2 + 1; k < points; ++k) {
-        const int32_t partner = points - k;
-        const SplitTerms t = split_terms(re[partner], im[partner], re[k], im[k], c[partner],
-                                         s[partner]);
-        out[2 * k] = vsub(t.sum_re, t.p);
-        out[2 * k + 1] = vsub(t.q, t.sum_im);
-        spread |= spread_row(out[2 * k]) | spread_row(out[2 * k + 1]);
+        out[2 * partner] = vsub(t.sum_re, t.p);
+        out[2 * partner + 1] = vsub(t.q, t.sum_im);
+        spread |= spread_row(out[2 * k]) | spread_row(out[2 * k + 1]) |
+                  spread_row(out[2 * partner]) | spread_row(out[2 * partner + 1]);
     }
     // X[0], X[N/2] and X[N/4] come from sums that need 33 bits.
     const int32_t h = points / 2;
