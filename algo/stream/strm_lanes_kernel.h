@@ -104,6 +104,14 @@ inline V product(const Halves &v, V t)
     return Lanes::madd_add(low, v.high, t);
 }
 
+// The same plus 1: 2^16 more before the low part's shift (|L t| < 2^30,
+// so nothing wraps).
+inline V product_plus_one(const Halves &v, V t)
+{
+    const V low = Lanes::madd_add(splat(0x17FFF), v.whole, t) >> 16;
+    return Lanes::madd_add(low, v.high, t);
+}
+
 // b = x W for W = c - i s in Q15 with the twiddle products' halving:
 // Re b = tp(Re x, c) + tp(Im x, s), Im b = tp(Im x, c) - tp(Re x, s).
 // Quarter turns are exact: for W = 1 (c = 32768) the twiddle products are
@@ -128,9 +136,17 @@ inline void twiddled(V xr, V xi, int32_t c, int32_t s, V &br, V &bi)
 // butterfly.
 inline void rotate(V xr, V xi, int32_t c, int32_t s, V &ar, V &ai)
 {
-    twiddled(xr, xi, c, s, ar, ai);
-    ar = round_shift(ar, 1);
-    ai = round_shift(ai, 1);
+    if (c == 32768 || s == 32768) {
+        twiddled(xr, xi, c, s, ar, ai);
+        ar = round_shift(ar, 1);
+        ai = round_shift(ai, 1);
+        return;
+    }
+    // round_shift(v, 1) is (v + 1) >> 1; the 1 joins the first product.
+    const V ct = operand(c), st = operand(s);
+    const Halves hr = halves(xr), hi = halves(xi);
+    ar = vadd(product_plus_one(hr, ct), product(hi, st)) >> 1;
+    ai = vsub(product_plus_one(hi, ct), product(hr, st)) >> 1;
 }
 
 // Per-lane scaling by 2^shift as in strm_frame.cpp's scaled(): a left
