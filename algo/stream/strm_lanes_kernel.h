@@ -732,6 +732,63 @@ void push_samples(StreamState *s, const int32_t *samples, int32_t count)
     }
 }
 
+// The output samples of count input frames, line[32 ... 32 + count - 1]
+// with the 32 before them in line[0 ... 31], from phase *p on (left at the
+// phase of the frame after them): strm_input.cpp's loop without the
+// framing. Answers how many.
+int32_t resample(const Taps &taps, const int32_t *line, int32_t count, uint32_t modulus,
+                 uint32_t *phase, int32_t *outputs)
+{
+    int32_t made = 0;
+    uint32_t p = *phase;
+    if (modulus % kPhaseStep == 0) {
+        // 11025, 22050 and 44100 Hz: the phase stays a multiple of 441, so
+        // it is 0 at every output (no interpolation), and outputs follow
+        // every M / 441 = 2, 4 or 8 frames.
+        const int32_t every = static_cast<int32_t>(modulus / kPhaseStep);
+        const int32_t first = p == 0 ? 0 : static_cast<int32_t>((modulus - p) / kPhaseStep);
+        for (int32_t f = first; f < count; f += every)
+            outputs[made++] = fir16(taps, line + f + kHistory - 15);
+        *phase = (p + static_cast<uint32_t>(count) * kPhaseStep) % modulus; // below 2^19
+        return made;
+    }
+    int32_t f = 0;
+    while (f < count) {
+        if (p >= kPhaseStep) {
+            // No output until the phase wraps: after ceil((M - p) / 441)
+            // frames, or at the chunk's end.
+            const uint32_t skip = (modulus - p + kPhaseStep - 1) / kPhaseStep;
+            if (skip > static_cast<uint32_t>(count - f)) {
+                p += static_cast<uint32_t>(count - f) * kPhaseStep;
+                break;
+            }
+            p = p + skip * kPhaseStep - modulus;
+            f += static_cast<int32_t>(skip);
+            continue;
+        }
+        // Frame f is line[f + 32]; the filter at it reads the 16 samples
+        // ending there, the one at the frame before it the 16 ending one
+        // earlier.
+        const int32_t *x = line + f + kHistory - 15;
+        int32_t y = fir16(taps, x);
+        if (p != 0) {
+            // Linear interpolation towards the previous filter output,
+            // weight p * 74 / 2^15 (about p / 442.8).
+            const int32_t g = fir16(taps, x - 1);
+            const int32_t step =
+                static_cast<int32_t>(static_cast<uint32_t>(g) - static_cast<uint32_t>(y)) >> 15;
+            y = static_cast<int32_t>(static_cast<uint32_t>(y) + static_cast<uint32_t>(step) * (p * 74));
+        }
+        outputs[made++] = y;
+        p += kPhaseStep;
+        if (p >= modulus)
+            p -= modulus;
+        f += 1;
+    }
+    *phase = p;
+    return made;
+}
+
 // strm_input.cpp feed: each frame to one sample in the input ring; an
 // output sample whenever the phase is below 441, from the filter at the
 // frame and, between input samples, at the one before it.
@@ -753,42 +810,7 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
         const int32_t count = frames < static_cast<uint32_t>(kChunk) ? static_cast<int32_t>(frames)
                                                                      : kChunk;
         convert(s, bytes, count, line + kHistory);
-        int32_t made = 0;
-        int32_t f = 0;
-        while (f < count) {
-            if (p < kPhaseStep) {
-                // Frame f is line[f + 32]; the filter at it reads the 16
-                // samples ending there, the one at the frame before it the
-                // 16 ending one earlier.
-                const int32_t *x = line + f + kHistory - 15;
-                int32_t y = fir16(taps, x);
-                if (p != 0) {
-                    // Linear interpolation towards the previous filter
-                    // output, weight p * 74 / 2^15 (about p / 442.8).
-                    const int32_t g = fir16(taps, x - 1);
-                    const int32_t step = static_cast<int32_t>(
-                        static_cast<uint32_t>(g) - static_cast<uint32_t>(y)) >> 15;
-                    y = static_cast<int32_t>(static_cast<uint32_t>(y) +
-                                             static_cast<uint32_t>(step) * (p * 74));
-                }
-                outputs[made++] = y;
-                p += kPhaseStep;
-                if (p >= modulus)
-                    p -= modulus;
-                f += 1;
-            } else {
-                // No output until the phase wraps: after ceil((M - p) / 441)
-                // frames, or at the chunk's end.
-                const uint32_t skip = (modulus - p + kPhaseStep - 1) / kPhaseStep;
-                if (skip <= static_cast<uint32_t>(count - f)) {
-                    p = p + skip * kPhaseStep - modulus;
-                    f += static_cast<int32_t>(skip);
-                } else {
-                    p += static_cast<uint32_t>(count - f) * kPhaseStep;
-                    f = count;
-                }
-            }
-        }
+        const int32_t made = resample(taps, line, count, modulus, &p, outputs);
         push_samples(s, outputs, made);
         std::memmove(line, line + count, kHistory * sizeof(int32_t));
         i = (i + count) & (STRM_INPUT_RING - 1);
