@@ -113,7 +113,9 @@ typedef struct StreamState {
     uint32_t hop_spread[64];          /* per hop of the lane ring (2N / H = 64 hops):
                                          OR of v XOR (v >> 1) over its samples */
     uint32_t spread_sum;              /* the same over the current hop so far */
-    void *lane_block;                 /* owned: the two lane buffers, unaligned */
+    void *lane_block;                 /* owned: lane ring, twiddles and buffers */
+    int32_t *lane_twiddles;           /* the transform's stage twiddles t as
+                                         multiply-add operands, t & 0xFFFF */
     int32_t *lane_work;               /* 2 N x lanes values, 64-byte aligned */
 } StreamState;
 

@@ -76,7 +76,7 @@ inline V round_shift(V x, int32_t shift)
 // instruction forms each:
 //   floor((v t + 0x7FFF) / 2^16) = H t + floor((L t + 0x7FFF) / 2^16).
 // This needs |t| <= 32767, which holds for every twiddle but the exact
-// ones of whole quarter turns (32768 for 1, handled by rotate()), and
+// ones of whole quarter turns (32768 for 1, handled apart), and
 // |v| < 2^31 - 2^15 so that H = (v + 2^15) >> 16 fits 16 bits: the
 // transform's inputs are within 2^30 (15 bits times a Q15 window), so its
 // complex values stay within 2^30.5 (each stage divides by its radix), and
@@ -89,13 +89,6 @@ struct Halves {
 inline Halves halves(V v)
 {
     return {vadd(v, splat(0x8000)) >> 16, v};
-}
-
-// The twiddle half t as the multiply-add operand: t in the low 16 bits,
-// 0 in the high ones.
-inline V operand(int32_t t)
-{
-    return splat(t & 0xFFFF);
 }
 
 inline V product(const Halves &v, V t)
@@ -112,41 +105,51 @@ inline V product_plus_one(const Halves &v, V t)
     return Lanes::madd_add(low, v.high, t);
 }
 
-// b = x W for W = c - i s in Q15 with the twiddle products' halving:
-// Re b = tp(Re x, c) + tp(Im x, s), Im b = tp(Im x, c) - tp(Re x, s).
-// Quarter turns are exact: for W = 1 (c = 32768) the twiddle products are
-// v >> 1 and 0, for W = -i (s = 32768) the same with the parts exchanged.
-inline void twiddled(V xr, V xi, int32_t c, int32_t s, V &br, V &bi)
+// A twiddle W = c - i s: its two halves as multiply-add operands, t in
+// the low 16 bits and 0 in the high ones (strm_lanes_setup lays them out
+// in the order of the transform's table).
+struct Twiddle {
+    V c;
+    V s;
+};
+
+inline Twiddle twiddle_at(const int32_t *c, const int32_t *s, int32_t k)
 {
-    if (c == 32768) {
-        br = xr >> 1;
-        bi = xi >> 1;
-    } else if (s == 32768) {
-        br = xi >> 1;
-        bi = vsub(V{}, xr >> 1);
-    } else {
-        const V ct = operand(c), st = operand(s);
-        const Halves hr = halves(xr), hi = halves(xi);
-        br = vadd(product(hr, ct), product(hi, st));
-        bi = vsub(product(hi, ct), product(hr, st));
-    }
+    return {splat(c[k]), splat(s[k])};
+}
+
+// b = x W in Q15 with the twiddle products' halving:
+// Re b = tp(Re x, c) + tp(Im x, s), Im b = tp(Im x, c) - tp(Re x, s).
+inline void twiddled(V xr, V xi, const Twiddle &w, V &br, V &bi)
+{
+    const Halves hr = halves(xr), hi = halves(xi);
+    br = vadd(product(hr, w.c), product(hi, w.s));
+    bi = vsub(product(hi, w.c), product(hr, w.s));
 }
 
 // The same halved once more, rounded: the rotated operands of a radix-4
-// butterfly.
-inline void rotate(V xr, V xi, int32_t c, int32_t s, V &ar, V &ai)
+// butterfly. round_shift(v, 1) is (v + 1) >> 1; the 1 joins the first
+// product.
+inline void rotate(V xr, V xi, const Twiddle &w, V &ar, V &ai)
 {
-    if (c == 32768 || s == 32768) {
-        twiddled(xr, xi, c, s, ar, ai);
-        ar = round_shift(ar, 1);
-        ai = round_shift(ai, 1);
-        return;
-    }
-    // round_shift(v, 1) is (v + 1) >> 1; the 1 joins the first product.
-    const V ct = operand(c), st = operand(s);
     const Halves hr = halves(xr), hi = halves(xi);
-    ar = vadd(product_plus_one(hr, ct), product(hi, st)) >> 1;
-    ai = vsub(product_plus_one(hi, ct), product(hr, st)) >> 1;
+    ar = vadd(product_plus_one(hr, w.c), product(hi, w.s)) >> 1;
+    ai = vsub(product_plus_one(hi, w.c), product(hr, w.s)) >> 1;
+}
+
+// Quarter turns are exact in the table (32768, which 16 bits cannot
+// hold): for W = 1 the twiddle products are v >> 1 and 0, for W = -i
+// (s = 32768) the same with the parts exchanged.
+inline void rotate_by_one(V xr, V xi, V &ar, V &ai)
+{
+    ar = round_shift(xr >> 1, 1);
+    ai = round_shift(xi >> 1, 1);
+}
+
+inline void rotate_by_minus_i(V xr, V xi, V &ar, V &ai)
+{
+    ar = round_shift(xi >> 1, 1);
+    ai = round_shift(vsub(V{}, xr >> 1), 1);
 }
 
 // Per-lane scaling by 2^shift as in strm_frame.cpp's scaled(): a left
@@ -269,51 +272,80 @@ void first_stage(const uint16_t *order, const V *input, int32_t points, V *re, V
     }
 }
 
-// rfft.cpp radix4_stage, in place.
-void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *tw)
+// The radix-4 butterfly at j of the group at r0, i0 from its four
+// quarters, the last three already rotated (rfft.cpp radix4_stage).
+inline void butterfly(V *r0, V *i0, int32_t q, int32_t j, V a1r, V a1i, V a2r, V a2i, V a3r,
+                      V a3i)
 {
-    const int32_t *c1 = tw;
-    const int32_t *s1 = tw + q;
-    const int32_t *c2 = tw + 2 * q;
-    const int32_t *s2 = tw + 3 * q;
-    const int32_t *c3 = tw + 4 * q;
-    const int32_t *s3 = tw + 5 * q;
+    const V a0r = round_shift(r0[j], 2);
+    const V a0i = round_shift(i0[j], 2);
+    const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
+    const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
+    const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
+    const V t3r = vsub(a1r, a3r), t3i = vsub(a1i, a3i);
+    r0[j] = vadd(t0r, t2r);
+    i0[j] = vadd(t0i, t2i);
+    r0[j + q] = vadd(t1r, t3i);
+    i0[j + q] = vsub(t1i, t3r);
+    r0[j + 2 * q] = vsub(t0r, t2r);
+    i0[j + 2 * q] = vsub(t0i, t2i);
+    r0[j + 3 * q] = vsub(t1r, t3i);
+    i0[j + 3 * q] = vadd(t1i, t3r);
+}
+
+// rfft.cpp radix4_stage, in place; op holds the stage's twiddles as
+// multiply-add operands. Quarter m of butterfly j turns by W^(m j) of a
+// 4q-point transform: W^0 = 1 at j = 0, and a quarter turn, -i, exactly
+// when m j = q, that is m = 2 and j = q / 2; every other twiddle is below
+// 32768 in magnitude.
+void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *op)
+{
+    const int32_t *c1 = op;
+    const int32_t *s1 = op + q;
+    const int32_t *c2 = op + 2 * q;
+    const int32_t *s2 = op + 3 * q;
+    const int32_t *c3 = op + 4 * q;
+    const int32_t *s3 = op + 5 * q;
     for (int32_t base = 0; base < points; base += 4 * q) {
         V *r0 = re + base;
         V *i0 = im + base;
-        for (int32_t j = 0; j < q; ++j) {
-            const V a0r = round_shift(r0[j], 2);
-            const V a0i = round_shift(i0[j], 2);
-            V a1r, a1i, a2r, a2i, a3r, a3i;
-            rotate(r0[j + q], i0[j + q], c1[j], s1[j], a1r, a1i);
-            rotate(r0[j + 2 * q], i0[j + 2 * q], c2[j], s2[j], a2r, a2i);
-            rotate(r0[j + 3 * q], i0[j + 3 * q], c3[j], s3[j], a3r, a3i);
-            const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
-            const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
-            const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
-            const V t3r = vsub(a1r, a3r), t3i = vsub(a1i, a3i);
-            r0[j] = vadd(t0r, t2r);
-            i0[j] = vadd(t0i, t2i);
-            r0[j + q] = vadd(t1r, t3i);
-            i0[j + q] = vsub(t1i, t3r);
-            r0[j + 2 * q] = vsub(t0r, t2r);
-            i0[j + 2 * q] = vsub(t0i, t2i);
-            r0[j + 3 * q] = vsub(t1r, t3i);
-            i0[j + 3 * q] = vadd(t1i, t3r);
+        V a1r, a1i, a2r, a2i, a3r, a3i;
+        rotate_by_one(r0[q], i0[q], a1r, a1i);
+        rotate_by_one(r0[2 * q], i0[2 * q], a2r, a2i);
+        rotate_by_one(r0[3 * q], i0[3 * q], a3r, a3i);
+        butterfly(r0, i0, q, 0, a1r, a1i, a2r, a2i, a3r, a3i);
+        for (int32_t j = 1; j < q; ++j) {
+            rotate(r0[j + q], i0[j + q], twiddle_at(c1, s1, j), a1r, a1i);
+            if (j == q / 2)
+                rotate_by_minus_i(r0[j + 2 * q], i0[j + 2 * q], a2r, a2i);
+            else
+                rotate(r0[j + 2 * q], i0[j + 2 * q], twiddle_at(c2, s2, j), a2r, a2i);
+            rotate(r0[j + 3 * q], i0[j + 3 * q], twiddle_at(c3, s3, j), a3r, a3i);
+            butterfly(r0, i0, q, j, a1r, a1i, a2r, a2i, a3r, a3i);
         }
     }
 }
 
-// rfft.cpp radix2_stage, in place.
-void radix2_stage(V *re, V *im, int32_t half, const int32_t *tw)
+// rfft.cpp radix2_stage, in place, over twiddles W^(2k) of the N-point
+// transform: 1 at k = 0 and -i at k = N/8 = half / 2.
+void radix2_stage(V *re, V *im, int32_t half, const int32_t *op)
 {
-    const int32_t *c = tw;
-    const int32_t *s = tw + half;
+    const int32_t *c = op;
+    const int32_t *s = op + half;
     for (int32_t k = 0; k < half; ++k) {
         const V er = round_shift(re[k], 1);
         const V ei = round_shift(im[k], 1);
+        const V orr = re[k + half], oi = im[k + half];
         V br, bi;
-        twiddled(re[k + half], im[k + half], c[k], s[k], br, bi);
+        if (k == 0) {
+            br = orr >> 1;
+            bi = oi >> 1;
+        } else if (k == half / 2) {
+            br = oi >> 1;
+            bi = vsub(V{}, orr >> 1);
+        } else {
+            twiddled(orr, oi, twiddle_at(c, s, k), br, bi);
+        }
         re[k] = vadd(er, br);
         im[k] = vadd(ei, bi);
         re[k + half] = vsub(er, br);
@@ -339,13 +371,14 @@ struct SplitTerms {
 };
 
 // P = tp(Im d, c) - tp(Re d, s) and Q = -(tp(Re d, c) + tp(Im d, s)) for
-// d = (A - B) / 2: the parts of d W exchanged, one negated.
-inline SplitTerms split_terms(V ar, V ai, V br, V bi, int32_t c, int32_t s)
+// d = (A - B) / 2: the parts of d W exchanged, one negated. The split
+// step's twiddles lie strictly between the quarter turns.
+inline SplitTerms split_terms(V ar, V ai, V br, V bi, const Twiddle &w)
 {
     const V sr = half_sum(ar, br);
     const V si = half_difference(ai, bi);
     V wr, wi;
-    twiddled(half_difference(ar, br), half_sum(ai, bi), c, s, wr, wi);
+    twiddled(half_difference(ar, br), half_sum(ai, bi), w, wr, wi);
     return {round_shift(sr, 1), round_shift(si, 1), wi, vsub(V{}, wr)};
 }
 
@@ -366,7 +399,8 @@ V split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32
     V spread{};
     for (int32_t k = 1; k < points / 2; ++k) {
         const int32_t partner = points - k;
-        const SplitTerms t = split_terms(re[k], im[k], re[partner], im[partner], c[k], s[k]);
+        const SplitTerms t =
+            split_terms(re[k], im[k], re[partner], im[partner], twiddle_at(c, s, k));
         out[2 * k] = vadd(t.sum_re, t.p);
         out[2 * k + 1] = vadd(t.sum_im, t.q);
         out[2 * partner] = vsub(t.sum_re, t.p);
@@ -545,14 +579,14 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     V *im = re + points;
     window_rows(frames, scale_of(a), state->window, n, spectrum);
     first_stage(fft->order, spectrum, points, re, im);
-    const int32_t *tw = fft->stages;
+    const int32_t *op = state->lane_twiddles; // laid out as fft->stages
     for (int32_t q = 4; q * 4 <= extent; q *= 4) {
-        radix4_stage(re, im, points, q, tw);
-        tw += 6 * q;
+        radix4_stage(re, im, points, q, op);
+        op += 6 * q;
     }
     if (extent != points)
-        radix2_stage(re, im, points / 2, tw);
-    const int32_t *split = fft->stages + rfft_split_offset(n);
+        radix2_stage(re, im, points / 2, op);
+    const int32_t *split = state->lane_twiddles + rfft_split_offset(n);
     int32_t b[kLanes];
     shifts_of(split_step(re, im, split, split + points / 2, points, spectrum), 15, b);
 
