@@ -11,10 +11,11 @@ namespace {
 // widest available.
 StreamPath chosen_path = STRM_PATH_BEST;
 
+// What the processor runs, from its feature flags (read by the runtime's
+// start-up code, before any of this runs).
 bool cpu_runs(StreamPath path)
 {
 #if defined(STRM_HAVE_LANES)
-    __builtin_cpu_init();
     if (path == STRM_PATH_AVX2)
         return __builtin_cpu_supports("avx2");
     if (path == STRM_PATH_AVX512)
@@ -25,6 +26,15 @@ bool cpu_runs(StreamPath path)
     (void)path;
 #endif
     return false;
+}
+
+StreamPath widest_path()
+{
+    if (cpu_runs(STRM_PATH_AVX512))
+        return STRM_PATH_AVX512;
+    if (cpu_runs(STRM_PATH_AVX2))
+        return STRM_PATH_AVX2;
+    return STRM_PATH_SCALAR;
 }
 
 } // namespace
@@ -40,11 +50,8 @@ StreamPath strm_creation_path(void)
 {
     if (chosen_path != STRM_PATH_BEST)
         return chosen_path;
-    if (cpu_runs(STRM_PATH_AVX512))
-        return STRM_PATH_AVX512;
-    if (cpu_runs(STRM_PATH_AVX2))
-        return STRM_PATH_AVX2;
-    return STRM_PATH_SCALAR;
+    static const StreamPath widest = widest_path();
+    return widest;
 }
 
 ResultCode strm_use_path(StreamPath path)

@@ -15,11 +15,13 @@
  *                   products' sum is exact in 32 bits; adding c wraps)
  *   transpose(f, r) r[m] = {f[0][m], ..., f[kCount - 1][m]}, m < kCount
  *
- * Each step below is the scalar step of strm_frame.cpp and rfft.cpp
- * applied to every lane: the same 32-bit sums, products and shifts in the
- * same order, sums and products on unsigned lanes (they wrap), right shifts
- * on signed lanes (arithmetic). Lane l therefore holds exactly the values
- * the scalar path computes for frame l.
+ * Each step gives, lane by lane, exactly the values that the scalar step
+ * of strm_frame.cpp, rfft.cpp or strm_input.cpp gives for that frame. Most
+ * are the same 32-bit operations in the same order, sums and products on
+ * unsigned lanes (they wrap), right shifts on signed lanes (arithmetic);
+ * where a value is formed another way (twiddle products, the weak-bit
+ * ranking, normalisation spreads) the comment there says why it is the
+ * same value.
  */
 #ifndef VOK_ALGO_STREAM_STRM_LANES_KERNEL_H
 #define VOK_ALGO_STREAM_STRM_LANES_KERNEL_H
@@ -305,8 +307,8 @@ inline void butterfly(V *r0, V *i0, int32_t q, int32_t j, V a1r, V a1i, V a2r, V
 // rfft.cpp radix4_stage, in place; op holds the stage's twiddles as
 // multiply-add operands. Quarter m of butterfly j turns by W^(m j) of a
 // 4q-point transform: W^0 = 1 at j = 0, and a quarter turn, -i, exactly
-// when m j = q, that is m = 2 and j = q / 2; every other twiddle is below
-// 32768 in magnitude.
+// when m j = q, that is m = 2 and j = q / 2; every other twiddle half
+// fits 16 signed bits.
 void radix4_stage(V *re, V *im, int32_t points, int32_t q, const int32_t *op)
 {
     const int32_t *c1 = op;
@@ -517,7 +519,8 @@ void finish_batch(StreamState *state, const V *bands, const int32_t *exponents, 
 
     // Weak bits: rank k by magnitude, ties to the lower k; the W lowest
     // ranks are marked (strm_weak_bit_mask).
-    const V wanted = splat(state->weak_bits < 0 ? 0 : state->weak_bits > 32 ? 32 : state->weak_bits);
+    const int32_t w = state->weak_bits;
+    const V wanted = splat(w < 0 ? 0 : w > 32 ? 32 : w);
     U weak{};
     for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
         V rank{};
@@ -724,7 +727,8 @@ void run_pending(StreamState *s)
             const int32_t head = 2 * n - static_cast<int32_t>(start) < n
                                      ? 2 * n - static_cast<int32_t>(start)
                                      : n;
-            std::memcpy(s->frame, s->lane_ring + start, static_cast<size_t>(head) * sizeof(int32_t));
+            std::memcpy(s->frame, s->lane_ring + start,
+                        static_cast<size_t>(head) * sizeof(int32_t));
             std::memcpy(s->frame + head, s->lane_ring,
                         static_cast<size_t>(n - head) * sizeof(int32_t));
             fingerprints[l] = strm_analyze_frame(s, &masks[l]);
@@ -745,8 +749,9 @@ void push_samples(StreamState *s, const int32_t *samples, int32_t count)
     while (count > 0) {
         const int32_t room = hop - (s->ring_position & (hop - 1));
         const int32_t run = count < room ? count : room;
-        std::memcpy(s->frame_ring + s->ring_position, samples, static_cast<size_t>(run) * sizeof(int32_t));
-        std::memcpy(s->lane_ring + s->lane_position, samples, static_cast<size_t>(run) * sizeof(int32_t));
+        const size_t bytes = static_cast<size_t>(run) * sizeof(int32_t);
+        std::memcpy(s->frame_ring + s->ring_position, samples, bytes);
+        std::memcpy(s->lane_ring + s->lane_position, samples, bytes);
         s->spread_sum |= spread_of(samples, run);
         samples += run;
         count -= run;
@@ -818,7 +823,8 @@ int32_t resample(const Taps &taps, const int32_t *line, int32_t count, uint32_t 
             const int32_t g = fir16(taps, x - 1);
             const int32_t step =
                 static_cast<int32_t>(static_cast<uint32_t>(g) - static_cast<uint32_t>(y)) >> 15;
-            y = static_cast<int32_t>(static_cast<uint32_t>(y) + static_cast<uint32_t>(step) * (p * 74));
+            y = static_cast<int32_t>(static_cast<uint32_t>(y) +
+                                     static_cast<uint32_t>(step) * (p * 74));
         }
         outputs[made++] = y;
         p += kPhaseStep;

@@ -45,7 +45,8 @@ std::vector<int32_t> test_signal(uint32_t rate, uint32_t seconds)
             v = std::fmod(t * (150 + 40 * (n / rate)), 1.0) < 0.5 ? 1.0 : -1.0;
         else if (kind == 5)
             v = (noise >> 31) ? 1.0 / 32768 : -1.0 / 32768;
-        out.push_back(std::max(-32768, std::min(32767, static_cast<int32_t>(std::lround(v * 32768)))));
+        const int32_t sample = static_cast<int32_t>(std::lround(v * 32768));
+        out.push_back(std::max(-32768, std::min(32767, sample)));
     }
     return out;
 }
@@ -111,7 +112,8 @@ PathRun fingerprint(StreamPath path, uint32_t id, uint32_t rate, SampleType type
         const size_t take = std::min<size_t>(pieces[k % pieces.size()] * frame_bytes,
                                              audio.size() - at);
         uint8_t ready = 9;
-        EXPECT_EQ(ENG_OK, strm_add_audio(s, audio.data() + at, static_cast<uint32_t>(take), &ready));
+        EXPECT_EQ(ENG_OK,
+                  strm_add_audio(s, audio.data() + at, static_cast<uint32_t>(take), &ready));
         EXPECT_EQ(s->blocks ? 1 : 0, ready);
         at += take;
     }
@@ -159,7 +161,8 @@ protected:
                  uint32_t seconds)
     {
         const std::vector<uint8_t> audio = encode(test_signal(rate, seconds), type, channels);
-        const PathRun scalar = fingerprint(STRM_PATH_SCALAR, id, rate, type, channels, audio, {rate});
+        const PathRun scalar =
+            fingerprint(STRM_PATH_SCALAR, id, rate, type, channels, audio, {rate});
         ASSERT_GT(scalar.words.size(), 512u) << "no block was finished";
         for (StreamPath path : lane_paths()) {
             const PathRun lanes = fingerprint(path, id, rate, type, channels, audio,
