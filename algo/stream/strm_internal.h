@@ -153,9 +153,9 @@ void strm_copy_frame(StreamState *state);
 /* Analyses the frame buffer: answers the sub-fingerprint, stores the mask.
  * Uses the transform scratch and overwrites the frame buffer. */
 uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask);
-/* The steps after the band energies, shared by every path: difference
- * filter, sub-fingerprint bits, weak-bit mask and quiet-frame test (which
- * normalises energies in place and may draw from the generator). */
+/* The steps after the band energies: difference filter, sub-fingerprint
+ * bits, weak-bit mask and quiet-frame test (which normalises energies in
+ * place and may draw from the generator). */
 uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t exponent,
                            uint32_t *mask);
 /* Keeps an analysed frame's result: dropped for the first frame, else

@@ -2,12 +2,13 @@
  * The lane paths of the streaming fingerprint: consecutive frames analysed
  * together, one frame per vector lane (8 with AVX2, 16 with AVX-512).
  *
- * Every frame goes through the same operations, so a lane does exactly
- * what the scalar path does to its frame, with the same 32-bit wrapping
- * sums and products; only the normalisation shifts differ from lane to
- * lane. The steps that carry over from frame to frame (difference filter,
- * generator, block) then run frame by frame in order, through the same
- * functions as the scalar path. The output is therefore identical.
+ * Every frame goes through the same operations, so a lane computes
+ * exactly the values the scalar path computes for its frame, with the same
+ * 32-bit wrapping sums and products; only the normalisation shifts differ
+ * from lane to lane. What carries over from frame to frame follows the
+ * frames' order: each lane's difference filter takes the previous lane's
+ * values, the generator runs for the quiet frames one by one, and the
+ * results go into the block one by one. The output is therefore identical.
  *
  * A state takes its path when it is created: the widest the processor
  * runs, unless a test has chosen another with strm_use_path.
