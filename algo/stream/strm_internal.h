@@ -116,8 +116,6 @@ typedef struct StreamState {
     void *lane_block;                 /* owned: lane ring, twiddles and buffers */
     int32_t *lane_twiddles;           /* the transform's stage twiddles t as
                                          multiply-add operands, t & 0xFFFF */
-    uint16_t *lane_positions;         /* N/8: the first-stage butterfly u of each
-                                         complex input e = order[4u] */
     int32_t *lane_work;               /* 2 N x lanes values, 64-byte aligned */
 } StreamState;
 

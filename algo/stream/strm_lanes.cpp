@@ -80,20 +80,18 @@ ResultCode strm_lanes_setup(StreamState *state, StreamPath path)
     state->lanes = strm_path_lanes(path);
     if (state->lanes == 0)
         return ENG_OK;
-    // One block: the lane ring (2N values), the twiddles (under 3N
-    // values), the first stage's positions (N/8), then the two lane buffers
-    // of N rows of `lanes` values each, on a 64-byte boundary for
-    // whole-vector loads. For N = 4096 and 16 lanes that is 32 kB + 24 kB +
-    // 1 kB + 512 kB.
+    // One block: the lane ring (2N values), the twiddles (under 3N), then
+    // the two lane buffers of N rows of `lanes` values each, on a 64-byte
+    // boundary for whole-vector loads. For N = 4096 and 16 lanes that is
+    // 32 kB + 24 kB + 512 kB.
     const size_t n = static_cast<size_t>(state->frame_length);
     const size_t twiddle_count =
         static_cast<size_t>(rfft_split_offset(state->frame_length)) + n / 2;
     const size_t ring_bytes = 2 * n * sizeof(int32_t);
     const size_t twiddle_bytes = twiddle_count * sizeof(int32_t);
-    const size_t position_bytes = n / 8 * sizeof(uint16_t);
     const size_t work_bytes = 2 * n * static_cast<size_t>(state->lanes) * sizeof(int32_t);
-    auto *block = static_cast<uint8_t *>(
-        eng_malloc(ring_bytes + twiddle_bytes + position_bytes + work_bytes + 64));
+    auto *block =
+        static_cast<uint8_t *>(eng_malloc(ring_bytes + twiddle_bytes + work_bytes + 64));
     if (!block)
         return STRM_E_NO_MEMORY;
     state->lane_block = block;
@@ -102,11 +100,7 @@ ResultCode strm_lanes_setup(StreamState *state, StreamPath path)
     const int32_t *stages = state->fft->stages;
     for (size_t k = 0; k < twiddle_count; ++k)
         state->lane_twiddles[k] = stages[k] & 0xFFFF;
-    state->lane_positions = reinterpret_cast<uint16_t *>(block + ring_bytes + twiddle_bytes);
-    for (size_t u = 0; u < n / 8; ++u)
-        state->lane_positions[state->fft->order[4 * u]] = static_cast<uint16_t>(u);
-    const uintptr_t work =
-        reinterpret_cast<uintptr_t>(block + ring_bytes + twiddle_bytes + position_bytes);
+    const uintptr_t work = reinterpret_cast<uintptr_t>(block + ring_bytes + twiddle_bytes);
     state->lane_work = reinterpret_cast<int32_t *>((work + 63) & ~static_cast<uintptr_t>(63));
     strm_lanes_reset(state);
     return ENG_OK;

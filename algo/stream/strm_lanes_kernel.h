@@ -222,64 +222,55 @@ struct Frames {
     uint32_t mask;
 };
 
-// kLanes consecutive samples of every frame from row `at` on, across the
-// lanes (block[m] holds sample at + m of every frame), scaled by 2^a of
-// each frame and windowed (strm_frame.cpp window_scaled).
-inline void window_block(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n,
-                         int32_t at, V *block)
+// The frames across the lanes, scaled by 2^a of each frame and windowed
+// (strm_frame.cpp window_scaled): row n holds sample n of every frame.
+// kLanes samples of kLanes frames are turned at a time.
+void window_rows(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n, V *rows)
 {
+    const int32_t half = n / 2; // a multiple of kLanes: no block straddles it
     const int32_t *from[kLanes];
-    for (int32_t l = 0; l < kLanes; ++l)
-        from[l] = frames.base + (static_cast<uint32_t>(frames.start[l] + at) & frames.mask);
-    Lanes::transpose(from, block);
-    // N / 2 is a multiple of kLanes: no block straddles it.
-    if (at < n / 2) {
-        for (int32_t m = 0; m < kLanes; ++m)
-            block[m] = vmul(scaled(block[m], a), static_cast<int32_t>(w[at + m]));
-    } else {
-        for (int32_t m = 0; m < kLanes; ++m)
-            block[m] = vmul(scaled(block[m], a), static_cast<int32_t>(w[n - 1 - at - m]));
+    V block[kLanes];
+    for (int32_t at = 0; at < n; at += kLanes) {
+        for (int32_t l = 0; l < kLanes; ++l)
+            from[l] = frames.base + (static_cast<uint32_t>(frames.start[l] + at) & frames.mask);
+        Lanes::transpose(from, block);
+        if (at < half) {
+            for (int32_t m = 0; m < kLanes; ++m)
+                rows[at + m] = vmul(scaled(block[m], a), static_cast<int32_t>(w[at + m]));
+        } else {
+            for (int32_t m = 0; m < kLanes; ++m)
+                rows[at + m] = vmul(scaled(block[m], a), static_cast<int32_t>(w[n - 1 - at - m]));
+        }
     }
 }
 
-// The window and rfft.cpp first_stage in one pass: all the first stage's
-// twiddles are 1; it divides by 4. Its butterfly u combines the complex
-// inputs e, e + N/8, e + N/4 and e + 3N/8 (real rows 2e, 2e + 1 of each
-// quarter of the frame) for e = order[4u], and writes positions 4u to
-// 4u + 3. The frames are turned into lanes a block of kLanes rows at a
-// time, the same block of each quarter together, so each windowed input
-// is made once and used at once; position_of[e] is that u.
-void window_first_stage(const Frames &frames, const Scale &a, const uint16_t *w, int32_t n,
-                        const uint16_t *position_of, V *re, V *im)
+// rfft.cpp first_stage: all its twiddles are 1; it divides by 4 and reads
+// the inputs in decimation order.
+void first_stage(const uint16_t *order, const V *input, int32_t points, V *re, V *im)
 {
-    const int32_t rows = n / 4; // real rows per quarter
-    V x[4][kLanes];
-    for (int32_t at = 0; at < rows; at += kLanes) {
-        for (int32_t m = 0; m < 4; ++m)
-            window_block(frames, a, w, n, m * rows + at, x[m]);
-        for (int32_t i = 0; i < kLanes / 2; ++i) {
-            const int32_t u = position_of[at / 2 + i];
-            const V a0r = round_shift(x[0][2 * i], 2);
-            const V a0i = round_shift(x[0][2 * i + 1], 2);
-            const V a1r = round_shift(x[1][2 * i], 2);
-            const V a1i = round_shift(x[1][2 * i + 1], 2);
-            const V a2r = round_shift(x[2][2 * i], 2);
-            const V a2i = round_shift(x[2][2 * i + 1], 2);
-            const V a3r = round_shift(x[3][2 * i], 2);
-            const V a3i = round_shift(x[3][2 * i + 1], 2);
-            const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
-            const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
-            const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
-            const V t3r = vsub(a1r, a3r), t3i = vsub(a1i, a3i);
-            re[4 * u] = vadd(t0r, t2r);
-            im[4 * u] = vadd(t0i, t2i);
-            re[4 * u + 1] = vadd(t1r, t3i);
-            im[4 * u + 1] = vsub(t1i, t3r);
-            re[4 * u + 2] = vsub(t0r, t2r);
-            im[4 * u + 2] = vsub(t0i, t2i);
-            re[4 * u + 3] = vsub(t1r, t3i);
-            im[4 * u + 3] = vadd(t1i, t3r);
-        }
+    const int32_t quarter = points / 4;
+    for (int32_t u = 0; u < quarter; ++u) {
+        const V *x = input + 2 * order[4 * u];
+        const V a0r = round_shift(x[0], 2);
+        const V a0i = round_shift(x[1], 2);
+        const V a1r = round_shift(x[2 * quarter], 2);
+        const V a1i = round_shift(x[2 * quarter + 1], 2);
+        const V a2r = round_shift(x[4 * quarter], 2);
+        const V a2i = round_shift(x[4 * quarter + 1], 2);
+        const V a3r = round_shift(x[6 * quarter], 2);
+        const V a3i = round_shift(x[6 * quarter + 1], 2);
+        const V t0r = vadd(a0r, a2r), t0i = vadd(a0i, a2i);
+        const V t1r = vsub(a0r, a2r), t1i = vsub(a0i, a2i);
+        const V t2r = vadd(a1r, a3r), t2i = vadd(a1i, a3i);
+        const V t3r = vsub(a1r, a3r), t3i = vsub(a1i, a3i);
+        re[4 * u] = vadd(t0r, t2r);
+        im[4 * u] = vadd(t0i, t2i);
+        re[4 * u + 1] = vadd(t1r, t3i);
+        im[4 * u + 1] = vsub(t1i, t3r);
+        re[4 * u + 2] = vsub(t0r, t2r);
+        im[4 * u + 2] = vsub(t0i, t2i);
+        re[4 * u + 3] = vsub(t1r, t3i);
+        im[4 * u + 3] = vadd(t1i, t3r);
     }
 }
 
@@ -560,9 +551,10 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
                    uint32_t *fingerprints, uint32_t *masks)
 {
     const int32_t n = state->frame_length;
+    const RealFft *fft = state->fft;
     V *work = reinterpret_cast<V *>(state->lane_work);
     V *re = work;           // N rows: the complex transform, then the power values
-    V *spectrum = work + n; // N rows: the packed spectrum
+    V *spectrum = work + n; // N rows: the windowed frames, then the packed spectrum
 
     int32_t a[kLanes];
     int32_t start[kLanes];
@@ -588,7 +580,8 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     while (extent * 4 <= points)
         extent *= 4;
     V *im = re + points;
-    window_first_stage(frames, scale_of(a), state->window, n, state->lane_positions, re, im);
+    window_rows(frames, scale_of(a), state->window, n, spectrum);
+    first_stage(fft->order, spectrum, points, re, im);
     const int32_t *op = state->lane_twiddles; // laid out as fft->stages
     for (int32_t q = 4; q * 4 <= extent; q *= 4) {
         radix4_stage(re, im, points, q, op);
