@@ -239,6 +239,12 @@ uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask)
 
     int32_t energies[STRM_BAND_COUNT];
     band_sums(power, c, state->band_edges, energies);
+    return strm_finish_frame(state, energies, exponent, mask);
+}
+
+uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t exponent,
+                           uint32_t *mask)
+{
     int32_t outputs[STRM_FILTER_COUNT];
     strm_difference_filter(state, energies, exponent, outputs);
 
@@ -251,6 +257,21 @@ uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask)
     if (strm_is_quiet(energies, state->log2_frame, exponent))
         fingerprint = strm_next_random(state);
     return fingerprint;
+}
+
+void strm_store_frame(StreamState *state, uint32_t fingerprint, uint32_t mask)
+{
+    // The first analysed frame only primes the filter history.
+    if (state->have_previous_frame) {
+        state->fingerprints[state->count] = fingerprint;
+        state->masks[state->count] = mask;
+        state->count += 1;
+        if (state->count == STRM_BLOCK_WORDS) {
+            state->count = 0;
+            strm_finish_block(state);
+        }
+    }
+    state->have_previous_frame = 1;
 }
 
 void strm_push_sample(StreamState *state, int32_t sample)
@@ -267,15 +288,5 @@ void strm_push_sample(StreamState *state, int32_t sample)
     strm_copy_frame(state);
     uint32_t mask = 0;
     const uint32_t fingerprint = strm_analyze_frame(state, &mask);
-    // The first analysed frame only primes the filter history.
-    if (state->have_previous_frame) {
-        state->fingerprints[state->count] = fingerprint;
-        state->masks[state->count] = mask;
-        state->count += 1;
-        if (state->count == STRM_BLOCK_WORDS) {
-            state->count = 0;
-            strm_finish_block(state);
-        }
-    }
-    state->have_previous_frame = 1;
+    strm_store_frame(state, fingerprint, mask);
 }

@@ -3,6 +3,7 @@
 // accepted rate to 5512.5 Hz.
 #include "algo/stream/strm_internal.h"
 #include "algo/stream/strm_arith.h"
+#include "algo/stream/strm_lanes.h"
 
 namespace {
 
@@ -182,6 +183,11 @@ ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count
     if (s->bytes_per_frame == 0)
         return STRM_E_NO_DATA;
     const uint32_t frames = byte_count / s->bytes_per_frame;
+    if (s->lanes != 0) {
+        strm_lanes_feed(s, bytes, frames);
+        *ready = s->ready;
+        return ENG_OK;
+    }
     const bool stereo = s->channels == 2;
     switch (s->sample_type) {
     case SAMPLE_PCM_U8:

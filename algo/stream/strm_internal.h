@@ -19,6 +19,17 @@ ENG_BEGIN_DECLS
 #define STRM_RATE_COUNT 8       /* rows of the input-rate table */
 #define STRM_ENCODED_CAPACITY 4096 /* the largest block needs 2728 bytes */
 #define STRM_RANDOM_WORDS 32
+#define STRM_MAX_LANES 16       /* frames analysed together on the widest path */
+
+/* How frames are analysed. Every path gives the same sub-fingerprints and
+ * masks; the lane paths analyse several consecutive frames at once, one
+ * frame per vector lane. */
+typedef enum StreamPath {
+    STRM_PATH_BEST = 0,   /* the widest path this build and processor run */
+    STRM_PATH_SCALAR = 1, /* one frame at a time, portable */
+    STRM_PATH_AVX2 = 2,   /* 8 frames across the lanes of AVX2 */
+    STRM_PATH_AVX512 = 3  /* 16 frames across the lanes of AVX-512 (with VNNI) */
+} StreamPath;
 
 typedef struct StreamVariant {
     uint32_t id;
@@ -89,6 +100,23 @@ typedef struct StreamState {
     EncodedBlock *last_block;         /* tail of the list, for appending */
     const int16_t *alaw;              /* borrowed expansion tables */
     const int16_t *mulaw;
+
+    /* Lane paths (strm_lanes.h): frames wait until a batch is full or the
+     * add-audio call ends, so the lane ring keeps 2N samples, enough for
+     * N + 15 H (4096 of 2048 + 960, 8192 of 4096 + 1920). */
+    uint8_t path;                     /* StreamPath, never STRM_PATH_BEST */
+    int32_t lanes;                    /* frames per batch: 8, 16; 0 on the scalar path */
+    int32_t *lane_ring;               /* owned, 2N; null on the scalar path */
+    int32_t lane_position;            /* 0 to 2N - 1: where the next sample goes */
+    int32_t pending;                  /* frames waiting, 0 to lanes - 1 between calls */
+    int32_t pending_start;            /* lane ring index of the first waiting frame */
+    uint32_t hop_spread[64];          /* per hop of the lane ring (2N / H = 64 hops):
+                                         OR of v XOR (v >> 1) over its samples */
+    uint32_t spread_sum;              /* the same over the current hop so far */
+    void *lane_block;                 /* owned: lane ring, twiddles and buffers */
+    int32_t *lane_twiddles;           /* the transform's stage twiddles t as
+                                         multiply-add operands, t & 0xFFFF */
+    int32_t *lane_work;               /* 2 N x lanes values, 64-byte aligned */
 } StreamState;
 
 /* --- State and variants ----------------------------------------------------- */
@@ -123,6 +151,14 @@ void strm_copy_frame(StreamState *state);
 /* Analyses the frame buffer: answers the sub-fingerprint, stores the mask.
  * Uses the transform scratch and overwrites the frame buffer. */
 uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask);
+/* The steps after the band energies: difference filter, sub-fingerprint
+ * bits, weak-bit mask and quiet-frame test (which normalises energies in
+ * place and may draw from the generator). */
+uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t exponent,
+                           uint32_t *mask);
+/* Keeps an analysed frame's result: dropped for the first frame, else
+ * stored in the current block, which is finished at 256 entries. */
+void strm_store_frame(StreamState *state, uint32_t fingerprint, uint32_t mask);
 /* Block-floating-point normalisation to target bits plus sign; answers the
  * left shift applied (negative: right shift). An all-zero array gives
  * target. */

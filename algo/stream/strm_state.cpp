@@ -1,5 +1,6 @@
 // Streaming fingerprint state: variants, creation, reset and destruction.
 #include "algo/stream/strm_internal.h"
+#include "algo/stream/strm_lanes.h"
 #include "engine/eng_g711.h"
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"
@@ -85,6 +86,10 @@ ResultCode build_state(StreamState *s, const StreamVariant *variant, uint32_t sa
     if (!s->band_edges)
         return STRM_E_INVALID_ARG;
 
+    const ResultCode laid = strm_lanes_setup(s, strm_creation_path());
+    if (laid != ENG_OK)
+        return laid;
+
     strm_reset(s);
     s->writer.codes = bw_byte_codes();
     bw_reset(&s->writer);
@@ -169,6 +174,7 @@ ResultCode strm_reset(StreamState *state)
                    static_cast<size_t>(state->frame_length) * sizeof(int32_t));
     eng_memset(state->previous_filter, 0, sizeof(state->previous_filter));
     eng_memset(state->input_ring, 0, sizeof(state->input_ring));
+    strm_lanes_reset(state);
     return ENG_OK;
 }
 
@@ -177,6 +183,7 @@ ResultCode strm_destroy(void *state)
     if (!state)
         return STRM_E_INVALID_ARG;
     auto *s = static_cast<StreamState *>(state);
+    eng_free(s->lane_block);
     eng_free(s->scratch);
     rfft_destroy(s->fft);
     eng_free(s->frame);

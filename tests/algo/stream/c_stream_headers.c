@@ -6,6 +6,7 @@
 #include "algo/stream/bw.h"
 #include "algo/stream/rfft.h"
 #include "algo/stream/strm_internal.h"
+#include "algo/stream/strm_lanes.h"
 #include "engine/eng_memory.h"
 
 int main(void)
@@ -32,6 +33,8 @@ int main(void)
     eng_free(text);
     if (bw_byte_codes()[0].length != 1 || rfft_twiddle_count(2048) != 1534)
         return 6;
+    if (!strm_path_available(STRM_PATH_SCALAR) || strm_path_lanes(STRM_PATH_AVX512) != 16)
+        return 7;
     puts("streaming headers usable from C");
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "algo/stream/strm_internal.h"
+#include "algo/stream/strm_lanes.h"
 #include "engine/eng_memory.h"
 #include "tests/support/alloc_faults.h"
 
@@ -94,26 +95,34 @@ TEST_F(StreamState_, RefusalsComeInOrderAndAllocateNothing)
 
 TEST_F(StreamState_, EveryAllocationFailureIsReportedAndCleanedUp)
 {
-    for (uint32_t id : {3u, 5u}) {
-        std::vector<ResultCode> seen;
-        const uint32_t failures = vok_test::for_each_allocation_failure([&] {
-            void *made = &seen;
-            const ResultCode result = strm_create(id, 22050, SAMPLE_PCM_U8, 2, &made);
-            if (vok_test::allocation_failed()) {
-                seen.push_back(result);
-                EXPECT_EQ(&seen, made);
-            } else {
-                ASSERT_EQ(ENG_OK, result);
-                strm_destroy(made);
-            }
-        });
-        // Variant, state, frame ring, frame buffer, transform plan, scratch.
-        EXPECT_EQ(6u, failures);
-        const std::vector<ResultCode> expected = {STRM_E_NO_MEMORY, STRM_E_NO_MEMORY,
-                                                  STRM_E_NO_MEMORY, STRM_E_NO_MEMORY,
-                                                  RFFT_E_NO_MEMORY, STRM_E_NO_MEMORY};
-        EXPECT_EQ(expected, seen);
+    for (StreamPath path : {STRM_PATH_SCALAR, STRM_PATH_BEST}) {
+        ASSERT_EQ(ENG_OK, strm_use_path(path));
+        const bool lanes = strm_path_lanes(strm_creation_path()) != 0;
+        for (uint32_t id : {3u, 5u}) {
+            std::vector<ResultCode> seen;
+            const uint32_t failures = vok_test::for_each_allocation_failure([&] {
+                void *made = &seen;
+                const ResultCode result = strm_create(id, 22050, SAMPLE_PCM_U8, 2, &made);
+                if (vok_test::allocation_failed()) {
+                    seen.push_back(result);
+                    EXPECT_EQ(&seen, made);
+                } else {
+                    ASSERT_EQ(ENG_OK, result);
+                    strm_destroy(made);
+                }
+            });
+            // Variant, state, frame ring, frame buffer, transform plan,
+            // scratch, and on a lane path the lane ring and buffers.
+            std::vector<ResultCode> expected = {STRM_E_NO_MEMORY, STRM_E_NO_MEMORY,
+                                                STRM_E_NO_MEMORY, STRM_E_NO_MEMORY,
+                                                RFFT_E_NO_MEMORY, STRM_E_NO_MEMORY};
+            if (lanes)
+                expected.push_back(STRM_E_NO_MEMORY);
+            EXPECT_EQ(expected.size(), failures);
+            EXPECT_EQ(expected, seen);
+        }
     }
+    strm_use_path(STRM_PATH_BEST);
 }
 
 TEST_F(StreamState_, ResetClearsTheSignalHistoryButNotTheGenerator)
