@@ -1,6 +1,7 @@
 # vok: build, run, test, benchmark and fuzz.
 #
-#   make          build the program at build/vok
+#   make          build the programs: build/vok, and build/vokid (which needs
+#                 FFmpeg's libraries, nlohmann-json and CLI11)
 #   make run      build it and fingerprint the bundled sample
 #   make test     build and run the whole test suite (Release, in build/)
 #   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/)
@@ -21,7 +22,7 @@ all: vok
 
 vok:
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release
-	$(CMAKE) --build build -j $(JOBS) --target vok
+	$(CMAKE) --build build -j $(JOBS) --target programs
 
 run: vok
 	./build/vok -f $(SAMPLE)

@@ -1,0 +1,228 @@
+#include "vokid/compare/alignment.h"
+
+#include <algorithm>
+#include <array>
+#include <stdexcept>
+
+#include "vokid/compare/popcount.h"
+
+namespace vokid {
+
+namespace {
+
+// The search scores every offset on a sample of its pairs, then measures
+// the best few exactly. A sample of 128 pairs (4096 bits) puts the bit
+// error rate of unrelated sequences (0.5) many standard deviations above
+// any threshold worth using, and the sample budget below keeps a
+// 10-minute fingerprint against a 10-second one to a few milliseconds.
+constexpr uint64_t kSampleBudgetPairs = uint64_t{12} << 20;
+constexpr uint64_t kMinSamplePairs = 128;
+constexpr size_t kCandidates = 16;
+constexpr int64_t kRefineRadius = 2; // neighbours measured around each candidate
+constexpr uint64_t kMinOverlap = 256;
+
+// Two consecutive words in one 64-bit lane, with a mask of the bits that
+// count: all of a word that is not quiet, none of one that is quiet or
+// past the end.
+struct Lane {
+    uint64_t words;
+    uint64_t counted;
+};
+
+std::vector<Lane> lanesOf(const SubFingerprints &s)
+{
+    std::vector<Lane> lanes(s.size());
+    const auto counted = [&](size_t i) -> uint64_t {
+        return i < s.size() && !s.quiet[i] ? 0xFFFFFFFFu : 0u;
+    };
+    for (size_t i = 0; i < s.size(); ++i) {
+        const uint64_t next = i + 1 < s.size() ? s.words[i + 1] : 0u;
+        lanes[i] = Lane{s.words[i] | next << 32, counted(i) | counted(i + 1) << 32};
+    }
+    return lanes;
+}
+
+struct Score {
+    double ber;
+    int64_t offset;
+};
+
+struct Search {
+    const std::vector<Lane> &a;
+    const std::vector<Lane> &b;
+    int64_t first; // lowest offset searched
+    int64_t last;  // highest offset searched
+    uint64_t stride;
+};
+
+// The pairs of B that overlap A at an offset: [begin, end).
+std::pair<int64_t, int64_t> overlapAt(int64_t sizeA, int64_t sizeB, int64_t offset)
+{
+    return {std::max<int64_t>(0, -offset), std::min<int64_t>(sizeB, sizeA - offset)};
+}
+
+void keepBest(std::vector<Score> &best, Score score)
+{
+    if (best.size() == kCandidates && score.ber >= best.back().ber)
+        return;
+    if (best.size() == kCandidates)
+        best.pop_back();
+    best.insert(std::upper_bound(best.begin(), best.end(), score,
+                                 [](const Score &x, const Score &y) { return x.ber < y.ber; }),
+                score);
+}
+
+// Scores every offset on every stride-th lane of its overlap (each lane
+// two pairs), keeping the lowest bit error rates.
+__attribute__((always_inline)) inline std::vector<Score> scanInline(const Search &search)
+{
+    std::vector<Score> best;
+    const auto sizeA = static_cast<int64_t>(search.a.size());
+    const auto sizeB = static_cast<int64_t>(search.b.size());
+    const Lane *a = search.a.data();
+    const Lane *b = search.b.data();
+    for (int64_t offset = search.first; offset <= search.last; ++offset) {
+        const auto range = overlapAt(sizeA, sizeB, offset);
+        const auto overlap = static_cast<uint64_t>(range.second - range.first);
+        // Short overlaps are sampled more densely, so that every offset
+        // gets at least kMinSamplePairs pairs where it has them.
+        const uint64_t stride =
+            std::max<uint64_t>(1, std::min(search.stride, overlap / kMinSamplePairs));
+        const auto step = static_cast<int64_t>(2 * stride);
+        uint64_t errors = 0;
+        uint64_t counted = 0;
+        for (int64_t j = range.first; j < range.second; j += step) {
+            const Lane x = a[j + offset];
+            const Lane y = b[j];
+            const uint64_t both = x.counted & y.counted;
+            errors += popcount64((x.words ^ y.words) & both);
+            counted += popcount64(both);
+        }
+        if (counted > 0)
+            keepBest(best, Score{static_cast<double>(errors) / static_cast<double>(counted),
+                                 offset});
+    }
+    return best;
+}
+
+VOKID_POPCNT_TARGET std::vector<Score> scanWithInstruction(const Search &search)
+{
+    return scanInline(search);
+}
+
+std::vector<Score> scanPortable(const Search &search)
+{
+    return scanInline(search);
+}
+
+__attribute__((always_inline)) inline Alignment alignAtInline(const SubFingerprints &a,
+                                                              const SubFingerprints &b,
+                                                              int64_t offset)
+{
+    Alignment result;
+    result.offset = offset;
+    const auto range =
+        overlapAt(static_cast<int64_t>(a.size()), static_cast<int64_t>(b.size()), offset);
+    for (int64_t j = range.first; j < range.second; ++j) {
+        const auto i = static_cast<size_t>(j + offset);
+        const auto k = static_cast<size_t>(j);
+        ++result.pairs;
+        if (a.quiet[i] || b.quiet[k]) {
+            ++result.quietPairs;
+            continue;
+        }
+        const uint32_t differ = a.words[i] ^ b.words[k];
+        const uint32_t strong = ~(a.weak[i] | b.weak[k]);
+        result.errorBits += popcount32(differ);
+        result.strongBits += popcount32(strong);
+        result.strongErrors += popcount32(differ & strong);
+    }
+    return result;
+}
+
+VOKID_POPCNT_TARGET Alignment alignWithInstruction(const SubFingerprints &a,
+                                                   const SubFingerprints &b, int64_t offset)
+{
+    return alignAtInline(a, b, offset);
+}
+
+Alignment alignPortable(const SubFingerprints &a, const SubFingerprints &b, int64_t offset)
+{
+    return alignAtInline(a, b, offset);
+}
+
+// Lower bit error rate first; among equals, more evidence.
+bool better(const Alignment &x, const Alignment &y)
+{
+    const bool xEnough = x.evidencePairs() >= kMinOverlap;
+    const bool yEnough = y.evidencePairs() >= kMinOverlap;
+    if (xEnough != yEnough)
+        return xEnough;
+    if (x.evidencePairs() == 0 || y.evidencePairs() == 0)
+        return x.evidencePairs() > y.evidencePairs();
+    if (x.ber() != y.ber())
+        return x.ber() < y.ber();
+    return x.evidencePairs() > y.evidencePairs();
+}
+
+} // namespace
+
+double Alignment::ber() const
+{
+    const uint64_t bits = 32 * evidencePairs();
+    return bits ? static_cast<double>(errorBits) / static_cast<double>(bits) : -1.0;
+}
+
+double Alignment::strongBer() const
+{
+    return strongBits ? static_cast<double>(strongErrors) / static_cast<double>(strongBits) : -1.0;
+}
+
+Alignment alignAt(const SubFingerprints &a, const SubFingerprints &b, int64_t offset)
+{
+    return hasPopcountInstruction() ? alignWithInstruction(a, b, offset)
+                                    : alignPortable(a, b, offset);
+}
+
+Alignment bestAlignment(const SubFingerprints &a, const SubFingerprints &b)
+{
+    if (a.size() == 0 || b.size() == 0)
+        throw std::invalid_argument("an empty sub-fingerprint sequence has no alignment");
+    const auto sizeA = static_cast<int64_t>(a.size());
+    const auto sizeB = static_cast<int64_t>(b.size());
+    const auto minOverlap =
+        static_cast<int64_t>(std::min<uint64_t>({kMinOverlap, a.size(), b.size()}));
+
+    const std::vector<Lane> lanesA = lanesOf(a);
+    const std::vector<Lane> lanesB = lanesOf(b);
+    Search search{lanesA, lanesB, minOverlap - sizeB, sizeA - minOverlap, 1};
+    uint64_t totalPairs = 0;
+    for (int64_t offset = search.first; offset <= search.last; ++offset) {
+        const auto range = overlapAt(sizeA, sizeB, offset);
+        totalPairs += static_cast<uint64_t>(range.second - range.first);
+    }
+    search.stride = std::max<uint64_t>(1, totalPairs / kSampleBudgetPairs);
+
+    const bool instruction = hasPopcountInstruction();
+    const std::vector<Score> candidates =
+        instruction ? scanWithInstruction(search) : scanPortable(search);
+
+    // Nothing to count anywhere (quiet frames throughout): report the
+    // offset 0, or the nearest one searched.
+    Alignment best = alignAt(a, b, std::clamp<int64_t>(0, search.first, search.last));
+    std::vector<int64_t> measured;
+    for (const Score &candidate : candidates) {
+        for (int64_t offset = std::max(search.first, candidate.offset - kRefineRadius);
+             offset <= std::min(search.last, candidate.offset + kRefineRadius); ++offset) {
+            if (std::find(measured.begin(), measured.end(), offset) != measured.end())
+                continue;
+            measured.push_back(offset);
+            const Alignment alignment = alignAt(a, b, offset);
+            if (better(alignment, best))
+                best = alignment;
+        }
+    }
+    return best;
+}
+
+} // namespace vokid
