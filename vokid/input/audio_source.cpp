@@ -96,9 +96,10 @@ void AudioSource::Decoder::open(const AudioInput &input)
         url = "pipe:";
     } else {
         struct stat status;
-        if (stat(input.path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+        const bool known = stat(input.path.c_str(), &status) == 0;
+        if (known && (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0))) {
             avformat_free_context(context);
-            throw InputError(ffmpegCause(AVERROR(EISDIR)));
+            throw InputError(S_ISDIR(status.st_mode) ? ffmpegCause(AVERROR(EISDIR)) : "an empty file");
         }
         // The name is a file's, never a protocol's ("http:...", "pipe:...").
         url = "file:" + input.path;
