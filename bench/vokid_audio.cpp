@@ -27,7 +27,8 @@ constexpr size_t kHeader = 44;
 std::vector<char> readAll(const std::string &path)
 {
     std::ifstream file(path, std::ios::binary);
-    return std::vector<char>(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return std::vector<char>(std::istreambuf_iterator<char>(file),
+                             std::istreambuf_iterator<char>());
 }
 
 int degrade(const std::string &mode, const std::string &in, const std::string &out, double amount)
@@ -59,7 +60,8 @@ int degrade(const std::string &mode, const std::string &in, const std::string &o
         }
         samples[i] = static_cast<int16_t>(std::lround(std::fmax(-32768, std::fmin(32767, value))));
     }
-    std::ofstream(out, std::ios::binary).write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(out, std::ios::binary)
+        .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return 0;
 }
 

@@ -153,9 +153,9 @@ void write_recording(const std::string &path, uint32_t seed, double seconds, uin
     const auto frames = static_cast<uint64_t>(seconds * rate);
     const uint32_t dataBytes = static_cast<uint32_t>(frames * channels * 2);
     const uint32_t align = channels * 2;
-    const uint32_t header[] = {0x46464952u, 36 + dataBytes, 0x45564157u, 0x20746d66u, 16,
-                               1u | channels << 16, rate, rate * align, align | 16u << 16,
-                               0x61746164u, dataBytes};
+    const uint32_t header[] = {
+        0x46464952u, 36 + dataBytes, 0x45564157u,       0x20746d66u, 16,       1u | channels << 16,
+        rate,        rate * align,   align | 16u << 16, 0x61746164u, dataBytes};
     std::fwrite(header, sizeof header, 1, file.get()); // little-endian hosts
     Recording music(seed, rate, channels);
     std::vector<int16_t> chunk(65536 * channels);

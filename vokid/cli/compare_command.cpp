@@ -60,7 +60,8 @@ std::string fixed(double value, int decimals)
 
 nlohmann::ordered_json rate(double value)
 {
-    return value < 0 ? nlohmann::ordered_json() : nlohmann::ordered_json(std::round(value * 1e6) / 1e6);
+    return value < 0 ? nlohmann::ordered_json()
+                     : nlohmann::ordered_json(std::round(value * 1e6) / 1e6);
 }
 
 std::string streamingReport(const CompareOptions &options, const StreamComparison &result)
@@ -86,11 +87,11 @@ std::string streamingReport(const CompareOptions &options, const StreamCompariso
     const auto shown = [](double value) {
         return value < 0 ? std::string("none (no pair without a quiet frame)") : fixed(value, 4);
     };
-    return "A: " + options.a + "\nB: " + options.b + "\noffset of B in A: " +
-           std::to_string(alignment.offset) + " sub-fingerprints, " +
-           fixed(result.offsetSeconds(), 3) + " s\noverlap: " +
-           fixed(result.overlapSeconds(), 3) + " s, " + std::to_string(alignment.pairs) +
-           " pairs, " + std::to_string(alignment.quietPairs) +
+    return "A: " + options.a + "\nB: " + options.b +
+           "\noffset of B in A: " + std::to_string(alignment.offset) + " sub-fingerprints, " +
+           fixed(result.offsetSeconds(), 3) + " s\noverlap: " + fixed(result.overlapSeconds(), 3) +
+           " s, " + std::to_string(alignment.pairs) + " pairs, " +
+           std::to_string(alignment.quietPairs) +
            " with a quiet frame\nbit error rate: " + shown(alignment.ber()) +
            "\nbit error rate without weak bits: " + shown(alignment.strongBer()) +
            "\nthreshold: " + fixed(result.threshold, 4) + "\nverdict: " + verdict + "\n";
@@ -155,8 +156,8 @@ int runCompare(const CompareOptions &options, Console &console)
         throw UsageError("A has " + std::to_string(a.document.blockLength) +
                          "-second blocks and B " + std::to_string(b.document.blockLength) +
                          "-second ones: their sub-fingerprints cannot be compared");
-    console.write(streamingReport(
-        options, compareStreaming(a.document, b.document, options.threshold)));
+    console.write(
+        streamingReport(options, compareStreaming(a.document, b.document, options.threshold)));
     return kExitSuccess;
 }
 

@@ -39,8 +39,8 @@ nlohmann::ordered_json describe(const Document &document)
     const bool streaming = document.family == Family::Streaming;
     nlohmann::ordered_json object = {
         {"family", streaming ? "streaming" : "spectral"},
-        {"wrapping",
-         document.wrapping.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(document.wrapping)},
+        {"wrapping", document.wrapping.empty() ? nlohmann::ordered_json()
+                                               : nlohmann::ordered_json(document.wrapping)},
         {"variant", document.variant},
         {"variant_basis", document.variantBasis},
     };

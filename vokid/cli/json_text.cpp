@@ -9,9 +9,9 @@ namespace {
 
 void append(const nlohmann::ordered_json &value, std::string &out, size_t indent)
 {
-    const bool nested = std::any_of(value.begin(), value.end(), [](const nlohmann::ordered_json &item) {
-        return item.is_structured();
-    });
+    const bool nested =
+        std::any_of(value.begin(), value.end(),
+                    [](const nlohmann::ordered_json &item) { return item.is_structured(); });
     if (!value.is_structured() || value.empty() || (value.is_array() && !nested)) {
         out += value.dump();
         return;

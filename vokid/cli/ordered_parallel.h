@@ -38,7 +38,8 @@ void runInOrder(size_t count, unsigned threads, Work work, Deliver deliver)
     auto worker = [&] {
         std::unique_lock<std::mutex> lock(mutex);
         for (;;) {
-            changed.wait(lock, [&] { return stop || taken == count || taken < delivered + window; });
+            changed.wait(lock,
+                         [&] { return stop || taken == count || taken < delivered + window; });
             if (stop || taken == count)
                 return;
             const size_t i = taken++;

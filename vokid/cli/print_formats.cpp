@@ -57,8 +57,7 @@ std::string text(const std::string &file, const Fingerprint &fingerprint)
     char duration[32];
     std::snprintf(duration, sizeof duration, "%.2f", fingerprint.duration);
     return "FILE=" + file + "\nDURATION=" + duration +
-           "\nALGORITHM=" + algorithmName(fingerprint.algorithm) + "\nFINGERPRINT=" + joined +
-           "\n";
+           "\nALGORITHM=" + algorithmName(fingerprint.algorithm) + "\nFINGERPRINT=" + joined + "\n";
 }
 
 } // namespace

@@ -35,7 +35,9 @@ void addPrint(CLI::App &app, Request &request)
 {
     CLI::App *print = app.add_subcommand(
         "print", "Fingerprint audio files of any format FFmpeg decodes ('-' is standard input).");
-    print->add_option("-a,--algorithm", request.algorithm, "Stream1, Stream4, FileFixed or FileFloat")
+    print
+        ->add_option("-a,--algorithm", request.algorithm,
+                     "Stream1, Stream4, FileFixed or FileFloat")
         ->check(CLI::IsMember(algorithmNames()))
         ->capture_default_str();
     print->add_option("--format", request.format, "xml (as vok writes it), json or text")
@@ -56,7 +58,8 @@ void addDecode(CLI::App &app, Request &request)
 {
     CLI::App *decode = app.add_subcommand(
         "decode", "Check and decode fingerprint documents (raw or in server queries) into JSON.");
-    decode->add_option("FILE", request.decodeInput, "A file of documents, '-' (default) for standard input");
+    decode->add_option("FILE", request.decodeInput,
+                       "A file of documents, '-' (default) for standard input");
 }
 
 void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
@@ -65,11 +68,14 @@ void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
         "compare", "Compare two fingerprints, each given as audio or as a fingerprint document.");
     compare->add_option("A", request.a, "Audio file or fingerprint document")->required();
     compare->add_option("B", request.b, "Audio file or fingerprint document")->required();
-    compare->add_option("-a,--algorithm", request.algorithm, "Algorithm for audio inputs (Stream1 by default)")
+    compare
+        ->add_option("-a,--algorithm", request.algorithm,
+                     "Algorithm for audio inputs (Stream1 by default)")
         ->check(CLI::IsMember(algorithmNames()))
         ->each([&algorithmGiven](const std::string &) { algorithmGiven = true; });
-    compare->add_option("--threshold", request.threshold,
-                        "Bit error rate at or below which recordings are the same")
+    compare
+        ->add_option("--threshold", request.threshold,
+                     "Bit error rate at or below which recordings are the same")
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
     compare->add_flag("--json", request.json, "Print the result as JSON");
@@ -77,7 +83,9 @@ void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
 
 PrintFormat formatNamed(const std::string &name)
 {
-    return name == "json" ? PrintFormat::Json : name == "text" ? PrintFormat::Text : PrintFormat::Xml;
+    return name == "json"   ? PrintFormat::Json
+           : name == "text" ? PrintFormat::Text
+                            : PrintFormat::Xml;
 }
 
 int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, Console &console)

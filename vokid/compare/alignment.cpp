@@ -99,8 +99,8 @@ __attribute__((always_inline)) inline std::vector<Score> scanInline(const Search
             counted += popcount64(both);
         }
         if (counted > 0)
-            keepBest(best, Score{static_cast<double>(errors) / static_cast<double>(counted),
-                                 offset});
+            keepBest(best,
+                     Score{static_cast<double>(errors) / static_cast<double>(counted), offset});
     }
     return best;
 }
@@ -115,9 +115,8 @@ std::vector<Score> scanPortable(const Search &search)
     return scanInline(search);
 }
 
-__attribute__((always_inline)) inline Alignment alignAtInline(const SubFingerprints &a,
-                                                              const SubFingerprints &b,
-                                                              int64_t offset)
+__attribute__((always_inline)) inline Alignment
+alignAtInline(const SubFingerprints &a, const SubFingerprints &b, int64_t offset)
 {
     Alignment result;
     result.offset = offset;

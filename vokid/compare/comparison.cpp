@@ -31,7 +31,8 @@ uint64_t spectralDistance(const Document &a, const Document &b)
         throw std::invalid_argument("both fingerprints must be spectral ones");
     uint64_t distance = 0;
     for (size_t i = 0; i < a.values.size(); ++i)
-        distance += a.values[i] > b.values[i] ? a.values[i] - b.values[i] : b.values[i] - a.values[i];
+        distance +=
+            a.values[i] > b.values[i] ? a.values[i] - b.values[i] : b.values[i] - a.values[i];
     return distance;
 }
 

@@ -8,9 +8,7 @@
 namespace vokid {
 
 SubFingerprints::SubFingerprints(const Document &document)
-    : words(document.words),
-      quiet(document.quiet),
-      frameSeconds(document.frameSeconds()),
+    : words(document.words), quiet(document.quiet), frameSeconds(document.frameSeconds()),
       blockLength(document.blockLength)
 {
     if (document.family != Family::Streaming)

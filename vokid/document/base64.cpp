@@ -23,8 +23,8 @@ constexpr std::array<uint8_t, 256> kValues = makeValues();
 std::string characterAt(std::string_view text, size_t at)
 {
     const unsigned char c = static_cast<unsigned char>(text[at]);
-    std::string shown = c >= 0x21 && c < 0x7F ? "'" + std::string(1, text[at]) + "'"
-                                              : "byte " + std::to_string(c);
+    std::string shown =
+        c >= 0x21 && c < 0x7F ? "'" + std::string(1, text[at]) + "'" : "byte " + std::to_string(c);
     return "character " + std::to_string(at + 1) + " (" + shown + ")";
 }
 

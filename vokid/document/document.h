@@ -24,12 +24,12 @@ struct Document {
     std::string variantBasis;
 
     // Streaming fingerprints.
-    unsigned blockLength = 0; // seconds per block: 3, or 6 for engine id 5
-    unsigned weakBits = 0;    // weak bits per mask, 14 or 8; 0 without blocks
+    unsigned blockLength = 0;            // seconds per block: 3, or 6 for engine id 5
+    unsigned weakBits = 0;               // weak bits per mask, 14 or 8; 0 without blocks
     std::vector<std::string> blockTexts; // each block's BASE64 text
-    std::vector<uint32_t> words; // 256 per block
-    std::vector<uint32_t> masks; // 86 per block: of words 0, 3, ..., 255
-    std::vector<uint8_t> quiet;  // per word: 1 when it stands for a quiet frame
+    std::vector<uint32_t> words;         // 256 per block
+    std::vector<uint32_t> masks;         // 86 per block: of words 0, 3, ..., 255
+    std::vector<uint8_t> quiet;          // per word: 1 when it stands for a quiet frame
 
     // Spectral fingerprints: the 30 values as written (0 to 65535).
     std::vector<uint32_t> values;

@@ -280,8 +280,8 @@ void Reader::tellVariant(Document &document)
     const std::string byWrapping = zuvok ? "Stream1" : "Stream4";
     if (!byMasks.empty() && (byMasks == "Stream1") != zuvok)
         fail("wrapped as " + document.wrapping + " (" + (zuvok ? "Stream1" : "not Stream1") +
-             ") but its masks mark " + masksBasis.substr(0, masksBasis.find(" per")) +
-             " (" + byMasks + ")");
+             ") but its masks mark " + masksBasis.substr(0, masksBasis.find(" per")) + " (" +
+             byMasks + ")");
     document.variant = byMasks.empty() ? byWrapping : byMasks;
     document.variantBasis = "wrapped as " + document.wrapping;
     if (!byMasks.empty())
@@ -313,8 +313,8 @@ const XmlElement &Reader::required(const std::map<std::string, const XmlElement 
     return *found->second;
 }
 
-void Reader::expectAttribute(const XmlElement &element, const char *name,
-                             const std::string &value, const std::string &context)
+void Reader::expectAttribute(const XmlElement &element, const char *name, const std::string &value,
+                             const std::string &context)
 {
     const std::string *given = element.attribute(name);
     if (!given)
@@ -339,8 +339,8 @@ bool looksLikeDocuments(std::string_view start)
 {
     if (start.substr(0, 3) == "\xEF\xBB\xBF")
         start.remove_prefix(3);
-    while (!start.empty() && (start[0] == ' ' || start[0] == '\t' || start[0] == '\n' ||
-                              start[0] == '\r'))
+    while (!start.empty() &&
+           (start[0] == ' ' || start[0] == '\t' || start[0] == '\n' || start[0] == '\r'))
         start.remove_prefix(1);
     for (std::string_view opening : {"<?xml", "<ZUVOK_FP_QUERY", "<ZUSERVER_QUERY_LIST"})
         if (start.substr(0, opening.size()) == opening)

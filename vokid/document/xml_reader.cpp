@@ -185,8 +185,8 @@ std::string XmlReader::readCharacters(char stop)
         } else if (text[at] == '<') {
             fail("'<' inside an attribute value");
         } else {
-            const size_t end = std::min(text.find_first_of(std::string{stop, '&', '<'}, at),
-                                        text.size());
+            const size_t end =
+                std::min(text.find_first_of(std::string{stop, '&', '<'}, at), text.size());
             out.append(text.substr(at, end - at));
             at = end;
         }

@@ -60,7 +60,7 @@ uint32_t engineId(Algorithm algorithm)
 Family familyOf(Algorithm algorithm)
 {
     return algorithm == Algorithm::Stream1 || algorithm == Algorithm::Stream4 ? Family::Streaming
-                                                                               : Family::Spectral;
+                                                                              : Family::Spectral;
 }
 
 std::vector<uint32_t> acceptedRates(Algorithm algorithm)

@@ -17,8 +17,8 @@ std::string describe(const char *operation, ResultCode code)
 {
     char hex[16];
     std::snprintf(hex, sizeof hex, "%x", code);
-    return std::string("fingerprint engine failed to ") + operation + ": " +
-           eng_result_text(code) + " (code " + hex + ")";
+    return std::string("fingerprint engine failed to ") + operation + ": " + eng_result_text(code) +
+           " (code " + hex + ")";
 }
 
 void check(const char *operation, ResultCode code)

@@ -20,11 +20,10 @@ InputError tooLittleAudio(Algorithm algorithm, double seconds)
 {
     if (seconds == 0)
         return InputError("no audio in it");
-    return InputError("unsupported: " + tenths(seconds) + " s of audio, " +
-                      algorithmName(algorithm) + " needs at least " +
-                      tenths(minimumSeconds(algorithm)) + " s" +
-                      (familyOf(algorithm) == Family::Spectral ? " of sound after leading silence"
-                                                               : ""));
+    return InputError(
+        "unsupported: " + tenths(seconds) + " s of audio, " + algorithmName(algorithm) +
+        " needs at least " + tenths(minimumSeconds(algorithm)) + " s" +
+        (familyOf(algorithm) == Family::Spectral ? " of sound after leading silence" : ""));
 }
 
 } // namespace
@@ -55,8 +54,7 @@ Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &reque
     result.xml = handle.serialize();
     // Exact when the whole input was decoded; else what the container says.
     const double stated = source.statedSeconds();
-    result.duration =
-        source.decodedToEnd() || stated < 0 ? source.deliveredSeconds() : stated;
+    result.duration = source.decodedToEnd() || stated < 0 ? source.deliveredSeconds() : stated;
     result.sampleRate = source.sourceRate();
     result.channels = source.sourceChannels();
     return result;

@@ -97,8 +97,8 @@ RecognisedInput recogniseInput(const std::string &name)
         readInto(file.get(), start, kSniffBytes);
     }
     if (looksLikeDocuments(start)) {
-        input.documents = readDocuments(readRest(name, file.get(), std::move(start),
-                                                 kMaxDocumentBytes));
+        input.documents =
+            readDocuments(readRest(name, file.get(), std::move(start), kMaxDocumentBytes));
         return input;
     }
     AudioInput audio = AudioInput::named(name);

@@ -53,11 +53,11 @@ struct AudioSource::Decoder {
     ChannelLayout resamplerLayout;
     std::vector<int16_t> converted;
 
-    bool holding = false;      // `frame` holds a decoded frame not yet delivered
-    bool flushed = false;      // the demuxer is done and the decoder was told
-    bool decoderDone = false;  // the decoder has given its last frame
-    bool finished = false;     // nothing more will be delivered
-    bool reachedEnd = false;   // ... because the input ended
+    bool holding = false;     // `frame` holds a decoded frame not yet delivered
+    bool flushed = false;     // the demuxer is done and the decoder was told
+    bool decoderDone = false; // the decoder has given its last frame
+    bool finished = false;    // nothing more will be delivered
+    bool reachedEnd = false;  // ... because the input ended
     uint64_t delivered = 0;
     uint64_t limit = std::numeric_limits<uint64_t>::max();
 
@@ -97,9 +97,11 @@ void AudioSource::Decoder::open(const AudioInput &input)
     } else {
         struct stat status;
         const bool known = stat(input.path.c_str(), &status) == 0;
-        if (known && (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0))) {
+        if (known &&
+            (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0))) {
             avformat_free_context(context);
-            throw InputError(S_ISDIR(status.st_mode) ? ffmpegCause(AVERROR(EISDIR)) : "an empty file");
+            throw InputError(S_ISDIR(status.st_mode) ? ffmpegCause(AVERROR(EISDIR))
+                                                     : "an empty file");
         }
         // The name is a file's, never a protocol's ("http:...", "pipe:...").
         url = "file:" + input.path;
@@ -238,11 +240,10 @@ AudioChunk AudioSource::Decoder::convert()
         // old one's few delayed samples (a fraction of a millisecond) go.
         SwrContext *context = nullptr;
         // FFmpeg 5 declares the layouts non-const; it only reads them.
-        check(swr_alloc_set_opts2(&context, const_cast<AVChannelLayout *>(layout.get()),
-                                  AV_SAMPLE_FMT_S16, static_cast<int>(rate),
-                                  const_cast<AVChannelLayout *>(in.get()),
-                                  static_cast<AVSampleFormat>(frame->format),
-                                  frame->sample_rate, 0, nullptr));
+        check(swr_alloc_set_opts2(
+            &context, const_cast<AVChannelLayout *>(layout.get()), AV_SAMPLE_FMT_S16,
+            static_cast<int>(rate), const_cast<AVChannelLayout *>(in.get()),
+            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr));
         resampler.reset(context);
         check(swr_init(context));
         resamplerFormat = frame->format;
@@ -253,9 +254,9 @@ AudioChunk AudioSource::Decoder::convert()
     check(room);
     converted.resize(std::max(converted.size(), static_cast<size_t>(room) * channels));
     auto *out = reinterpret_cast<uint8_t *>(converted.data());
-    const int got = swr_convert(resampler.get(), &out, room,
-                                const_cast<const uint8_t **>(frame->extended_data),
-                                frame->nb_samples);
+    const int got =
+        swr_convert(resampler.get(), &out, room, const_cast<const uint8_t **>(frame->extended_data),
+                    frame->nb_samples);
     check(got);
     return AudioChunk{converted.data(), static_cast<size_t>(got)};
 }

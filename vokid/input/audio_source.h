@@ -14,9 +14,9 @@ namespace vokid {
 
 // Where the audio comes from: a file, or standard input.
 struct AudioInput {
-    std::string path;           // ignored for standard input
+    std::string path; // ignored for standard input
     bool standardInput = false;
-    std::string taken;          // bytes already read from standard input
+    std::string taken; // bytes already read from standard input
 
     static AudioInput named(const std::string &name); // "-" is standard input
 };
@@ -25,7 +25,7 @@ struct AudioInput {
 struct AudioTarget {
     std::vector<uint32_t> rates; // rates kept as they are; empty: any rate
     uint32_t fallbackRate = 44100;
-    double limitSeconds = 0;     // deliver at most this much; 0: everything
+    double limitSeconds = 0; // deliver at most this much; 0: everything
 };
 
 struct AudioChunk {

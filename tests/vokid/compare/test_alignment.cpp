@@ -134,7 +134,7 @@ TEST(VokidVerdict, NeedsTheThresholdOverAtLeast256PairsWithoutQuietFrames)
         double threshold;
         bool same;
     } cases[] = {
-        {255, 0, 0.35, false}, {256, 0, 0.35, true},   {512, 11, 0.35, true},
+        {255, 0, 0.35, false},  {256, 0, 0.35, true},   {512, 11, 0.35, true},
         {512, 12, 0.35, false}, {512, 12, 0.375, true}, {512, 0, 0.0, true},
     };
     for (const auto &c : cases) {

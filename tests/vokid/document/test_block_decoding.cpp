@@ -52,11 +52,11 @@ std::vector<uint8_t> engineBytes(const Block &block, size_t *maskStart = nullptr
     BitWriter writer{};
     writer.codes = bw_byte_codes();
     bw_reset(&writer);
-    const int32_t wordBits = bw_encode_words(&writer, block.words.data(), kBlockWords,
-                                             buffer.data(), 0);
+    const int32_t wordBits =
+        bw_encode_words(&writer, block.words.data(), kBlockWords, buffer.data(), 0);
     bw_reset(&writer);
-    const int32_t maskBits = bw_encode_words(&writer, block.masks.data(), kKeptMasks,
-                                             buffer.data(), wordBits);
+    const int32_t maskBits =
+        bw_encode_words(&writer, block.masks.data(), kKeptMasks, buffer.data(), wordBits);
     if (maskStart)
         *maskStart = static_cast<size_t>(wordBits) / 8;
     buffer.resize(static_cast<size_t>(wordBits + maskBits + 7) / 8);
@@ -69,7 +69,7 @@ Block patterned(const char *pattern)
     Block block{std::vector<uint32_t>(kBlockWords), std::vector<uint32_t>(kKeptMasks)};
     const std::string kind = pattern;
     for (size_t i = 0; i < kBlockWords; ++i)
-        block.words[i] = kind == "equal" ? 0x12345678u
+        block.words[i] = kind == "equal"      ? 0x12345678u
                          : kind == "extremes" ? (i % 2 ? 0xFFFFFFFFu : 0u)
                                               : static_cast<uint32_t>(random());
     for (size_t m = 0; m < kKeptMasks; ++m)
@@ -113,7 +113,8 @@ TEST_P(VokidBlocks, MustHaveTheirExactLengthAndZeroPadding)
     // Cut inside the last mask: wherever its codes began, the message says
     // the block ends inside it.
     const std::string cut = refusal(std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
-    EXPECT_NE(std::string::npos, cut.find(": the block ends inside the kept mask of sub-fingerprint"))
+    EXPECT_NE(std::string::npos,
+              cut.find(": the block ends inside the kept mask of sub-fingerprint"))
         << cut;
     // Any set bit in the padding, found by the engine tests' decoder.
     for (size_t bit = stream_test::decode_block(bytes).bits; bit < 8 * size; ++bit) {
@@ -166,8 +167,8 @@ TEST(VokidQuietFrames, AreTheGeneratorsWordsInOrder)
         std::vector<uint8_t> quiet;
     } cases[] = {
         {{g1, g2, x, g3}, {1, 1, 0, 1}},
-        {{x, g2, g3, x}, {0, 1, 1, 0}}, // the dropped first frame took g1
-        {{x, g3, g1, g3}, {0, 0, 1, 0}},   // out of order: not the generator's
+        {{x, g2, g3, x}, {0, 1, 1, 0}},  // the dropped first frame took g1
+        {{x, g3, g1, g3}, {0, 0, 1, 0}}, // out of order: not the generator's
         {{g2, g2, g3}, {1, 0, 1}},
         {{x, x}, {0, 0}},
     };

@@ -101,9 +101,9 @@ TEST(VokidDocuments, StreamingBlocksDecodeAsTheEnginesTestsDecodeThem)
 TEST(VokidDocuments, TellTheVariantFromTheWrapping)
 {
     const std::string stream1 = music(3), stream4 = music(4), spectral = music(1, 16);
-    const std::vector<Document> documents = vokid::readDocuments(
-        wrapped(stream1, "ZUVOK") + stream4 + wrapped(stream4, "QDV") + wrapped(spectral, "QDV") +
-        spectral);
+    const std::vector<Document> documents =
+        vokid::readDocuments(wrapped(stream1, "ZUVOK") + stream4 + wrapped(stream4, "QDV") +
+                             wrapped(spectral, "QDV") + spectral);
     const struct {
         const char *wrapping, *variant, *basis;
     } expected[] = {
@@ -163,8 +163,9 @@ std::string withBlock(const std::string &text, const std::vector<uint32_t> &mask
     *maskStart = static_cast<size_t>(wordBits) / 8;
     const std::string block = blockTexts(text).at(0);
     std::string changed = text;
-    changed.replace(changed.find(block), block.size(),
-                    vokid::encodeBase64(buffer.data(), static_cast<size_t>(wordBits + maskBits + 7) / 8));
+    changed.replace(
+        changed.find(block), block.size(),
+        vokid::encodeBase64(buffer.data(), static_cast<size_t>(wordBits + maskBits + 7) / 8));
     return changed;
 }
 
@@ -199,8 +200,8 @@ TEST(VokidDocuments, RefuseWhatVokDoesNotWriteSayingWhere)
     const std::string nineWeakBits = withBlock(stream, masks, &maskStart);
     const std::string truncated = stream.substr(0, stream.find("<FP_BLOCKS>") + 12);
     const std::string stream4Block = blockTexts(music(4)).at(1);
-    const std::string lastValue = " " + blockTexts(spectral).at(0).substr(
-                                            blockTexts(spectral).at(0).rfind(' ') + 1) + "<";
+    const std::string lastValue =
+        " " + blockTexts(spectral).at(0).substr(blockTexts(spectral).at(0).rfind(' ') + 1) + "<";
 
     const struct {
         std::string name, text, message;
@@ -211,7 +212,8 @@ TEST(VokidDocuments, RefuseWhatVokDoesNotWriteSayingWhere)
          "document 1: line 11, column 1: element FP_BLOCKS is not closed"},
         {"second document broken", stream + replaced(stream, block, "*" + block.substr(1)),
          "document 2: block 1: BASE64 character 1 ('*') is not in the alphabet"},
-        {"a byte too many", replaced(stream, block, vokid::encodeBase64(longer.data(), longer.size())),
+        {"a byte too many",
+         replaced(stream, block, vokid::encodeBase64(longer.data(), longer.size())),
          "document 1: block 1, byte offset " + std::to_string(bytes.size()) +
              ": 1 byte follows the block's last code"},
         {"a block of three bytes", replaced(stream, block, vokid::encodeBase64(bytes.data(), 3)),
@@ -229,8 +231,8 @@ TEST(VokidDocuments, RefuseWhatVokDoesNotWriteSayingWhere)
          "document 1: FP_BLOCK 2: ORD is \"3\", not \"2\""},
         {"unknown algorithm", replaced(stream, "<NAME>Velmora", "<NAME>Velvet"),
          "document 1: unknown algorithm \"Velvet\""},
-        {"unknown version", replaced(replaced(stream, "<VERSION>1.1", "<VERSION>1.2"), "&quot;1.1",
-                                     "&quot;1.2"),
+        {"unknown version",
+         replaced(replaced(stream, "<VERSION>1.1", "<VERSION>1.2"), "&quot;1.1", "&quot;1.2"),
          "document 1: Velmora version \"1.2\" is unknown (1.1 is known)"},
         {"block length 4", replaced(stream, "<BLOCK_LENGTH>3", "<BLOCK_LENGTH>4"),
          "document 1: BLOCK_LENGTH \"4\" is not 3 or 6"},

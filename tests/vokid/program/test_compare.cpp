@@ -65,7 +65,8 @@ TEST(VokidCompare, VerdictsOnGeneratedPairs)
     const std::vector<int16_t> silence(5 * kRate, 0);
     const std::string original = written(dir, "a.wav", a);
     const std::string stream4 = dir.file("a.Stream4.xml");
-    ASSERT_EQ(0, vokid_test::shell("\"$VOK\" -a Stream4 -c -f " + original + " > " + stream4).exit_code);
+    ASSERT_EQ(
+        0, vokid_test::shell("\"$VOK\" -a Stream4 -c -f " + original + " > " + stream4).exit_code);
     const struct {
         const char *name;
         std::string a, b;
@@ -127,9 +128,9 @@ TEST(VokidCompare, RefusesWhatCannotBeCompared)
     const std::string a = written(dir, "a.wav", music(51, 16));
     const std::string streamDoc = dir.file("stream.xml"), spectralDoc = dir.file("spectral.xml"),
                       twoDocs = dir.file("two.xml");
-    ASSERT_EQ(0, vokid_test::shell("\"$VOK\" -f " + a + " > " + streamDoc + "; \"$VOK\" -a FileFloat -f " +
-                                   a + " > " + spectralDoc + "; cat " + streamDoc + " " + streamDoc +
-                                   " > " + twoDocs)
+    ASSERT_EQ(0, vokid_test::shell("\"$VOK\" -f " + a + " > " + streamDoc +
+                                   "; \"$VOK\" -a FileFloat -f " + a + " > " + spectralDoc +
+                                   "; cat " + streamDoc + " " + streamDoc + " > " + twoDocs)
                      .exit_code);
     const std::string usage = " (vokid --help shows the usage)\n";
     const struct {
@@ -137,16 +138,22 @@ TEST(VokidCompare, RefusesWhatCannotBeCompared)
         int code;
         std::string err;
     } cases[] = {
-        {{spectralDoc, a}, 2,
+        {{spectralDoc, a},
+         2,
          "vokid: A is a spectral fingerprint: give -a FileFixed or -a FileFloat for the audio to "
-         "compare with it" + usage},
-        {{streamDoc, spectralDoc}, 2,
-         "vokid: A is a streaming fingerprint and B a spectral one: they cannot be compared" + usage},
-        {{"-a", "FileFixed", streamDoc, a}, 2,
+         "compare with it" +
+             usage},
+        {{streamDoc, spectralDoc},
+         2,
+         "vokid: A is a streaming fingerprint and B a spectral one: they cannot be compared" +
+             usage},
+        {{"-a", "FileFixed", streamDoc, a},
+         2,
          "vokid: A is a streaming fingerprint, but -a FileFixed makes spectral ones" + usage},
         {{"-", "-"}, 2, "vokid: standard input can be A or B, not both" + usage},
         {{a, dir.file("missing.wav")}, 1, "vokid: " + dir.file("missing.wav") + ": no such file\n"},
-        {{twoDocs, a}, 1,
+        {{twoDocs, a},
+         1,
          "vokid: " + twoDocs + ": holds 2 fingerprint documents; compare takes one\n"},
         {{"--threshold", "1.5", a, a}, 2, ""},
         {{a}, 2, ""},

@@ -22,7 +22,8 @@ struct Format {
 
 uint16_t formatTag(const std::string &bytes)
 {
-    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[20]) | static_cast<uint8_t>(bytes[21]) << 8);
+    return static_cast<uint16_t>(static_cast<uint8_t>(bytes[20]) | static_cast<uint8_t>(bytes[21])
+                                                                       << 8);
 }
 
 TEST(VokidFormats, DecodesEveryFormatFfmpegWrites)
@@ -42,13 +43,18 @@ TEST(VokidFormats, DecodesEveryFormatFfmpegWrites)
         {"24-bit WAVE", {"-c:a", "pcm_s24le"}, ".wav", 44100, 2, true},
         {"float WAVE", {"-c:a", "pcm_f32le"}, ".wav", 44100, 2, true},
         {"8-bit WAVE at 12 kHz", {"-c:a", "pcm_u8", "-ar", "12000"}, ".wav", 12000, 2, false},
-        {"5.1 WAVE", {"-af", "pan=5.1|FL=c0|FR=c1|FC=0.5*c0+0.5*c1|LFE=0*c0|BL=c0|BR=c1"}, ".wav",
-         44100, 6, false},
+        {"5.1 WAVE",
+         {"-af", "pan=5.1|FL=c0|FR=c1|FC=0.5*c0+0.5*c1|LFE=0*c0|BL=c0|BR=c1"},
+         ".wav",
+         44100,
+         6,
+         false},
     };
     for (const Format &format : formats) {
         const std::string file = dir.file(std::string(format.name) + format.extension);
         vokid_test::ffmpeg(clean, format.options, file);
-        const nlohmann::json printed = vokid_test::jsonOf(vokid({"print", "--format", "json", file}));
+        const nlohmann::json printed =
+            vokid_test::jsonOf(vokid({"print", "--format", "json", file}));
         EXPECT_EQ(format.rate, printed["sample_rate"]) << format.name;
         EXPECT_EQ(format.channels, printed["channels"]) << format.name;
         EXPECT_NEAR(6.0, printed["duration"].get<double>(), 0.05) << format.name;
@@ -75,13 +81,13 @@ TEST(VokidFormats, ReadsWaveStreamedToAPipe)
     vok_test::write_recording(clean, 12, 5, 22050, 2);
     // On a pipe ffmpeg cannot go back to fill in the sizes: vok refuses
     // such a file, vokid reads it to its end.
-    const vok_test::RunResult run = vokid_test::shell(
-        "ffmpeg -nostdin -loglevel error -i " + clean + " -f wav - | \"$VOKID\" print -");
+    const vok_test::RunResult run = vokid_test::shell("ffmpeg -nostdin -loglevel error -i " +
+                                                      clean + " -f wav - | \"$VOKID\" print -");
     EXPECT_EQ(0, run.exit_code) << run.err;
     EXPECT_EQ(vokid_test::vok({"-c", "-f", clean}).out, run.out);
-    const vok_test::RunResult vokOnPipe = vokid_test::shell(
-        "ffmpeg -nostdin -loglevel error -i " + clean + " -f wav - > " + dir.file("piped.wav") +
-        "; \"$VOK\" -c -f " + dir.file("piped.wav"));
+    const vok_test::RunResult vokOnPipe =
+        vokid_test::shell("ffmpeg -nostdin -loglevel error -i " + clean + " -f wav - > " +
+                          dir.file("piped.wav") + "; \"$VOK\" -c -f " + dir.file("piped.wav"));
     EXPECT_EQ(1, vokOnPipe.exit_code);
 }
 

@@ -52,16 +52,18 @@ TEST(VokidPrint, WritesVoksDocumentsByteForByte)
         {"FileFixed", 11025, 1}, {"FileFloat", 48000, 2}, {"FileFloat", 16000, 1},
     };
     for (const auto &c : cases) {
-        const std::string file = dir.file(std::string(c.algorithm) + std::to_string(c.rate) + ".wav");
-        vok_test::write_recording(file, c.rate, streaming(c.algorithm) ? 8 : 15, c.rate, c.channels);
+        const std::string file =
+            dir.file(std::string(c.algorithm) + std::to_string(c.rate) + ".wav");
+        vok_test::write_recording(file, c.rate, streaming(c.algorithm) ? 8 : 15, c.rate,
+                                  c.channels);
         const std::string expected = vokDocument(c.algorithm, file);
         const vok_test::RunResult run = vokid({"print", "-a", c.algorithm, file});
         EXPECT_EQ(0, run.exit_code) << run.err;
         EXPECT_EQ("", run.err);
         EXPECT_EQ(expected, run.out) << c.algorithm << " " << c.rate;
         if (c.channels == 2) { // and from a pipe
-            const vok_test::RunResult piped =
-                vokid_test::shell("\"$VOKID\" print -a " + std::string(c.algorithm) + " - < " + file);
+            const vok_test::RunResult piped = vokid_test::shell(
+                "\"$VOKID\" print -a " + std::string(c.algorithm) + " - < " + file);
             EXPECT_EQ(expected, piped.out) << c.algorithm << " " << c.rate << " " << piped.err;
         }
     }
@@ -93,8 +95,8 @@ TEST(VokidPrint, JsonHoldsTheBlocksOrTheValues)
     vok_test::write_recording(file, 4, 15, 22050, 2);
     for (const char *algorithm : {"Stream4", "FileFloat"}) {
         const std::string document = vokDocument(algorithm, file);
-        const nlohmann::json json =
-            vokid_test::jsonOf(vokid({"print", "--format", "json", "--raw", "-a", algorithm, file}));
+        const nlohmann::json json = vokid_test::jsonOf(
+            vokid({"print", "--format", "json", "--raw", "-a", algorithm, file}));
         EXPECT_EQ(file, json["file"]);
         EXPECT_EQ(15.0, json["duration"]);
         EXPECT_EQ(22050, json["sample_rate"]);
@@ -103,7 +105,8 @@ TEST(VokidPrint, JsonHoldsTheBlocksOrTheValues)
         EXPECT_EQ(matches(document, "<NAME>(\\w+)<").at(0), json["algorithm_name"]);
         EXPECT_EQ("1.1", json["algorithm_version"]);
         if (streaming(algorithm)) {
-            const std::vector<std::string> blocks = matches(document, "BASE64\" ORD=\"\\d+\">([^<]+)<");
+            const std::vector<std::string> blocks =
+                matches(document, "BASE64\" ORD=\"\\d+\">([^<]+)<");
             EXPECT_EQ(blocks, json["blocks"].get<std::vector<std::string>>());
             EXPECT_EQ(256 * blocks.size(), json["sub_fingerprints"].size());
             EXPECT_EQ(86 * blocks.size(), json["masks"].size());
@@ -152,17 +155,24 @@ TEST(VokidPrint, ExitCodesAndMessages)
     } cases[] = {
         {{"print", good}, 0, ""},
         {{"print", "-a", "FileFixed", "--length", "20", good}, 0, ""},
-        {{"print", shortFile}, 1,
+        {{"print", shortFile},
+         1,
          "vokid: " + shortFile + ": unsupported: 1.2 s of audio, Stream1 needs at least 3.4 s\n"},
-        {{"print", "--length", "2.5", good}, 1,
+        {{"print", "--length", "2.5", good},
+         1,
          "vokid: " + good + ": unsupported: 2.5 s of audio, Stream1 needs at least 3.4 s\n"},
-        {{"print", "-a", "FileFloat", "--length", "10", good}, 1,
-         "vokid: " + good + ": unsupported: 10.0 s of audio, FileFloat needs at least 14.3 s of "
-                            "sound after leading silence\n"},
+        {{"print", "-a", "FileFloat", "--length", "10", good},
+         1,
+         "vokid: " + good +
+             ": unsupported: 10.0 s of audio, FileFloat needs at least 14.3 s of "
+             "sound after leading silence\n"},
         {{"print", dir.path()}, 1, "vokid: " + dir.path() + ": a folder, not a file\n"},
-        {{"print", dir.file("text.wav")}, 1,
+        {{"print", dir.file("text.wav")},
+         1,
          "vokid: " + dir.file("text.wav") + ": not audio in any format FFmpeg can read\n"},
-        {{"print", dir.file("empty.wav")}, 1, "vokid: " + dir.file("empty.wav") + ": an empty file\n"},
+        {{"print", dir.file("empty.wav")},
+         1,
+         "vokid: " + dir.file("empty.wav") + ": an empty file\n"},
         {{"print"}, 2, ""},
         {{"print", "-a", "Stream2", good}, 2, ""},
         {{"print", "--format", "yaml", good}, 2, ""},
