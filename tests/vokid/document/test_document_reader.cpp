@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "algo/stream/bw.h"
 #include "tests/algo/stream/stream_decoding.h"
 #include "tests/support/recording.h"
+#include "tests/vokid/document_text.h"
 #include "vokid/document/base64.h"
 #include "vokid/document/document_reader.h"
 
@@ -48,12 +48,7 @@ std::string music(uint32_t id, double seconds = 10)
 
 std::vector<std::string> blockTexts(const std::string &document)
 {
-    const std::regex block("<FP_BLOCK [^>]*>([^<]*)</FP_BLOCK>");
-    std::vector<std::string> texts;
-    for (auto it = std::sregex_iterator(document.begin(), document.end(), block);
-         it != std::sregex_iterator(); ++it)
-        texts.push_back((*it)[1]);
-    return texts;
+    return vokid_test::elementTexts(document, "FP_BLOCK");
 }
 
 // The server query around a document, as vok writes it.
@@ -125,16 +120,8 @@ TEST(VokidDocuments, TellTheVariantFromTheWrapping)
 TEST(VokidDocuments, SpectralValuesAreTheWrittenNumbers)
 {
     const std::string text = music(2, 16);
-    const std::smatch found = [&] {
-        std::smatch match;
-        std::regex_search(text, match, std::regex("SEPARATOR=\" \">([0-9 ]*)<"));
-        return match;
-    }();
-    ASSERT_FALSE(found.empty());
-    std::vector<uint32_t> values;
-    std::istringstream numbers(found[1].str());
-    for (uint32_t value; numbers >> value;)
-        values.push_back(value);
+    const std::vector<uint32_t> values = vokid_test::numbers(blockTexts(text).at(0));
+    ASSERT_EQ(30u, values.size());
     EXPECT_EQ(values, vokid::readDocuments(text).at(0).values);
 }
 

@@ -3,26 +3,16 @@
 // exit codes with their messages.
 #include <gtest/gtest.h>
 
-#include <regex>
 
 #include "tests/support/recording.h"
 #include "tests/support/wav_writer.h"
+#include "tests/vokid/document_text.h"
 #include "tests/vokid/program/vokid_runs.h"
 
 namespace {
 
 using vokid_test::vok;
 using vokid_test::vokid;
-
-std::vector<std::string> matches(const std::string &text, const std::string &pattern)
-{
-    std::vector<std::string> found;
-    const std::regex expression(pattern);
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), expression);
-         it != std::sregex_iterator(); ++it)
-        found.push_back((*it)[1]);
-    return found;
-}
 
 bool streaming(const std::string &algorithm)
 {
@@ -102,21 +92,19 @@ TEST(VokidPrint, JsonHoldsTheBlocksOrTheValues)
         EXPECT_EQ(22050, json["sample_rate"]);
         EXPECT_EQ(2, json["channels"]);
         EXPECT_EQ(algorithm, json["algorithm"]);
-        EXPECT_EQ(matches(document, "<NAME>(\\w+)<").at(0), json["algorithm_name"]);
+        EXPECT_EQ(vokid_test::elementTexts(document, "NAME").at(0), json["algorithm_name"]);
         EXPECT_EQ("1.1", json["algorithm_version"]);
         if (streaming(algorithm)) {
-            const std::vector<std::string> blocks =
-                matches(document, "BASE64\" ORD=\"\\d+\">([^<]+)<");
+            const std::vector<std::string> blocks = vokid_test::elementTexts(document, "FP_BLOCK");
             EXPECT_EQ(blocks, json["blocks"].get<std::vector<std::string>>());
             EXPECT_EQ(256 * blocks.size(), json["sub_fingerprints"].size());
             EXPECT_EQ(86 * blocks.size(), json["masks"].size());
             for (uint32_t mask : json["masks"])
                 EXPECT_EQ(8, __builtin_popcount(mask));
         } else {
-            std::vector<uint32_t> values;
-            for (const std::string &value : matches(document, "(\\d+)[ <]"))
-                values.push_back(static_cast<uint32_t>(std::stoul(value)));
-            values.erase(values.begin(), values.end() - 30); // the numbers before are attributes
+            const std::vector<uint32_t> values =
+                vokid_test::numbers(vokid_test::elementTexts(document, "FP_BLOCK").at(0));
+            EXPECT_EQ(30u, values.size());
             EXPECT_EQ(values, json["values"].get<std::vector<uint32_t>>());
         }
     }
@@ -128,7 +116,7 @@ TEST(VokidPrint, TextIsKeyValueLinesPerFile)
     const std::string file = dir.file("music.wav");
     vok_test::write_recording(file, 5, 7.5, 11025, 1);
     const std::vector<std::string> blocks =
-        matches(vokDocument("Stream1", file), "BASE64\" ORD=\"\\d+\">([^<]+)<");
+        vokid_test::elementTexts(vokDocument("Stream1", file), "FP_BLOCK");
     std::string joined;
     for (const std::string &block : blocks)
         joined += (joined.empty() ? "" : ",") + block;
