@@ -4,6 +4,7 @@
 // decoding, fingerprinting.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 
 #include "vokid/compare/comparison.h"
@@ -53,6 +54,17 @@ void BM_TenMinutesAgainstTenSeconds(benchmark::State &state)
     state.counters["words_b"] = static_cast<double>(b.words.size());
 }
 BENCHMARK(BM_TenMinutesAgainstTenSeconds)->Unit(benchmark::kMillisecond);
+
+// The same with a minute of quiet frames in A: every pair is masked.
+void BM_TenMinutesWithSilenceAgainstTenSeconds(benchmark::State &state)
+{
+    vokid::Document a = fingerprint(600, 1);
+    const vokid::Document b = excerpt(a, 10);
+    std::fill(a.quiet.begin(), a.quiet.begin() + static_cast<long>(60 * kFramesPerSecond), 1);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kDefaultThreshold));
+}
+BENCHMARK(BM_TenMinutesWithSilenceAgainstTenSeconds)->Unit(benchmark::kMillisecond);
 
 void BM_TenMinutesAgainstTenMinutes(benchmark::State &state)
 {

@@ -1,7 +1,7 @@
 #include "vokid/compare/alignment.h"
 
 #include <algorithm>
-#include <array>
+#include <vector>
 #include <stdexcept>
 
 #include "vokid/compare/popcount.h"
@@ -13,34 +13,34 @@ namespace {
 // The search scores every offset on a sample of its pairs, then measures
 // the best few exactly. A sample of 128 pairs (4096 bits) puts the bit
 // error rate of unrelated sequences (0.5) many standard deviations above
-// any threshold worth using, and the sample budget below keeps a
-// 10-minute fingerprint against a 10-second one to a few milliseconds.
-constexpr uint64_t kSampleBudgetPairs = uint64_t{12} << 20;
+// any threshold worth using; the sample budget keeps a 10-minute
+// fingerprint against a 10-second one to a few milliseconds, and every
+// offset gets at least that sample where its overlap has it.
+constexpr uint64_t kSampleBudgetPairs = uint64_t{4} << 20;
 constexpr uint64_t kMinSamplePairs = 128;
 constexpr size_t kCandidates = 16;
 constexpr int64_t kRefineRadius = 2; // neighbours measured around each candidate
 constexpr uint64_t kMinOverlap = 256;
 
-// Two consecutive words in one 64-bit lane, with a mask of the bits that
-// count: all of a word that is not quiet, none of one that is quiet or
-// past the end.
-struct Lane {
-    uint64_t words;
-    uint64_t counted;
-};
+// Word i and word i + 1 of a sequence in one 64-bit lane, and the bits of
+// the lane that count: those of words that are not quiet. Without quiet
+// frames on either side every bit counts, and the masks are left out.
+struct Lanes {
+    std::vector<uint64_t> words;
+    std::vector<uint64_t> counted;
 
-std::vector<Lane> lanesOf(const SubFingerprints &s)
-{
-    std::vector<Lane> lanes(s.size());
-    const auto counted = [&](size_t i) -> uint64_t {
-        return i < s.size() && !s.quiet[i] ? 0xFFFFFFFFu : 0u;
-    };
-    for (size_t i = 0; i < s.size(); ++i) {
-        const uint64_t next = i + 1 < s.size() ? s.words[i + 1] : 0u;
-        lanes[i] = Lane{s.words[i] | next << 32, counted(i) | counted(i + 1) << 32};
+    Lanes(const SubFingerprints &s, bool masked) : words(s.size())
+    {
+        for (size_t i = 0; i + 1 < s.size(); ++i)
+            words[i] = s.words[i] | uint64_t{s.words[i + 1]} << 32;
+        if (!masked)
+            return;
+        counted.resize(s.size());
+        const auto bits = [&](size_t i) -> uint64_t { return s.quiet[i] ? 0u : 0xFFFFFFFFu; };
+        for (size_t i = 0; i + 1 < s.size(); ++i)
+            counted[i] = bits(i) | bits(i + 1) << 32;
     }
-    return lanes;
-}
+};
 
 struct Score {
     double ber;
@@ -48,8 +48,8 @@ struct Score {
 };
 
 struct Search {
-    const std::vector<Lane> &a;
-    const std::vector<Lane> &b;
+    const Lanes &a;
+    const Lanes &b;
     int64_t first; // lowest offset searched
     int64_t last;  // highest offset searched
     uint64_t stride;
@@ -73,46 +73,61 @@ void keepBest(std::vector<Score> &best, Score score)
 }
 
 // Scores every offset on every stride-th lane of its overlap (each lane
-// two pairs), keeping the lowest bit error rates.
+// two pairs; an odd last pair is left to the exact measure), keeping the
+// lowest bit error rates.
+template <bool Masked>
 __attribute__((always_inline)) inline std::vector<Score> scanInline(const Search &search)
 {
     std::vector<Score> best;
-    const auto sizeA = static_cast<int64_t>(search.a.size());
-    const auto sizeB = static_cast<int64_t>(search.b.size());
-    const Lane *a = search.a.data();
-    const Lane *b = search.b.data();
+    const auto sizeA = static_cast<int64_t>(search.a.words.size());
+    const auto sizeB = static_cast<int64_t>(search.b.words.size());
+    const uint64_t *a = search.a.words.data();
+    const uint64_t *b = search.b.words.data();
+    const uint64_t *countedA = search.a.counted.data();
+    const uint64_t *countedB = search.b.counted.data();
     for (int64_t offset = search.first; offset <= search.last; ++offset) {
         const auto range = overlapAt(sizeA, sizeB, offset);
         const auto overlap = static_cast<uint64_t>(range.second - range.first);
-        // Short overlaps are sampled more densely, so that every offset
-        // gets at least kMinSamplePairs pairs where it has them.
         const uint64_t stride =
             std::max<uint64_t>(1, std::min(search.stride, overlap / kMinSamplePairs));
         const auto step = static_cast<int64_t>(2 * stride);
         uint64_t errors = 0;
         uint64_t counted = 0;
-        for (int64_t j = range.first; j < range.second; j += step) {
-            const Lane x = a[j + offset];
-            const Lane y = b[j];
-            const uint64_t both = x.counted & y.counted;
-            errors += popcount64((x.words ^ y.words) & both);
-            counted += popcount64(both);
+        for (int64_t j = range.first; j + 1 < range.second; j += step) {
+            const uint64_t differ = a[j + offset] ^ b[j];
+            if (Masked) {
+                const uint64_t both = countedA[j + offset] & countedB[j];
+                errors += popcount64(differ & both);
+                counted += popcount64(both);
+            } else {
+                errors += popcount64(differ);
+                counted += 64;
+            }
         }
         if (counted > 0)
-            keepBest(best,
-                     Score{static_cast<double>(errors) / static_cast<double>(counted), offset});
+            keepBest(best, Score{static_cast<double>(errors) / static_cast<double>(counted),
+                                 offset});
     }
     return best;
 }
 
+template <bool Masked>
 VOKID_POPCNT_TARGET std::vector<Score> scanWithInstruction(const Search &search)
 {
-    return scanInline(search);
+    return scanInline<Masked>(search);
 }
 
+template <bool Masked>
 std::vector<Score> scanPortable(const Search &search)
 {
-    return scanInline(search);
+    return scanInline<Masked>(search);
+}
+
+std::vector<Score> scan(const Search &search, bool masked)
+{
+    if (hasPopcountInstruction())
+        return masked ? scanWithInstruction<true>(search) : scanWithInstruction<false>(search);
+    return masked ? scanPortable<true>(search) : scanPortable<false>(search);
 }
 
 __attribute__((always_inline)) inline Alignment
@@ -192,8 +207,9 @@ Alignment bestAlignment(const SubFingerprints &a, const SubFingerprints &b)
     const auto minOverlap =
         static_cast<int64_t>(std::min<uint64_t>({kMinOverlap, a.size(), b.size()}));
 
-    const std::vector<Lane> lanesA = lanesOf(a);
-    const std::vector<Lane> lanesB = lanesOf(b);
+    const bool masked = a.anyQuiet() || b.anyQuiet();
+    const Lanes lanesA(a, masked);
+    const Lanes lanesB(b, masked);
     Search search{lanesA, lanesB, minOverlap - sizeB, sizeA - minOverlap, 1};
     uint64_t totalPairs = 0;
     for (int64_t offset = search.first; offset <= search.last; ++offset) {
@@ -201,10 +217,7 @@ Alignment bestAlignment(const SubFingerprints &a, const SubFingerprints &b)
         totalPairs += static_cast<uint64_t>(range.second - range.first);
     }
     search.stride = std::max<uint64_t>(1, totalPairs / kSampleBudgetPairs);
-
-    const bool instruction = hasPopcountInstruction();
-    const std::vector<Score> candidates =
-        instruction ? scanWithInstruction(search) : scanPortable(search);
+    const std::vector<Score> candidates = scan(search, masked);
 
     // Nothing to count anywhere (quiet frames throughout): report the
     // offset 0, or the nearest one searched.
