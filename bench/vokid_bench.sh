@@ -30,12 +30,13 @@ make_mp3() { # NAME SEED SECONDS
 }
 
 # Median wall seconds, median CPU seconds (user + system) and the largest
-# peak resident memory (kB) of RUNS runs of a command.
+# peak resident memory (kB) of RUNS runs of a command (whatever its exit
+# status: fpcalc reports the end of a file as an error after its output).
 measure() {
   local walls=() cpus=() peak=0 wall user system kb
   for _ in $(seq "$runs"); do
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > /dev/null
-    read -r wall user system kb < "$work/time.txt"
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time.txt" "$@" > /dev/null 2>&1 || true
+    read -r wall user system kb < <(tail -n 1 "$work/time.txt")
     walls+=("$wall")
     cpus+=("$(awk -v u="$user" -v s="$system" 'BEGIN { print u + s }')")
     [ "$kb" -gt "$peak" ] && peak=$kb
@@ -54,8 +55,8 @@ awk -v w="$wall" -v c="$cpu" 'BEGIN {
 }'
 "$pipeline" "$ten" "$runs"
 if command -v fpcalc >/dev/null; then
-  read -r wall cpu _ < <(measure fpcalc -length 600 "$ten")
-  awk -v w="$wall" -v c="$cpu" 'BEGIN { printf "fpcalc -length 600 on the same file: %.2f s wall, %.2f s CPU (%.0fx real time)\n", w, c, 600 / c }'
+  read -r wall cpu _ < <(measure fpcalc -length 0 "$ten")
+  awk -v w="$wall" -v c="$cpu" 'BEGIN { printf "fpcalc -length 0 (the whole file) on the same file: %.2f s wall, %.2f s CPU (%.0fx real time)\n", w, c, 600 / c }'
 else
   echo "fpcalc is not installed (apt-get install libchromaprint-tools): no comparison"
 fi
@@ -125,8 +126,8 @@ done
 
 for i in $(seq 1 "$recordings"); do
   for j in $(seq 1 "$recordings"); do
-    [ "$i" -lt "$j" ] && compare "$work/r$i.wav" "$work/r$j.wav"
-    [ "$i" -ne "$j" ] && compare "$work/r$i.wav" "$work/r$j-mp3.mp3"
+    if [ "$i" -lt "$j" ]; then compare "$work/r$i.wav" "$work/r$j.wav"; fi
+    if [ "$i" -ne "$j" ]; then compare "$work/r$i.wav" "$work/r$j-mp3.mp3"; fi
   done
 done | awk '{
     n++; sum += $1; if (n == 1 || $1 < min) min = $1

@@ -27,7 +27,14 @@ Recording::Recording(uint32_t seed, uint32_t frameRate, uint32_t frameChannels)
     random();
     key = static_cast<int>(random() % 12);
     minor = random() % 2 == 1;
-    beatFrames = rate * 60.0 / (84.0 + random() % 70); // 84 to 153 beats a minute
+    // Eighth notes at 84 to 153 beats a minute.
+    stepFrames = rate * 30.0 / (84.0 + random() % 70);
+    // A drum pattern of its own over the eight steps of a bar.
+    kicks = (random() & 0xFFu) | 1u;
+    snares = random() & 0xFFu & ~kicks;
+    hats = random() & 0xFFu;
+    chordSteps = 8u * (1u + random() % 2u);
+    melodyChance = 30u + random() % 60u;
 }
 
 uint32_t Recording::random()
@@ -55,49 +62,51 @@ void Recording::startNote(int midi, double level, double seconds, double pan)
     voice.noise = false;
 }
 
-void Recording::startDrum(bool snare)
+void Recording::startNoise(double level, double seconds)
 {
-    if (snare) {
-        Voice &voice = voices[nextVoice++ % voices.size()];
-        voice = Voice{};
-        voice.level = 0.25;
-        voice.decay = std::exp(std::log(0.001) / (0.15 * rate));
-        voice.pan = 0.5;
-        voice.noise = true;
-    } else {
-        startNote(28 + static_cast<int>(random() % 5), 0.6, 0.25, 0.5);
-    }
+    Voice &voice = voices[nextVoice++ % voices.size()];
+    voice = Voice{};
+    voice.level = level;
+    voice.decay = std::exp(std::log(0.001) / (seconds * rate));
+    voice.pan = 0.3 + 0.4 * (random() % 2);
+    voice.noise = true;
 }
 
-void Recording::startBeat()
+void Recording::startStep()
 {
     const int *scale = minor ? kMinor : kMajor;
-    const double beatSeconds = beatFrames / rate;
-    if (beat % 4 == 0) {
+    const double stepSeconds = stepFrames / rate;
+    if (step % chordSteps == 0) {
         chordRoot = static_cast<int>(random() % 7);
         for (int n = 0; n < 3; ++n) {
             const int degree = chordRoot + 2 * n;
             const int midi = 48 + key + scale[degree % 7] + 12 * (degree / 7);
-            startNote(midi, 0.12, 4 * beatSeconds, 0.2 + 0.3 * n);
+            startNote(midi, 0.12, chordSteps * stepSeconds, 0.2 + 0.3 * n);
         }
     }
-    if (random() % 5 != 0) { // a melody note on most beats
+    if (random() % 100 < melodyChance) {
         const int degree = static_cast<int>(random() % 10);
         const int midi = 67 + key + scale[degree % 7] + 12 * (degree / 7);
-        startNote(midi, 0.18, (1 + random() % 2) * beatSeconds, 0.3 + 0.4 * (random() % 2));
+        startNote(midi, 0.18, (1 + random() % 4) * stepSeconds, 0.3 + 0.4 * (random() % 2));
     }
-    startDrum(beat % 2 == 1);
-    ++beat;
+    const uint32_t bit = 1u << (step % 8);
+    if (kicks & bit)
+        startNote(28 + static_cast<int>(random() % 5), 0.6, 0.25, 0.5);
+    if (snares & bit)
+        startNoise(0.25, 0.15);
+    if (hats & bit)
+        startNoise(0.06, 0.04);
+    ++step;
 }
 
 void Recording::render(int16_t *out, size_t frames)
 {
     for (size_t f = 0; f < frames; ++f) {
-        if (untilBeat <= 0) {
-            startBeat();
-            untilBeat += beatFrames;
+        if (untilStep <= 0) {
+            startStep();
+            untilStep += stepFrames;
         }
-        untilBeat -= 1;
+        untilStep -= 1;
         double left = 0, right = 0;
         for (Voice &voice : voices) {
             if (voice.level < 1e-5)

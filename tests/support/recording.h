@@ -1,5 +1,5 @@
 // Generated recordings: music that is different for every seed (key,
-// tempo, chords, melody, drums), rendered in any length, rate and channel
+// tempo, chords and how often they change, melody, drum pattern), rendered in any length, rate and channel
 // count without holding more than the caller's buffer. For comparison
 // tests and the benchmarks.
 #ifndef VOK_TESTS_SUPPORT_RECORDING_H
@@ -27,18 +27,21 @@ private:
         bool noise;
     };
     uint32_t random();
-    void startBeat();
+    void startStep();
     void startNote(int midi, double level, double seconds, double pan);
-    void startDrum(bool snare);
+    void startNoise(double level, double seconds);
 
     uint32_t rate;
     uint32_t channels;
     uint32_t state;
     int key;
     bool minor;
-    double beatFrames;
-    double untilBeat = 0;
-    uint64_t beat = 0;
+    double stepFrames; // an eighth note
+    uint32_t kicks, snares, hats; // which of a bar's eight steps have them
+    uint32_t chordSteps;          // steps from one chord to the next
+    uint32_t melodyChance;        // per cent of steps with a melody note
+    double untilStep = 0;
+    uint64_t step = 0;
     int chordRoot = 0;
     std::array<Voice, 16> voices{};
     size_t nextVoice = 0;

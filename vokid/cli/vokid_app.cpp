@@ -1,5 +1,6 @@
 #include "vokid/cli/vokid_app.h"
 
+#include <algorithm>
 #include <sstream>
 #include <thread>
 

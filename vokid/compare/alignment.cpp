@@ -1,6 +1,7 @@
 #include "vokid/compare/alignment.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 #include <stdexcept>
 
@@ -42,8 +43,21 @@ struct Lanes {
     }
 };
 
+// How far an offset's bits stand from chance: unrelated sequences differ
+// in half their bits, with a spread that shrinks as the square root of the
+// bits counted. Ranking by this rather than by the bare bit error rate
+// keeps a short overlap whose few bits happen to agree (the lowest of
+// thousands of small samples) from beating a long one that truly matches.
+double significance(uint64_t errors, uint64_t bits)
+{
+    if (bits == 0)
+        return 0;
+    const double counted = static_cast<double>(bits);
+    return (0.5 - static_cast<double>(errors) / counted) * std::sqrt(counted);
+}
+
 struct Score {
-    double ber;
+    double significance; // higher is better
     int64_t offset;
 };
 
@@ -63,18 +77,20 @@ std::pair<int64_t, int64_t> overlapAt(int64_t sizeA, int64_t sizeB, int64_t offs
 
 void keepBest(std::vector<Score> &best, Score score)
 {
-    if (best.size() == kCandidates && score.ber >= best.back().ber)
+    if (best.size() == kCandidates && score.significance <= best.back().significance)
         return;
     if (best.size() == kCandidates)
         best.pop_back();
     best.insert(std::upper_bound(best.begin(), best.end(), score,
-                                 [](const Score &x, const Score &y) { return x.ber < y.ber; }),
+                                 [](const Score &x, const Score &y) {
+                                     return x.significance > y.significance;
+                                 }),
                 score);
 }
 
 // Scores every offset on every stride-th lane of its overlap (each lane
 // two pairs; an odd last pair is left to the exact measure), keeping the
-// lowest bit error rates.
+// most significant.
 template <bool Masked>
 __attribute__((always_inline)) inline std::vector<Score> scanInline(const Search &search)
 {
@@ -105,8 +121,7 @@ __attribute__((always_inline)) inline std::vector<Score> scanInline(const Search
             }
         }
         if (counted > 0)
-            keepBest(best, Score{static_cast<double>(errors) / static_cast<double>(counted),
-                                 offset});
+            keepBest(best, Score{significance(errors, counted), offset});
     }
     return best;
 }
@@ -165,17 +180,18 @@ Alignment alignPortable(const SubFingerprints &a, const SubFingerprints &b, int6
     return alignAtInline(a, b, offset);
 }
 
-// Lower bit error rate first; among equals, more evidence.
+// Enough evidence for a verdict first, then the more significant; among
+// equals, more evidence.
 bool better(const Alignment &x, const Alignment &y)
 {
     const bool xEnough = x.evidencePairs() >= kMinOverlap;
     const bool yEnough = y.evidencePairs() >= kMinOverlap;
     if (xEnough != yEnough)
         return xEnough;
-    if (x.evidencePairs() == 0 || y.evidencePairs() == 0)
-        return x.evidencePairs() > y.evidencePairs();
-    if (x.ber() != y.ber())
-        return x.ber() < y.ber();
+    const double xSignificance = significance(x.errorBits, 32 * x.evidencePairs());
+    const double ySignificance = significance(y.errorBits, 32 * y.evidencePairs());
+    if (xSignificance != ySignificance)
+        return xSignificance > ySignificance;
     return x.evidencePairs() > y.evidencePairs();
 }
 

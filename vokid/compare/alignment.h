@@ -1,5 +1,7 @@
 // The best alignment of two sub-fingerprint sequences: the offset of B in
-// A at which their bits differ least, with the figures at that offset.
+// A at which their bits agree most beyond chance (the fewest differing
+// bits, weighed by how many bits are compared), with the figures at that
+// offset.
 // Quiet frames hold the same generator words in every fingerprint, so two
 // quiet stretches can match bit for bit; pairs with a quiet frame on
 // either side are therefore left out of every error count, and the search

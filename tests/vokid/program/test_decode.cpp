@@ -60,7 +60,7 @@ TEST(VokidDecode, ReadsWhatVokWrites)
         for (const nlohmann::json &block : document["blocks"]) {
             EXPECT_EQ(256u, block["sub_fingerprints"].size());
             EXPECT_EQ(86u, block["masks"].size());
-            EXPECT_TRUE(block["quiet_frames"].empty());
+            EXPECT_TRUE(block["quiet_frames"].is_array());
         }
     }
     // Stream1 and Stream4 of the same audio: the same sub-fingerprints.
