@@ -126,14 +126,14 @@ void AudioSource::Decoder::open(const AudioInput &input)
 
 void AudioSource::Decoder::openDecoder()
 {
-    const AVCodec *decoder = nullptr;
-    stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &decoder, 0);
+    const AVCodec *found = nullptr;
+    stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &found, 0);
     check(stream);
     // Packets of other streams (a cover picture, video) are not even read.
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (static_cast<int>(i) != stream)
             format->streams[i]->discard = AVDISCARD_ALL;
-    codec.reset(avcodec_alloc_context3(decoder));
+    codec.reset(avcodec_alloc_context3(found));
     if (!codec)
         throw std::bad_alloc();
     const AVStream *audio = format->streams[stream];
@@ -143,7 +143,7 @@ void AudioSource::Decoder::openDecoder()
     codec->thread_count = 1;
     // Decoders that can produce 16-bit samples directly save a conversion.
     codec->request_sample_fmt = AV_SAMPLE_FMT_S16;
-    check(avcodec_open2(codec.get(), decoder, nullptr));
+    check(avcodec_open2(codec.get(), found, nullptr));
 }
 
 // The delivered format: as the first frame has it, with more than two
