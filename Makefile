@@ -1,6 +1,7 @@
 # vok: build, run, test, benchmark and fuzz.
 #
-#   make          build the program at build/vok
+#   make          build the programs: build/vok, and build/vokid (which needs
+#                 FFmpeg's libraries, nlohmann-json and CLI11)
 #   make run      build it and fingerprint the bundled sample
 #   make test     build and run the whole test suite (Release, in build/)
 #   make install  build and install into PREFIX (/usr/local): programs,
@@ -25,7 +26,7 @@ all: vok
 
 vok:
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release
-	$(CMAKE) --build build -j $(JOBS) --target vok vok_shared vok_static
+	$(CMAKE) --build build -j $(JOBS) --target programs vok_shared vok_static
 
 install:
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release

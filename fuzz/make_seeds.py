@@ -12,6 +12,7 @@ tree shaped like a fingerprint.
 Run it from anywhere: python3 fuzz/make_seeds.py
 """
 
+import base64
 import math
 import os
 import re
@@ -388,8 +389,98 @@ def seeds_query():
     return seeds
 
 
+# Fingerprint documents for vokid ---------------------------------------------
+
+def byte_code():
+    source = open(os.path.join(HERE, "..", "vokid", "document", "byte_code.cpp")).read()
+    table = re.search(r"kCodes = \{\{(.*?)\}\};", source, re.S).group(1)
+    codes = [(int(c, 16), int(n)) for c, n in re.findall(r"\{0x([0-9a-f]+), (\d+)\}", table)]
+    assert len(codes) == 256
+    return codes
+
+
+def encode_block(words, masks):
+    """A block as the engine writes it: two runs, then zero padding."""
+    codes = byte_code()
+    bits = []
+
+    def put(value, count):
+        bits.extend((value >> i) & 1 for i in range(count))
+
+    for run in (words, masks):
+        put(run[0], 32)
+        for previous, word in zip(run, run[1:]):
+            x = previous ^ word
+            for shift in (0, 8, 16, 24):
+                put(*codes[(x >> shift) & 0xFF])
+    bits.extend([0] * (-len(bits) % 8))
+    return bytes(sum(bits[i + j] << j for j in range(8)) for i in range(0, len(bits), 8))
+
+
+def streaming_document(blocks, block_length=3):
+    lines = ['<?xml version="1.0" encoding="UTF-8" ?>', '<ZUVOK_FP_QUERY VERSION="1.0">',
+             "  <ALGORITHM>", "    <NAME>Velmora</NAME>", "    <VERSION>1.1</VERSION>",
+             "    <QUERY>Velmora&quot;1.1</QUERY>",
+             "    <BLOCK_LENGTH>%d</BLOCK_LENGTH>" % block_length,
+             "    <FORMAT>COMPRESSED</FORMAT>", "  </ALGORITHM>", "  <FP_BLOCKS>"]
+    for ord_, (words, masks) in enumerate(blocks, 1):
+        lines.append('    <FP_BLOCK TYPE="BINARY" ENCODING="BASE64" ORD="%d">%s</FP_BLOCK>'
+                     % (ord_, base64.b64encode(encode_block(words, masks)).decode()))
+    lines += ["  </FP_BLOCKS>", "</ZUVOK_FP_QUERY>"]
+    return "\n".join(lines) + "\n"
+
+
+def server_query(document, kind):
+    escaped = document.replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
+    return ('<ZUSERVER_QUERY_LIST><ZUSERVER_QUERY ID="1" OUT="ALBUM_RESPONSE">'
+            '<FPDATA TYPE="%s">%s</FPDATA></ZUSERVER_QUERY></ZUSERVER_QUERY_LIST>\n\n\n\n\n'
+            % (kind, escaped))
+
+
+def quiet_words(count):
+    state = [0x48cf0057, 0x781f152f, 0x10957ee4, 0xfd0384bd, 0x9531d5ec, 0x6c6a402d,
+             0x83f89404, 0x557dd81c, 0x6ed2f778, 0x39d7d9be, 0x946e3926, 0xc2a74802,
+             0x87a27cde, 0xa3f98b6d, 0x3585928e, 0x613bc6d7, 0xc88839f5, 0xae4be83b,
+             0x760a5489, 0x915d38f5, 0xcb5163a5, 0x0f269727, 0x9a55a0de, 0x0cde6a94,
+             0x6a5601c1, 0x4e1464af, 0xdfd686e6, 0x03d7a999, 0xc4986592, 0xf8894b3f,
+             0xfd760d83, 0xc9f2d701]
+    index, words = 0, []
+    for _ in range(count):
+        at = lambda step: state[(index + step) % 32]
+        word = at(4) ^ at(6) ^ at(2) ^ at(31) ^ at(1) ^ at(0)
+        index = (index - 1) % 32
+        state[index] = word
+        words.append(word)
+    return words
+
+
+def seeds_vokid_document():
+    golden = os.path.join(HERE, "..", "tests", "cli", "golden")
+    vok = {name: open(os.path.join(golden, "sample.%s.xml" % name)).read()
+           for name in ("Stream1", "Stream4", "FileFixed", "FileFloat")}
+    mask14, mask8 = 0xFFFC0000, 0xFF000000
+    ramp = [(i * 0x01010101) & 0xFFFFFFFF for i in range(256)]
+    silent = quiet_words(257)[1:]
+    seeds = {
+        "vok_stream1": vok["Stream1"],
+        "vok_stream4": vok["Stream4"],
+        "vok_filefixed": vok["FileFixed"],
+        "vok_filefloat": vok["FileFloat"],
+        "zuvok_query": server_query(vok["Stream1"], "ZUVOK"),
+        "qdv_queries": server_query(vok["Stream4"], "QDV") + server_query(vok["FileFixed"], "QDV"),
+        "concatenated": vok["Stream1"] + vok["FileFloat"] + vok["Stream4"],
+        "ramp_stream1": streaming_document([(ramp, [mask14] * 86)]),
+        "quiet_stream4": streaming_document([(silent, [mask8] * 86), (ramp, [mask8] * 86)]),
+        "six_second_blocks": streaming_document([(ramp, [mask8] * 86)], 6),
+        "no_blocks": streaming_document([]),
+        "cut": vok["Stream1"][:700],
+    }
+    return {name: text.encode("latin-1") for name, text in seeds.items()}
+
+
 def main():
     targets = {
+        "fuzz_vokid_document": seeds_vokid_document(),
         "fuzz_wav": seeds_wav(),
         "fuzz_cli": seeds_cli(),
         "fuzz_engine": seeds_engine(),

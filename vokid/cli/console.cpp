@@ -1,0 +1,42 @@
+#include "vokid/cli/console.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace vokid {
+
+std::string displayName(const std::string &name)
+{
+    return name == "-" ? "standard input" : name;
+}
+
+void Console::write(const std::string &text)
+{
+    std::fwrite(text.data(), 1, text.size(), out);
+}
+
+void Console::failure(const std::string &name, const std::string &cause)
+{
+    message(displayName(name) + ": " + cause);
+}
+
+void Console::message(const std::string &text)
+{
+    // The output so far goes first, so that a terminal shows both in order.
+    std::fflush(out);
+    std::fputs(("vokid: " + text + "\n").c_str(), err);
+    std::fflush(err);
+}
+
+bool Console::finish()
+{
+    errno = 0;
+    if (std::fflush(out) == 0 && !std::ferror(out))
+        return true;
+    const int cause = errno;
+    message(std::string("cannot write the output: ") +
+            (cause ? std::strerror(cause) : "write error"));
+    return false;
+}
+
+} // namespace vokid

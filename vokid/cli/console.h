@@ -1,0 +1,34 @@
+// Where vokid writes: its output and its one-line messages, each message
+// naming the input and the cause.
+#ifndef VOKID_CLI_CONSOLE_H
+#define VOKID_CLI_CONSOLE_H
+
+#include <cstdio>
+#include <string>
+
+namespace vokid {
+
+class Console {
+public:
+    Console(std::FILE *output, std::FILE *errors) : out(output), err(errors) {}
+
+    void write(const std::string &text);
+    // "vokid: NAME: CAUSE" ("-" is called standard input).
+    void failure(const std::string &name, const std::string &cause);
+    // "vokid: TEXT".
+    void message(const std::string &text);
+    // Flushes the output; false (with a message) when it could not all be
+    // written.
+    bool finish();
+
+private:
+    std::FILE *out;
+    std::FILE *err;
+};
+
+// How an input is called in messages.
+std::string displayName(const std::string &name);
+
+} // namespace vokid
+
+#endif

@@ -1,0 +1,20 @@
+// JSON as vokid prints it for people to read: objects one member per line,
+// arrays of plain values (sub-fingerprints, masks, values) on one line.
+#ifndef VOKID_CLI_JSON_TEXT_H
+#define VOKID_CLI_JSON_TEXT_H
+
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+namespace vokid {
+
+// The value as indented text, ending with a line feed.
+std::string readableJson(const nlohmann::ordered_json &value);
+
+// Seconds rounded to the millisecond, so that 3.3435374... reads 3.344.
+double roundedSeconds(double seconds);
+
+} // namespace vokid
+
+#endif

@@ -1,0 +1,157 @@
+#include "vokid/cli/vokid_app.h"
+
+#include <algorithm>
+#include <sstream>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+#include <vok/vok_engine.h>
+
+#include "vokid/cli/compare_command.h"
+#include "vokid/cli/decode_command.h"
+#include "vokid/cli/exit_codes.h"
+#include "vokid/cli/print_command.h"
+#include "vokid/cli/usage_error.h"
+
+namespace vokid {
+
+namespace {
+
+// What the command line asked for, as CLI11 fills it in.
+struct Request {
+    std::string algorithm = "Stream1";
+    std::string format = "xml";
+    double length = 0;
+    unsigned jobs = std::max(1u, std::thread::hardware_concurrency());
+    bool raw = false;
+    std::vector<std::string> files;
+    std::string decodeInput = "-";
+    std::string a;
+    std::string b;
+    double threshold = kDefaultThreshold;
+    bool json = false;
+};
+
+void addPrint(CLI::App &app, Request &request)
+{
+    CLI::App *print = app.add_subcommand(
+        "print", "Fingerprint audio files of any format FFmpeg decodes ('-' is standard input).");
+    print
+        ->add_option("-a,--algorithm", request.algorithm,
+                     "Stream1, Stream4, FileFixed or FileFloat")
+        ->check(CLI::IsMember(algorithmNames()))
+        ->capture_default_str();
+    print->add_option("--format", request.format, "xml (as vok writes it), json or text")
+        ->check(CLI::IsMember({"xml", "json", "text"}))
+        ->capture_default_str();
+    print->add_option("--length", request.length, "Fingerprint only the first SECONDS")
+        ->type_name("SECONDS")
+        ->check(CLI::PositiveNumber);
+    print->add_option("-j,--jobs", request.jobs, "Files fingerprinted at once (default: cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+    print->add_flag("--raw", request.raw,
+                    "json: also the sub-fingerprints and kept masks as numbers");
+    print->add_option("FILE", request.files, "Audio files")->required();
+}
+
+void addDecode(CLI::App &app, Request &request)
+{
+    CLI::App *decode = app.add_subcommand(
+        "decode", "Check and decode fingerprint documents (raw or in server queries) into JSON.");
+    decode->add_option("FILE", request.decodeInput,
+                       "A file of documents, '-' (default) for standard input");
+}
+
+void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
+{
+    CLI::App *compare = app.add_subcommand(
+        "compare", "Compare two fingerprints, each given as audio or as a fingerprint document.");
+    compare->add_option("A", request.a, "Audio file or fingerprint document")->required();
+    compare->add_option("B", request.b, "Audio file or fingerprint document")->required();
+    compare
+        ->add_option("-a,--algorithm", request.algorithm,
+                     "Algorithm for audio inputs (Stream1 by default)")
+        ->check(CLI::IsMember(algorithmNames()))
+        ->each([&algorithmGiven](const std::string &) { algorithmGiven = true; });
+    compare
+        ->add_option("--threshold", request.threshold,
+                     "Bit error rate at or below which recordings are the same")
+        ->check(CLI::Range(0.0, 1.0))
+        ->capture_default_str();
+    compare->add_flag("--json", request.json, "Print the result as JSON");
+}
+
+PrintFormat formatNamed(const std::string &name)
+{
+    return name == "json"   ? PrintFormat::Json
+           : name == "text" ? PrintFormat::Text
+                            : PrintFormat::Xml;
+}
+
+int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, Console &console)
+{
+    if (app.got_subcommand("print")) {
+        PrintOptions options;
+        options.request = {*algorithmNamed(request.algorithm), request.length};
+        options.style = {formatNamed(request.format), request.raw};
+        options.jobs = request.jobs;
+        options.files = request.files;
+        if (request.raw && options.style.format != PrintFormat::Json)
+            throw UsageError("--raw goes with --format json");
+        if (std::count(options.files.begin(), options.files.end(), "-") > 1)
+            throw UsageError("standard input ('-') can be named once");
+        return runPrint(options, console);
+    }
+    if (app.got_subcommand("decode"))
+        return runDecode(request.decodeInput, console);
+    CompareOptions options;
+    options.a = request.a;
+    options.b = request.b;
+    if (algorithmGiven)
+        options.algorithm = algorithmNamed(request.algorithm);
+    options.threshold = request.threshold;
+    options.json = request.json;
+    return runCompare(options, console);
+}
+
+} // namespace
+
+int runVokid(int argc, const char *const *argv, std::FILE *out, std::FILE *err)
+{
+    Console console(out, err);
+    CLI::App app("vokid: fingerprints of any audio, read back, compared.", "vokid");
+    app.set_version_flag("--version", std::string("vokid ") + eng_version());
+    app.require_subcommand(1, 1);
+    app.footer("Exit codes: 0 success, 1 an input failed, 2 usage error.\n"
+               "See vokid(1) for the output formats.");
+    Request request;
+    bool algorithmGiven = false;
+    addPrint(app, request);
+    addDecode(app, request);
+    addCompare(app, request, algorithmGiven);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError &error) {
+        std::ostringstream help;
+        std::ostringstream problem;
+        const int code = app.exit(error, help, problem);
+        if (code == 0) {
+            console.write(help.str());
+            return console.finish() ? kExitSuccess : kExitFailure;
+        }
+        console.message(std::string(error.what()) + " (vokid --help shows the usage)");
+        return kExitUsage;
+    }
+    int code = kExitUsage;
+    try {
+        code = dispatch(app, request, algorithmGiven, console);
+    } catch (const UsageError &error) {
+        console.message(std::string(error.what()) + " (vokid --help shows the usage)");
+        return kExitUsage;
+    }
+    return console.finish() ? code : kExitFailure;
+}
+
+} // namespace vokid

@@ -1,0 +1,63 @@
+#include "vokid/fingerprint/fingerprinter.h"
+
+#include <cstdio>
+
+#include "vokid/fingerprint/engine_handle.h"
+#include "vokid/input/input_error.h"
+
+namespace vokid {
+
+namespace {
+
+std::string tenths(double seconds)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", seconds);
+    return text;
+}
+
+InputError tooLittleAudio(Algorithm algorithm, double seconds)
+{
+    if (seconds == 0)
+        return InputError("no audio in it");
+    return InputError(
+        "unsupported: " + tenths(seconds) + " s of audio, " + algorithmName(algorithm) +
+        " needs at least " + tenths(minimumSeconds(algorithm)) + " s" +
+        (familyOf(algorithm) == Family::Spectral ? " of sound after leading silence" : ""));
+}
+
+} // namespace
+
+Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &request)
+{
+    const Algorithm algorithm = request.algorithm;
+    AudioSource source(input, AudioTarget{acceptedRates(algorithm), fallbackRate(algorithm),
+                                          request.lengthSeconds});
+    FingerprintHandle handle(engineId(algorithm), source.rate(), source.channels());
+
+    // A streaming fingerprint grows with every block, to the end of the
+    // audio. A spectral one is complete after its fourteen seconds of
+    // sound, and reading on would only cost time.
+    const bool readsOn = familyOf(algorithm) == Family::Streaming;
+    bool done = false;
+    while (readsOn || !done) {
+        const AudioChunk chunk = source.read();
+        if (chunk.frames == 0)
+            break;
+        done = handle.add(chunk.samples, chunk.frames);
+    }
+    if (!done)
+        throw tooLittleAudio(algorithm, source.deliveredSeconds());
+
+    Fingerprint result;
+    result.algorithm = algorithm;
+    result.xml = handle.serialize();
+    // Exact when the whole input was decoded; else what the container says.
+    const double stated = source.statedSeconds();
+    result.duration = source.decodedToEnd() || stated < 0 ? source.deliveredSeconds() : stated;
+    result.sampleRate = source.sourceRate();
+    result.channels = source.sourceChannels();
+    return result;
+}
+
+} // namespace vokid

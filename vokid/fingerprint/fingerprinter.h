@@ -1,0 +1,33 @@
+// The fingerprinting pipeline: audio decoded by FFmpeg, in the format the
+// algorithm takes, through the engine into a fingerprint document.
+#ifndef VOKID_FINGERPRINT_FINGERPRINTER_H
+#define VOKID_FINGERPRINT_FINGERPRINTER_H
+
+#include <cstdint>
+#include <string>
+
+#include "vokid/fingerprint/algorithm.h"
+#include "vokid/input/audio_source.h"
+
+namespace vokid {
+
+struct FingerprintRequest {
+    Algorithm algorithm = Algorithm::Stream1;
+    double lengthSeconds = 0; // fingerprint only this much; 0: all there is
+};
+
+struct Fingerprint {
+    Algorithm algorithm = Algorithm::Stream1;
+    std::string xml;         // the document, exactly as vok writes it
+    double duration = 0;     // seconds of audio in the input
+    uint32_t sampleRate = 0; // the input's own format
+    uint32_t channels = 0;
+};
+
+// Throws InputError when the input cannot be read or holds too little
+// audio, EngineError when the engine fails.
+Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &request);
+
+} // namespace vokid
+
+#endif

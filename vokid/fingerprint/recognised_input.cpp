@@ -1,0 +1,116 @@
+#include "vokid/fingerprint/recognised_input.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "vokid/document/document_reader.h"
+#include "vokid/input/input_error.h"
+#include "vokid/input/stdin_io.h"
+
+namespace vokid {
+
+namespace {
+
+// Enough of a document's start to see its first tag after white space.
+constexpr size_t kSniffBytes = 4096;
+
+struct FileCloser {
+    void operator()(std::FILE *file) const { std::fclose(file); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+std::string causeOf(int error)
+{
+    switch (error) {
+    case ENOENT:
+        return "no such file";
+    case EACCES:
+    case EPERM:
+        return "permission denied";
+    case EISDIR:
+        return "a folder, not a file";
+    default:
+        return std::strerror(error);
+    }
+}
+
+File openFile(const std::string &path)
+{
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
+        throw InputError(causeOf(EISDIR));
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file)
+        throw InputError(causeOf(errno));
+    return file;
+}
+
+// Appends up to `limit` bytes in all.
+void readInto(std::FILE *file, std::string &text, size_t limit)
+{
+    char chunk[65536];
+    while (text.size() < limit) {
+        const size_t got = std::fread(chunk, 1, std::min(sizeof chunk, limit - text.size()), file);
+        text.append(chunk, got);
+        if (got == 0)
+            break;
+    }
+    if (std::ferror(file))
+        throw InputError("read error");
+}
+
+std::string readRest(const std::string &name, std::FILE *file, std::string text, size_t limit)
+{
+    if (file)
+        readInto(file, text, limit + 1);
+    else
+        text += readStdin(limit + 1 - std::min(limit + 1, text.size()));
+    if (text.size() > limit)
+        throw InputError((name == "-" ? "more than " : "larger than ") +
+                         std::to_string(limit >> 20) + " MB, too large for fingerprint documents");
+    return text;
+}
+
+} // namespace
+
+std::string readInputText(const std::string &name, size_t limit)
+{
+    if (name == "-")
+        return readRest(name, nullptr, std::string(), limit);
+    const File file = openFile(name);
+    return readRest(name, file.get(), std::string(), limit);
+}
+
+RecognisedInput recogniseInput(const std::string &name)
+{
+    RecognisedInput input;
+    File file;
+    std::string start;
+    if (name == "-") {
+        start = readStdin(kSniffBytes);
+    } else {
+        file = openFile(name);
+        readInto(file.get(), start, kSniffBytes);
+    }
+    if (looksLikeDocuments(start)) {
+        input.documents =
+            readDocuments(readRest(name, file.get(), std::move(start), kMaxDocumentBytes));
+        return input;
+    }
+    AudioInput audio = AudioInput::named(name);
+    if (audio.standardInput)
+        audio.taken = std::move(start); // standard input cannot be read again
+    input.audio = std::move(audio);
+    return input;
+}
+
+Document fingerprintDocument(const AudioInput &audio, const FingerprintRequest &request)
+{
+    return readDocuments(fingerprint(audio, request).xml).front();
+}
+
+} // namespace vokid

@@ -1,0 +1,71 @@
+// Any audio FFmpeg can decode, delivered as interleaved 16-bit PCM in
+// bounded chunks: one or two channels as they are, more mixed down to
+// stereo; the file's rate when the consumer takes it, else resampled to a
+// fallback rate. Memory stays bounded whatever the file's length.
+#ifndef VOKID_INPUT_AUDIO_SOURCE_H
+#define VOKID_INPUT_AUDIO_SOURCE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vokid {
+
+// Where the audio comes from: a file, or standard input.
+struct AudioInput {
+    std::string path; // ignored for standard input
+    bool standardInput = false;
+    std::string taken; // bytes already read from standard input
+
+    static AudioInput named(const std::string &name); // "-" is standard input
+};
+
+// What the consumer takes.
+struct AudioTarget {
+    std::vector<uint32_t> rates; // rates kept as they are; empty: any rate
+    uint32_t fallbackRate = 44100;
+    double limitSeconds = 0; // deliver at most this much; 0: everything
+};
+
+struct AudioChunk {
+    const int16_t *samples = nullptr; // interleaved frames
+    size_t frames = 0;
+};
+
+class AudioSource {
+public:
+    // Opens the input and decodes up to its first audio, which settles the
+    // delivered format. Throws InputError with the cause in plain words.
+    AudioSource(const AudioInput &input, const AudioTarget &target);
+    ~AudioSource();
+    AudioSource(const AudioSource &) = delete;
+    AudioSource &operator=(const AudioSource &) = delete;
+
+    // The file's own format.
+    uint32_t sourceRate() const;
+    uint32_t sourceChannels() const;
+    // The delivered format.
+    uint32_t rate() const;
+    uint32_t channels() const;
+
+    // The next chunk; frames is 0 at the end (or at the length limit).
+    // The samples stay valid until the next call.
+    AudioChunk read();
+
+    // Seconds delivered so far.
+    double deliveredSeconds() const;
+    // True once the whole input has been decoded (not cut by the limit).
+    bool decodedToEnd() const;
+    // The duration the container states, or a negative value when it
+    // states none worth trusting.
+    double statedSeconds() const;
+
+private:
+    struct Decoder;
+    std::unique_ptr<Decoder> decoder;
+};
+
+} // namespace vokid
+
+#endif
