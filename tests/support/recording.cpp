@@ -50,11 +50,11 @@ void Recording::startNote(int midi, double level, double seconds, double pan)
 {
     Voice &voice = voices[nextVoice++ % voices.size()];
     for (int p = 0; p < 3; ++p) {
-        const double step = 2 * kPi * frequency(midi) * (p + 1) / rate;
+        const double angle = 2 * kPi * frequency(midi) * (p + 1) / rate;
         voice.cosine[p] = 1;
         voice.sine[p] = 0;
-        voice.stepCos[p] = std::cos(step);
-        voice.stepSin[p] = std::sin(step);
+        voice.stepCos[p] = std::cos(angle);
+        voice.stepSin[p] = std::sin(angle);
     }
     voice.level = level;
     voice.decay = std::exp(std::log(0.001) / (seconds * rate)); // -60 dB after `seconds`
