@@ -34,6 +34,9 @@ int32_t eng_snprintf(char *array, size_t size, const char *format, ...)
 #endif
     ;
 
+/* pi, for every table and filter that is generated from a formula. */
+#define ENG_PI 3.14159265358979323846
+
 double eng_sqrt(double x);
 double eng_sin(double x);
 double eng_cos(double x);

@@ -1,23 +1,14 @@
-// Little-endian field access for the RIFF structures, shared by the parser's
-// source files.
+// RIFF structures, shared by the parser's source files: chunk ids and pad
+// bytes. Little-endian fields are read with the engine's byte readers.
 #ifndef VOK_WAV_WAV_BYTES_H
 #define VOK_WAV_WAV_BYTES_H
 
 #include <cstdint>
 #include <cstring>
 
+#include "engine/eng_bytes.h"
+
 namespace wav_bytes {
-
-inline uint32_t u16_at(const uint8_t *bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8;
-}
-
-inline uint32_t u32_at(const uint8_t *bytes)
-{
-    return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-           static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
 
 // True when the four bytes are the given chunk or form id.
 inline bool id_is(const uint8_t *bytes, const char (&id)[5])

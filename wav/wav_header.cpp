@@ -9,8 +9,6 @@
 
 using wav_bytes::id_is;
 using wav_bytes::padded;
-using wav_bytes::u16_at;
-using wav_bytes::u32_at;
 
 int wav_skip(FILE *stream, uint64_t count)
 {
@@ -38,7 +36,7 @@ int wav_read_riff_header(FILE *stream, uint32_t *riff_size)
         return WAV_HEADER_SHORT;
     if (!id_is(header, "RIFF") || !id_is(header + 8, "WAVE"))
         return WAV_HEADER_MISMATCH;
-    *riff_size = u32_at(header + 4);
+    *riff_size = eng_le_u32(header + 4);
     return WAV_HEADER_OK;
 }
 
@@ -49,14 +47,14 @@ int wav_read_format(FILE *stream, uint32_t *format_tag, uint32_t *channels,
     for (;;) {
         if (std::fread(header, 1, sizeof header, stream) != sizeof header)
             return WAV_HEADER_SHORT;
-        const uint32_t size = u32_at(header + 4);
+        const uint32_t size = eng_le_u32(header + 4);
         if (id_is(header, "fmt "))
             break;
         if (wav_skip(stream, padded(size)) != 0)
             return WAV_HEADER_SHORT;
     }
 
-    const uint32_t size = u32_at(header + 4);
+    const uint32_t size = eng_le_u32(header + 4);
     // Without bits per sample (offset 14) the format cannot be used.
     if (size < WAV_FMT_MIN_BYTES)
         return WAV_HEADER_SHORT;
@@ -65,7 +63,7 @@ int wav_read_format(FILE *stream, uint32_t *format_tag, uint32_t *channels,
     if (std::fread(body, 1, held, stream) != held)
         return WAV_HEADER_SHORT;
 
-    const uint32_t tag = u16_at(body);
+    const uint32_t tag = eng_le_u16(body);
     if (tag != WAV_FORMAT_PCM && tag != WAV_FORMAT_FLOAT && tag != WAV_FORMAT_ALAW &&
         tag != WAV_FORMAT_MULAW)
         return WAV_HEADER_MISMATCH;
@@ -74,8 +72,8 @@ int wav_read_format(FILE *stream, uint32_t *format_tag, uint32_t *channels,
         return WAV_HEADER_SHORT;
 
     *format_tag = tag;
-    *channels = u16_at(body + 2);
-    *sample_rate = u32_at(body + 4);
-    *bits_per_sample = u16_at(body + 14);
+    *channels = eng_le_u16(body + 2);
+    *sample_rate = eng_le_u32(body + 4);
+    *bits_per_sample = eng_le_u16(body + 14);
     return WAV_HEADER_OK;
 }

@@ -12,7 +12,6 @@
 
 using wav_bytes::id_is;
 using wav_bytes::padded;
-using wav_bytes::u32_at;
 
 namespace {
 
@@ -47,7 +46,7 @@ int next_data_chunk(WavParser *parser, uint32_t *available)
             return WAV_E_END_OF_FILE;
         if (got < sizeof header)
             return WAV_E_FORMAT;
-        const uint32_t size = u32_at(header + 4);
+        const uint32_t size = eng_le_u32(header + 4);
         if (id_is(header, "data")) {
             *available = size;
             parser->pad_pending = static_cast<uint8_t>(size & 1u);

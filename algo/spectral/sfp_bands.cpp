@@ -238,7 +238,7 @@ void sfp_bands_measure_fixed(const BandStatistics *s, const int32_t *x, BandFram
         int64_t sum = 0;
         for (uint32_t k = s->low[b]; k <= s->high[b]; ++k)
             sum += (int64_t{x[k]} * x[k]) >> 16;
-        const int32_t energy = sfp_low32(sum >> 16);
+        const int32_t energy = eng_low32(sum >> 16);
         // Mean square = energy x weight / 2^32; its root in Q15.
         const int32_t mean_square = sfp_mulhi(energy, kWeights[b]);
         frame->energy.q[b] = energy;

@@ -3,14 +3,10 @@
 // framing ring.
 #include "algo/spectral/sfp_fixed_math.h"
 #include "algo/spectral/sfp_internal.h"
+#include "engine/eng_bytes.h"
 #include "engine/eng_g711.h"
 
 namespace {
-
-int32_t pcm16(const uint8_t *bytes)
-{
-    return static_cast<int16_t>(static_cast<uint16_t>(bytes[0] | (bytes[1] << 8)));
-}
 
 // The mono value of frame i in FileFloat units (16-bit scale) and the shift
 // that puts it on FileFixed's scale (x 2^14): the 8-bit linear type is
@@ -23,7 +19,7 @@ void convert(const SpectralState *state, const uint8_t *bytes, uint32_t frames, 
     case SAMPLE_PCM_S16:
         for (uint32_t i = 0; i < frames; ++i) {
             const uint8_t *frame = bytes + i * state->block_align;
-            store(i, stereo ? pcm16(frame) + pcm16(frame + 2) : pcm16(frame), 14u);
+            store(i, stereo ? eng_le_s16(frame) + eng_le_s16(frame + 2) : eng_le_s16(frame), 14u);
         }
         break;
     case SAMPLE_PCM_U8:
@@ -61,7 +57,7 @@ uint32_t sfp_convert(SpectralState *state, const uint8_t *bytes, uint32_t byte_c
     if (state->variant == SFP_VARIANT_FIXED) {
         int32_t *out = state->scratch.q;
         convert(state, bytes, frames,
-                [out](uint32_t i, int32_t value, uint32_t shift) { out[i] = sfp_shl(value, shift); });
+                [out](uint32_t i, int32_t value, uint32_t shift) { out[i] = eng_wrap_shl(value, shift); });
     } else {
         float *out = state->scratch.f;
         // FileFloat keeps the 16-bit scale: 8-bit linear values move up by 8.

@@ -9,8 +9,6 @@
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
-
 // 1/sqrt(2) in Q31, rounded: scales X[0] without changing its scale.
 const int64_t kInvSqrt2Q31 = 1518500250;
 
@@ -28,10 +26,10 @@ const uint32_t kStageShift[SFP_FIXED_DCT_LOG2] = {13, 1, 1, 0, 0, 0, 0, 0, 0, 0,
 inline int32_t scale_down(int64_t value, uint32_t count)
 {
     if (count == 0)
-        return sfp_low32(value);
+        return eng_low32(value);
     const int64_t half = int64_t{1} << (count - 1);
     // value + half stays far inside 64 bits: callers pass at most 2^63 / 2.
-    return sfp_low32((value + half) >> count);
+    return eng_low32((value + half) >> count);
 }
 
 // Exchanges element i with element reverse(i) of an array of n = 2^k
@@ -93,7 +91,7 @@ void post_additions(T *v, uint32_t log2_size, Add add)
 // pi / 2n (in double) times (4i + 1) n / 2e.
 double level_cosine(uint32_t n, uint32_t e, uint32_t i)
 {
-    const double base = kPi / (2.0 * n);
+    const double base = ENG_PI / (2.0 * n);
     return eng_cos(base * ((4.0 * i + 1.0) * (n / (2 * e))));
 }
 
@@ -216,6 +214,6 @@ void sfp_dct_fixed(const CosineTransform *plan, int32_t *v)
         }
     }
     bit_reverse(v, n);
-    post_additions(v, plan->log2_size, sfp_wrap_add);
+    post_additions(v, plan->log2_size, eng_wrap_add);
     v[0] = scale_down(int64_t{v[0]} * kInvSqrt2Q31, 31);
 }

@@ -110,8 +110,8 @@ void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_
             high = x;
     });
     // Halves keep the difference inside 32 bits.
-    const int32_t half_low = sfp_shr(low, 1);
-    const int32_t half_range = sfp_shr(high, 1) - half_low;
+    const int32_t half_low = eng_asr(low, 1);
+    const int32_t half_range = eng_asr(high, 1) - half_low;
     // One entry beyond the last bin: the reciprocal could in principle
     // round a sample at the top of the range into it.
     const uint32_t entries = bins + 1;
@@ -130,7 +130,7 @@ void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_
     const int32_t f = static_cast<int32_t>(bins_top * (r >> (33 - sfp_leading_zeros(bins_top))));
     pieces.each([&](uint32_t i, int32_t x) {
         uint32_t bin =
-            static_cast<uint32_t>(sfp_shr(sfp_mulhi(sfp_shr(x, 1) - half_low, f), 22 - s));
+            static_cast<uint32_t>(eng_asr(sfp_mulhi(eng_asr(x, 1) - half_low, f), 22 - s));
         if (bin >= entries)
             bin = entries - 1;
         ++histogram[bin];
@@ -143,7 +143,7 @@ void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_
     }
     // cdf x 32768 - g: for a frame of 32768 samples the FileFloat rank x 2^30.
     for (uint32_t b = 0; b < entries; ++b)
-        cdf[b] = sfp_wrap_sub(sfp_shl(cdf[b], 15), static_cast<int32_t>(g));
+        cdf[b] = eng_wrap_sub(eng_wrap_shl(cdf[b], 15), static_cast<int32_t>(g));
     for (uint32_t i = 0; i < pieces.count(); ++i)
         frame[i] = cdf[frame[i]];
     for (uint32_t i = pieces.count(); i < size; ++i)

@@ -256,8 +256,8 @@ float sfp_filter_tap(const SfpFilterShape *shape, uint32_t index)
     // Hamming-windowed sinc, symmetric about the centre tap 10m; all in
     // single precision.
     const uint32_t j = position < 10 * m ? position : shape->taps - 1 - position;
-    const float pi = 3.1415927f;
-    const float two_pi = 6.2831855f;
+    const float pi = static_cast<float>(ENG_PI);
+    const float two_pi = static_cast<float>(2.0 * ENG_PI);
     const float u = (pi / static_cast<float>(m)) *
                     static_cast<float>(static_cast<int64_t>(j) - static_cast<int64_t>(10 * m));
     const float angle = two_pi * static_cast<float>(j) / static_cast<float>(20 * m);

@@ -39,14 +39,14 @@ uint32_t feed(SilenceGate *g, uint32_t count, ValueOf value_of)
         for (uint32_t i = 0; i < g->window; ++i) {
             g->values[i] = i < count ? value_of(i) : 0;
             g->deviations[i] = 0;
-            g->value_sum = sfp_wrap_add(g->value_sum, g->values[i]);
+            g->value_sum = eng_wrap_add(g->value_sum, g->values[i]);
         }
         g->primed = 1;
     }
     uint32_t result = count;
     for (uint32_t i = 0; i < count; ++i) {
         const int32_t v = value_of(i);
-        g->value_sum = sfp_wrap_add(g->value_sum, sfp_wrap_sub(v, g->values[g->pos]));
+        g->value_sum = eng_wrap_add(g->value_sum, eng_wrap_sub(v, g->values[g->pos]));
         g->values[g->pos] = v;
         int64_t d = int64_t{v} - g->value_sum / window;
         if (d < 0)
@@ -55,7 +55,7 @@ uint32_t feed(SilenceGate *g, uint32_t count, ValueOf value_of)
             d = g->clip;
         const int32_t deviation = static_cast<int32_t>(d);
         g->deviation_sum =
-            sfp_wrap_add(g->deviation_sum, sfp_wrap_sub(deviation, g->deviations[g->pos]));
+            eng_wrap_add(g->deviation_sum, eng_wrap_sub(deviation, g->deviations[g->pos]));
         g->deviations[g->pos] = deviation;
         g->pos = (g->pos + 1) % g->window;
         if (result == count &&

@@ -5,6 +5,7 @@
 
 #include "algo/spectral/sfp_fixed_math.h"
 #include "engine/eng_memory.h"
+#include "engine/eng_vector.h"
 #include "engine/eng_support.h"
 
 namespace {
@@ -132,15 +133,6 @@ float float_kernel(const Resampler *r, uint32_t phase, const float *window)
     return sum;
 }
 
-// The polyphase kernels are also built for AVX2 on x86-64 with GCC; the
-// best version is picked when the program starts. Not under
-// ThreadSanitizer, whose runtime is not up yet when the choice is made.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) && defined(__linux__) && \
-    !defined(__SANITIZE_THREAD__)
-#define SFP_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define SFP_VECTOR_CLONES
-#endif
 
 // x x h / 2^31 from the halves: 2 h_hi x_hi + ((h_hi x_lo + h_lo x_hi) >> 15),
 // summed modulo 2^32. Each cross product fits 32 bits (16 x 16 bits, one
@@ -148,7 +140,7 @@ float float_kernel(const Resampler *r, uint32_t phase, const float *window)
 // parts: floor((a + b) / 2^15) = floor(a / 2^15) + floor(b / 2^15) + the
 // carry out of their low 15 bits. Every step stays in 32 bits, which lets
 // the compiler vectorise the loop.
-SFP_VECTOR_CLONES int32_t fixed_kernel(const Resampler *r, uint32_t phase, const int32_t *window)
+ENG_VECTOR_CLONES int32_t fixed_kernel(const Resampler *r, uint32_t phase, const int32_t *window)
 {
     const uint32_t k = r->taps;
     const int16_t *high = r->coefficients_high + static_cast<size_t>(phase) * k;
@@ -156,14 +148,14 @@ SFP_VECTOR_CLONES int32_t fixed_kernel(const Resampler *r, uint32_t phase, const
     uint32_t sum = 0;
     for (uint32_t i = 0; i < k; ++i) {
         const int32_t x = window[i];
-        const int32_t x_high = sfp_shr(x, 16);
+        const int32_t x_high = eng_asr(x, 16);
         const int32_t x_low = x & 0xFFFF;
         const int32_t h_high = high[i];
         const int32_t h_low = low[i];
         const uint32_t main = static_cast<uint32_t>(h_high * x_high) << 1;
         const int32_t a = h_high * x_low;
         const int32_t b = h_low * x_high;
-        const int32_t cross = sfp_shr(a, 15) + sfp_shr(b, 15) + (((a & 0x7FFF) + (b & 0x7FFF)) >> 15);
+        const int32_t cross = eng_asr(a, 15) + eng_asr(b, 15) + (((a & 0x7FFF) + (b & 0x7FFF)) >> 15);
         sum += main + static_cast<uint32_t>(cross);
     }
     return static_cast<int32_t>(sum);
@@ -182,7 +174,7 @@ int32_t symmetric_kernel(Resampler *r, uint32_t, const int32_t *window)
         for (uint32_t i = 0; i < k; ++i) {
             const int32_t h = static_cast<int32_t>(
                 (static_cast<uint32_t>(r->coefficients_high[i]) << 16) | r->coefficients_low[i]);
-            sum += static_cast<uint32_t>(sfp_low32((int64_t{window[i]} * h) >> 32));
+            sum += static_cast<uint32_t>(eng_low32((int64_t{window[i]} * h) >> 32));
         }
         return static_cast<int32_t>(sum);
     }
@@ -191,16 +183,16 @@ int32_t symmetric_kernel(Resampler *r, uint32_t, const int32_t *window)
     // the filter is symmetric about its centre tap.
     const int32_t *centre = window + (r->taps - 1 - f->centre);
     auto term = [](int32_t p, int32_t h_high, int32_t h_low) {
-        const int32_t p_high = sfp_shr(p, 16);
+        const int32_t p_high = eng_asr(p, 16);
         const int32_t p_low = p & 0xFFFF;
         const uint32_t main = static_cast<uint32_t>(h_high * p_high);
         const int64_t cross = int64_t{h_low} * p_high + int64_t{h_high} * p_low;
-        return main + static_cast<uint32_t>(sfp_low32(cross >> 16));
+        return main + static_cast<uint32_t>(eng_low32(cross >> 16));
     };
     sum += term(centre[0], f->centre_high, f->centre_low);
     for (uint32_t n = 0; n < f->pairs; ++n) {
         const uint32_t d = f->offset[n];
-        const int32_t pair = sfp_wrap_add(centre[d], centre[-static_cast<int32_t>(d)]);
+        const int32_t pair = eng_wrap_add(centre[d], centre[-static_cast<int32_t>(d)]);
         sum += term(pair, f->high[n], f->low[n]);
     }
     return static_cast<int32_t>(sum);

@@ -114,15 +114,15 @@ bool compute_fixed(BandStatistics *s)
         int32_t energy = 0;
         int32_t rms = 0;
         for (const BandFrame *frame = s->first; frame; frame = frame->next) {
-            energy = sfp_wrap_add(energy, sfp_shr(frame->energy.q[b], 2));
-            rms = sfp_wrap_add(rms, sfp_shr(frame->rms.q[b], 3));
+            energy = eng_wrap_add(energy, eng_asr(frame->energy.q[b], 2));
+            rms = eng_wrap_add(rms, eng_asr(frame->rms.q[b], 3));
         }
         const int32_t mean_energy = sfp_mulhi(energy, r_frames);
         level[b] = sfp_isqrt(mean_energy > 0 ? static_cast<uint32_t>(mean_energy) : 0);
         half_mean[b] = sfp_mulhi(rms, r_frames);
         level_sum += level[b] >> 2;
         for (const BandFrame *frame = s->first; frame; frame = frame->next) {
-            const int64_t d = int64_t{sfp_shr(frame->rms.q[b], 1)} - half_mean[b];
+            const int64_t d = int64_t{eng_asr(frame->rms.q[b], 1)} - half_mean[b];
             const uint64_t magnitude = static_cast<uint64_t>(d < 0 ? -d : d);
             if (magnitude > largest)
                 largest = magnitude > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(magnitude);
@@ -137,7 +137,7 @@ bool compute_fixed(BandStatistics *s)
         // At most 15 terms below 2^28 each: the sum fits 32 unsigned bits.
         uint32_t variance = 0;
         for (const BandFrame *frame = s->first; frame; frame = frame->next) {
-            const int64_t d = int64_t{sfp_shr(frame->rms.q[b], 1)} - half_mean[b];
+            const int64_t d = int64_t{eng_asr(frame->rms.q[b], 1)} - half_mean[b];
             const uint32_t magnitude = static_cast<uint32_t>(d < 0 ? -d : d) << shift;
             variance += sfp_umulhi(magnitude, magnitude);
         }

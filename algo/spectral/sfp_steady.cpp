@@ -107,8 +107,8 @@ uint32_t sfp_frame_frequency_fixed(const void *first, uint32_t first_count, cons
     uint64_t power = 0;
     each_sample<int32_t>(first, first_count, second, second_count, size,
                          [&](uint32_t w, int32_t x, uint32_t w_previous, int32_t previous) {
-                             const int64_t v = sfp_shr(x, 10);
-                             const int64_t d = v - sfp_shr(previous, 10);
+                             const int64_t v = eng_asr(x, 10);
+                             const int64_t d = v - eng_asr(previous, 10);
                              power += (uint64_t{w} * static_cast<uint64_t>(v * v)) >> 16;
                              change += (uint64_t{w_previous} * static_cast<uint64_t>(d * d)) >> 16;
                          });

@@ -10,10 +10,11 @@
 // are formed from one wide sum.
 #include "algo/stream/rfft.h"
 
-#include "algo/stream/strm_arith.h"
+#include "engine/eng_vector.h"
+#include "engine/eng_wrap.h"
 #include "engine/eng_memory.h"
 
-#define RFFT_HOT STRM_VECTOR_CLONES
+#define RFFT_HOT ENG_VECTOR_CLONES
 
 // Iterations of a stage loop touch disjoint points (each reads and writes
 // only its own four), so they carry no dependence even when a stage works
@@ -26,9 +27,6 @@
 
 namespace {
 
-using strm_arith::asr;
-using strm_arith::wadd;
-using strm_arith::wsub;
 
 // v / 2^shift rounded to nearest, as a 32-bit value (the low 32 bits of a
 // logical and of an arithmetic shift agree for shifts up to 32).
@@ -41,7 +39,7 @@ inline int32_t round_down(int64_t v, int32_t shift)
 // x / 2^shift rounded to nearest.
 inline int32_t round_shift(int32_t x, int32_t shift)
 {
-    return asr(wadd(x, 1 << (shift - 1)), shift);
+    return eng_asr(eng_wrap_add(x, 1 << (shift - 1)), shift);
 }
 
 // The first radix-4 stage: all its twiddles are 1; it divides by 4. It
@@ -63,18 +61,18 @@ RFFT_HOT void first_stage(const uint16_t *__restrict order, const int32_t *__res
         const int32_t a2i = round_shift(input[d + 4 * quarter + 1], 2);
         const int32_t a3r = round_shift(input[d + 6 * quarter], 2);
         const int32_t a3i = round_shift(input[d + 6 * quarter + 1], 2);
-        const int32_t t0r = wadd(a0r, a2r), t0i = wadd(a0i, a2i);
-        const int32_t t1r = wsub(a0r, a2r), t1i = wsub(a0i, a2i);
-        const int32_t t2r = wadd(a1r, a3r), t2i = wadd(a1i, a3i);
-        const int32_t t3r = wsub(a1r, a3r), t3i = wsub(a1i, a3i);
-        re[4 * u] = wadd(t0r, t2r);
-        im[4 * u] = wadd(t0i, t2i);
-        re[4 * u + 1] = wadd(t1r, t3i);
-        im[4 * u + 1] = wsub(t1i, t3r);
-        re[4 * u + 2] = wsub(t0r, t2r);
-        im[4 * u + 2] = wsub(t0i, t2i);
-        re[4 * u + 3] = wsub(t1r, t3i);
-        im[4 * u + 3] = wadd(t1i, t3r);
+        const int32_t t0r = eng_wrap_add(a0r, a2r), t0i = eng_wrap_add(a0i, a2i);
+        const int32_t t1r = eng_wrap_sub(a0r, a2r), t1i = eng_wrap_sub(a0i, a2i);
+        const int32_t t2r = eng_wrap_add(a1r, a3r), t2i = eng_wrap_add(a1i, a3i);
+        const int32_t t3r = eng_wrap_sub(a1r, a3r), t3i = eng_wrap_sub(a1i, a3i);
+        re[4 * u] = eng_wrap_add(t0r, t2r);
+        im[4 * u] = eng_wrap_add(t0i, t2i);
+        re[4 * u + 1] = eng_wrap_add(t1r, t3i);
+        im[4 * u + 1] = eng_wrap_sub(t1i, t3r);
+        re[4 * u + 2] = eng_wrap_sub(t0r, t2r);
+        im[4 * u + 2] = eng_wrap_sub(t0i, t2i);
+        re[4 * u + 3] = eng_wrap_sub(t1r, t3i);
+        im[4 * u + 3] = eng_wrap_add(t1i, t3r);
     }
 }
 
@@ -83,9 +81,9 @@ RFFT_HOT void first_stage(const uint16_t *__restrict order, const int32_t *__res
 // stays within 32 bits. With Q15 twiddles it carries a factor of one half.
 inline int32_t twiddle_product(int32_t v, int32_t t)
 {
-    const int32_t high = asr(v, 16) * t;
-    const int32_t low = asr((v & 0xFFFF) * t + 0x7FFF, 16);
-    return wadd(high, low);
+    const int32_t high = eng_asr(v, 16) * t;
+    const int32_t low = eng_asr((v & 0xFFFF) * t + 0x7FFF, 16);
+    return eng_wrap_add(high, low);
 }
 
 // A radix-4 decimation-in-time stage combining sub-transforms of q points
@@ -118,29 +116,29 @@ RFFT_HOT void radix4_stage(const int32_t *sre, const int32_t *sim, int32_t *dre,
             const int32_t a0r = round_shift(r0[j], 2);
             const int32_t a0i = round_shift(i0[j], 2);
             const int32_t a1r = round_shift(
-                wadd(twiddle_product(x1r, c1[j]), twiddle_product(x1i, s1[j])), 1);
+                eng_wrap_add(twiddle_product(x1r, c1[j]), twiddle_product(x1i, s1[j])), 1);
             const int32_t a1i = round_shift(
-                wsub(twiddle_product(x1i, c1[j]), twiddle_product(x1r, s1[j])), 1);
+                eng_wrap_sub(twiddle_product(x1i, c1[j]), twiddle_product(x1r, s1[j])), 1);
             const int32_t a2r = round_shift(
-                wadd(twiddle_product(x2r, c2[j]), twiddle_product(x2i, s2[j])), 1);
+                eng_wrap_add(twiddle_product(x2r, c2[j]), twiddle_product(x2i, s2[j])), 1);
             const int32_t a2i = round_shift(
-                wsub(twiddle_product(x2i, c2[j]), twiddle_product(x2r, s2[j])), 1);
+                eng_wrap_sub(twiddle_product(x2i, c2[j]), twiddle_product(x2r, s2[j])), 1);
             const int32_t a3r = round_shift(
-                wadd(twiddle_product(x3r, c3[j]), twiddle_product(x3i, s3[j])), 1);
+                eng_wrap_add(twiddle_product(x3r, c3[j]), twiddle_product(x3i, s3[j])), 1);
             const int32_t a3i = round_shift(
-                wsub(twiddle_product(x3i, c3[j]), twiddle_product(x3r, s3[j])), 1);
-            const int32_t t0r = wadd(a0r, a2r), t0i = wadd(a0i, a2i);
-            const int32_t t1r = wsub(a0r, a2r), t1i = wsub(a0i, a2i);
-            const int32_t t2r = wadd(a1r, a3r), t2i = wadd(a1i, a3i);
-            const int32_t t3r = wsub(a1r, a3r), t3i = wsub(a1i, a3i);
-            o0[j] = wadd(t0r, t2r);
-            p0[j] = wadd(t0i, t2i);
-            o0[j + q] = wadd(t1r, t3i);
-            p0[j + q] = wsub(t1i, t3r);
-            o0[j + 2 * q] = wsub(t0r, t2r);
-            p0[j + 2 * q] = wsub(t0i, t2i);
-            o0[j + 3 * q] = wsub(t1r, t3i);
-            p0[j + 3 * q] = wadd(t1i, t3r);
+                eng_wrap_sub(twiddle_product(x3i, c3[j]), twiddle_product(x3r, s3[j])), 1);
+            const int32_t t0r = eng_wrap_add(a0r, a2r), t0i = eng_wrap_add(a0i, a2i);
+            const int32_t t1r = eng_wrap_sub(a0r, a2r), t1i = eng_wrap_sub(a0i, a2i);
+            const int32_t t2r = eng_wrap_add(a1r, a3r), t2i = eng_wrap_add(a1i, a3i);
+            const int32_t t3r = eng_wrap_sub(a1r, a3r), t3i = eng_wrap_sub(a1i, a3i);
+            o0[j] = eng_wrap_add(t0r, t2r);
+            p0[j] = eng_wrap_add(t0i, t2i);
+            o0[j + q] = eng_wrap_add(t1r, t3i);
+            p0[j + q] = eng_wrap_sub(t1i, t3r);
+            o0[j + 2 * q] = eng_wrap_sub(t0r, t2r);
+            p0[j + 2 * q] = eng_wrap_sub(t0i, t2i);
+            o0[j + 3 * q] = eng_wrap_sub(t1r, t3i);
+            p0[j + 3 * q] = eng_wrap_add(t1i, t3r);
         }
     }
 }
@@ -156,24 +154,24 @@ RFFT_HOT void radix2_stage(const int32_t *sre, const int32_t *sim, int32_t *dre,
         const int32_t er = round_shift(sre[k], 1);
         const int32_t ei = round_shift(sim[k], 1);
         const int32_t orr = sre[k + half], oi = sim[k + half];
-        const int32_t br = wadd(twiddle_product(orr, c[k]), twiddle_product(oi, s[k]));
-        const int32_t bi = wsub(twiddle_product(oi, c[k]), twiddle_product(orr, s[k]));
-        dre[k] = wadd(er, br);
-        dim[k] = wadd(ei, bi);
-        dre[k + half] = wsub(er, br);
-        dim[k + half] = wsub(ei, bi);
+        const int32_t br = eng_wrap_add(twiddle_product(orr, c[k]), twiddle_product(oi, s[k]));
+        const int32_t bi = eng_wrap_sub(twiddle_product(oi, c[k]), twiddle_product(orr, s[k]));
+        dre[k] = eng_wrap_add(er, br);
+        dim[k] = eng_wrap_add(ei, bi);
+        dre[k + half] = eng_wrap_sub(er, br);
+        dim[k + half] = eng_wrap_sub(ei, bi);
     }
 }
 
 // floor((a + b) / 2) and floor((a - b) / 2) without leaving 32 bits.
 inline int32_t half_sum(int32_t a, int32_t b)
 {
-    return wadd(wadd(asr(a, 1), asr(b, 1)), a & b & 1);
+    return eng_wrap_add(eng_wrap_add(eng_asr(a, 1), eng_asr(b, 1)), a & b & 1);
 }
 
 inline int32_t half_difference(int32_t a, int32_t b)
 {
-    return wsub(wsub(asr(a, 1), asr(b, 1)), ~a & b & 1);
+    return eng_wrap_sub(eng_wrap_sub(eng_asr(a, 1), eng_asr(b, 1)), ~a & b & 1);
 }
 
 // The split step forms the packed real spectrum from the complex
@@ -201,8 +199,8 @@ inline SplitTerms split_terms(int32_t ar, int32_t ai, int32_t br, int32_t bi, in
     const int32_t dr = half_difference(ar, br);
     const int32_t di = half_sum(ai, bi);
     return {round_shift(sr, 1), round_shift(si, 1),
-            wsub(twiddle_product(di, c), twiddle_product(dr, s)),
-            wsub(0, wadd(twiddle_product(dr, c), twiddle_product(di, s)))};
+            eng_wrap_sub(twiddle_product(di, c), twiddle_product(dr, s)),
+            eng_wrap_sub(0, eng_wrap_add(twiddle_product(dr, c), twiddle_product(di, s)))};
 }
 
 // X[k] for 1 <= k < N/4.
@@ -213,8 +211,8 @@ RFFT_HOT void split_lower(const int32_t *__restrict re, const int32_t *__restric
     for (int32_t k = 1; k < points / 2; ++k) {
         const SplitTerms t =
             split_terms(re[k], im[k], re[points - k], im[points - k], c[k], s[k]);
-        out[2 * k] = wadd(t.sum_re, t.p);
-        out[2 * k + 1] = wadd(t.sum_im, t.q);
+        out[2 * k] = eng_wrap_add(t.sum_re, t.p);
+        out[2 * k + 1] = eng_wrap_add(t.sum_im, t.q);
     }
 }
 
@@ -227,8 +225,8 @@ RFFT_HOT void split_upper(const int32_t *__restrict re, const int32_t *__restric
         const int32_t partner = points - k;
         const SplitTerms t =
             split_terms(re[partner], im[partner], re[k], im[k], c[partner], s[partner]);
-        out[2 * k] = wsub(t.sum_re, t.p);
-        out[2 * k + 1] = wsub(t.q, t.sum_im);
+        out[2 * k] = eng_wrap_sub(t.sum_re, t.p);
+        out[2 * k + 1] = eng_wrap_sub(t.q, t.sum_im);
     }
 }
 

@@ -8,8 +8,6 @@
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
-
 // round(32768 x), limited to the signed 16-bit range's top of 32767.
 int32_t q15_limited(double x)
 {
@@ -24,7 +22,7 @@ struct TwiddleTable {
     TwiddleTable() : words{}
     {
         for (uint32_t k = 0; k < kCount; ++k) {
-            const double angle = 2.0 * kPi * k / N;
+            const double angle = 2.0 * ENG_PI * k / N;
             const uint32_t c = static_cast<uint32_t>(q15_limited(eng_cos(angle))) & 0xFFFFu;
             const uint32_t s = static_cast<uint32_t>(q15_limited(eng_sin(angle))) & 0xFFFFu;
             words[k] = (c << 16) | s;

@@ -6,17 +6,12 @@
 // its shift so that the frame exponent E (larger means quieter) lets
 // consecutive frames be compared at one scale.
 #include "algo/stream/strm_internal.h"
-#include "algo/stream/strm_arith.h"
+#include "engine/eng_vector.h"
+#include "engine/eng_wrap.h"
 #include "engine/eng_support.h"
 
 namespace {
 
-using strm_arith::asr;
-using strm_arith::magnitude;
-using strm_arith::shl;
-using strm_arith::wadd;
-using strm_arith::wmul;
-using strm_arith::wsub;
 
 // Index of the highest set bit, -1 for 0.
 int32_t highest_bit(uint32_t v)
@@ -33,39 +28,39 @@ int32_t highest_bit(uint32_t v)
 // right shift for negative ones (counts within -31 ... 31).
 inline int32_t scaled(int32_t v, int32_t shift)
 {
-    return shift >= 0 ? shl(v, shift & 31) : asr(v, (-shift) & 31);
+    return shift >= 0 ? eng_wrap_shl(v, shift & 31) : eng_asr(v, (-shift) & 31);
 }
 
 // out[k] = (frame[k] scaled) x w[k] for the rising half and x w[N - 1 - k]
 // for the falling half. out may be frame.
-STRM_VECTOR_CLONES void window_scaled(const int32_t *frame, int32_t shift, const uint16_t *w,
+ENG_VECTOR_CLONES void window_scaled(const int32_t *frame, int32_t shift, const uint16_t *w,
                                       int32_t n,
                    int32_t *out)
 {
     const int32_t half = n / 2;
     if (shift >= 0) {
         for (int32_t k = 0; k < half; ++k)
-            out[k] = wmul(shl(frame[k], shift & 31), w[k]);
+            out[k] = eng_wrap_mul(eng_wrap_shl(frame[k], shift & 31), w[k]);
         for (int32_t k = half; k < n; ++k)
-            out[k] = wmul(shl(frame[k], shift & 31), w[n - 1 - k]);
+            out[k] = eng_wrap_mul(eng_wrap_shl(frame[k], shift & 31), w[n - 1 - k]);
     } else {
         for (int32_t k = 0; k < half; ++k)
-            out[k] = wmul(asr(frame[k], (-shift) & 31), w[k]);
+            out[k] = eng_wrap_mul(eng_asr(frame[k], (-shift) & 31), w[k]);
         for (int32_t k = half; k < n; ++k)
-            out[k] = wmul(asr(frame[k], (-shift) & 31), w[n - 1 - k]);
+            out[k] = eng_wrap_mul(eng_asr(frame[k], (-shift) & 31), w[n - 1 - k]);
     }
 }
 
 inline int32_t square(int32_t v)
 {
-    return wmul(v, v);
+    return eng_wrap_mul(v, v);
 }
 
 // Power of the packed spectrum scaled by 2^shift: P[0] = F[0]^2,
 // P[N/2] = F[1]^2, P[k] = F[2k]^2 + F[2k+1]^2 (32-bit). out may be
 // spectrum: P[k] is then written over F[k], which P[k / 2] has already
 // read.
-STRM_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n,
+ENG_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n,
                                      int32_t *out)
 {
     const int32_t half = n / 2;
@@ -73,12 +68,12 @@ STRM_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int
     out[0] = square(scaled(spectrum[0], shift));
     if (shift >= 0) {
         for (int32_t k = 1; k < half; ++k)
-            out[k] = wadd(square(shl(spectrum[2 * k], shift & 31)),
-                          square(shl(spectrum[2 * k + 1], shift & 31)));
+            out[k] = eng_wrap_add(square(eng_wrap_shl(spectrum[2 * k], shift & 31)),
+                          square(eng_wrap_shl(spectrum[2 * k + 1], shift & 31)));
     } else {
         for (int32_t k = 1; k < half; ++k)
-            out[k] = wadd(square(asr(spectrum[2 * k], (-shift) & 31)),
-                          square(asr(spectrum[2 * k + 1], (-shift) & 31)));
+            out[k] = eng_wrap_add(square(eng_asr(spectrum[2 * k], (-shift) & 31)),
+                          square(eng_asr(spectrum[2 * k + 1], (-shift) & 31)));
     }
     out[half] = nyquist;
 }
@@ -88,7 +83,7 @@ STRM_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int
 // bin inside a band is the nearest of four positions; the bins at the two
 // ends of a band may be nearest to fewer of its positions. The sum is
 // 32-bit, so adding a bin's power m times is adding m times its power.
-STRM_VECTOR_CLONES void band_sums(const int32_t *power, int32_t shift, const int16_t *edges,
+ENG_VECTOR_CLONES void band_sums(const int32_t *power, int32_t shift, const int16_t *edges,
                                   int32_t *energies)
 {
     for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
@@ -98,15 +93,15 @@ STRM_VECTOR_CLONES void band_sums(const int32_t *power, int32_t shift, const int
         const int32_t b1 = (last + 2) >> 2;
         int32_t sum;
         if (b0 == b1) {
-            sum = wmul(last - first + 1, scaled(power[b0], shift));
+            sum = eng_wrap_mul(last - first + 1, scaled(power[b0], shift));
         } else {
             // Positions 4b - 2 ... 4b + 1 share bin b.
-            sum = wmul(4 * b0 + 2 - first, scaled(power[b0], shift));
+            sum = eng_wrap_mul(4 * b0 + 2 - first, scaled(power[b0], shift));
             int32_t inner = 0;
             for (int32_t b = b0 + 1; b < b1; ++b)
-                inner = wadd(inner, scaled(power[b], shift));
-            sum = wadd(sum, wmul(4, inner));
-            sum = wadd(sum, wmul(last - 4 * b1 + 3, scaled(power[b1], shift)));
+                inner = eng_wrap_add(inner, scaled(power[b], shift));
+            sum = eng_wrap_add(sum, eng_wrap_mul(4, inner));
+            sum = eng_wrap_add(sum, eng_wrap_mul(last - 4 * b1 + 3, scaled(power[b1], shift)));
         }
         energies[band] = sum;
     }
@@ -114,13 +109,13 @@ STRM_VECTOR_CLONES void band_sums(const int32_t *power, int32_t shift, const int
 
 } // namespace
 
-STRM_VECTOR_CLONES int32_t strm_normalize_shift(const int32_t *values, int32_t count,
+ENG_VECTOR_CLONES int32_t strm_normalize_shift(const int32_t *values, int32_t count,
                                                 int32_t target_bits)
 {
     // v XOR (v >> 1) has its highest bit where v's sign stops repeating.
     uint32_t spread = 0;
     for (int32_t k = 0; k < count; ++k)
-        spread |= static_cast<uint32_t>(values[k] ^ asr(values[k], 1));
+        spread |= static_cast<uint32_t>(values[k] ^ eng_asr(values[k], 1));
     return target_bits - highest_bit(spread) - 1;
 }
 
@@ -129,10 +124,10 @@ int32_t strm_normalize(int32_t *values, int32_t count, int32_t target_bits)
     const int32_t shift = strm_normalize_shift(values, count, target_bits);
     if (shift > 0) {
         for (int32_t k = 0; k < count; ++k)
-            values[k] = shl(values[k], shift & 31);
+            values[k] = eng_wrap_shl(values[k], shift & 31);
     } else if (shift < 0) {
         for (int32_t k = 0; k < count; ++k)
-            values[k] = asr(values[k], (-shift) & 31);
+            values[k] = eng_asr(values[k], (-shift) & 31);
     }
     return shift;
 }
@@ -167,19 +162,19 @@ void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t
 {
     // Shift counts are taken modulo 32: a step of 32 or more in exponent
     // (the first frame, or silence next to sound) shifts by its low bits.
-    const int32_t d = wsub(wadd(exponent, 2), state->previous_exponent);
+    const int32_t d = eng_wrap_sub(eng_wrap_add(exponent, 2), state->previous_exponent);
     const int32_t up = static_cast<int32_t>(static_cast<uint32_t>(d) & 31u);         // d >= 0
     const int32_t down = static_cast<int32_t>((0u - static_cast<uint32_t>(d)) & 31u); // d < 0
     const int32_t *b = energies;
     for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
-        const int32_t lower = wadd(wadd(b[2 * k], b[2 * k + 1]), b[2 * k + 2]);
-        const int32_t upper = wadd(wadd(b[2 * k + 3], b[2 * k + 4]), b[2 * k + 5]);
-        const int32_t h = wsub(lower, upper);
+        const int32_t lower = eng_wrap_add(eng_wrap_add(b[2 * k], b[2 * k + 1]), b[2 * k + 2]);
+        const int32_t upper = eng_wrap_add(eng_wrap_add(b[2 * k + 3], b[2 * k + 4]), b[2 * k + 5]);
+        const int32_t h = eng_wrap_sub(lower, upper);
         const int32_t prev = state->previous_filter[k];
-        outputs[k] = d >= 0 ? wsub(asr(h, up), prev) : wsub(h, asr(prev, down));
+        outputs[k] = d >= 0 ? eng_wrap_sub(eng_asr(h, up), prev) : eng_wrap_sub(h, eng_asr(prev, down));
         state->previous_filter[k] = h;
     }
-    state->previous_exponent = wadd(exponent, 2);
+    state->previous_exponent = eng_wrap_add(exponent, 2);
 }
 
 uint32_t strm_weak_bit_mask(const int32_t *outputs, int32_t weak_bits)
@@ -192,7 +187,7 @@ uint32_t strm_weak_bit_mask(const int32_t *outputs, int32_t weak_bits)
     uint64_t smallest[STRM_FILTER_COUNT];
     int32_t held = 0;
     for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
-        const uint64_t key = (static_cast<uint64_t>(magnitude(outputs[k])) << 5) |
+        const uint64_t key = (static_cast<uint64_t>(eng_magnitude(outputs[k])) << 5) |
                              static_cast<uint32_t>(k);
         if (held == wanted && key >= smallest[held - 1])
             continue;
@@ -214,11 +209,11 @@ uint8_t strm_is_quiet(int32_t *energies, int32_t log2_frame, int32_t exponent)
     const int32_t g = strm_normalize(energies, STRM_BAND_COUNT, 24);
     int32_t sum = 0;
     for (int32_t band = 0; band < STRM_BAND_COUNT; ++band)
-        sum = wadd(sum, energies[band]);
+        sum = eng_wrap_add(sum, energies[band]);
     const int32_t level = log2_frame + exponent + g + 1;
     if (level < 0)
         return 0;
-    if (level < 32 && asr(sum, level) >= 32)
+    if (level < 32 && eng_asr(sum, level) >= 32)
         return 0;
     return 1;
 }

@@ -2,15 +2,12 @@
 // resampling filter and the 441/M phase accumulator that brings every
 // accepted rate to 5512.5 Hz.
 #include "algo/stream/strm_internal.h"
-#include "algo/stream/strm_arith.h"
+#include "engine/eng_bytes.h"
+#include "engine/eng_wrap.h"
 #include "algo/stream/strm_lanes.h"
 
 namespace {
 
-using strm_arith::asr;
-using strm_arith::wadd;
-using strm_arith::wmul;
-using strm_arith::wsub;
 
 struct RateRow {
     uint32_t rate;
@@ -75,12 +72,6 @@ inline void put(int32_t *ring, int32_t i, int32_t x)
     ring[i + STRM_INPUT_RING] = x;
 }
 
-int32_t signed16(uint32_t lo, uint32_t hi)
-{
-    const int32_t v = static_cast<int32_t>(lo | (hi << 8));
-    return v >= 0x8000 ? v - 0x10000 : v;
-}
-
 // One signed sample per interleaved frame, for each format.
 struct MonoU8 {
     int32_t operator()(const uint8_t *f) const { return (static_cast<int32_t>(f[0]) - 128) * 256; }
@@ -92,12 +83,12 @@ struct StereoU8 {
     }
 };
 struct MonoS16 {
-    int32_t operator()(const uint8_t *f) const { return signed16(f[0], f[1]); }
+    int32_t operator()(const uint8_t *f) const { return eng_le_s16(f); }
 };
 struct StereoS16 {
     int32_t operator()(const uint8_t *f) const
     {
-        return asr(signed16(f[0], f[1]) + signed16(f[2], f[3]), 1);
+        return eng_asr(eng_le_s16(f) + eng_le_s16(f + 2), 1);
     }
 };
 struct MonoTable {
@@ -108,7 +99,7 @@ struct StereoTable {
     const int16_t *table;
     int32_t operator()(const uint8_t *f) const
     {
-        return asr(static_cast<int32_t>(table[f[0]]) + table[f[1]], 1);
+        return eng_asr(static_cast<int32_t>(table[f[0]]) + table[f[1]], 1);
     }
 };
 
@@ -130,7 +121,7 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames, Convert convert
                 // weight p * 74 / 2^15 (about p / 442.8).
                 const int32_t g = fir(ring, h, i - 1);
                 const int32_t weight = static_cast<int32_t>(p * 74);
-                y = wadd(y, wmul(asr(wsub(g, y), 15), weight));
+                y = eng_wrap_add(y, eng_wrap_mul(eng_asr(eng_wrap_sub(g, y), 15), weight));
             }
             strm_push_sample(s, y);
         }

@@ -31,6 +31,7 @@
 #include <utility>
 
 #include "algo/stream/strm_lanes.h"
+#include "engine/eng_bytes.h"
 
 namespace {
 
@@ -613,13 +614,6 @@ constexpr int32_t kChunk = 1024;
 constexpr int32_t kHistory = STRM_INPUT_RING;
 constexpr uint32_t kPhaseStep = 441;
 
-int32_t signed16(const uint8_t *p)
-{
-    int16_t v;
-    std::memcpy(&v, p, sizeof v); // x86-64 only: little-endian, as the files are
-    return v;
-}
-
 // One signed sample per frame (strm_input.cpp's table), count frames.
 void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t *out)
 {
@@ -637,10 +631,10 @@ void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t 
     case SAMPLE_PCM_S16:
         if (stereo) {
             for (int32_t f = 0; f < count; ++f)
-                out[f] = (signed16(bytes + 4 * f) + signed16(bytes + 4 * f + 2)) >> 1;
+                out[f] = (eng_le_s16(bytes + 4 * f) + eng_le_s16(bytes + 4 * f + 2)) >> 1;
         } else {
             for (int32_t f = 0; f < count; ++f)
-                out[f] = signed16(bytes + 2 * f);
+                out[f] = eng_le_s16(bytes + 2 * f);
         }
         break;
     case SAMPLE_ALAW:

@@ -7,8 +7,6 @@
 
 namespace {
 
-const double kPi = 3.14159265358979323846;
-
 // The rising half of a Hann window of N + 1 intervals in Q15:
 // w[k] = round(32768 sin^2(pi (k + 1) / (N + 1))), k = 0 ... N/2 - 1. This
 // is the form whose values match the stored window exactly (w[N/2 - 1] is
@@ -19,7 +17,7 @@ struct HalfWindow {
     HalfWindow() : w{}
     {
         for (int32_t k = 0; k < N / 2; ++k) {
-            const double s = eng_sin(kPi * (k + 1) / (N + 1));
+            const double s = eng_sin(ENG_PI * (k + 1) / (N + 1));
             w[k] = static_cast<uint16_t>(eng_floor(32768.0 * s * s + 0.5));
         }
     }

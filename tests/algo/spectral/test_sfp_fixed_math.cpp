@@ -106,13 +106,13 @@ TEST(SfpFixedMath, IsqrtIsTheFlooredRootInQ15)
 
 TEST(SfpFixedMath, WrappingHelpersHaveNoUndefinedCases)
 {
-    EXPECT_EQ(INT32_MIN, sfp_wrap_add(INT32_MAX, 1));
-    EXPECT_EQ(INT32_MAX, sfp_wrap_sub(INT32_MIN, 1));
-    EXPECT_EQ(-16384, sfp_shl(-1, 14));
-    EXPECT_EQ(INT32_MIN, sfp_shl(-256, 23));
-    EXPECT_EQ(-1, sfp_shr(-1, 16));
-    EXPECT_EQ(-2, sfp_shr(-3, 1));
-    EXPECT_EQ(0x12345678, sfp_low32(0x7FFFFFFF12345678LL));
+    EXPECT_EQ(INT32_MIN, eng_wrap_add(INT32_MAX, 1));
+    EXPECT_EQ(INT32_MAX, eng_wrap_sub(INT32_MIN, 1));
+    EXPECT_EQ(-16384, eng_wrap_shl(-1, 14));
+    EXPECT_EQ(INT32_MIN, eng_wrap_shl(-256, 23));
+    EXPECT_EQ(-1, eng_asr(-1, 16));
+    EXPECT_EQ(-2, eng_asr(-3, 1));
+    EXPECT_EQ(0x12345678, eng_low32(0x7FFFFFFF12345678LL));
 }
 
 } // namespace
