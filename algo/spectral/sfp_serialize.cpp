@@ -2,13 +2,13 @@
 // version and one block of 30 decimal values.
 #include "algo/spectral/sfp_internal.h"
 
+#include "engine/eng_document.h"
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"
 
 namespace {
 
 const char kName[] = "Quorindavel";
-const char kVersion[] = "1.1";
 
 void free_descriptor(SfpBlockDescriptor *descriptor)
 {
@@ -95,36 +95,6 @@ ResultCode build_blocks(SpectralState *state, QueryElement **out)
     return ENG_OK;
 }
 
-ResultCode build_root(QueryElement **out)
-{
-    QueryElement *root = qe_create("ZUVOK_FP_QUERY", nullptr);
-    if (!root)
-        return SFP_E_NO_MEMORY;
-    ResultCode result = qe_set_attribute(root, "VERSION", "1.0");
-    if (result == ENG_OK)
-        result = qe_set_path(root, "ALGORITHM/NAME", sfp_algorithm_name(), 1);
-    if (result == ENG_OK)
-        result = qe_set_path(root, "ALGORITHM/VERSION", sfp_algorithm_version(), 1);
-    if (result == ENG_OK) {
-        // Name, one double-quote character, version.
-        const size_t size = eng_strlen(sfp_algorithm_name()) + eng_strlen(sfp_algorithm_version()) + 2;
-        auto *query = static_cast<char *>(eng_malloc(size));
-        if (!query) {
-            result = SFP_E_NO_MEMORY;
-        } else {
-            eng_snprintf(query, size, "%s\"%s", sfp_algorithm_name(), sfp_algorithm_version());
-            result = qe_set_path(root, "ALGORITHM/QUERY", query, 1);
-            eng_free(query);
-        }
-    }
-    if (result != ENG_OK) {
-        qe_destroy(&root);
-        return result;
-    }
-    *out = root;
-    return ENG_OK;
-}
-
 } // namespace
 
 const char *sfp_algorithm_name(void)
@@ -134,7 +104,7 @@ const char *sfp_algorithm_name(void)
 
 const char *sfp_algorithm_version(void)
 {
-    return kVersion;
+    return ENG_ALGORITHM_VERSION;
 }
 
 ResultCode sfp_format_ascii(const SfpBlockDescriptor *descriptor, char **text)
@@ -172,7 +142,7 @@ ResultCode sfp_serialize(void *state, QueryElement **root)
     if (result != ENG_OK)
         return result;
     QueryElement *document = nullptr;
-    result = build_root(&document);
+    result = eng_build_document(kName, ENG_ALGORITHM_VERSION, SFP_E_NO_MEMORY, &document);
     if (result != ENG_OK) {
         qe_destroy(&blocks);
         return result;

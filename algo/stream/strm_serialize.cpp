@@ -1,16 +1,12 @@
 // Query document of the streaming fingerprint: the algorithm's name,
 // version and parameters, and every finished block as BASE64 text.
 #include "algo/stream/strm_internal.h"
-#include "engine/eng_memory.h"
+#include "engine/eng_document.h"
 #include "engine/eng_support.h"
 
 namespace {
 
-const char kRootName[] = "ZUVOK_FP_QUERY";
-const char kQueryVersion[] = "1.0";
 const char kAlgorithmName[] = "Velmora";
-// Shared with the spectral fingerprint's document.
-const char kAlgorithmVersion[] = "1.1";
 const char kFormat[] = "COMPRESSED";
 
 } // namespace
@@ -62,30 +58,13 @@ ResultCode strm_build_query(const StreamState *state, QueryElement *blocks,
 {
     if (!state || !blocks || !root)
         return STRM_E_INVALID_ARG;
-    QueryElement *query = qe_create(kRootName, nullptr);
-    if (!query)
-        return STRM_E_NO_MEMORY;
-
-    ResultCode result = qe_set_attribute(query, "VERSION", kQueryVersion);
-    if (result == ENG_OK)
-        result = qe_set_path(query, "ALGORITHM/NAME", kAlgorithmName, 1);
-    if (result == ENG_OK)
-        result = qe_set_path(query, "ALGORITHM/VERSION", kAlgorithmVersion, 1);
-    if (result == ENG_OK) {
-        // The name, one double quote and the version.
-        const size_t size = eng_strlen(kAlgorithmName) + eng_strlen(kAlgorithmVersion) + 2;
-        char *text = static_cast<char *>(eng_malloc(size));
-        if (!text) {
-            result = STRM_E_NO_MEMORY;
-        } else {
-            eng_snprintf(text, size, "%s\"%s", kAlgorithmName, kAlgorithmVersion);
-            result = qe_set_path(query, "ALGORITHM/QUERY", text, 1);
-            eng_free(text);
-        }
-    }
-    if (result == ENG_OK)
-        result = qe_set_path_uint(query, "ALGORITHM/BLOCK_LENGTH",
-                                  static_cast<uint32_t>(state->block_length), 1);
+    QueryElement *query = nullptr;
+    ResultCode result =
+        eng_build_document(kAlgorithmName, ENG_ALGORITHM_VERSION, STRM_E_NO_MEMORY, &query);
+    if (result != ENG_OK)
+        return result;
+    result = qe_set_path_uint(query, "ALGORITHM/BLOCK_LENGTH",
+                              static_cast<uint32_t>(state->block_length), 1);
     if (result == ENG_OK)
         result = qe_set_path(query, "ALGORITHM/FORMAT", kFormat, 1);
     if (result != ENG_OK) {
