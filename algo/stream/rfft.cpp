@@ -235,7 +235,7 @@ void split_step(const RealFft *plan, const int32_t *re, const int32_t *im, int32
     const int32_t points = plan->size / 2;
     out[0] = round_down(static_cast<int64_t>(re[0]) + im[0], 1); // X[0]
     out[1] = round_down(static_cast<int64_t>(re[0]) - im[0], 1); // X[N/2]
-    const int32_t *tw = plan->stages + rfft_split_offset(plan->size);
+    const int32_t *tw = plan->stages + plan->split_offset;
     split_lower(re, im, tw, tw + points / 2, points, out);
     split_upper(re, im, tw, tw + points / 2, points, out);
     // k = N/4: W is -i exactly, so X = conj Z / 2.
@@ -250,18 +250,17 @@ ResultCode rfft_create(int32_t size, RealFft **plan)
 {
     if (!plan || size < 8 || size > 1048576 || (size & (size - 1)) != 0)
         return RFFT_E_INVALID_ARG;
-    const uint32_t *twiddles = rfft_twiddle_table(size);
-    const uint16_t *order = rfft_input_order(size);
-    const int32_t *stages = rfft_stage_twiddles(size);
-    if (!twiddles || !order || !stages)
+    const FrameSizeTables *tables = rfft_size_tables(size);
+    if (!tables)
         return RFFT_E_INVALID_ARG;
     auto *created = static_cast<RealFft *>(eng_malloc(sizeof(RealFft)));
     if (!created)
         return RFFT_E_NO_MEMORY;
     created->size = size;
-    created->twiddles = twiddles;
-    created->order = order;
-    created->stages = stages;
+    created->twiddles = tables->twiddles;
+    created->order = tables->input_order;
+    created->stages = tables->stage_twiddles;
+    created->split_offset = tables->split_offset;
     *plan = created;
     return ENG_OK;
 }

@@ -1,5 +1,6 @@
-// Twiddle and input-order tables of the real FFT, generated at first use
-// from their formulas.
+// The tables kept per frame size: the real FFT's twiddles, input order and
+// stage layout, and the analysis window, generated together at first use
+// from their formulas. Sizes are dispatched in one place.
 #include "algo/stream/rfft.h"
 
 #include <array>
@@ -105,9 +106,8 @@ struct StageTwiddles {
     }
     static constexpr int32_t split_offset() { return count() - N / 2; }
     std::array<int32_t, count()> values;
-    StageTwiddles() : values{}
+    explicit StageTwiddles(const uint32_t *words) : values{}
     {
-        const uint32_t *words = rfft_twiddle_table(N);
         int32_t extent = 1;
         while (extent * 4 <= kPoints)
             extent *= 4;
@@ -131,57 +131,51 @@ struct StageTwiddles {
     }
 };
 
+// The rising half of a Hann window of N + 1 intervals in Q15:
+// w[k] = round(32768 sin^2(pi (k + 1) / (N + 1))), k = 0 ... N/2 - 1. This
+// is the form whose values match the stored window exactly (w[N/2 - 1] is
+// 32768, which still fits the unsigned 16-bit entry).
+template <int32_t N>
+struct HalfWindow {
+    std::array<uint16_t, N / 2> w;
+    HalfWindow() : w{}
+    {
+        for (int32_t k = 0; k < N / 2; ++k) {
+            const double s = eng_sin(ENG_PI * (k + 1) / (N + 1));
+            w[k] = static_cast<uint16_t>(eng_floor(32768.0 * s * s + 0.5));
+        }
+    }
+};
+
+template <int32_t N>
+struct SizeTables {
+    TwiddleTable<N> twiddles;
+    InputOrder<N> order;
+    StageTwiddles<N> stages{twiddles.words.data()};
+    HalfWindow<N> window;
+    FrameSizeTables view{N,
+                         twiddles.words.data(),
+                         TwiddleTable<N>::kCount,
+                         order.index.data(),
+                         stages.values.data(),
+                         StageTwiddles<N>::split_offset(),
+                         window.w.data()};
+};
+
 } // namespace
 
-const int32_t *rfft_stage_twiddles(int32_t size)
+const FrameSizeTables *rfft_size_tables(int32_t size)
 {
-    if (size == 2048) {
-        static const StageTwiddles<2048> table;
-        return table.values.data();
+    switch (size) {
+    case 2048: {
+        static const SizeTables<2048> tables;
+        return &tables.view;
     }
-    if (size == 4096) {
-        static const StageTwiddles<4096> table;
-        return table.values.data();
+    case 4096: {
+        static const SizeTables<4096> tables;
+        return &tables.view;
     }
-    return nullptr;
-}
-
-int32_t rfft_split_offset(int32_t size)
-{
-    if (size == 2048)
-        return StageTwiddles<2048>::split_offset();
-    if (size == 4096)
-        return StageTwiddles<4096>::split_offset();
-    return 0;
-}
-
-const uint32_t *rfft_twiddle_table(int32_t size)
-{
-    if (size == 2048) {
-        static const TwiddleTable<2048> table;
-        return table.words.data();
+    default:
+        return nullptr;
     }
-    if (size == 4096) {
-        static const TwiddleTable<4096> table;
-        return table.words.data();
-    }
-    return nullptr;
-}
-
-uint32_t rfft_twiddle_count(int32_t size)
-{
-    return (size == 2048 || size == 4096) ? static_cast<uint32_t>(3 * size / 4 - 2) : 0;
-}
-
-const uint16_t *rfft_input_order(int32_t size)
-{
-    if (size == 2048) {
-        static const InputOrder<2048> order;
-        return order.index.data();
-    }
-    if (size == 4096) {
-        static const InputOrder<4096> order;
-        return order.index.data();
-    }
-    return nullptr;
 }

@@ -205,9 +205,6 @@ ResultCode strm_build_query(const StreamState *state, QueryElement *blocks,
 
 /* --- Constant tables ---------------------------------------------------------- */
 
-/* The rising half of the Hann window for N = 2048 or 4096 (N/2 entries,
- * Q15), or null. */
-const uint16_t *strm_window_table(int32_t frame_length);
 /* The 71 band edges (quarter-bin units) for block length 3 or 6, or null. */
 const int16_t *strm_band_edges(int32_t block_length);
 

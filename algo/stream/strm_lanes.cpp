@@ -86,7 +86,7 @@ ResultCode strm_lanes_setup(StreamState *state, StreamPath path)
     // 32 kB + 24 kB + 512 kB.
     const size_t n = static_cast<size_t>(state->frame_length);
     const size_t twiddle_count =
-        static_cast<size_t>(rfft_split_offset(state->frame_length)) + n / 2;
+        static_cast<size_t>(state->fft->split_offset) + n / 2;
     const size_t ring_bytes = 2 * n * sizeof(int32_t);
     const size_t twiddle_bytes = twiddle_count * sizeof(int32_t);
     const size_t work_bytes = 2 * n * static_cast<size_t>(state->lanes) * sizeof(int32_t);

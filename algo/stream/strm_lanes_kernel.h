@@ -590,7 +590,7 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     }
     if (extent != points)
         radix2_stage(re, im, points / 2, op);
-    const int32_t *split = state->lane_twiddles + rfft_split_offset(n);
+    const int32_t *split = state->lane_twiddles + fft->split_offset;
     int32_t b[kLanes];
     shifts_of(split_step(re, im, split, split + points / 2, points, spectrum), 15, b);
 

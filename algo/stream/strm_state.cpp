@@ -60,9 +60,10 @@ ResultCode build_state(StreamState *s, const StreamVariant *variant, uint32_t sa
     if (!frame_geometry(s->block_length, &s->frame_length, &s->log2_frame, &s->hop))
         return STRM_E_INVALID_ARG;
 
-    s->window = strm_window_table(s->frame_length);
-    if (!s->window)
+    const FrameSizeTables *tables = rfft_size_tables(s->frame_length);
+    if (!tables)
         return STRM_E_INVALID_ARG;
+    s->window = tables->window;
 
     s->frame_ring = allocate_samples(s->frame_length);
     if (!s->frame_ring)

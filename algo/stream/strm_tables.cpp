@@ -1,27 +1,8 @@
-// The streaming fingerprint's constant tables: the Hann half-windows,
-// generated at first use, and the two band-edge lists, which are data.
-#include <array>
-
+// The streaming fingerprint's band-edge lists, which are data (the tables
+// kept per frame size are in rfft_tables.cpp).
 #include "algo/stream/strm_internal.h"
-#include "engine/eng_support.h"
 
 namespace {
-
-// The rising half of a Hann window of N + 1 intervals in Q15:
-// w[k] = round(32768 sin^2(pi (k + 1) / (N + 1))), k = 0 ... N/2 - 1. This
-// is the form whose values match the stored window exactly (w[N/2 - 1] is
-// 32768, which still fits the unsigned 16-bit entry).
-template <int32_t N>
-struct HalfWindow {
-    std::array<uint16_t, N / 2> w;
-    HalfWindow() : w{}
-    {
-        for (int32_t k = 0; k < N / 2; ++k) {
-            const double s = eng_sin(ENG_PI * (k + 1) / (N + 1));
-            w[k] = static_cast<uint16_t>(eng_floor(32768.0 * s * s + 0.5));
-        }
-    }
-};
 
 // Band edges in quarter-bin units, about 200.5 Hz to 2100.2 Hz.
 const int16_t kEdges3[STRM_BAND_COUNT + 1] = {
@@ -39,19 +20,6 @@ const int16_t kEdges6[STRM_BAND_COUNT + 1] = {
     4461, 4614, 4771, 4934, 5103, 5277, 5457, 5644, 5836, 6036, 6242};
 
 } // namespace
-
-const uint16_t *strm_window_table(int32_t frame_length)
-{
-    if (frame_length == 2048) {
-        static const HalfWindow<2048> table;
-        return table.w.data();
-    }
-    if (frame_length == 4096) {
-        static const HalfWindow<4096> table;
-        return table.w.data();
-    }
-    return nullptr;
-}
 
 const int16_t *strm_band_edges(int32_t block_length)
 {

@@ -31,7 +31,7 @@ int main(void)
     if (b64_encode(silence, 3, &text, &length, 1) != ENG_OK || length != 5)
         return 5;
     eng_free(text);
-    if (bw_byte_codes()[0].length != 1 || rfft_twiddle_count(2048) != 1534)
+    if (bw_byte_codes()[0].length != 1 || rfft_size_tables(2048)->twiddle_count != 1534)
         return 6;
     if (!strm_path_available(STRM_PATH_SCALAR) || strm_path_lanes(STRM_PATH_AVX512) != 16)
         return 7;

@@ -237,7 +237,7 @@ TEST_F(StreamFrame, WindowAndFrameCopy)
     for (int k = 0; k < 2048; ++k)
         state->frame[k] = k % 2 ? -32768 : 32767;
     strm_apply_window(state);
-    const uint16_t *w = strm_window_table(2048);
+    const uint16_t *w = rfft_size_tables(2048)->window;
     for (int k = 0; k < 1024; ++k) {
         ASSERT_EQ((k % 2 ? -32768 : 32767) * static_cast<int32_t>(w[k]), state->frame[k]);
         ASSERT_EQ((k % 2 ? 32767 : -32768) * static_cast<int32_t>(w[k]), state->frame[2047 - k]);

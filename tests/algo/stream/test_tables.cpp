@@ -27,8 +27,7 @@ const WindowCase kWindows[] = {
 TEST(StreamTables, WindowMatchesEveryTellingValue)
 {
     for (const WindowCase &c : kWindows) {
-        const uint16_t *w = strm_window_table(c.n);
-        ASSERT_NE(nullptr, w) << c.n;
+        const uint16_t *w = rfft_size_tables(c.n)->window;
         for (const auto &kv : c.telling)
             EXPECT_EQ(kv.second, w[kv.first]) << "N " << c.n << " k " << kv.first;
     }
@@ -37,8 +36,7 @@ TEST(StreamTables, WindowMatchesEveryTellingValue)
 TEST(StreamTables, WindowRisesAndStaysNearTheHannHalf)
 {
     for (int32_t n : {2048, 4096}) {
-        const uint16_t *w = strm_window_table(n);
-        ASSERT_NE(nullptr, w);
+        const uint16_t *w = rfft_size_tables(n)->window;
         for (int32_t k = 1; k < n / 2; ++k)
             ASSERT_LE(w[k - 1], w[k]) << k;
         // Within about 15 (N = 2048) or 8 (N = 4096) of
@@ -49,8 +47,8 @@ TEST(StreamTables, WindowRisesAndStaysNearTheHannHalf)
             ASSERT_NEAR(32768 * s * s, w[k], limit) << k;
         }
     }
-    EXPECT_EQ(nullptr, strm_window_table(1024));
-    EXPECT_EQ(nullptr, strm_window_table(8192));
+    EXPECT_EQ(nullptr, rfft_size_tables(1024));
+    EXPECT_EQ(nullptr, rfft_size_tables(8192));
 }
 
 TEST(StreamTables, BandEdgesSpanTheSameFrequenciesAtBothBlockLengths)
