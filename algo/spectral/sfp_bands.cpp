@@ -3,6 +3,7 @@
 #include "algo/spectral/sfp_bands.h"
 
 #include "algo/spectral/sfp_equalise.h"
+#include "algo/spectral/sfp_variant.h"
 #include "algo/spectral/sfp_fixed_math.h"
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"
@@ -49,25 +50,8 @@ void free_frames(BandStatistics *s)
 bool set_ranges(BandStatistics *s)
 {
     for (uint32_t b = 0; b < s->bands; ++b) {
-        uint32_t low;
-        uint32_t high;
-        if (s->variant == SFP_VARIANT_FLOAT) {
-            const float *edges = static_cast<const float *>(s->edges);
-            const float low_index = edges[2 * b] / s->step;
-            const float high_index = edges[2 * b + 1] / s->step;
-            if (!(low_index >= 0.0f && high_index < static_cast<float>(s->frame_size)))
-                return false;
-            low = static_cast<uint32_t>(low_index);
-            high = static_cast<uint32_t>(high_index);
-        } else {
-            const uint32_t *edges = static_cast<const uint32_t *>(s->edges);
-            low = edges[2 * b];
-            high = edges[2 * b + 1];
-        }
-        if (low > high || high >= s->frame_size)
+        if (!s->variant->band_range(s, b, &s->low[b], &s->high[b]))
             return false;
-        s->low[b] = low;
-        s->high[b] = high;
     }
     return true;
 }
@@ -93,15 +77,14 @@ BandStatistics *sfp_bands_create(const BandConfig *config)
 {
     if (!config || !config->edges || config->edge_count < 2 || config->edge_count % 2 != 0 ||
         config->edge_count / 2 > SFP_MAX_BANDS || config->frame_log2 < 1 ||
-        config->frame_log2 > 24 ||
-        (config->variant != SFP_VARIANT_FLOAT && config->variant != SFP_VARIANT_FIXED))
+        config->frame_log2 > 24 || !sfp_variant(config->variant))
         return nullptr;
     auto *s = static_cast<BandStatistics *>(eng_malloc(sizeof(BandStatistics)));
     if (!s)
         return nullptr;
     eng_memset(s, 0, sizeof(BandStatistics));
-    const bool fixed = config->variant == SFP_VARIANT_FIXED;
-    s->variant = config->variant;
+    const SpectralVariant *variant = sfp_variant(config->variant);
+    s->variant = variant;
     s->skip_frames = config->skip_frames;
     s->frame_limit = config->frame_count;
     s->output_scale = config->output_scale;
@@ -114,19 +97,13 @@ BandStatistics *sfp_bands_create(const BandConfig *config)
     s->first = nullptr;
     s->last_link = &s->first;
 
-    const size_t edge_bytes = config->edge_count * (fixed ? sizeof(uint32_t) : sizeof(float));
-    // FileFixed keeps one entry more than the bins (see sfp_equalise_fixed).
-    const size_t histogram_entries = config->equalise_bins + (fixed ? 1 : 0);
+    const size_t edge_bytes = config->edge_count * variant->edge_size;
+    const size_t histogram_entries = config->equalise_bins + variant->histogram_extra;
     s->frame = eng_malloc(sizeof(int32_t) * s->frame_size);
     s->edges = eng_malloc(edge_bytes);
     s->histogram = static_cast<uint32_t *>(eng_malloc(sizeof(uint32_t) * histogram_entries));
     s->result = static_cast<int16_t *>(eng_malloc(sizeof(int16_t) * 2 * s->bands));
-    if (fixed) {
-        s->transform = sfp_dct_fixed_plan(config->frame_log2);
-    } else {
-        s->owned_transform = sfp_dct_create_float(config->frame_log2);
-        s->transform = s->owned_transform;
-    }
+    s->transform = variant->transform(config->frame_log2, &s->owned_transform);
     if (!s->frame || !s->edges || !s->histogram || !s->result || !s->transform) {
         sfp_bands_destroy(&s);
         return nullptr;
@@ -176,48 +153,73 @@ void sfp_bands_add_frame(BandStatistics *s, const void *first, uint32_t first_co
     }
     if (sfp_bands_is_complete(s))
         return;
-    const bool fixed = s->variant == SFP_VARIANT_FIXED;
-    // The frame's frequency content before the equalisation changes it.
-    float frequency_float = 0.0f;
-    uint32_t frequency_fixed = 0;
-    if (fixed)
-        frequency_fixed =
-            sfp_frame_frequency_fixed(first, first_count, second, second_count, s->frame_size);
-    else
-        frequency_float =
-            sfp_frame_frequency_float(first, first_count, second, second_count, s->frame_size);
-    if (s->equalise_bins == 0)
-        sfp_copy_frame(first, first_count, second, second_count, s->frame, s->frame_size);
-    else if (fixed)
-        sfp_equalise_fixed(static_cast<const int32_t *>(first), first_count,
-                           static_cast<const int32_t *>(second), second_count,
-                           static_cast<int32_t *>(s->frame), s->frame_size, s->histogram,
-                           s->equalise_bins, s->flat_half_range);
-    else
-        sfp_equalise_float(static_cast<const float *>(first), first_count,
-                           static_cast<const float *>(second), second_count,
-                           static_cast<float *>(s->frame), s->frame_size, s->histogram,
-                           s->equalise_bins);
-    if (fixed)
-        sfp_dct_fixed(s->transform, static_cast<int32_t *>(s->frame));
-    else
-        sfp_dct_float(s->transform, static_cast<float *>(s->frame));
-
+    BandFrame measured;
+    eng_memset(&measured, 0, sizeof(BandFrame));
+    s->variant->analyse_frame(s, first, first_count, second, second_count, &measured);
     auto *frame = static_cast<BandFrame *>(eng_malloc(sizeof(BandFrame)));
     if (!frame)
         return; // the frame is lost; completion waits for the next one
-    eng_memset(frame, 0, sizeof(BandFrame));
-    if (fixed) {
-        sfp_bands_measure_fixed(s, static_cast<const int32_t *>(s->frame), frame);
-        frame->frequency.q = frequency_fixed;
-    } else {
-        sfp_bands_measure_float(s, static_cast<const float *>(s->frame), frame);
-        frame->frequency.f = frequency_float;
-    }
+    eng_memcpy(frame, &measured, sizeof(BandFrame));
     frame->next = nullptr;
     *s->last_link = frame;
     s->last_link = &frame->next;
     ++s->frames;
+}
+
+uint8_t sfp_band_range_float(const BandStatistics *s, uint32_t band, uint32_t *low,
+                             uint32_t *high)
+{
+    const float *edges = static_cast<const float *>(s->edges);
+    const float low_index = edges[2 * band] / s->step;
+    const float high_index = edges[2 * band + 1] / s->step;
+    if (!(low_index >= 0.0f && high_index < static_cast<float>(s->frame_size)))
+        return 0;
+    *low = static_cast<uint32_t>(low_index);
+    *high = static_cast<uint32_t>(high_index);
+    return *low <= *high;
+}
+
+uint8_t sfp_band_range_fixed(const BandStatistics *s, uint32_t band, uint32_t *low,
+                             uint32_t *high)
+{
+    const uint32_t *edges = static_cast<const uint32_t *>(s->edges);
+    *low = edges[2 * band];
+    *high = edges[2 * band + 1];
+    return *low <= *high && *high < s->frame_size;
+}
+
+// Both arithmetics: the frame's frequency content is measured before the
+// equalisation changes it.
+void sfp_bands_analyse_float(BandStatistics *s, const void *first, uint32_t first_count,
+                             const void *second, uint32_t second_count, BandFrame *frame)
+{
+    auto *x = static_cast<float *>(s->frame);
+    frame->frequency.f =
+        sfp_frame_frequency_float(first, first_count, second, second_count, s->frame_size);
+    if (s->equalise_bins == 0)
+        sfp_copy_frame(first, first_count, second, second_count, x, s->frame_size);
+    else
+        sfp_equalise_float(static_cast<const float *>(first), first_count,
+                           static_cast<const float *>(second), second_count, x, s->frame_size,
+                           s->histogram, s->equalise_bins);
+    sfp_dct_float(s->transform, x);
+    sfp_bands_measure_float(s, x, frame);
+}
+
+void sfp_bands_analyse_fixed(BandStatistics *s, const void *first, uint32_t first_count,
+                             const void *second, uint32_t second_count, BandFrame *frame)
+{
+    auto *x = static_cast<int32_t *>(s->frame);
+    frame->frequency.q =
+        sfp_frame_frequency_fixed(first, first_count, second, second_count, s->frame_size);
+    if (s->equalise_bins == 0)
+        sfp_copy_frame(first, first_count, second, second_count, x, s->frame_size);
+    else
+        sfp_equalise_fixed(static_cast<const int32_t *>(first), first_count,
+                           static_cast<const int32_t *>(second), second_count, x, s->frame_size,
+                           s->histogram, s->equalise_bins, s->flat_half_range);
+    sfp_dct_fixed(s->transform, x);
+    sfp_bands_measure_fixed(s, x, frame);
 }
 
 void sfp_bands_measure_float(const BandStatistics *s, const float *x, BandFrame *frame)

@@ -42,7 +42,7 @@ typedef struct BandFrame {
 
 /* What the statistics are built from (a part of SpectralConfig). */
 typedef struct BandConfig {
-    uint32_t variant;
+    uint32_t variant;        /* algorithm id: SFP_VARIANT_FIXED or SFP_VARIANT_FLOAT */
     uint32_t frame_log2;
     uint32_t equalise_bins;
     uint32_t frame_count;
@@ -55,7 +55,7 @@ typedef struct BandConfig {
 } BandConfig;
 
 typedef struct BandStatistics {
-    uint32_t variant;
+    const SpectralVariant *variant;
     uint32_t skip_frames;
     uint32_t frame_limit;     /* 0: never complete */
     int32_t output_scale;
@@ -115,14 +115,34 @@ float sfp_frame_frequency_float(const void *first, uint32_t first_count, const v
 uint32_t sfp_frame_frequency_fixed(const void *first, uint32_t first_count, const void *second,
                                    uint32_t second_count, uint32_t size);
 /* 1 when the frames held (FileFixed: at most 15) are steady, or fewer than
- * two. */
+ * two: through the statistics' variant, or in one arithmetic. */
 uint8_t sfp_frames_steady(const BandStatistics *statistics);
+uint8_t sfp_frames_steady_float(const BandStatistics *statistics);
+uint8_t sfp_frames_steady_fixed(const BandStatistics *statistics);
 
-/* The two measurements of a transformed frame, exposed for tests. */
+/* --- Each variant's steps (wired by sfp_variant.cpp) ---------------------- */
+
+/* The inclusive coefficient range of a band from the variant's edges; 0 for
+ * a band that is empty or reaches beyond the frame. */
+uint8_t sfp_band_range_float(const BandStatistics *statistics, uint32_t band, uint32_t *low,
+                             uint32_t *high);
+uint8_t sfp_band_range_fixed(const BandStatistics *statistics, uint32_t band, uint32_t *low,
+                             uint32_t *high);
+/* A frame's steadiness measure, equalisation, transform and band
+ * measurement. */
+void sfp_bands_analyse_float(BandStatistics *statistics, const void *first, uint32_t first_count,
+                             const void *second, uint32_t second_count, BandFrame *frame);
+void sfp_bands_analyse_fixed(BandStatistics *statistics, const void *first, uint32_t first_count,
+                             const void *second, uint32_t second_count, BandFrame *frame);
+/* The two measurements of a transformed frame. */
 void sfp_bands_measure_float(const BandStatistics *statistics, const float *coefficients,
                              BandFrame *frame);
 void sfp_bands_measure_fixed(const BandStatistics *statistics, const int32_t *coefficients,
                              BandFrame *frame);
+/* The 30 values from the frames held (sfp_result.cpp); 0 when they cannot
+ * be computed. */
+uint8_t sfp_compute_result_float(BandStatistics *statistics);
+uint8_t sfp_compute_result_fixed(BandStatistics *statistics);
 
 ENG_END_DECLS
 

@@ -2,7 +2,7 @@
 // (two channels are added, not halved), then through the resampler into the
 // framing ring.
 #include "algo/spectral/sfp_fixed_math.h"
-#include "algo/spectral/sfp_internal.h"
+#include "algo/spectral/sfp_variant.h"
 #include "engine/eng_bytes.h"
 #include "engine/eng_g711.h"
 
@@ -46,6 +46,22 @@ void convert(const SpectralState *state, const uint8_t *bytes, uint32_t frames, 
 
 } // namespace
 
+void sfp_convert_fixed(SpectralState *state, const uint8_t *bytes, uint32_t frames)
+{
+    int32_t *out = state->scratch.q;
+    convert(state, bytes, frames,
+            [out](uint32_t i, int32_t value, uint32_t shift) { out[i] = eng_wrap_shl(value, shift); });
+}
+
+void sfp_convert_float(SpectralState *state, const uint8_t *bytes, uint32_t frames)
+{
+    float *out = state->scratch.f;
+    // FileFloat keeps the 16-bit scale: 8-bit linear values move up by 8.
+    convert(state, bytes, frames, [out](uint32_t i, int32_t value, uint32_t shift) {
+        out[i] = static_cast<float>(shift == 22u ? value * 256 : value);
+    });
+}
+
 uint32_t sfp_convert(SpectralState *state, const uint8_t *bytes, uint32_t byte_count)
 {
     if (!state || !bytes || state->block_align == 0 || state->sample_type < SAMPLE_PCM_U8 ||
@@ -54,17 +70,7 @@ uint32_t sfp_convert(SpectralState *state, const uint8_t *bytes, uint32_t byte_c
     uint32_t frames = byte_count / state->block_align;
     if (frames > SFP_SCRATCH_FRAMES)
         frames = SFP_SCRATCH_FRAMES;
-    if (state->variant == SFP_VARIANT_FIXED) {
-        int32_t *out = state->scratch.q;
-        convert(state, bytes, frames,
-                [out](uint32_t i, int32_t value, uint32_t shift) { out[i] = eng_wrap_shl(value, shift); });
-    } else {
-        float *out = state->scratch.f;
-        // FileFloat keeps the 16-bit scale: 8-bit linear values move up by 8.
-        convert(state, bytes, frames, [out](uint32_t i, int32_t value, uint32_t shift) {
-            out[i] = static_cast<float>(shift == 22u ? value * 256 : value);
-        });
-    }
+    state->variant->convert(state, bytes, frames);
     return frames;
 }
 
@@ -81,7 +87,8 @@ ResultCode sfp_resample_chunk(SpectralState *state, const uint8_t *bytes, uint32
     uint32_t used = 0;
     uint32_t produced = 0;
     uint32_t offset = 0;
-    const bool fixed = state->variant == SFP_VARIANT_FIXED;
+    const auto *scratch = reinterpret_cast<const uint8_t *>(&state->scratch);
+    auto *out = static_cast<uint8_t *>(destination);
     while (offset < limit) {
         const uint32_t frames = sfp_convert(state, bytes + offset, static_cast<uint32_t>(limit) - offset);
         if (frames == 0)
@@ -90,14 +97,9 @@ ResultCode sfp_resample_chunk(SpectralState *state, const uint8_t *bytes, uint32
         for (;;) {
             uint32_t taken = 0;
             uint32_t made = 0;
-            if (fixed)
-                sfp_resampler_process_fixed(state->resampler, state->scratch.q + fed, frames - fed,
-                                            static_cast<int32_t *>(destination) + produced,
-                                            room - produced, &taken, &made);
-            else
-                sfp_resampler_process_float(state->resampler, state->scratch.f + fed, frames - fed,
-                                            static_cast<float *>(destination) + produced,
-                                            room - produced, &taken, &made);
+            // Samples of either variant are 4 bytes wide.
+            state->variant->resample(state->resampler, scratch + 4 * fed, frames - fed,
+                                     out + 4 * produced, room - produced, &taken, &made);
             fed += taken;
             used += taken * align;
             produced += made;

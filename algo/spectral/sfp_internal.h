@@ -48,7 +48,7 @@ typedef struct SpectralConfig {
 } SpectralConfig;
 
 typedef struct SpectralState {
-    uint32_t variant;        /* SFP_VARIANT_FIXED or SFP_VARIANT_FLOAT */
+    const SpectralVariant *variant; /* FileFixed's or FileFloat's steps */
     uint32_t channels;
     uint32_t sample_rate;
     uint32_t sample_type;
@@ -78,6 +78,10 @@ ResultCode sfp_reset(SpectralState *state);
 /* Converts min(byte_count / block_align, SFP_SCRATCH_FRAMES) frames into the
  * scratch as mono samples; answers that number. */
 uint32_t sfp_convert(SpectralState *state, const uint8_t *bytes, uint32_t byte_count);
+/* The conversion of each variant (wired by sfp_variant.cpp): FileFixed on
+ * its scale of 2^14 x 16-bit samples, FileFloat on the 16-bit scale. */
+void sfp_convert_fixed(SpectralState *state, const uint8_t *bytes, uint32_t frames);
+void sfp_convert_float(SpectralState *state, const uint8_t *bytes, uint32_t frames);
 /* Converts and resamples input into destination (room samples of the
  * variant), reporting the bytes used and the samples produced. */
 ResultCode sfp_resample_chunk(SpectralState *state, const uint8_t *bytes, uint32_t byte_count,

@@ -10,13 +10,12 @@
 
 namespace {
 
-Resampler *allocate(uint32_t variant, uint32_t up, uint32_t down, uint32_t length)
+Resampler *allocate(uint32_t up, uint32_t down, uint32_t length)
 {
     auto *r = static_cast<Resampler *>(eng_malloc(sizeof(Resampler)));
     if (!r)
         return nullptr;
     eng_memset(r, 0, sizeof(Resampler));
-    r->variant = variant;
     r->up = up;
     r->down = down;
     r->length = length;
@@ -37,16 +36,12 @@ bool allocate_history(Resampler *r)
 }
 
 // Z zeros ahead of the first input put the filter's centre near the first
-// input sample.
-uint32_t history_zeros(const Resampler *r)
+// input sample: the least Z with Z L >= v M, for v the input samples the
+// centre lies behind (each arithmetic rounds it its own way).
+uint32_t history_zeros(const Resampler *r, uint64_t v)
 {
     if (r->length == 0)
         return 0;
-    uint64_t v;
-    if (r->variant == SFP_VARIANT_FLOAT)
-        v = (r->length / 2) / r->down; // length / 2 is (length - 1) / 2 rounded half up
-    else
-        v = ((uint64_t{r->length} * 128) / r->down) >> 8;
     return static_cast<uint32_t>((v * r->down + r->up - 1) / r->up);
 }
 
@@ -209,16 +204,16 @@ Resampler *sfp_resampler_create_float(float input_rate, float output_rate)
         return nullptr;
     Resampler *r;
     if (up == 1 && down == 1) {
-        r = allocate(SFP_VARIANT_FLOAT, 1, 1, 0);
+        r = allocate(1, 1, 0);
     } else if (up == 1 && (down == 4 || down == 2)) {
-        r = allocate(SFP_VARIANT_FLOAT, 1, down, down == 4 ? 84 : 42);
+        r = allocate(1, down, down == 4 ? 84 : 42);
         if (r)
             r->coefficients = sfp_stored_filter_layout(down);
     } else {
         SfpFilterShape shape;
         if (!sfp_filter_shape(up, down, &shape))
             return nullptr;
-        r = allocate(SFP_VARIANT_FLOAT, up, down, shape.length);
+        r = allocate(up, down, shape.length);
         if (!r)
             return nullptr;
         r->owned_coefficients = static_cast<float *>(eng_malloc(sizeof(float) * shape.length));
@@ -237,7 +232,8 @@ Resampler *sfp_resampler_create_float(float input_rate, float output_rate)
         sfp_resampler_destroy(&r);
         return nullptr;
     }
-    r->history_zeros = history_zeros(r);
+    // length / 2 is (length - 1) / 2 rounded half up.
+    r->history_zeros = history_zeros(r, (r->length / 2) / r->down);
     sfp_resampler_reset(r);
     return r;
 }
@@ -256,7 +252,7 @@ Resampler *sfp_resampler_create_fixed(uint32_t input_rate_q15, uint32_t output_r
         row = sfp_fixed_rate_row(0);
     if (!row)
         return nullptr;
-    Resampler *r = allocate(SFP_VARIANT_FIXED, row->up, row->down, row->length);
+    Resampler *r = allocate(row->up, row->down, row->length);
     if (!r)
         return nullptr;
     r->coefficients_high = row->coefficients_high;
@@ -271,7 +267,7 @@ Resampler *sfp_resampler_create_fixed(uint32_t input_rate_q15, uint32_t output_r
         sfp_resampler_destroy(&r);
         return nullptr;
     }
-    r->history_zeros = history_zeros(r);
+    r->history_zeros = history_zeros(r, ((uint64_t{r->length} * 128) / r->down) >> 8);
     sfp_resampler_reset(r);
     return r;
 }

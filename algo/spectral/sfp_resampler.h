@@ -59,7 +59,6 @@ typedef struct SfpSymmetricFilter {
 } SfpSymmetricFilter;
 
 typedef struct Resampler {
-    uint32_t variant;        /* SFP_VARIANT_FIXED or SFP_VARIANT_FLOAT */
     uint32_t up;             /* L */
     uint32_t down;           /* M */
     uint32_t taps;           /* K, taps per phase */

@@ -6,6 +6,7 @@
 // only a sum of levels or of spreads that is zero leaves nothing to share:
 // then, too, the fingerprint cannot be computed and nothing is copied.
 #include "algo/spectral/sfp_bands.h"
+#include "algo/spectral/sfp_variant.h"
 
 #include "algo/spectral/sfp_fixed_math.h"
 #include "engine/eng_support.h"
@@ -26,10 +27,42 @@ bool finite(float x)
     return x - x == 0.0f;
 }
 
-bool compute_float(BandStatistics *s)
+// Shares of a sum of values >> 2: value / (sum >> 16) >> 3 is about 32768
+// x value / (4 x sum). The truncated divisor costs up to 1/divisor of each
+// share. From 128 on the form is kept as it is (fingerprints made so far
+// stay the same); below, value << k is divided by sum >> (16 - k), k the
+// fewest extra bits that make the divisor 128 or more (at most 16: then the
+// sum itself), where the form used to give up, so that FileFixed decides
+// like FileFloat. values < 2^31, so value << 16 < 2^47. Only a sum of 0 has
+// no shares.
+const uint64_t kSmallestDivisor = 128;
+
+bool shares(const uint32_t *values, uint32_t count, uint64_t sum, int16_t *out)
+{
+    if (sum == 0)
+        return false;
+    uint32_t k = 0;
+    while (k < 16 && (sum >> (16 - k)) < kSmallestDivisor)
+        ++k;
+    const uint64_t divisor = sum >> (16 - k);
+    for (uint32_t b = 0; b < count; ++b)
+        out[b] = to_int16_bits(static_cast<int64_t>(((uint64_t{values[b]} << k) / divisor) >> 3));
+    return true;
+}
+
+// reciprocal(n << z) >> 1 for z the leading zeros of n: mulhi(x, that) is
+// x x 4 / n for n from 8 to 15.
+int32_t quarter_reciprocal(uint32_t n)
+{
+    return static_cast<int32_t>(sfp_reciprocal(n << sfp_leading_zeros(n)) >> 1);
+}
+
+} // namespace
+
+uint8_t sfp_compute_result_float(BandStatistics *s)
 {
     const uint32_t bands = s->bands;
-    if (s->frames < 2 || sfp_frames_steady(s))
+    if (s->frames < 2 || sfp_frames_steady_float(s))
         return false;
     const float f = static_cast<float>(s->frames);
     float level[SFP_MAX_BANDS];
@@ -66,43 +99,13 @@ bool compute_float(BandStatistics *s)
     return true;
 }
 
-// Shares of a sum of values >> 2: value / (sum >> 16) >> 3 is about 32768
-// x value / (4 x sum). The truncated divisor costs up to 1/divisor of each
-// share. From 128 on the form is kept as it is (fingerprints made so far
-// stay the same); below, value << k is divided by sum >> (16 - k), k the
-// fewest extra bits that make the divisor 128 or more (at most 16: then the
-// sum itself), where the form used to give up, so that FileFixed decides
-// like FileFloat. values < 2^31, so value << 16 < 2^47. Only a sum of 0 has
-// no shares.
-const uint64_t kSmallestDivisor = 128;
-
-bool shares(const uint32_t *values, uint32_t count, uint64_t sum, int16_t *out)
-{
-    if (sum == 0)
-        return false;
-    uint32_t k = 0;
-    while (k < 16 && (sum >> (16 - k)) < kSmallestDivisor)
-        ++k;
-    const uint64_t divisor = sum >> (16 - k);
-    for (uint32_t b = 0; b < count; ++b)
-        out[b] = to_int16_bits(static_cast<int64_t>(((uint64_t{values[b]} << k) / divisor) >> 3));
-    return true;
-}
-
-// reciprocal(n << z) >> 1 for z the leading zeros of n: mulhi(x, that) is
-// x x 4 / n for n from 8 to 15.
-int32_t quarter_reciprocal(uint32_t n)
-{
-    return static_cast<int32_t>(sfp_reciprocal(n << sfp_leading_zeros(n)) >> 1);
-}
-
-bool compute_fixed(BandStatistics *s)
+uint8_t sfp_compute_result_fixed(BandStatistics *s)
 {
     const uint32_t bands = s->bands;
     const uint32_t f = s->frames;
     // The reciprocals scale by 4 / n only for n from 8 to 15: both F and
     // F - 1 must lie there (the configured 12 frames do).
-    if (f < 9 || f > 15 || sfp_frames_steady(s))
+    if (f < 9 || f > 15 || sfp_frames_steady_fixed(s))
         return false;
     const int32_t r_frames = quarter_reciprocal(f);
     const int32_t r_spread = quarter_reciprocal(f - 1);
@@ -148,8 +151,6 @@ bool compute_fixed(BandStatistics *s)
            shares(spread, bands, spread_sum, s->result + bands);
 }
 
-} // namespace
-
 uint32_t sfp_result_size(const BandStatistics *s)
 {
     return s ? s->bands * 4 : 0;
@@ -160,8 +161,7 @@ uint32_t sfp_get_result(BandStatistics *s, void *destination, uint32_t room)
     if (!s || !destination)
         return 0;
     if (!s->result_ready) {
-        const bool computed = s->variant == SFP_VARIANT_FIXED ? compute_fixed(s) : compute_float(s);
-        if (!computed)
+        if (!s->variant->compute_result(s))
             return 0;
         s->result_ready = 1;
     }

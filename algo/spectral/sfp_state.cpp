@@ -1,7 +1,7 @@
 // The spectral fingerprint's state: configuration, creation, reset,
 // destruction and the framing of resampled audio into overlapping analysis
 // frames, with the trimming of leading silence.
-#include "algo/spectral/sfp_internal.h"
+#include "algo/spectral/sfp_variant.h"
 
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"
@@ -16,14 +16,14 @@ void free_config(SpectralConfig *config)
     eng_free(config);
 }
 
-// The one configuration both variants use; null when memory fails.
-SpectralConfig *make_config(uint32_t variant)
+// The one configuration both variants use, with the variant's band edges;
+// null when memory fails.
+SpectralConfig *make_config(const SpectralVariant *variant)
 {
     auto *config = static_cast<SpectralConfig *>(eng_malloc(sizeof(SpectralConfig)));
     if (!config)
         return nullptr;
     eng_memset(config, 0, sizeof(SpectralConfig));
-    const bool fixed = variant == SFP_VARIANT_FIXED;
     config->trim_silence = 1;
     config->gate_window = 128;
     config->gate_threshold = 100;
@@ -34,16 +34,13 @@ SpectralConfig *make_config(uint32_t variant)
     config->frame_log2 = 15;
     config->hop = 0x2C00;
     config->band_edge_count = SFP_BAND_EDGES;
-    const size_t bytes = SFP_BAND_EDGES * (fixed ? sizeof(uint32_t) : sizeof(float));
+    const size_t bytes = SFP_BAND_EDGES * variant->edge_size;
     config->band_edges = eng_malloc(bytes);
     if (!config->band_edges) {
         free_config(config);
         return nullptr;
     }
-    if (fixed)
-        eng_memcpy(config->band_edges, sfp_band_edges_index(), bytes);
-    else
-        eng_memcpy(config->band_edges, sfp_band_edges_hz(), bytes);
+    eng_memcpy(config->band_edges, variant->band_edges(), bytes);
     config->frame_count = 12;
     config->skip_frames = 0;
     config->output_scale = 0x8000;
@@ -63,10 +60,8 @@ void free_state(SpectralState *state)
 // silence gate: the number of leading samples that are still silence.
 uint32_t gate_feed(SpectralState *state, uint32_t at, uint32_t count)
 {
-    if (state->variant == SFP_VARIANT_FIXED)
-        return sfp_gate_feed_fixed(state->gate, static_cast<int32_t *>(state->ring) + at, count,
-                                   state->resampler->scale_log2);
-    return sfp_gate_feed_float(state->gate, static_cast<float *>(state->ring) + at, count);
+    const int32_t *ring = static_cast<int32_t *>(state->ring); // 4-byte samples of either kind
+    return state->variant->gate_feed(state->gate, ring + at, count, state->resampler->scale_log2);
 }
 
 // The framing loop: SFP_S_COMPLETE once the statistics hold their frames.
@@ -131,12 +126,10 @@ ResultCode frame_audio(SpectralState *state, const uint8_t *bytes, uint32_t len)
 ResultCode sfp_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType sample_type,
                       uint32_t channels, void **out)
 {
-    if ((algorithm_id != SFP_VARIANT_FIXED && algorithm_id != SFP_VARIANT_FLOAT) ||
-        sample_rate == 0 || sample_type < SAMPLE_PCM_U8 || sample_type > SAMPLE_MULAW ||
-        (channels != 1 && channels != 2) || !out)
+    const SpectralVariant *variant = sfp_variant(algorithm_id);
+    if (!variant || sample_rate == 0 || sample_type < SAMPLE_PCM_U8 ||
+        sample_type > SAMPLE_MULAW || (channels != 1 && channels != 2) || !out)
         return SFP_E_INVALID_ARG;
-    const uint32_t variant = algorithm_id;
-    const bool fixed = variant == SFP_VARIANT_FIXED;
     SpectralConfig *config = make_config(variant);
     if (!config)
         return SFP_E_NO_MEMORY;
@@ -152,20 +145,9 @@ ResultCode sfp_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType sa
     state->sample_type = static_cast<uint32_t>(sample_type);
     state->block_align = channels * eng_sample_type_bits(sample_type) / 8;
 
-    if (!fixed) {
-        state->resampler = sfp_resampler_create_float(static_cast<float>(sample_rate),
-                                                      config->analysis_rate_float);
-    } else if (sample_rate <= (UINT32_MAX >> 15)) {
-        // Rates in Q15; a rate too large for that cannot be in the table
-        // (and must not wrap around onto one that is).
-        state->resampler =
-            sfp_resampler_create_fixed(sample_rate << 15, config->analysis_rate_q12 << 3);
-    }
-    // A frame that varies by one 16-bit step or less is not equalised: in
-    // FileFixed that is half a step on its own sample scale.
+    state->resampler = variant->create_resampler(sample_rate, config);
     const uint32_t scale_log2 = state->resampler ? state->resampler->scale_log2 : 14;
-    const int32_t flat_half_range = fixed ? int32_t{1} << (scale_log2 - 1) : 0;
-    const BandConfig bands = {variant,
+    const BandConfig bands = {variant->id,
                               config->frame_log2,
                               config->equalise_bins,
                               config->frame_count,
@@ -173,11 +155,10 @@ ResultCode sfp_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType sa
                               config->output_scale,
                               config->band_edge_count,
                               config->band_edges,
-                              flat_half_range};
+                              variant->flat_half_range(scale_log2)};
     state->statistics = sfp_bands_create(&bands);
     state->frame_count = config->frame_count;
-    state->trim_enabled = static_cast<uint8_t>(fixed ? config->trim_silence & 0xFF
-                                                     : config->trim_silence != 0);
+    state->trim_enabled = (config->trim_silence & variant->trim_mask) != 0;
     state->gate = sfp_gate_create(config->gate_window, config->gate_threshold, config->gate_clip);
     state->ring_size = 1u << config->frame_log2;
     state->ring = eng_malloc(sizeof(int32_t) * state->ring_size);

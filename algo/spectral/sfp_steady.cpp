@@ -29,6 +29,7 @@
 // both arithmetics: 18 times the most a sine varies and twice the worst
 // steady wave, a sixth of white noise and just below the least noise.
 #include "algo/spectral/sfp_bands.h"
+#include "algo/spectral/sfp_variant.h"
 
 #include "algo/spectral/sfp_fixed_math.h"
 
@@ -130,20 +131,30 @@ uint32_t sfp_frame_frequency_fixed(const void *first, uint32_t first_count, cons
 
 uint8_t sfp_frames_steady(const BandStatistics *s)
 {
+    return s->variant->frames_steady(s);
+}
+
+uint8_t sfp_frames_steady_float(const BandStatistics *s)
+{
     const uint32_t count = s->frames;
     if (count < 2)
         return 1; // nothing can vary
-    if (s->variant == SFP_VARIANT_FLOAT) {
-        float sum = 0.0f;
-        for (const BandFrame *f = s->first; f; f = f->next)
-            sum += f->frequency.f;
-        const float mean = sum / static_cast<float>(count);
-        float deviation = 0.0f;
-        for (const BandFrame *f = s->first; f; f = f->next)
-            deviation += (f->frequency.f - mean) * (f->frequency.f - mean);
-        const float allowed = mean * (1.0f / static_cast<float>(1u << SFP_STEADY_LOG2));
-        return deviation <= static_cast<float>(count - 1) * allowed * allowed;
-    }
+    float sum = 0.0f;
+    for (const BandFrame *f = s->first; f; f = f->next)
+        sum += f->frequency.f;
+    const float mean = sum / static_cast<float>(count);
+    float deviation = 0.0f;
+    for (const BandFrame *f = s->first; f; f = f->next)
+        deviation += (f->frequency.f - mean) * (f->frequency.f - mean);
+    const float allowed = mean * (1.0f / static_cast<float>(1u << SFP_STEADY_LOG2));
+    return deviation <= static_cast<float>(count - 1) * allowed * allowed;
+}
+
+uint8_t sfp_frames_steady_fixed(const BandStatistics *s)
+{
+    const uint32_t count = s->frames;
+    if (count < 2)
+        return 1; // nothing can vary
     // m in Q28 is below 2^31; in Q26 each squared deviation is below 2^58,
     // and at most 15 frames keep the sums below 2^62.
     uint64_t sum = 0;
@@ -157,6 +168,7 @@ uint8_t sfp_frames_steady(const BandStatistics *s)
         deviation += d * d;
     }
     const uint64_t quarter_mean = mean >> 2;
-    const uint64_t allowed = (uint64_t{count - 1} * quarter_mean * quarter_mean) >> (2 * SFP_STEADY_LOG2);
+    const uint64_t allowed =
+        (uint64_t{count - 1} * quarter_mean * quarter_mean) >> (2 * SFP_STEADY_LOG2);
     return deviation <= allowed;
 }

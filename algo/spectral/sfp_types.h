@@ -17,6 +17,9 @@ ENG_BEGIN_DECLS
 #define SFP_VARIANT_FIXED 1u /* FileFixed: 32-bit integer arithmetic */
 #define SFP_VARIANT_FLOAT 2u /* FileFloat: single-precision arithmetic */
 
+/* What differs between the two, chosen once at creation (sfp_variant.h). */
+typedef struct SpectralVariant SpectralVariant;
+
 /* Input frames converted per run into the state's scratch. */
 #define SFP_SCRATCH_FRAMES 4096u
 

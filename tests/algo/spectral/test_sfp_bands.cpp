@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "algo/spectral/sfp_bands.h"
+#include "algo/spectral/sfp_variant.h"
 #include "tests/support/alloc_faults.h"
 
 namespace {
@@ -39,12 +39,12 @@ protected:
         ASSERT_NE(nullptr, frame);
         if (frequency < 0.0)
             frequency = 0.25 + 0.05 * (s->frames % 3);
-        if (s->variant == SFP_VARIANT_FIXED)
+        if (s->variant->id == SFP_VARIANT_FIXED)
             frame->frequency.q = static_cast<uint32_t>(std::ldexp(frequency, 28));
         else
             frame->frequency.f = static_cast<float>(frequency);
         for (uint32_t b = 0; b < 15; ++b) {
-            if (s->variant == SFP_VARIANT_FIXED) {
+            if (s->variant->id == SFP_VARIANT_FIXED) {
                 frame->energy.q[b] = static_cast<int32_t>(energy[b]);
                 frame->rms.q[b] = static_cast<int32_t>(rms[b]);
             } else {
