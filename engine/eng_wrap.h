@@ -42,11 +42,6 @@ static inline int32_t eng_asr(int32_t v, uint32_t count)
     return v >> (count & 31u);
 }
 
-static inline int64_t eng_asr64(int64_t v, uint32_t count)
-{
-    return v >> (count & 63u);
-}
-
 /* The low 32 bits of a 64-bit value, read as signed. */
 static inline int32_t eng_low32(int64_t v)
 {

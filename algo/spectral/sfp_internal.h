@@ -116,9 +116,6 @@ typedef struct SfpBlockDescriptor {
  * last by a line feed. The caller frees the text with eng_free. */
 ResultCode sfp_format_ascii(const SfpBlockDescriptor *descriptor, char **text);
 
-/* The algorithm's name and version in the document. */
-const char *sfp_algorithm_name(void);
-const char *sfp_algorithm_version(void);
 
 ENG_END_DECLS
 

@@ -330,11 +330,6 @@ bool layout_index(const Resampler *r, uint32_t index, size_t *at)
 
 } // namespace
 
-float sfp_resampler_coefficient_float(const Resampler *r, uint32_t index)
-{
-    size_t at;
-    return r->coefficients && layout_index(r, index, &at) ? r->coefficients[at] : 0.0f;
-}
 
 int32_t sfp_resampler_coefficient_fixed(const Resampler *r, uint32_t index)
 {

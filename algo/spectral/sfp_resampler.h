@@ -136,9 +136,8 @@ void sfp_resampler_process_fixed(Resampler *resampler, const int32_t *input, uin
                                  int32_t *output, uint32_t room, uint32_t *used,
                                  uint32_t *made);
 
-/* Coefficient h[index] in natural order (0 beyond the table): FileFloat as
- * a float, FileFixed in Q31. */
-float sfp_resampler_coefficient_float(const Resampler *resampler, uint32_t index);
+/* FileFixed's coefficient h[index] in natural order, in Q31 (0 beyond the
+ * table). */
 int32_t sfp_resampler_coefficient_fixed(const Resampler *resampler, uint32_t index);
 
 ENG_END_DECLS

@@ -97,16 +97,6 @@ ResultCode build_blocks(SpectralState *state, QueryElement **out)
 
 } // namespace
 
-const char *sfp_algorithm_name(void)
-{
-    return kName;
-}
-
-const char *sfp_algorithm_version(void)
-{
-    return ENG_ALGORITHM_VERSION;
-}
-
 ResultCode sfp_format_ascii(const SfpBlockDescriptor *descriptor, char **text)
 {
     if (!descriptor || !text)

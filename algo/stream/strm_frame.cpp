@@ -152,11 +152,6 @@ void strm_power_spectrum(StreamState *state)
     power_scaled(state->frame, 0, state->frame_length, state->frame);
 }
 
-void strm_band_energies(const StreamState *state, int32_t *energies)
-{
-    band_sums(state->frame, 0, state->band_edges, energies);
-}
-
 void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t exponent,
                             int32_t *outputs)
 {
@@ -223,17 +218,18 @@ uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask)
     // Each normalisation's shift is applied on the way into the next step
     // rather than in a pass of its own; the values are the same.
     const int32_t n = state->frame_length;
-    const int32_t a = strm_normalize_shift(state->frame, n, 15);
-    window_scaled(state->frame, a, state->window, n, state->scratch);
+    // The frame exponent records all three shifts.
+    const int32_t frame_shift = strm_normalize_shift(state->frame, n, 15);
+    window_scaled(state->frame, frame_shift, state->window, n, state->scratch);
     rfft_forward(state->fft, state->scratch, state->frame);
-    const int32_t b = strm_normalize_shift(state->frame, n, 15);
+    const int32_t spectrum_shift = strm_normalize_shift(state->frame, n, 15);
     int32_t *power = state->scratch; // free again after the transform
-    power_scaled(state->frame, b, n, power);
-    const int32_t c = strm_normalize_shift(power, n / 2 + 1, 21);
-    const int32_t exponent = 46 + 2 * a + 2 * b + c;
+    power_scaled(state->frame, spectrum_shift, n, power);
+    const int32_t power_shift = strm_normalize_shift(power, n / 2 + 1, 21);
+    const int32_t exponent = 46 + 2 * frame_shift + 2 * spectrum_shift + power_shift;
 
     int32_t energies[STRM_BAND_COUNT];
-    band_sums(power, c, state->band_edges, energies);
+    band_sums(power, power_shift, state->band_edges, energies);
     return strm_finish_frame(state, energies, exponent, mask);
 }
 

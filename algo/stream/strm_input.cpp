@@ -155,14 +155,9 @@ const int16_t *strm_fir_coefficients(int32_t row)
     return row >= 0 && row < STRM_RATE_COUNT ? kRates[row].c : nullptr;
 }
 
-int32_t strm_fir_at(const StreamState *state, int32_t index)
-{
-    return fir(state->input_ring, kTaps.h[state->rate_index], index);
-}
-
 int32_t strm_fir(const StreamState *state)
 {
-    return strm_fir_at(state, state->input_index);
+    return fir(state->input_ring, kTaps.h[state->rate_index], state->input_index);
 }
 
 ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count,

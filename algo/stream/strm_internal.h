@@ -137,8 +137,6 @@ uint32_t strm_rate_of_row(int32_t row);
 const int16_t *strm_fir_coefficients(int32_t row);
 /* Resampling filter output at the current input ring index. */
 int32_t strm_fir(const StreamState *state);
-/* The same at any ring index (taken modulo 32). */
-int32_t strm_fir_at(const StreamState *state, int32_t index);
 
 /* --- Frame analysis ---------------------------------------------------------- */
 
@@ -169,8 +167,6 @@ void strm_apply_window(StreamState *state);
 /* Power spectrum over the packed transform in the frame buffer:
  * N/2 + 1 values. */
 void strm_power_spectrum(StreamState *state);
-/* The 70 band energies of the power spectrum in the frame buffer. */
-void strm_band_energies(const StreamState *state, int32_t *energies);
 /* The 32 difference-filter outputs for frame exponent exponent; updates the
  * previous filter values and the previous exponent. */
 void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t exponent,
