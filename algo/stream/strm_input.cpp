@@ -3,11 +3,11 @@
 // accepted rate to 5512.5 Hz.
 #include "algo/stream/strm_internal.h"
 #include "engine/eng_bytes.h"
+#include "engine/eng_vector.h"
 #include "engine/eng_wrap.h"
 #include "algo/stream/strm_lanes.h"
 
 namespace {
-
 
 struct RateRow {
     uint32_t rate;
@@ -72,39 +72,10 @@ inline void put(int32_t *ring, int32_t i, int32_t x)
     ring[i + STRM_INPUT_RING] = x;
 }
 
-// One signed sample per interleaved frame, for each format.
-struct MonoU8 {
-    int32_t operator()(const uint8_t *f) const { return (static_cast<int32_t>(f[0]) - 128) * 256; }
-};
-struct StereoU8 {
-    int32_t operator()(const uint8_t *f) const
-    {
-        return (static_cast<int32_t>(f[0]) + f[1] - 256) * 128;
-    }
-};
-struct MonoS16 {
-    int32_t operator()(const uint8_t *f) const { return eng_le_s16(f); }
-};
-struct StereoS16 {
-    int32_t operator()(const uint8_t *f) const
-    {
-        return eng_asr(eng_le_s16(f) + eng_le_s16(f + 2), 1);
-    }
-};
-struct MonoTable {
-    const int16_t *table;
-    int32_t operator()(const uint8_t *f) const { return table[f[0]]; }
-};
-struct StereoTable {
-    const int16_t *table;
-    int32_t operator()(const uint8_t *f) const
-    {
-        return eng_asr(static_cast<int32_t>(table[f[0]]) + table[f[1]], 1);
-    }
-};
+// Input frames converted per pass, on the stack.
+constexpr uint32_t kChunk = 1024;
 
-template <class Convert>
-void feed(StreamState *s, const uint8_t *bytes, uint32_t frames, Convert convert)
+void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
 {
     const uint32_t stride = s->bytes_per_frame;
     const uint32_t modulus = 2 * s->sample_rate / 25;
@@ -112,29 +83,78 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames, Convert convert
     int32_t *ring = s->input_ring;
     int32_t i = s->input_index;
     uint32_t p = s->phase;
-    for (uint32_t f = 0; f < frames; ++f, bytes += stride) {
-        put(ring, i, convert(bytes));
-        if (p < kPhaseStep) {
-            int32_t y = fir(ring, h, i);
-            if (p != 0) {
-                // Linear interpolation towards the previous filter output,
-                // weight p * 74 / 2^15 (about p / 442.8).
-                const int32_t g = fir(ring, h, i - 1);
-                const int32_t weight = static_cast<int32_t>(p * 74);
-                y = eng_wrap_add(y, eng_wrap_mul(eng_asr(eng_wrap_sub(g, y), 15), weight));
+    int32_t samples[kChunk];
+    while (frames > 0) {
+        const uint32_t count = frames < kChunk ? frames : kChunk;
+        strm_convert(s, bytes, static_cast<int32_t>(count), samples);
+        for (uint32_t f = 0; f < count; ++f) {
+            put(ring, i, samples[f]);
+            if (p < kPhaseStep) {
+                int32_t y = fir(ring, h, i);
+                if (p != 0) {
+                    // Linear interpolation towards the previous filter
+                    // output, weight p * 74 / 2^15 (about p / 442.8).
+                    const int32_t g = fir(ring, h, i - 1);
+                    const int32_t weight = static_cast<int32_t>(p * 74);
+                    y = eng_wrap_add(y, eng_wrap_mul(eng_asr(eng_wrap_sub(g, y), 15), weight));
+                }
+                strm_push_sample(s, y);
             }
-            strm_push_sample(s, y);
+            p += kPhaseStep;
+            if (p >= modulus)
+                p -= modulus;
+            i = static_cast<int32_t>(slot(i + 1));
         }
-        p += kPhaseStep;
-        if (p >= modulus)
-            p -= modulus;
-        i = static_cast<int32_t>(slot(i + 1));
+        bytes += static_cast<size_t>(count) * stride;
+        frames -= count;
     }
     s->input_index = i;
     s->phase = p;
 }
 
 } // namespace
+
+// Stereo frames are averaged (the sum shifted right, rounding down); 8-bit
+// PCM is centred and brought to the 16-bit scale.
+ENG_VECTOR_CLONES void strm_convert(const StreamState *s, const uint8_t *bytes, int32_t count,
+                                    int32_t *out)
+{
+    const bool stereo = s->channels == 2;
+    switch (s->sample_type) {
+    case SAMPLE_PCM_U8:
+        if (stereo) {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = (static_cast<int32_t>(bytes[2 * f]) + bytes[2 * f + 1] - 256) * 128;
+        } else {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = (static_cast<int32_t>(bytes[f]) - 128) * 256;
+        }
+        break;
+    case SAMPLE_PCM_S16:
+        if (stereo) {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = eng_asr(eng_le_s16(bytes + 4 * f) + eng_le_s16(bytes + 4 * f + 2), 1);
+        } else {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = eng_le_s16(bytes + 2 * f);
+        }
+        break;
+    case SAMPLE_ALAW:
+    case SAMPLE_MULAW: {
+        const int16_t *table = s->sample_type == SAMPLE_ALAW ? s->alaw : s->mulaw;
+        if (stereo) {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = eng_asr(static_cast<int32_t>(table[bytes[2 * f]]) + table[bytes[2 * f + 1]], 1);
+        } else {
+            for (int32_t f = 0; f < count; ++f)
+                out[f] = table[bytes[f]];
+        }
+        break;
+    }
+    default:
+        break;
+    }
+}
 
 int32_t strm_rate_index(uint32_t sample_rate)
 {
@@ -174,25 +194,7 @@ ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count
         *ready = s->ready;
         return ENG_OK;
     }
-    const bool stereo = s->channels == 2;
-    switch (s->sample_type) {
-    case SAMPLE_PCM_U8:
-        stereo ? feed(s, bytes, frames, StereoU8{}) : feed(s, bytes, frames, MonoU8{});
-        break;
-    case SAMPLE_PCM_S16:
-        stereo ? feed(s, bytes, frames, StereoS16{}) : feed(s, bytes, frames, MonoS16{});
-        break;
-    case SAMPLE_ALAW:
-        stereo ? feed(s, bytes, frames, StereoTable{s->alaw})
-               : feed(s, bytes, frames, MonoTable{s->alaw});
-        break;
-    case SAMPLE_MULAW:
-        stereo ? feed(s, bytes, frames, StereoTable{s->mulaw})
-               : feed(s, bytes, frames, MonoTable{s->mulaw});
-        break;
-    default:
-        break;
-    }
+    feed(s, bytes, frames);
     *ready = s->ready;
     return ENG_OK;
 }

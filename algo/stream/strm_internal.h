@@ -135,6 +135,8 @@ int32_t strm_rate_index(uint32_t sample_rate);
  * filter coefficients c0 ... c7 (c7 weights the two middle taps). */
 uint32_t strm_rate_of_row(int32_t row);
 const int16_t *strm_fir_coefficients(int32_t row);
+/* One mono sample per interleaved input frame, count frames. */
+void strm_convert(const StreamState *state, const uint8_t *bytes, int32_t count, int32_t *out);
 /* Resampling filter output at the current input ring index. */
 int32_t strm_fir(const StreamState *state);
 

@@ -614,46 +614,6 @@ constexpr int32_t kChunk = 1024;
 constexpr int32_t kHistory = STRM_INPUT_RING;
 constexpr uint32_t kPhaseStep = 441;
 
-// One signed sample per frame (strm_input.cpp's table), count frames.
-void convert(const StreamState *s, const uint8_t *bytes, int32_t count, int32_t *out)
-{
-    const bool stereo = s->channels == 2;
-    switch (s->sample_type) {
-    case SAMPLE_PCM_U8:
-        if (stereo) {
-            for (int32_t f = 0; f < count; ++f)
-                out[f] = (static_cast<int32_t>(bytes[2 * f]) + bytes[2 * f + 1] - 256) * 128;
-        } else {
-            for (int32_t f = 0; f < count; ++f)
-                out[f] = (static_cast<int32_t>(bytes[f]) - 128) * 256;
-        }
-        break;
-    case SAMPLE_PCM_S16:
-        if (stereo) {
-            for (int32_t f = 0; f < count; ++f)
-                out[f] = (eng_le_s16(bytes + 4 * f) + eng_le_s16(bytes + 4 * f + 2)) >> 1;
-        } else {
-            for (int32_t f = 0; f < count; ++f)
-                out[f] = eng_le_s16(bytes + 2 * f);
-        }
-        break;
-    case SAMPLE_ALAW:
-    case SAMPLE_MULAW: {
-        const int16_t *table = s->sample_type == SAMPLE_ALAW ? s->alaw : s->mulaw;
-        if (stereo) {
-            for (int32_t f = 0; f < count; ++f)
-                out[f] = (static_cast<int32_t>(table[bytes[2 * f]]) + table[bytes[2 * f + 1]]) >> 1;
-        } else {
-            for (int32_t f = 0; f < count; ++f)
-                out[f] = table[bytes[f]];
-        }
-        break;
-    }
-    default:
-        break;
-    }
-}
-
 // The 16 taps of the filter, oldest first, as whole vectors.
 struct Taps {
     V v[16 / kLanes];
@@ -843,7 +803,7 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
     while (frames > 0) {
         const int32_t count = frames < static_cast<uint32_t>(kChunk) ? static_cast<int32_t>(frames)
                                                                      : kChunk;
-        convert(s, bytes, count, line + kHistory);
+        strm_convert(s, bytes, count, line + kHistory);
         const int32_t made = resample(taps, line, count, modulus, &p, outputs);
         push_samples(s, outputs, made);
         std::memmove(line, line + count, kHistory * sizeof(int32_t));
