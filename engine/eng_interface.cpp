@@ -4,7 +4,7 @@
 #include "engine/eng_registry.h"
 #include "engine/eng_support.h"
 #include <vok/vok_engine.h>
-#include "query/xml_writer.h"
+#include "query/qe_xml_writer.h"
 
 ResultCode eng_initialize(const EngineConfig *config)
 {

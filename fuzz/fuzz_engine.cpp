@@ -16,7 +16,7 @@
 
 #include "engine/eng_memory.h"
 #include <vok/vok_engine.h>
-#include "query/xml_writer.h"
+#include "query/qe_xml_writer.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "engine/eng_memory.h"
 #include "query/query_element.h"
-#include "query/xml_writer.h"
+#include "query/qe_xml_writer.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "query/xml_writer.h"
+#include "query/qe_xml_writer.h"
 
 namespace {
 

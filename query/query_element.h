@@ -9,6 +9,9 @@
  * and clears. Names compare as exact byte strings. Both lists keep insertion
  * order; replacing an attribute moves it to the end of its list.
  *
+ * Implemented in qe_element.cpp (elements, values, children),
+ * qe_attribute.cpp (attributes) and qe_path.cpp (paths).
+ *
  * Mutating operations answer QE_E_* codes; all memory goes through the
  * engine's memory layer.
  */

@@ -1,4 +1,4 @@
-#include "query/text_buffer.h"
+#include "query/tb_buffer.h"
 
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"

@@ -9,6 +9,10 @@
  * FileFloat measures in single precision with band edges in Hz; FileFixed
  * in 32-bit integers with band edges as transform indices and a weight of
  * about 2^40 / width per band.
+ *
+ * Implemented in sfp_bands.cpp (the table, the statistics' life, framing
+ * and measurement), sfp_steady.cpp (steadiness) and sfp_result.cpp (the
+ * 30 values).
  */
 #ifndef VOK_ALGO_SPECTRAL_SFP_BANDS_H
 #define VOK_ALGO_SPECTRAL_SFP_BANDS_H

@@ -3,6 +3,21 @@
  * the silence gate, input conversion and the serialisation helpers. Used by
  * the family's own files and by its tests; the registry sees only
  * sfp_family.h.
+ *
+ *   stage                          file                  entry
+ *   state, framing                 sfp_state.cpp         sfp_create, sfp_add_audio
+ *   variant (FileFixed/FileFloat)  sfp_variant.cpp       sfp_variant
+ *   conversion                     sfp_convert.cpp       sfp_convert, sfp_resample_chunk
+ *   resampling filters             sfp_filters.cpp       sfp_choose_factors, sfp_filter_shape
+ *   resampling                     sfp_resampler.cpp     sfp_resampler_process_*
+ *   leading silence                sfp_gate.cpp          sfp_gate_feed_*
+ *   equalisation                   sfp_equalise.cpp      sfp_equalise_*
+ *   cosine transform               sfp_dct.cpp           sfp_dct_*
+ *   band measurement               sfp_bands.cpp         sfp_bands_add_frame
+ *   steadiness                     sfp_steady.cpp        sfp_frames_steady
+ *   the 30 values                  sfp_result.cpp        sfp_get_result
+ *   document                       sfp_serialize.cpp     sfp_serialize
+ *   fixed-point helpers            sfp_fixed_math.cpp    sfp_mulhi, sfp_isqrt, ...
  */
 #ifndef VOK_ALGO_SPECTRAL_SFP_INTERNAL_H
 #define VOK_ALGO_SPECTRAL_SFP_INTERNAL_H

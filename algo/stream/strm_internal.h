@@ -2,6 +2,17 @@
  * The streaming fingerprint's inner interface: its state, its variants and
  * the stages every frame and block goes through. Used by the family's own
  * files and by its tests; the registry sees only stream.h.
+ *
+ *   stage                        file                  entry
+ *   state, variants, reset       strm_state.cpp        strm_create, strm_reset
+ *   conversion, resampling       strm_input.cpp        strm_add_audio, strm_convert
+ *   framing, frame analysis      strm_frame.cpp        strm_push_sample, strm_analyze_frame
+ *   the same across lanes        strm_lanes*.cpp       strm_lanes_feed, strm_analyze_frames
+ *   real transform, its tables   rfft.cpp, rfft_tables rfft_forward, rfft_size_tables
+ *   quiet-frame words            strm_random.cpp       strm_next_random
+ *   block encoding               strm_block.cpp, bw_*  strm_finish_block, bw_encode_words
+ *   BASE64                       b64.cpp               b64_encode
+ *   document                     strm_serialize.cpp    strm_serialize
  */
 #ifndef VOK_ALGO_STREAM_STRM_INTERNAL_H
 #define VOK_ALGO_STREAM_STRM_INTERNAL_H

@@ -557,7 +557,7 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     V *re = work;           // N rows: the complex transform, then the power values
     V *spectrum = work + n; // N rows: the windowed frames, then the packed spectrum
 
-    int32_t a[kLanes];
+    int32_t frame_shift[kLanes];
     int32_t start[kLanes];
     for (int32_t l = 0; l < kLanes; ++l) {
         const int32_t from = l < count ? l : 0;
@@ -572,7 +572,7 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
             const int32_t head = room < static_cast<uint64_t>(n) ? static_cast<int32_t>(room) : n;
             spread = spread_of(base + first, head) | spread_of(base, n - head);
         }
-        a[l] = 15 - highest_bit(spread) - 1;
+        frame_shift[l] = 15 - highest_bit(spread) - 1;
     }
     const Frames frames = {base, start, index_mask};
 
@@ -581,7 +581,7 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     while (extent * 4 <= points)
         extent *= 4;
     V *im = re + points;
-    window_rows(frames, scale_of(a), state->window, n, spectrum);
+    window_rows(frames, scale_of(frame_shift), state->window, n, spectrum);
     first_stage(fft->order, spectrum, points, re, im);
     const int32_t *op = state->lane_twiddles; // laid out as fft->stages
     for (int32_t q = 4; q * 4 <= extent; q *= 4) {
@@ -591,18 +591,18 @@ void analyse_batch(StreamState *state, const int32_t *base, const int32_t *start
     if (extent != points)
         radix2_stage(re, im, points / 2, op);
     const int32_t *split = state->lane_twiddles + fft->split_offset;
-    int32_t b[kLanes];
-    shifts_of(split_step(re, im, split, split + points / 2, points, spectrum), 15, b);
+    int32_t spectrum_shift[kLanes];
+    shifts_of(split_step(re, im, split, split + points / 2, points, spectrum), 15, spectrum_shift);
 
     V *power = re; // free again after the split step
-    int32_t c[kLanes];
-    shifts_of(power_rows(spectrum, scale_of(b), n, power), 21, c);
+    int32_t power_shift[kLanes];
+    shifts_of(power_rows(spectrum, scale_of(spectrum_shift), n, power), 21, power_shift);
     V bands[STRM_BAND_COUNT];
-    band_rows(power, scale_of(c), state->band_edges, bands);
+    band_rows(power, scale_of(power_shift), state->band_edges, bands);
 
     int32_t exponents[kLanes];
     for (int32_t l = 0; l < kLanes; ++l)
-        exponents[l] = 46 + 2 * a[l] + 2 * b[l] + c[l];
+        exponents[l] = 46 + 2 * frame_shift[l] + 2 * spectrum_shift[l] + power_shift[l];
     finish_batch(state, bands, exponents, count, fingerprints, masks);
 }
 

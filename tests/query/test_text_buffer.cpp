@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "query/text_buffer.h"
+#include "query/tb_buffer.h"
 #include "tests/support/alloc_faults.h"
 
 namespace {

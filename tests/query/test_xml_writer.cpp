@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "query/xml_writer.h"
+#include "query/qe_xml_writer.h"
 #include "tests/support/alloc_faults.h"
 
 namespace {

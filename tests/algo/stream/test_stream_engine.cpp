@@ -13,7 +13,7 @@
 #include "algo/stream/strm_lanes.h"
 #include "engine/eng_memory.h"
 #include <vok/vok_engine.h>
-#include "query/xml_writer.h"
+#include "query/qe_xml_writer.h"
 #include "tests/algo/stream/stream_decoding.h"
 #include "tests/support/alloc_faults.h"
 

@@ -12,7 +12,7 @@
 
 #include "algo/stream/strm_lanes.h"
 #include "engine/eng_memory.h"
-#include "query/xml_writer.h"
+#include "query/qe_xml_writer.h"
 #include "tests/support/alloc_faults.h"
 
 namespace {

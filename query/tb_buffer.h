@@ -3,8 +3,8 @@
  * XML writer builds its text in it and detaches the characters at the end,
  * so the finished text is returned without a final copy.
  */
-#ifndef VOK_QUERY_TEXT_BUFFER_H
-#define VOK_QUERY_TEXT_BUFFER_H
+#ifndef VOK_QUERY_TB_BUFFER_H
+#define VOK_QUERY_TB_BUFFER_H
 
 #include <vok/eng_types.h>
 
@@ -30,4 +30,4 @@ char *tb_detach(TextBuffer *buffer);
 
 ENG_END_DECLS
 
-#endif /* VOK_QUERY_TEXT_BUFFER_H */
+#endif /* VOK_QUERY_TB_BUFFER_H */

@@ -6,11 +6,11 @@
  * element with neither value nor children is written as a start tag
  * followed by its end tag (there is no self-closing form).
  */
-#ifndef VOK_QUERY_XML_WRITER_H
-#define VOK_QUERY_XML_WRITER_H
+#ifndef VOK_QUERY_QE_XML_WRITER_H
+#define VOK_QUERY_QE_XML_WRITER_H
 
 #include "query/query_element.h"
-#include "query/text_buffer.h"
+#include "query/tb_buffer.h"
 
 ENG_BEGIN_DECLS
 
@@ -35,4 +35,4 @@ ResultCode qe_write_indent(TextBuffer *buffer, int16_t level);
 
 ENG_END_DECLS
 
-#endif /* VOK_QUERY_XML_WRITER_H */
+#endif /* VOK_QUERY_QE_XML_WRITER_H */
