@@ -22,7 +22,7 @@ typedef uint32_t ResultCode;
     ((ResultCode)(0x90000000u | ((uint32_t)(module) << 16) | (uint32_t)(condition)))
 
 /* The condition part of a code (its low 16 bits). */
-#define ENG_CONDITION(code) ((uint32_t)(code) & 0xFFFFu)
+#define ENG_CONDITION(code) (((uint32_t)(code)) & 0xFFFFu)
 
 /* Modules (bits 16 to 23). */
 #define ENG_MODULE_QUERY     0x02u /* query document tree */
