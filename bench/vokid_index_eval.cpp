@@ -380,10 +380,12 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
                         percentile(c.trueBers, 1.0), percentile(c.wrongBers, 0.0),
                         c.trueBers.size(), c.clips);
         }
-        std::printf("\nthe rule: BER at most %.3f, the runner-up at least %.3f worse, at least %llu "
-                    "pairs without quiet frames\n",
-                    kAcceptance.maxBer, kAcceptance.minMargin,
-                    static_cast<unsigned long long>(kAcceptance.minPairs));
+        std::printf("\nthe rule: at least %llu pairs without quiet frames; BER at most %.3f over "
+                    "%llu pairs or more (over %llu: %.3f); the runner-up at least %.3f worse\n",
+                    static_cast<unsigned long long>(kAcceptance.minPairs), kAcceptance.maxBer,
+                    static_cast<unsigned long long>(kAcceptance.fullPairs),
+                    static_cast<unsigned long long>(kAcceptance.minPairs),
+                    kAcceptance.threshold(kAcceptance.minPairs), kAcceptance.minMargin);
     }
     for (const Outcome &o : outcomes) {
         const bool inIndex = o.clip.track != 0;

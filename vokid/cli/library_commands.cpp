@@ -113,7 +113,7 @@ int runList(const IndexOptions &options, Console &console)
 int runRemove(const IndexOptions &options, Console &console)
 {
     const std::unique_ptr<IndexStore> store =
-        openReporting(options.db, IndexAccess::Write, console);
+        openReporting(options.db, IndexAccess::Update, console);
     if (!store)
         return kExitFailure;
     bool failed = false;

@@ -23,6 +23,7 @@ StreamComparison compareStreaming(const Document &a, const Document &b, double t
     AcceptanceRule rule = kAcceptance;
     rule.maxBer = threshold;
     comparison.sameRecording = accepts(rule, comparison.alignment);
+    comparison.threshold = rule.threshold(comparison.alignment.evidencePairs());
     return comparison;
 }
 

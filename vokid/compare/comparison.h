@@ -14,7 +14,7 @@ namespace vokid {
 struct StreamComparison {
     Alignment alignment;
     double frameSeconds = 0;
-    double threshold = kAcceptance.maxBer;
+    double threshold = kAcceptance.maxBer; // as applied to the pairs counted
     bool sameRecording = false;
 
     double offsetSeconds() const { return static_cast<double>(alignment.offset) * frameSeconds; }
@@ -22,7 +22,8 @@ struct StreamComparison {
 };
 
 // Both documents streaming, with the same block length. The verdict is the
-// acceptance rule's, with `threshold` as its bit error rate.
+// acceptance rule's, with `threshold` as its bit error rate over a full
+// clip's pairs.
 StreamComparison compareStreaming(const Document &a, const Document &b, double threshold);
 
 // Both documents spectral: the sum of the absolute differences of their

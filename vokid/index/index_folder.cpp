@@ -112,18 +112,19 @@ IndexHeader createIndex(const std::string &folder, bool folderExists)
 
 std::unique_ptr<IndexStore> openIndex(const std::string &folder, IndexAccess access)
 {
-    const bool writing = access == IndexAccess::Write;
+    const bool writing = access != IndexAccess::Read;
+    const bool creating = access == IndexAccess::Write;
     struct stat status;
     const bool folderExists = exists(folder, status);
     if (folderExists && !S_ISDIR(status.st_mode))
         throw IndexError("not a vokid index: not a folder");
-    if (!folderExists && !writing)
+    if (!folderExists && !creating)
         throw IndexError("no vokid index here (vokid add creates one)");
 
     const std::string headerPath = folder + "/" + kHeaderFile;
     IndexHeader header;
     if (!folderExists || !exists(headerPath, status)) {
-        if (!writing)
+        if (!creating)
             throw IndexError(isEmptyFolder(folder)
                                  ? "no vokid index here (vokid add creates one)"
                                  : "not a vokid index: the folder holds other files and no "
@@ -139,7 +140,7 @@ std::unique_ptr<IndexStore> openIndex(const std::string &folder, IndexAccess acc
     if (exists(dataPath, status)) {
         checkDataFile(readStart(dataPath, kDataHeadBytes, "data file"),
                       static_cast<uint64_t>(status.st_size));
-    } else if (!writing) {
+    } else if (!creating) {
         throw IndexError("the index has no data file (" + std::string(kDataFile) +
                          "): run vokid add again");
     }

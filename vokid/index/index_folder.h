@@ -12,8 +12,9 @@
 namespace vokid {
 
 enum class IndexAccess {
-    Read,  // the index must exist
-    Write, // created when the folder is missing or empty
+    Read,   // the index must exist; views only
+    Update, // the index must exist; views and batches
+    Write,  // views and batches; created when the folder is missing or empty
 };
 
 // Throws IndexError with the cause in plain words ("no vokid index here",

@@ -1,10 +1,12 @@
 #include "vokid/search/identifier.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <exception>
 #include <future>
 #include <mutex>
+#include <numeric>
 
 #include "vokid/fingerprint/algorithm.h"
 #include "vokid/input/input_error.h"
@@ -79,7 +81,7 @@ public:
     Identification result() const { return best; }
 
     // Searches the clip at hypothesis k (0: as played), unless another
-    // hypothesis has been accepted meanwhile.
+    // hypothesis has been accepted meanwhile and that is enough.
     void tryAt(size_t k)
     {
         const SubFingerprints &query = queryAt(k);
@@ -91,7 +93,7 @@ public:
         const std::unique_ptr<IndexView> view = store.view();
         const Match match = Matcher(*view).search(query);
         std::lock_guard<std::mutex> lock(mutex);
-        if (match.accepted)
+        if (match.accepted && untilAccepted)
             stop = true;
         if (improves(match, best.match)) {
             best.match = match;
@@ -100,19 +102,22 @@ public:
         }
     }
 
-    // The speeds not yet tried, side by side: this thread and the pool's
-    // take the next one, nearest to 1 first, until one is accepted.
-    void trySideBySide(WorkerPool &pool)
+    // The hypotheses not yet tried, side by side: this thread and the
+    // pool's each take the next one. With `untilAccepted`, the first
+    // accepted match stops the rest.
+    void trySideBySide(WorkerPool &pool, const std::vector<size_t> &order, bool firstAccepted)
     {
         makeMono();
+        untilAccepted = firstAccepted;
+        stop = false;
         std::atomic<size_t> next{0};
         const auto work = [&] {
-            for (size_t k = next++; k < tried.size() && !stop; k = next++)
-                if (!tried[k])
-                    tryAt(k);
+            for (size_t i = next++; i < order.size() && !stop; i = next++)
+                if (!tried[order[i]])
+                    tryAt(order[i]);
         };
         std::vector<std::future<void>> helpers;
-        for (unsigned t = 0; t < pool.size(); ++t)
+        for (unsigned t = 0; t + 1 < std::min<size_t>(pool.size() + 1, order.size()); ++t)
             helpers.push_back(pool.submit(work));
         std::exception_ptr failure;
         try {
@@ -131,24 +136,32 @@ public:
             helper.get();
     }
 
-    // The hypothesis nearest to the speed the accepted match's drift tells;
-    // false when it was tried already.
-    bool tryNearestToDrift()
+    // Every hypothesis, nearest to 1 first.
+    std::vector<size_t> allSpeeds() const
+    {
+        std::vector<size_t> all(speedHypotheses().size());
+        std::iota(all.begin(), all.end(), 0);
+        return all;
+    }
+
+    // The hypotheses towards the speed the accepted match's drift tells:
+    // the nearest to it, and the next beyond (the drift, measured over
+    // half a clip, tends to fall short). Empty when both were tried.
+    std::vector<size_t> towardsDrift()
     {
         double pace = 1;
         {
             const std::unique_ptr<IndexView> view = store.view();
             pace = Matcher(*view).pace(queries[bestAt], best.match.best);
         }
-        const size_t nearest = nearestHypothesis(best.speed * pace);
-        if (tried[nearest])
-            return false;
-        makeMono();
-        // Only an accepted match with fewer differing bits takes the place
-        // of the one found first.
-        stop = false;
-        tryAt(nearest);
-        return true;
+        const double speed = best.speed * pace;
+        const size_t nearest = nearestHypothesis(speed);
+        const double step = speed > best.speed ? 0.01 : -0.01;
+        std::vector<size_t> next;
+        for (size_t k : {nearest, nearestHypothesis(speedHypotheses()[nearest] + step)})
+            if (!tried[k] && std::find(next.begin(), next.end(), k) == next.end())
+                next.push_back(k);
+        return next;
     }
 
 private:
@@ -196,6 +209,7 @@ private:
     std::vector<char> tried;
     std::mutex mutex;
     std::atomic<bool> stop{false};
+    bool untilAccepted = true;
     Identification best;
     size_t bestAt = 0;
 };
@@ -210,12 +224,17 @@ Identification Identifier::identify(const std::vector<int16_t> &frames, uint32_t
         return clip.result();
     // 2. At the other speeds, side by side, until one is accepted.
     if (!clip.accepted())
-        clip.trySideBySide(pool);
+        clip.trySideBySide(pool, clip.allSpeeds(), true);
     // 3. A match found at a speed near the clip's drifts through the track:
-    // how fast tells the clip's speed, and the nearest hypothesis is tried
-    // too, for a closer match and a truer offset; again from there, until
-    // the match stays in step.
-    while (clip.accepted() && clip.tryNearestToDrift()) {
+    // how fast tells the clip's speed, and the hypotheses towards it are
+    // tried too, side by side, for a closer match and a truer offset; again
+    // from the best, until the match stays in step. Only an accepted match
+    // with fewer differing bits takes the place of the one found first.
+    while (clip.accepted()) {
+        const std::vector<size_t> next = clip.towardsDrift();
+        if (next.empty())
+            break;
+        clip.trySideBySide(pool, next, false);
     }
     return clip.result();
 }

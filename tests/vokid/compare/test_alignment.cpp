@@ -134,6 +134,10 @@ TEST(VokidVerdict, TheAcceptanceRuleWithTheThresholdGiven)
     const size_t n = vokid::kAcceptance.minPairs;
     const double rule = vokid::kAcceptance.maxBer;
     const auto flipsAt = [](double ber) { return static_cast<unsigned>(std::floor(ber * 32)); };
+    // Over fewer pairs than a full clip's, as far below chance in
+    // standard deviations: 0.5 - (0.5 - threshold) * sqrt(full / pairs).
+    const double full = static_cast<double>(vokid::kAcceptance.fullPairs);
+    const double atMin = 0.5 - (0.5 - rule) * std::sqrt(full / static_cast<double>(n));
     const struct {
         size_t length;
         unsigned flips;
@@ -142,6 +146,8 @@ TEST(VokidVerdict, TheAcceptanceRuleWithTheThresholdGiven)
     } cases[] = {
         {n - 1, 0, rule, false},
         {n, 0, rule, true},
+        {n, flipsAt(atMin), rule, true},
+        {n, flipsAt(atMin) + 1, rule, false},
         {512, flipsAt(rule), rule, true},
         {512, flipsAt(rule) + 1, rule, false},
         {512, 12, 0.375, true},

@@ -175,28 +175,42 @@ TEST_F(VokidMatcher, CopiesAreTheSameRecordingNearRivalsAreRefused)
 TEST(VokidAcceptance, RuleBounds)
 {
     const vokid::AcceptanceRule rule = vokid::kAcceptance;
-    const auto alignment = [](uint64_t pairs, uint64_t quiet, double ber) {
+    const auto alignment = [](uint64_t pairs, uint64_t quiet, uint64_t errors) {
         vokid::Alignment a;
         a.pairs = pairs + quiet;
         a.quietPairs = quiet;
-        a.errorBits = static_cast<uint64_t>(std::llround(ber * 32 * static_cast<double>(pairs)));
+        a.errorBits = errors;
         return a;
     };
-    const uint64_t n = rule.minPairs;
-    const double ber = std::floor(rule.maxBer * 32 * static_cast<double>(n)) / (32.0 * n);
-    const double step = 1.0 / (32.0 * n);
+    // The most differing bits the threshold allows over n pairs.
+    const auto most = [&](uint64_t n) {
+        const double threshold =
+            n >= rule.fullPairs
+                ? rule.maxBer
+                : 0.5 - (0.5 - rule.maxBer) * std::sqrt(static_cast<double>(rule.fullPairs) / n);
+        return static_cast<uint64_t>(std::floor(threshold * 32 * static_cast<double>(n)));
+    };
+    const uint64_t n = rule.minPairs, full = rule.fullPairs;
     const struct {
         const char *name;
         vokid::Alignment best;
         double runnerUp;
         bool accepted;
     } cases[] = {
-        {"at the bounds", alignment(n, 0, ber), ber + rule.minMargin + step, true},
+        {"full, at the threshold", alignment(full, 0, most(full)), 0.5, true},
+        {"full, a bit more", alignment(full, 0, most(full) + 1), 0.5, false},
+        {"more than full", alignment(2 * full, 0, most(2 * full)), 0.5, true},
+        {"fewest, at their threshold", alignment(n, 0, most(n)), 0.5, true},
+        {"fewest, a bit more", alignment(n, 0, most(n) + 1), 0.5, false},
+        {"between", alignment(370, 0, most(370)), 0.5, true},
+        {"between, a bit more", alignment(370, 0, most(370) + 1), 0.5, false},
         {"one pair short", alignment(n - 1, 0, 0), 0.5, false},
         {"quiet pairs do not count", alignment(n - 1, 500, 0), 0.5, false},
-        {"one bit too many", alignment(n, 0, ber + step), 0.5, false},
-        {"runner-up too near", alignment(n, 0, 0.1), 0.1 + rule.minMargin - step, false},
-        {"no runner-up", alignment(n, 0, 0.1), vokid::kChanceBer, true},
+        // A bit error rate of 0.125: 4 bits in 32.
+        {"runner-up just beyond the margin", alignment(full, 0, 4 * full),
+         0.125 + rule.minMargin + 1e-9, true},
+        {"runner-up just within", alignment(full, 0, 4 * full), 0.125 + rule.minMargin - 1e-9,
+         false},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.accepted, vokid::accepts(rule, c.best, c.runnerUp)) << c.name;
