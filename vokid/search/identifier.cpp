@@ -156,8 +156,10 @@ public:
         }
         const double speed = best.speed * pace;
         const size_t nearest = nearestHypothesis(speed);
-        const double step = speed > best.speed ? 0.01 : -0.01;
         std::vector<size_t> next;
+        if (nearest == bestAt)
+            return next; // in step
+        const double step = speed > best.speed ? 0.01 : -0.01;
         for (size_t k : {nearest, nearestHypothesis(speedHypotheses()[nearest] + step)})
             if (!tried[k] && std::find(next.begin(), next.end(), k) == next.end())
                 next.push_back(k);
