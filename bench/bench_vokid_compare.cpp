@@ -49,7 +49,7 @@ void BM_TenMinutesAgainstTenSeconds(benchmark::State &state)
     const vokid::Document a = fingerprint(600, 1);
     const vokid::Document b = excerpt(a, 10);
     for (auto _ : state)
-        benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kDefaultThreshold));
+        benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kAcceptance.maxBer));
     state.counters["words_a"] = static_cast<double>(a.words.size());
     state.counters["words_b"] = static_cast<double>(b.words.size());
 }
@@ -62,7 +62,7 @@ void BM_TenMinutesWithSilenceAgainstTenSeconds(benchmark::State &state)
     const vokid::Document b = excerpt(a, 10);
     std::fill(a.quiet.begin(), a.quiet.begin() + static_cast<long>(60 * kFramesPerSecond), 1);
     for (auto _ : state)
-        benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kDefaultThreshold));
+        benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kAcceptance.maxBer));
 }
 BENCHMARK(BM_TenMinutesWithSilenceAgainstTenSeconds)->Unit(benchmark::kMillisecond);
 
@@ -71,7 +71,7 @@ void BM_TenMinutesAgainstTenMinutes(benchmark::State &state)
     const vokid::Document a = fingerprint(600, 1);
     const vokid::Document b = fingerprint(600, 4);
     for (auto _ : state)
-        benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kDefaultThreshold));
+        benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kAcceptance.maxBer));
 }
 BENCHMARK(BM_TenMinutesAgainstTenMinutes)->Unit(benchmark::kMillisecond);
 

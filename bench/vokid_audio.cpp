@@ -2,7 +2,9 @@
 // of them made exactly here (white noise at a given signal-to-noise ratio,
 // a gain, quantisation to fewer bits).
 //
-//   vokid_audio recording OUT.wav SEED SECONDS RATE CHANNELS
+//   vokid_audio recording OUT.wav SEED SECONDS RATE CHANNELS [TEMPO TRANSPOSE bright|mellow]
+//       (with the last three: another recording of the same piece, played
+//       at TEMPO times its tempo, TRANSPOSE semitones up, in another sound)
 //   vokid_audio noise IN.wav OUT.wav SNR_DB
 //   vokid_audio gain IN.wav OUT.wav DB
 //   vokid_audio bits IN.wav OUT.wav BITS
@@ -70,15 +72,22 @@ int degrade(const std::string &mode, const std::string &in, const std::string &o
 int main(int argc, char **argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.size() == 6 && args[0] == "recording") {
+    if ((args.size() == 6 || args.size() == 9) && args[0] == "recording") {
+        vok_test::Rendition rendition;
+        if (args.size() == 9) {
+            rendition.tempo = std::stod(args[6]);
+            rendition.transpose = std::stoi(args[7]);
+            rendition.mellow = args[8] == "mellow";
+        }
         vok_test::write_recording(args[1], static_cast<uint32_t>(std::stoul(args[2])),
                                   std::stod(args[3]), static_cast<uint32_t>(std::stoul(args[4])),
-                                  static_cast<uint32_t>(std::stoul(args[5])));
+                                  static_cast<uint32_t>(std::stoul(args[5])), rendition);
         return 0;
     }
     if (args.size() == 4 && (args[0] == "noise" || args[0] == "gain" || args[0] == "bits"))
         return degrade(args[0], args[1], args[2], std::stod(args[3]));
-    std::fprintf(stderr, "usage: vokid_audio recording OUT SEED SECONDS RATE CHANNELS\n"
+    std::fprintf(stderr, "usage: vokid_audio recording OUT SEED SECONDS RATE CHANNELS "
+                         "[TEMPO TRANSPOSE bright|mellow]\n"
                          "       vokid_audio noise|gain|bits IN OUT AMOUNT\n");
     return 2;
 }

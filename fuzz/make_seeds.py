@@ -478,8 +478,72 @@ def seeds_vokid_document():
     return {name: text.encode("latin-1") for name, text in seeds.items()}
 
 
+# vokid's index records --------------------------------------------------------
+
+def crc32(data):
+    crc = 0xFFFFFFFF
+    for byte in data:
+        crc ^= byte
+        for _ in range(8):
+            crc = (crc >> 1) ^ 0xEDB88320 if crc & 1 else crc >> 1
+    return crc ^ 0xFFFFFFFF
+
+
+def index_header(version, step):
+    head = b"VOKIDIDX" + struct.pack("<IIIII", version, 32, step, 0, 0)
+    return head + struct.pack("<I", crc32(head))
+
+
+def meta_pages(page_size, last_pages, transactions):
+    """The store's two meta pages, 64-bit layout: page header, magic,
+    version, map address and size, two database records (the first's
+    first word the page size), last page, transaction id."""
+    pages = b""
+    for number, (last, txn) in enumerate(zip(last_pages, transactions)):
+        page = struct.pack("<QHHI", number, 0, 8, 0)
+        page += struct.pack("<IIQQ", 0xBEEFC0DE, 1, 0, 1 << 20)
+        page += struct.pack("<IHH5Q", page_size, 8, 0, 0, 0, 0, 0, 2 ** 64 - 1)
+        page += struct.pack("<IHH5Q", 0, 0, 0, 0, 0, 0, 0, 2 ** 64 - 1)
+        page += struct.pack("<QQ", last, txn)
+        pages += page + b"\0" * (page_size - len(page))
+    return pages
+
+
+def track_record(path, title, artist):
+    out = struct.pack("<QqdII", 4000000, 1700000000 * 10 ** 9, 183.5, 15616, 7700)
+    for text in ("Stream1", path, title, artist):
+        raw = text.encode("utf-8")
+        out += struct.pack("<I", len(raw)) + raw
+    return out
+
+
+def stored_sequence(blocks):
+    words = [(i * 0x9E3779B1) & 0xFFFFFFFF for i in range(256 * blocks)]
+    masks = [0xFFFC0000] * (86 * blocks)
+    quiet = bytes([0x0F] + [0] * (32 * blocks - 1))
+    return (struct.pack("<I", len(words)) + struct.pack("<%dI" % len(words), *words)
+            + struct.pack("<%dI" % len(masks), *masks) + quiet)
+
+
+def seeds_vokid_index():
+    seeds = {
+        "header": b"\0" + index_header(1, 2),
+        "header_version_2": b"\0" + index_header(2, 2),
+        "header_step_16": b"\0" + index_header(1, 16),
+        "data_file": b"\1" + meta_pages(4096, (3, 5), (1, 2)) + b"\0" * (4 * 4096),
+        "data_file_truncated": b"\1" + meta_pages(4096, (3, 9), (1, 2)),
+        "data_file_small_pages": b"\1" + meta_pages(512, (2, 2), (4, 3)) + b"\0" * 512,
+        "track": b"\2" + track_record("/music/a.mp3", "Title", ""),
+        "track_unicode": b"\2" + track_record("/m\u00fcsic/\u00e9t\u00e9.flac", "", "Artist"),
+        "sequence": b"\3" + stored_sequence(1),
+        "sequence_two_blocks": b"\3" + stored_sequence(2),
+    }
+    return seeds
+
+
 def main():
     targets = {
+        "fuzz_vokid_index": seeds_vokid_index(),
         "fuzz_vokid_document": seeds_vokid_document(),
         "fuzz_wav": seeds_wav(),
         "fuzz_cli": seeds_cli(),

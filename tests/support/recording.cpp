@@ -21,14 +21,20 @@ double frequency(int midi)
 
 } // namespace
 
-Recording::Recording(uint32_t seed, uint32_t frameRate, uint32_t frameChannels)
-    : rate(frameRate), channels(frameChannels), state(seed * 2654435761u + 12345u)
+Recording::Recording(uint32_t seed, uint32_t frameRate, uint32_t frameChannels,
+                     const Rendition &played)
+    : rate(frameRate), channels(frameChannels), rendition(played),
+      state(seed * 2654435761u + 12345u)
 {
+    if (rendition.tempo != 1 || rendition.transpose != 0 || rendition.mellow) {
+        piece = std::make_unique<Recording>(seed, rate, 1);
+        piece->keepSteps = true;
+    }
     random();
     key = static_cast<int>(random() % 12);
     minor = random() % 2 == 1;
     // Eighth notes at 84 to 153 beats a minute.
-    stepFrames = rate * 30.0 / (84.0 + random() % 70);
+    stepFrames = rate * 30.0 / (84.0 + random() % 70) / rendition.tempo;
     // A drum pattern of its own over the eight steps of a bar.
     kicks = (random() & 0xFFu) | 1u;
     snares = random() & 0xFFu & ~kicks;
@@ -49,8 +55,16 @@ uint32_t Recording::random()
 void Recording::startNote(int midi, double level, double seconds, double pan)
 {
     Voice &voice = voices[nextVoice++ % voices.size()];
+    // The mellow sound: the first and third partials only (as a soft
+    // square wave has them), ringing half again as long.
+    static constexpr double kBright[3] = {1, 1.0 / 2, 1.0 / 3};
+    static constexpr double kMellow[3] = {1, 0, 1.0 / 3};
+    const double *weights = rendition.mellow ? kMellow : kBright;
+    if (rendition.mellow)
+        seconds *= 1.5;
     for (int p = 0; p < 3; ++p) {
-        const double angle = 2 * kPi * frequency(midi) * (p + 1) / rate;
+        voice.weight[p] = weights[p];
+        const double angle = 2 * kPi * frequency(midi + rendition.transpose) * (p + 1) / rate;
         voice.cosine[p] = 1;
         voice.sine[p] = 0;
         voice.stepCos[p] = std::cos(angle);
@@ -62,40 +76,80 @@ void Recording::startNote(int midi, double level, double seconds, double pan)
     voice.noise = false;
 }
 
-void Recording::startNoise(double level, double seconds)
+void Recording::startNoise(double level, double seconds, double pan)
 {
     Voice &voice = voices[nextVoice++ % voices.size()];
     voice = Voice{};
     voice.level = level;
     voice.decay = std::exp(std::log(0.001) / (seconds * rate));
-    voice.pan = 0.3 + 0.4 * (random() % 2);
+    voice.pan = pan;
     voice.noise = true;
 }
 
-void Recording::startStep()
+Recording::Step Recording::composeStep()
+{
+    // The draws in the order the piece has always made them (the melody
+    // note's pan before its length).
+    Step next;
+    if (step % chordSteps == 0)
+        next.chordRoot = static_cast<int>(random() % 7);
+    if (random() % 100 < melodyChance) {
+        next.melodyDegree = static_cast<int>(random() % 10);
+        next.melodyPan = 0.3 + 0.4 * (random() % 2);
+        next.melodySteps = 1 + random() % 4;
+    }
+    const uint32_t bit = 1u << (step % 8);
+    if (kicks & bit)
+        next.kick = 28 + static_cast<int>(random() % 5);
+    if (snares & bit)
+        next.snarePan = 0.3 + 0.4 * (random() % 2);
+    if (hats & bit)
+        next.hatPan = 0.3 + 0.4 * (random() % 2);
+    return next;
+}
+
+void Recording::playStep(const Step &next)
 {
     const int *scale = minor ? kMinor : kMajor;
     const double stepSeconds = stepFrames / rate;
-    if (step % chordSteps == 0) {
-        chordRoot = static_cast<int>(random() % 7);
+    if (next.chordRoot >= 0) {
         for (int n = 0; n < 3; ++n) {
-            const int degree = chordRoot + 2 * n;
+            const int degree = next.chordRoot + 2 * n;
             const int midi = 48 + key + scale[degree % 7] + 12 * (degree / 7);
             startNote(midi, 0.12, chordSteps * stepSeconds, 0.2 + 0.3 * n);
         }
     }
-    if (random() % 100 < melodyChance) {
-        const int degree = static_cast<int>(random() % 10);
+    if (next.melodyDegree >= 0) {
+        const int degree = next.melodyDegree;
         const int midi = 67 + key + scale[degree % 7] + 12 * (degree / 7);
-        startNote(midi, 0.18, (1 + random() % 4) * stepSeconds, 0.3 + 0.4 * (random() % 2));
+        startNote(midi, 0.18, next.melodySteps * stepSeconds, next.melodyPan);
     }
-    const uint32_t bit = 1u << (step % 8);
-    if (kicks & bit)
-        startNote(28 + static_cast<int>(random() % 5), 0.6, 0.25, 0.5);
-    if (snares & bit)
-        startNoise(0.25, 0.15);
-    if (hats & bit)
-        startNoise(0.06, 0.04);
+    const double drums = rendition.mellow ? 0.4 : 1;
+    if (next.kick >= 0)
+        startNote(next.kick, 0.6 * drums, 0.25, 0.5);
+    if (next.snarePan >= 0)
+        startNoise(0.25 * drums, 0.15, next.snarePan);
+    if (next.hatPan >= 0)
+        startNoise(0.06 * drums, 0.04, next.hatPan);
+}
+
+void Recording::startStep()
+{
+    if (piece) {
+        // Another rendition: the piece's own recording, rendered alongside
+        // (silently) as far as this step, says what to play.
+        while (piece->composed.empty()) {
+            int16_t ignored;
+            piece->render(&ignored, 1);
+        }
+        playStep(piece->composed.front());
+        piece->composed.pop_front();
+    } else {
+        const Step next = composeStep();
+        if (keepSteps)
+            composed.push_back(next);
+        playStep(next);
+    }
     ++step;
 }
 
@@ -120,7 +174,7 @@ void Recording::render(int16_t *out, size_t frames)
                     const double c = voice.cosine[p];
                     voice.cosine[p] = c * voice.stepCos[p] - voice.sine[p] * voice.stepSin[p];
                     voice.sine[p] = voice.sine[p] * voice.stepCos[p] + c * voice.stepSin[p];
-                    value += voice.sine[p] / (p + 1);
+                    value += voice.sine[p] * voice.weight[p];
                 }
             }
             value *= voice.level;
@@ -142,16 +196,17 @@ void Recording::render(int16_t *out, size_t frames)
     }
 }
 
-std::vector<int16_t> recording(uint32_t seed, double seconds, uint32_t rate, uint32_t channels)
+std::vector<int16_t> recording(uint32_t seed, double seconds, uint32_t rate, uint32_t channels,
+                               const Rendition &rendition)
 {
     const auto frames = static_cast<size_t>(seconds * rate);
     std::vector<int16_t> samples(frames * channels);
-    Recording(seed, rate, channels).render(samples.data(), frames);
+    Recording(seed, rate, channels, rendition).render(samples.data(), frames);
     return samples;
 }
 
 void write_recording(const std::string &path, uint32_t seed, double seconds, uint32_t rate,
-                     uint32_t channels)
+                     uint32_t channels, const Rendition &rendition)
 {
     struct Closer {
         void operator()(std::FILE *file) const { std::fclose(file); }
@@ -166,7 +221,7 @@ void write_recording(const std::string &path, uint32_t seed, double seconds, uin
         0x46464952u, 36 + dataBytes, 0x45564157u,       0x20746d66u, 16,       1u | channels << 16,
         rate,        rate * align,   align | 16u << 16, 0x61746164u, dataBytes};
     std::fwrite(header, sizeof header, 1, file.get()); // little-endian hosts
-    Recording music(seed, rate, channels);
+    Recording music(seed, rate, channels, rendition);
     std::vector<int16_t> chunk(65536 * channels);
     for (uint64_t done = 0; done < frames;) {
         const size_t now = static_cast<size_t>(std::min<uint64_t>(65536, frames - done));

@@ -17,7 +17,7 @@ struct CompareOptions {
     std::string a;
     std::string b;
     std::optional<Algorithm> algorithm; // for audio inputs; Stream1 when not given
-    double threshold = kDefaultThreshold;
+    double threshold = kAcceptance.maxBer;
     bool json = false;
 };
 

@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <unistd.h>
+
 namespace vokid {
 
 std::string displayName(const std::string &name)
@@ -22,6 +24,7 @@ void Console::failure(const std::string &name, const std::string &cause)
 
 void Console::message(const std::string &text)
 {
+    clearStatus();
     // The output so far goes first, so that a terminal shows both in order.
     std::fflush(out);
     std::fputs(("vokid: " + text + "\n").c_str(), err);
@@ -37,6 +40,30 @@ bool Console::finish()
     message(std::string("cannot write the output: ") +
             (cause ? std::strerror(cause) : "write error"));
     return false;
+}
+
+bool Console::errorsToTerminal() const
+{
+    return isatty(fileno(err)) == 1;
+}
+
+void Console::status(const std::string &line)
+{
+    if (!errorsToTerminal())
+        return;
+    // Back to the start of the line, the text, the rest of the line erased.
+    std::fputs(("\r" + line + "\033[K").c_str(), err);
+    std::fflush(err);
+    statusShown = true;
+}
+
+void Console::clearStatus()
+{
+    if (!statusShown)
+        return;
+    std::fputs("\r\033[K", err);
+    std::fflush(err);
+    statusShown = false;
 }
 
 } // namespace vokid

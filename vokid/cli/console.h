@@ -21,9 +21,17 @@ public:
     // written.
     bool finish();
 
+    // Whether messages go to a terminal, where a status line can be shown.
+    bool errorsToTerminal() const;
+    // The status line ("12/340 files, ..."), rewritten in place; messages
+    // clear it first. Nothing when the messages do not go to a terminal.
+    void status(const std::string &line);
+    void clearStatus();
+
 private:
     std::FILE *out;
     std::FILE *err;
+    bool statusShown = false;
 };
 
 // How an input is called in messages.

@@ -10,6 +10,7 @@
 #include "vokid/cli/compare_command.h"
 #include "vokid/cli/decode_command.h"
 #include "vokid/cli/exit_codes.h"
+#include "vokid/cli/index_commands.h"
 #include "vokid/cli/print_command.h"
 #include "vokid/cli/usage_error.h"
 
@@ -28,8 +29,10 @@ struct Request {
     std::string decodeInput = "-";
     std::string a;
     std::string b;
-    double threshold = kDefaultThreshold;
+    double threshold = kAcceptance.maxBer;
     bool json = false;
+    IndexOptions index;
+    bool asPlayed = false;
 };
 
 void addPrint(CLI::App &app, Request &request)
@@ -82,6 +85,77 @@ void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
     compare->add_flag("--json", request.json, "Print the result as JSON");
 }
 
+// The index commands: each names the index folder DB first.
+void addIndexCommands(CLI::App &app, Request &request)
+{
+    IndexOptions &index = request.index;
+    const auto db = [&](CLI::App *command) {
+        command->add_option("DB", index.db, "The index folder")->required();
+    };
+    const auto jobs = [&](CLI::App *command, const char *what) {
+        command->add_option("-j,--jobs", index.jobs, what)->type_name("N")->check(
+            CLI::Range(1u, 1024u));
+    };
+    const auto json = [&](CLI::App *command, const char *what) {
+        command->add_flag("--json", index.json, what);
+    };
+
+    CLI::App *add = app.add_subcommand(
+        "add", "Add audio files (any format) or fingerprint documents to an index, created on "
+               "first use.");
+    db(add);
+    add->add_option("FILE", index.files, "Audio files or fingerprint documents")->required();
+    jobs(add, "Files decoded and fingerprinted at once (default: cores)");
+    add->add_option("--batch", index.batch, "Files stored per transaction")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 100000u))
+        ->capture_default_str();
+
+    CLI::App *identify = app.add_subcommand(
+        "identify", "Identify clips (at least 3.4 s each): the track, where in it, how sure.");
+    db(identify);
+    identify->add_option("FILE", index.files, "Audio clips ('-' is standard input)")->required();
+    json(identify, "One JSON object per clip");
+    jobs(identify, "Clips identified at once (default: cores)");
+    identify
+        ->add_option("--length", index.length, "Seconds of each clip searched, from its start")
+        ->type_name("SECONDS")
+        ->check(CLI::Range(3.4, 3600.0))
+        ->capture_default_str();
+    identify->add_flag("--as-played", request.asPlayed,
+                       "Search the clips as played only, not at other speeds");
+
+    CLI::App *monitor = app.add_subcommand(
+        "monitor", "Find the indexed tracks in a long recording (a radio log, a DJ set).");
+    db(monitor);
+    monitor->add_option("FILE", index.files, "The recording ('-' is standard input)")
+        ->required()
+        ->expected(1);
+    json(monitor, "One JSON object per segment");
+    jobs(monitor, "Windows searched at once (default: cores)");
+    monitor->add_flag("--as-played", request.asPlayed,
+                      "Search the recording as played only, not at other speeds");
+
+    CLI::App *list = app.add_subcommand("list", "List the tracks of an index.");
+    db(list);
+    json(list, "One JSON object per track");
+
+    CLI::App *remove = app.add_subcommand("remove", "Remove tracks from an index.");
+    db(remove);
+    remove->add_option("TRACK", index.files, "Track ids or paths")->required();
+
+    CLI::App *stats = app.add_subcommand(
+        "stats", "Tracks, hours, postings and bytes on disk of an index.");
+    db(stats);
+    json(stats, "Print JSON");
+
+    CLI::App *duplicates = app.add_subcommand(
+        "duplicates", "Groups of tracks in an index that are the same recording.");
+    db(duplicates);
+    json(duplicates, "One JSON object per group");
+    jobs(duplicates, "Tracks searched at once (default: cores)");
+}
+
 PrintFormat formatNamed(const std::string &name)
 {
     return name == "json"   ? PrintFormat::Json
@@ -105,6 +179,18 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
     }
     if (app.got_subcommand("decode"))
         return runDecode(request.decodeInput, console);
+    IndexOptions index = request.index;
+    index.speeds = !request.asPlayed;
+    if (std::count(index.files.begin(), index.files.end(), "-") > 1)
+        throw UsageError("standard input ('-') can be named once");
+    const std::pair<const char *, int (*)(const IndexOptions &, Console &)> commands[] = {
+        {"add", runAdd},       {"identify", runIdentify}, {"monitor", runMonitor},
+        {"list", runList},     {"remove", runRemove},     {"stats", runStats},
+        {"duplicates", runDuplicates},
+    };
+    for (const auto &[name, run] : commands)
+        if (app.got_subcommand(name))
+            return run(index, console);
     CompareOptions options;
     options.a = request.a;
     options.b = request.b;
@@ -120,16 +206,20 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
 int runVokid(int argc, const char *const *argv, std::FILE *out, std::FILE *err)
 {
     Console console(out, err);
-    CLI::App app("vokid: fingerprints of any audio, read back, compared.", "vokid");
+    CLI::App app("vokid: fingerprints of any audio, read back, compared, and identified in an "
+                 "index of your own.",
+                 "vokid");
     app.set_version_flag("--version", std::string("vokid ") + eng_version());
     app.require_subcommand(1, 1);
     app.footer("Exit codes: 0 success, 1 an input failed, 2 usage error.\n"
                "See vokid(1) for the output formats.");
     Request request;
+    request.index.jobs = request.jobs;
     bool algorithmGiven = false;
     addPrint(app, request);
     addDecode(app, request);
     addCompare(app, request, algorithmGiven);
+    addIndexCommands(app, request);
 
     try {
         app.parse(argc, argv);

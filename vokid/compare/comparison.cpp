@@ -18,9 +18,12 @@ StreamComparison compareStreaming(const Document &a, const Document &b, double t
     if (first.size() == 0 || second.size() == 0)
         return comparison; // no overlap: "different"
     comparison.alignment = bestAlignment(first, second);
-    // Quiet frames are never evidence: only the other pairs count.
-    comparison.sameRecording = comparison.alignment.evidencePairs() >= kEvidencePairs &&
-                               comparison.alignment.ber() <= threshold;
+    // Quiet frames are never evidence: only the other pairs count. There is
+    // no other candidate: the runner-up is chance.
+    AcceptanceRule rule = kAcceptance;
+    rule.maxBer = threshold;
+    comparison.sameRecording = accepts(rule, comparison.alignment);
+    comparison.threshold = rule.threshold(comparison.alignment.evidencePairs());
     return comparison;
 }
 

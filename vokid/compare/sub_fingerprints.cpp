@@ -25,4 +25,18 @@ bool SubFingerprints::anyQuiet() const
     return std::find(quiet.begin(), quiet.end(), 1) != quiet.end();
 }
 
+SubFingerprints stretchOf(const SubFingerprints &sequence, int64_t from, int64_t length)
+{
+    SubFingerprints out;
+    out.frameSeconds = sequence.frameSeconds;
+    out.blockLength = sequence.blockLength;
+    const auto size = static_cast<int64_t>(sequence.size());
+    const int64_t begin = std::clamp<int64_t>(from, 0, size);
+    const int64_t end = std::clamp<int64_t>(from + length, begin, size);
+    out.words.assign(sequence.words.begin() + begin, sequence.words.begin() + end);
+    out.weak.assign(sequence.weak.begin() + begin, sequence.weak.begin() + end);
+    out.quiet.assign(sequence.quiet.begin() + begin, sequence.quiet.begin() + end);
+    return out;
+}
+
 } // namespace vokid

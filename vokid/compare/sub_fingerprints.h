@@ -18,10 +18,14 @@ struct SubFingerprints {
     double frameSeconds = 0;    // seconds from one word to the next
     unsigned blockLength = 0;
 
+    SubFingerprints() = default;
     explicit SubFingerprints(const Document &document);
     size_t size() const { return words.size(); }
     bool anyQuiet() const;
 };
+
+// Sub-fingerprints [from, from + length) of a sequence, clipped to it.
+SubFingerprints stretchOf(const SubFingerprints &sequence, int64_t from, int64_t length);
 
 } // namespace vokid
 

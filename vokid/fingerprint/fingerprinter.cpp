@@ -57,6 +57,8 @@ Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &reque
     result.duration = source.decodedToEnd() || stated < 0 ? source.deliveredSeconds() : stated;
     result.sampleRate = source.sourceRate();
     result.channels = source.sourceChannels();
+    result.title = source.tag("title");
+    result.artist = source.tag("artist");
     return result;
 }
 

@@ -22,6 +22,8 @@ struct Fingerprint {
     double duration = 0;     // seconds of audio in the input
     uint32_t sampleRate = 0; // the input's own format
     uint32_t channels = 0;
+    std::string title; // from the file's tags; empty when it has none
+    std::string artist;
 };
 
 // Throws InputError when the input cannot be read or holds too little

@@ -118,9 +118,11 @@ void AudioSource::Decoder::open(const AudioInput &input)
     // (5 MB) makes FFmpeg test every 16-bit PCM WAVE file for hidden
     // compressed audio with each of its hundreds of format probes, again
     // and again as the data grows: a tenth of the whole work for a
-    // 3-minute file. 32 kB finds the parameters of every audio format and
-    // still finds compressed audio hidden in PCM.
-    context->probesize = 32768;
+    // 3-minute file. 32 kB (the target's default) finds the parameters of
+    // every audio format and still finds compressed audio hidden in PCM;
+    // a consumer of short clips, for which even that is most of the work,
+    // may ask for less.
+    context->probesize = target.probeBytes;
     check(avformat_find_stream_info(context, nullptr));
 }
 
@@ -356,6 +358,19 @@ double AudioSource::statedSeconds() const
         context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
         return static_cast<double>(context->duration) / AV_TIME_BASE;
     return -1;
+}
+
+std::string AudioSource::tag(const char *key) const
+{
+    const AVFormatContext *context = decoder->format.get();
+    for (const AVDictionary *tags :
+         {static_cast<const AVDictionary *>(context->metadata),
+          static_cast<const AVDictionary *>(context->streams[decoder->stream]->metadata)}) {
+        // Keys match whatever their case ("TITLE" in Vorbis comments).
+        if (const AVDictionaryEntry *entry = av_dict_get(tags, key, nullptr, 0))
+            return entry->value;
+    }
+    return std::string();
 }
 
 } // namespace vokid

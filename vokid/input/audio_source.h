@@ -26,6 +26,10 @@ struct AudioTarget {
     std::vector<uint32_t> rates; // rates kept as they are; empty: any rate
     uint32_t fallbackRate = 44100;
     double limitSeconds = 0; // deliver at most this much; 0: everything
+    // Bytes read to find the stream's parameters (see AudioSource).
+    int64_t probeBytes = kProbeBytes;
+
+    static constexpr int64_t kProbeBytes = 32768;
 };
 
 struct AudioChunk {
@@ -60,6 +64,9 @@ public:
     // The duration the container states, or a negative value when it
     // states none worth trusting.
     double statedSeconds() const;
+    // A tag of the file ("title", "artist", ...): the container's, else
+    // the audio stream's (Ogg and Opus keep them there); empty when none.
+    std::string tag(const char *key) const;
 
 private:
     struct Decoder;

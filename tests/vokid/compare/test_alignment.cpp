@@ -3,6 +3,7 @@
 // as evidence, the verdict's rule, and the spectral distance.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -125,17 +126,33 @@ TEST(VokidAlignment, QuietFramesAreNeverEvidence)
     EXPECT_FALSE(quiet.sameRecording);
 }
 
-TEST(VokidVerdict, NeedsTheThresholdOverAtLeast256PairsWithoutQuietFrames)
+TEST(VokidVerdict, TheAcceptanceRuleWithTheThresholdGiven)
 {
+    // The rule's evidence over pairs without quiet frames, its bit error
+    // rate or the threshold given instead; no runner-up but chance.
     const Document a = randomDocument(8, 6);
+    const size_t n = vokid::kAcceptance.minPairs;
+    const double rule = vokid::kAcceptance.maxBer;
+    const auto flipsAt = [](double ber) { return static_cast<unsigned>(std::floor(ber * 32)); };
+    // Over fewer pairs than a full clip's, as far below chance in
+    // standard deviations: 0.5 - (0.5 - threshold) * sqrt(full / pairs).
+    const double full = static_cast<double>(vokid::kAcceptance.fullPairs);
+    const double atMin = 0.5 - (0.5 - rule) * std::sqrt(full / static_cast<double>(n));
     const struct {
         size_t length;
         unsigned flips;
         double threshold;
         bool same;
     } cases[] = {
-        {255, 0, 0.35, false},  {256, 0, 0.35, true},   {512, 11, 0.35, true},
-        {512, 12, 0.35, false}, {512, 12, 0.375, true}, {512, 0, 0.0, true},
+        {n - 1, 0, rule, false},
+        {n, 0, rule, true},
+        {n, flipsAt(atMin), rule, true},
+        {n, flipsAt(atMin) + 1, rule, false},
+        {512, flipsAt(rule), rule, true},
+        {512, flipsAt(rule) + 1, rule, false},
+        {512, 12, 0.375, true},
+        {512, 13, 0.375, false},
+        {512, 0, 0.0, true},
     };
     for (const auto &c : cases) {
         const vokid::StreamComparison result =

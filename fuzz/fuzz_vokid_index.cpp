@@ -1,0 +1,87 @@
+// vokid's index records on any bytes: the index folder's header, the first
+// look at the store's data file, track records and stored sequences, as
+// read back from disk. Each must answer or throw IndexError and nothing
+// else, and what it accepts must be exactly what it writes: a header,
+// record or sequence written again gives the same bytes, and a data file
+// taken holds every page its meta pages name.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "vokid/index/index_error.h"
+#include "vokid/index/index_header.h"
+#include "vokid/index/track_info.h"
+#include "vokid/index/track_print.h"
+
+namespace {
+
+void require(bool condition)
+{
+    if (!condition)
+        std::abort();
+}
+
+void header(std::string_view bytes)
+{
+    const vokid::IndexHeader read = vokid::decodeHeader(bytes);
+    require(vokid::encodeHeader(read) == bytes);
+}
+
+void dataFile(std::string_view bytes)
+{
+    // The bytes are the whole file.
+    const vokid::DataFileFacts facts = vokid::checkDataFile(bytes, bytes.size());
+    require(facts.pageSize >= 512 && (facts.pageSize & (facts.pageSize - 1)) == 0);
+    require((facts.lastPage + 1) * facts.pageSize <= bytes.size());
+}
+
+void track(std::string_view bytes)
+{
+    const vokid::TrackInfo read = vokid::decodeTrack(7, bytes);
+    require(read.id == 7 && read.postings <= read.words);
+    require(vokid::encodeTrack(read) == bytes);
+}
+
+void sequence(std::string_view bytes)
+{
+    const vokid::TrackPrint read = vokid::decodeSequence(bytes);
+    require(vokid::encodeSequence(read) == bytes);
+    const vokid::SequenceView view(bytes);
+    require(view.size() == read.size());
+    // A slice across the end stays within the track.
+    int64_t first = 0;
+    const vokid::SubFingerprints end =
+        view.slice(static_cast<int64_t>(read.size()) - 10, 20, first);
+    require(end.size() == 10 && end.words.back() == read.words.back());
+    require(end.weak.back() == read.weak(read.size() - 1));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size == 0)
+        return 0;
+    // The first byte says which record the rest is.
+    const std::string_view bytes(reinterpret_cast<const char *>(data) + 1, size - 1);
+    try {
+        switch (data[0] % 4) {
+        case 0:
+            header(bytes);
+            break;
+        case 1:
+            dataFile(bytes);
+            break;
+        case 2:
+            track(bytes);
+            break;
+        default:
+            sequence(bytes);
+            break;
+        }
+    } catch (const vokid::IndexError &) {
+    }
+    return 0;
+}

@@ -1,0 +1,103 @@
+// Reading audio back at another speed, checked against the sine it must
+// give; and the sub-fingerprints of a clip to its end, checked against the
+// engine's own fingerprint of longer audio.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "tests/support/recording.h"
+#include "vokid/compare/alignment.h"
+#include "vokid/fingerprint/engine_handle.h"
+#include "vokid/document/document_reader.h"
+#include "vokid/input/input_error.h"
+#include "vokid/search/speed.h"
+#include "vokid/search/stream_print.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+TEST(VokidSpeed, HypothesesNearestFirst)
+{
+    const std::vector<double> expected = {1.00, 0.99, 1.01, 0.98, 1.02, 0.97, 1.03};
+    EXPECT_EQ(expected, vokid::speedHypotheses());
+}
+
+TEST(VokidSpeed, ASineReadBackFasterIsLower)
+{
+    const double rate = 11025, frequency = 300;
+    std::vector<int16_t> sine(22050);
+    for (size_t n = 0; n < sine.size(); ++n)
+        sine[n] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * kPi * frequency * n / rate)));
+    for (double speed : {0.97, 1.0, 1.02}) {
+        std::vector<int16_t> whole, pieces;
+        vokid::SpeedResampler(speed).add(sine.data(), sine.size(), whole);
+        vokid::SpeedResampler resampler(speed);
+        for (size_t at = 0; at < sine.size(); at += 1000)
+            resampler.add(sine.data() + at, std::min<size_t>(1000, sine.size() - at), pieces);
+        EXPECT_EQ(whole, pieces) << speed;
+        // Output j is the input at j / speed: every sample but the last two.
+        EXPECT_NEAR(static_cast<double>(sine.size()) * speed, static_cast<double>(whole.size()),
+                    3) << speed;
+        double worst = 0;
+        for (size_t j = 2; j < whole.size(); ++j) {
+            const double expected = 20000 * std::sin(2 * kPi * frequency * (j / speed) / rate);
+            worst = std::max(worst, std::abs(whole[j] - expected));
+        }
+        // Cubic interpolation of a sine at 37 samples a period: within
+        // 0.1% of its amplitude, rounding included.
+        EXPECT_LT(worst, 20) << speed;
+    }
+}
+
+vokid::SubFingerprints engineWords(const std::vector<int16_t> &samples, uint32_t rate)
+{
+    vokid::FingerprintHandle handle(3, rate, 1);
+    handle.add(samples.data(), samples.size());
+    return vokid::SubFingerprints(vokid::readDocuments(handle.serialize()).front());
+}
+
+TEST(VokidStreamPrint, CoversAClipToItsEnd)
+{
+    const uint32_t rate = 22050;
+    const std::vector<int16_t> music = vok_test::recording(61, 16, rate, 1);
+    const vokid::SubFingerprints whole = engineWords(music, rate); // 1280 words
+    for (double seconds : {6.0, 9.5}) {
+        vokid::StreamPrint print(rate, 1);
+        const auto frames = static_cast<size_t>(seconds * rate);
+        for (size_t at = 0; at < frames; at += 4096)
+            print.add(music.data() + at, std::min<size_t>(4096, frames - at));
+        const vokid::SubFingerprints clip = print.finish();
+        // One word every 64 samples at 5512.5 Hz after the first 2048.
+        const auto expected = static_cast<size_t>((seconds * 5512.5 - 2048) / 64);
+        EXPECT_NEAR(static_cast<double>(expected), static_cast<double>(clip.size()), 3) << seconds;
+        const size_t blocks = clip.size() / 256 * 256;
+        // The engine's whole blocks as they are; the rest on the same grid,
+        // agreeing with the longer audio's fingerprint there and not a
+        // word off.
+        for (size_t i = 0; i < blocks; ++i)
+            ASSERT_EQ(whole.words[i], clip.words[i]) << i;
+        const vokid::SubFingerprints tail =
+            vokid::stretchOf(clip, static_cast<int64_t>(blocks),
+                             static_cast<int64_t>(clip.size() - blocks));
+        const vokid::Alignment at = vokid::alignAt(whole, tail, static_cast<int64_t>(blocks));
+        EXPECT_EQ(clip.size() - blocks, at.evidencePairs()) << seconds;
+        const double here = at.ber();
+        EXPECT_LT(here, 0.03) << seconds;
+        for (int64_t off : {-1, 1})
+            EXPECT_GT(vokid::alignAt(whole, tail, static_cast<int64_t>(blocks) + off).ber(),
+                      here + 0.02)
+                << seconds;
+    }
+    vokid::StreamPrint tooShort(rate, 1);
+    tooShort.add(music.data(), 3 * rate);
+    try {
+        tooShort.finish();
+        FAIL() << "3 s gave a print";
+    } catch (const vokid::InputError &error) {
+        EXPECT_STREQ("3.0 s of audio, identification needs at least 3.4 s", error.what());
+    }
+}
+
+} // namespace

@@ -1,0 +1,38 @@
+// What the index commands share: opening the index with its failure
+// reported, and how they write seconds, durations and tracks.
+#ifndef VOKID_CLI_COMMAND_SUPPORT_H
+#define VOKID_CLI_COMMAND_SUPPORT_H
+
+#include <memory>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "vokid/cli/console.h"
+#include "vokid/index/index_folder.h"
+#include "vokid/index/index_store.h"
+
+namespace vokid {
+
+// The store, or null after the failure has been reported ("vokid: DB: cause").
+std::unique_ptr<IndexStore> openReporting(const std::string &db, IndexAccess access,
+                                          Console &console);
+// Processor cores, at least 1.
+unsigned cores();
+
+// "63.420"
+std::string seconds3(double seconds);
+// "3:25.4", "1:02:03.0"
+std::string clockTime(double seconds);
+// "Artist - Title", "Title", or empty.
+std::string tagsOf(const TrackInfo &track);
+// The track's path, and its tags in parentheses when it has any.
+std::string describeTrack(const TrackInfo &track);
+// id, path, title, artist (null when empty).
+nlohmann::ordered_json trackJson(const TrackInfo &track);
+// A rate rounded to four places, or seconds to the millisecond.
+double rounded4(double value);
+
+} // namespace vokid
+
+#endif

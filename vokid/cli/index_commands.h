@@ -1,0 +1,36 @@
+// The commands on an identification index: add, identify, monitor, list,
+// remove, stats and duplicates. Each opens the index folder DB (add
+// creates it), does its work and returns the exit code: 0 when every input
+// was done, 1 when the index or an input failed (named on standard error
+// with the cause).
+#ifndef VOKID_CLI_INDEX_COMMANDS_H
+#define VOKID_CLI_INDEX_COMMANDS_H
+
+#include <string>
+#include <vector>
+
+#include "vokid/cli/console.h"
+
+namespace vokid {
+
+struct IndexOptions {
+    std::string db;
+    std::vector<std::string> files; // add, identify, monitor; remove: ids or paths
+    unsigned jobs = 1;              // inputs at once
+    unsigned batch = 32;            // add: files per transaction
+    double length = 12;             // identify: seconds of each clip searched
+    bool speeds = true;             // identify, monitor: try other playback speeds
+    bool json = false;
+};
+
+int runAdd(const IndexOptions &options, Console &console);
+int runIdentify(const IndexOptions &options, Console &console);
+int runMonitor(const IndexOptions &options, Console &console);
+int runList(const IndexOptions &options, Console &console);
+int runRemove(const IndexOptions &options, Console &console);
+int runStats(const IndexOptions &options, Console &console);
+int runDuplicates(const IndexOptions &options, Console &console);
+
+} // namespace vokid
+
+#endif

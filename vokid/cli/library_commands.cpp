@@ -1,0 +1,220 @@
+// `vokid list`, `remove`, `stats` and `duplicates`: what an index holds,
+// taking tracks out of it, its size, and the tracks that are the same
+// recording.
+#include <cstdio>
+#include <new>
+
+#include "vokid/cli/command_support.h"
+#include "vokid/cli/exit_codes.h"
+#include "vokid/cli/index_commands.h"
+#include "vokid/cli/json_text.h"
+#include "vokid/index/index_error.h"
+#include "vokid/search/duplicates.h"
+#include "vokid/search/track_source.h"
+
+namespace vokid {
+
+namespace {
+
+std::string megabytes(uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
+// A track named by its id (digits only) or by its path.
+std::optional<TrackInfo> trackNamed(IndexView &view, const std::string &name)
+{
+    const bool digits = !name.empty() && name.size() <= 10 &&
+                        name.find_first_not_of("0123456789") == std::string::npos;
+    if (digits) {
+        const unsigned long long id = std::stoull(name);
+        if (id > 0 && id <= 0xFFFFFFFFu)
+            if (std::optional<TrackInfo> track = view.track(static_cast<uint32_t>(id)))
+                return track;
+    }
+    return view.trackAt(absolutePath(name));
+}
+
+std::string statsText(const StoreStats &stats)
+{
+    const double hours = stats.seconds / 3600;
+    const auto perHour = [&](uint64_t bytes) {
+        return hours > 0 ? megabytes(static_cast<uint64_t>(static_cast<double>(bytes) / hours))
+                         : std::string("-");
+    };
+    char lines[640];
+    std::snprintf(lines, sizeof lines,
+                  "tracks: %llu\naudio: %.2f h\nsub-fingerprints: %llu\n"
+                  "postings: %llu (every %u%s sub-fingerprint that is not a quiet frame)\n",
+                  static_cast<unsigned long long>(stats.tracks), hours,
+                  static_cast<unsigned long long>(stats.words),
+                  static_cast<unsigned long long>(stats.postings), stats.step,
+                  stats.step == 1 ? "" : stats.step == 2 ? "nd" : stats.step == 3 ? "rd" : "th");
+    return std::string(lines) + "bytes on disk: " + megabytes(stats.fileBytes) + ", " +
+           perHour(stats.fileBytes) + " an hour of audio\n  postings: " +
+           megabytes(stats.postingBytes) + ", " + perHour(stats.postingBytes) +
+           " an hour\n  sequences: " + megabytes(stats.sequenceBytes) + ", " +
+           perHour(stats.sequenceBytes) + " an hour\n  metadata: " +
+           megabytes(stats.metadataBytes) + "\n  free pages: " + megabytes(stats.freeBytes) +
+           "\n";
+}
+
+std::string statsJson(const StoreStats &stats)
+{
+    const double hours = stats.seconds / 3600;
+    return readableJson({
+        {"tracks", stats.tracks},
+        {"hours", rounded4(hours)},
+        {"sub_fingerprints", stats.words},
+        {"postings", stats.postings},
+        {"step", stats.step},
+        {"bytes", stats.fileBytes},
+        {"bytes_per_hour",
+         hours > 0 ? nlohmann::ordered_json(std::llround(static_cast<double>(stats.fileBytes) / hours))
+                   : nlohmann::ordered_json()},
+        {"posting_bytes", stats.postingBytes},
+        {"sequence_bytes", stats.sequenceBytes},
+        {"metadata_bytes", stats.metadataBytes},
+        {"free_bytes", stats.freeBytes},
+    });
+}
+
+} // namespace
+
+int runList(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    if (!store)
+        return kExitFailure;
+    try {
+        for (const TrackInfo &track : store->view()->tracks()) {
+            if (options.json) {
+                nlohmann::ordered_json object = trackJson(track);
+                object["duration"] = roundedSeconds(track.duration);
+                object["algorithm"] = track.algorithm;
+                object["sub_fingerprints"] = track.words;
+                object["postings"] = track.postings;
+                console.write(object.dump() + "\n");
+            } else {
+                const std::string tags = tagsOf(track);
+                console.write(std::to_string(track.id) + "\t" + clockTime(track.duration) + "\t" +
+                              track.path + (tags.empty() ? "" : "\t" + tags) + "\n");
+            }
+        }
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+int runRemove(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store =
+        openReporting(options.db, IndexAccess::Update, console);
+    if (!store)
+        return kExitFailure;
+    bool failed = false;
+    try {
+        const std::unique_ptr<IndexBatch> batch = store->batch();
+        std::vector<std::string> removed;
+        for (const std::string &name : options.files) {
+            const std::optional<TrackInfo> track = trackNamed(*batch, name);
+            if (!track) {
+                console.failure(name, "no such track in the index");
+                failed = true;
+                continue;
+            }
+            batch->remove(track->id);
+            removed.push_back("removed track " + std::to_string(track->id) + ": " + track->path +
+                              "\n");
+        }
+        batch->commit();
+        for (const std::string &line : removed)
+            console.write(line);
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
+    }
+    return failed ? kExitFailure : kExitSuccess;
+}
+
+int runStats(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    if (!store)
+        return kExitFailure;
+    try {
+        const StoreStats stats = store->view()->stats();
+        console.write(options.json ? statsJson(stats) : statsText(stats));
+        // One snapshot: the postings and the tracks' own counts agree.
+        if (stats.postings != stats.trackPostings) {
+            console.failure(options.db, "the index is inconsistent: it holds " +
+                                            std::to_string(stats.postings) +
+                                            " postings, its tracks account for " +
+                                            std::to_string(stats.trackPostings));
+            return kExitFailure;
+        }
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+int runDuplicates(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    if (!store)
+        return kExitFailure;
+    try {
+        WorkerPool pool(std::max(1u, options.jobs));
+        const std::vector<DuplicateGroup> groups = findDuplicates(*store, pool);
+        const std::unique_ptr<IndexView> view = store->view();
+        size_t number = 0;
+        for (const DuplicateGroup &group : groups) {
+            ++number;
+            nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
+            std::string text = "group " + std::to_string(number) + ":\n";
+            for (uint32_t id : group.tracks) {
+                const std::optional<TrackInfo> track = view->track(id);
+                if (track) {
+                    tracks.push_back(trackJson(*track));
+                    text += "  track " + std::to_string(id) + ": " + describeTrack(*track) + "\n";
+                }
+            }
+            nlohmann::ordered_json pairs = nlohmann::ordered_json::array();
+            for (const DuplicatePair &pair : group.pairs) {
+                pairs.push_back({{"a", pair.a},
+                                 {"b", pair.b},
+                                 {"a_start", roundedSeconds(pair.aStart)},
+                                 {"b_start", roundedSeconds(pair.bStart)},
+                                 {"seconds", roundedSeconds(pair.seconds)},
+                                 {"ber", rounded4(pair.ber)}});
+                char line[256];
+                std::snprintf(line, sizeof line,
+                              "  tracks %u and %u: %.3f s from %.3f s in %u and %.3f s in %u, "
+                              "BER %.3f\n",
+                              pair.a, pair.b, pair.seconds, pair.aStart, pair.a, pair.bStart,
+                              pair.b, pair.ber);
+                text += line;
+            }
+            if (options.json)
+                console.write(nlohmann::ordered_json{{"group", number},
+                                                     {"tracks", tracks},
+                                                     {"pairs", pairs}}
+                                  .dump() +
+                              "\n");
+            else
+                console.write(text);
+        }
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
+    }
+    return kExitSuccess;
+}
+
+} // namespace vokid

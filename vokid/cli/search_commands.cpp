@@ -1,0 +1,183 @@
+// `vokid identify DB FILE...` and `vokid monitor DB FILE`.
+#include <cstdio>
+#include <new>
+#include <thread>
+
+#include "vokid/cli/exit_codes.h"
+#include "vokid/cli/index_commands.h"
+#include "vokid/cli/command_support.h"
+#include "vokid/cli/json_text.h"
+#include "vokid/cli/ordered_parallel.h"
+#include "vokid/index/index_error.h"
+#include "vokid/index/index_folder.h"
+#include "vokid/search/identifier.h"
+#include "vokid/search/monitor.h"
+
+namespace vokid {
+
+namespace {
+
+// "2% fast", "1% slow"
+std::string speedText(double speed)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f%% %s", std::abs(speed - 1) * 100,
+                  speed > 1 ? "fast" : "slow");
+    return text;
+}
+
+struct ClipOutcome {
+    Identification found;
+    std::string failure;
+};
+
+std::string clipText(const std::string &file, const Identification &found,
+                     const std::optional<TrackInfo> &track)
+{
+    const Match &match = found.match;
+    if (!match.accepted)
+        return file + ": no match\n";
+    std::string line = file + ": track " + std::to_string(match.best.track) + " at " +
+                       seconds3(static_cast<double>(match.best.alignment.offset) * kFrameSeconds) +
+                       " s";
+    char figures[128];
+    std::snprintf(figures, sizeof figures, ", BER %.3f, %.2f s matched, confidence %.2f",
+                  match.best.ber(),
+                  static_cast<double>(match.best.alignment.evidencePairs()) * kFrameSeconds,
+                  match.confidence());
+    line += figures;
+    if (found.speed != 1)
+        line += ", played " + speedText(found.speed);
+    return line + ": " + (track ? describeTrack(*track) : std::string("(removed)")) + "\n";
+}
+
+std::string clipJson(const std::string &file, const Identification &found,
+                     const std::optional<TrackInfo> &track)
+{
+    const Match &match = found.match;
+    nlohmann::ordered_json object = {{"file", file}, {"seconds", roundedSeconds(found.seconds)}};
+    if (!match.accepted) {
+        object["match"] = nullptr;
+        return object.dump() + "\n";
+    }
+    nlohmann::ordered_json result =
+        track ? trackJson(*track) : nlohmann::ordered_json{{"track", match.best.track}};
+    result["offset_seconds"] =
+        roundedSeconds(static_cast<double>(match.best.alignment.offset) * kFrameSeconds);
+    result["ber"] = rounded4(match.best.ber());
+    result["matched_seconds"] = roundedSeconds(
+        static_cast<double>(match.best.alignment.evidencePairs()) * kFrameSeconds);
+    result["confidence"] = rounded4(match.confidence());
+    result["speed"] = found.speed;
+    result["runner_up_ber"] = rounded4(match.runnerUpBer);
+    nlohmann::ordered_json same = nlohmann::ordered_json::array();
+    for (const Candidate &other : match.sameRecording)
+        same.push_back(other.track);
+    result["same_recording"] = same;
+    object["match"] = result;
+    return object.dump() + "\n";
+}
+
+std::string segmentText(const Segment &segment, const std::optional<TrackInfo> &track)
+{
+    std::string line = seconds3(segment.start) + " to " + seconds3(segment.end) + " s: track " +
+                       std::to_string(segment.track) + " from " + seconds3(segment.trackOffset) +
+                       " s";
+    char figures[64];
+    std::snprintf(figures, sizeof figures, ", BER %.3f", segment.ber);
+    line += figures;
+    if (segment.speed != 1)
+        line += ", played " + speedText(segment.speed);
+    return line + ": " + (track ? describeTrack(*track) : std::string("(removed)")) + "\n";
+}
+
+std::string segmentJson(const Segment &segment, const std::optional<TrackInfo> &track)
+{
+    nlohmann::ordered_json object = {{"start", roundedSeconds(segment.start)},
+                                     {"end", roundedSeconds(segment.end)}};
+    nlohmann::ordered_json about =
+        track ? trackJson(*track) : nlohmann::ordered_json{{"track", segment.track}};
+    for (auto &member : about.items())
+        object[member.key()] = member.value();
+    object["offset_seconds"] = roundedSeconds(segment.trackOffset);
+    object["speed"] = segment.speed;
+    object["ber"] = rounded4(segment.ber);
+    return object.dump() + "\n";
+}
+
+} // namespace
+
+int runIdentify(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    if (!store)
+        return kExitFailure;
+    WorkerPool pool(cores());
+    Identifier identifier(*store, pool, options.speeds);
+    bool failed = false;
+    try {
+        runInOrder<ClipOutcome>(
+            options.files.size(), options.jobs,
+            [&](size_t i) {
+                ClipOutcome outcome;
+                try {
+                    outcome.found = identifier.identify(AudioInput::named(options.files[i]),
+                                                        options.length);
+                } catch (const std::bad_alloc &) {
+                    outcome.failure = "out of memory";
+                } catch (const std::exception &error) {
+                    outcome.failure = error.what();
+                }
+                return outcome;
+            },
+            [&](size_t i, ClipOutcome outcome) {
+                const std::string &file = options.files[i];
+                if (!outcome.failure.empty()) {
+                    console.failure(file, outcome.failure);
+                    failed = true;
+                    return;
+                }
+                std::optional<TrackInfo> track;
+                if (outcome.found.match.accepted)
+                    track = store->view()->track(outcome.found.match.best.track);
+                console.write(options.json ? clipJson(file, outcome.found, track)
+                                           : clipText(file, outcome.found, track));
+            });
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
+    }
+    return failed ? kExitFailure : kExitSuccess;
+}
+
+int runMonitor(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    if (!store)
+        return kExitFailure;
+    const std::string &file = options.files.front();
+    WorkerPool pool(std::max(1u, options.jobs));
+    std::vector<Segment> segments;
+    try {
+        MonitorOptions monitorOptions;
+        monitorOptions.speeds = options.speeds;
+        segments = monitor(*store, pool, AudioInput::named(file), monitorOptions);
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
+    } catch (const std::bad_alloc &) {
+        console.failure(file, "out of memory");
+        return kExitFailure;
+    } catch (const std::exception &error) {
+        console.failure(file, error.what());
+        return kExitFailure;
+    }
+    const std::unique_ptr<IndexView> view = store->view();
+    for (const Segment &segment : segments) {
+        const std::optional<TrackInfo> track = view->track(segment.track);
+        console.write(options.json ? segmentJson(segment, track) : segmentText(segment, track));
+    }
+    return kExitSuccess;
+}
+
+} // namespace vokid

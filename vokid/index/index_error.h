@@ -1,0 +1,17 @@
+// An index that cannot be used: not an index, a damaged one, or one the
+// store refuses. The message names the cause; callers add the folder.
+#ifndef VOKID_INDEX_INDEX_ERROR_H
+#define VOKID_INDEX_INDEX_ERROR_H
+
+#include <stdexcept>
+
+namespace vokid {
+
+class IndexError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+} // namespace vokid
+
+#endif

@@ -1,0 +1,462 @@
+#include "vokid/index/lmdb_store.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "vokid/index/index_header.h"
+
+namespace vokid {
+
+namespace {
+
+// The map is address space, not memory or disk: 256 GB hold the index of
+// some 40,000 hours of audio. Where the process may not map that much (a
+// limit on its address space, a memory checker), smaller maps are tried,
+// down to twice the data file.
+constexpr uint64_t kMapBytes[] = {uint64_t{256} << 30, uint64_t{32} << 30, uint64_t{4} << 30,
+                                  uint64_t{1} << 30};
+constexpr int kMaxTables = 8;
+const std::string kNextIdKey = "next_id";
+
+uint64_t fileBytes(const std::string &path)
+{
+    struct stat status;
+    return stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+// Paths are found by a 64-bit hash of their bytes (FNV-1a): a key holds at
+// most 511 bytes, a path may hold more. Equal hashes of different paths
+// are told apart by the paths in the track records.
+uint64_t pathKey(const std::string &path)
+{
+    uint64_t hash = 14695981039346656037u;
+    for (char c : path) {
+        hash ^= static_cast<uint8_t>(c);
+        hash *= 1099511628211u;
+    }
+    return hash;
+}
+
+// A posting as stored: track and position in one native 64-bit integer,
+// so that a word's postings sort by track, then position.
+uint64_t postingValue(uint32_t track, uint32_t position)
+{
+    return uint64_t{track} << 32 | position;
+}
+
+Posting postingOf(const char *bytes)
+{
+    uint64_t value = 0;
+    std::memcpy(&value, bytes, sizeof value); // duplicates lie 2-byte aligned
+    return Posting{static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)};
+}
+
+class LmdbTransaction final : public IndexBatch {
+public:
+    LmdbTransaction(MDB_env *environment, const LmdbStore::Tables &tableSet, bool forWriting,
+                    uint32_t indexStep, std::string folderPath)
+        : env(environment), tables(tableSet), txn(environment, forWriting), write(forWriting),
+          step(indexStep), folder(std::move(folderPath))
+    {
+    }
+
+    std::optional<TrackInfo> track(uint32_t id) override;
+    std::optional<TrackInfo> trackAt(const std::string &path) override;
+    std::vector<TrackInfo> tracks() override;
+    size_t postings(uint32_t word, size_t limit, std::vector<Posting> &out) override;
+    SubFingerprints sequence(uint32_t track, int64_t from, size_t length,
+                             int64_t &first) override;
+    std::optional<TrackPrint> print(uint32_t track) override;
+    StoreStats stats() override;
+
+    uint32_t put(TrackInfo info, const TrackPrint &print) override;
+    bool remove(uint32_t id) override;
+    void commit() override;
+
+private:
+    struct Pending {
+        uint64_t value;
+        uint32_t word;
+    };
+
+    std::optional<std::string_view> get(MDB_dbi dbi, MDB_val key);
+    std::optional<std::string_view> storedSequence(uint32_t track);
+    void requireWrite() const;
+    uint32_t nextId(uint32_t taken = 0);
+    void removeContents(const TrackInfo &old);
+    void flushPending();
+    uint64_t tableBytes(MDB_dbi dbi, uint64_t *entries = nullptr);
+
+    MDB_env *env;
+    const LmdbStore::Tables &tables;
+    LmdbTxn txn;
+    bool write;
+    uint32_t step;
+    std::string folder;
+    std::unique_ptr<LmdbCursor> lookups;
+    std::vector<Pending> pending;
+};
+
+std::optional<std::string_view> LmdbTransaction::get(MDB_dbi dbi, MDB_val key)
+{
+    MDB_val data;
+    const int result = mdb_get(txn.get(), dbi, &key, &data);
+    if (result == MDB_NOTFOUND)
+        return std::nullopt;
+    checkLmdb(result, "read");
+    return bytesOf(data);
+}
+
+std::optional<TrackInfo> LmdbTransaction::track(uint32_t id)
+{
+    const auto bytes = get(tables.tracks, valueOf(id));
+    if (!bytes)
+        return std::nullopt;
+    return decodeTrack(id, *bytes);
+}
+
+std::optional<TrackInfo> LmdbTransaction::trackAt(const std::string &path)
+{
+    uint64_t key = pathKey(path);
+    MDB_val keyValue = valueOf(key);
+    MDB_val data;
+    LmdbCursor cursor(txn.get(), tables.paths);
+    int result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_SET_KEY);
+    while (result == MDB_SUCCESS) {
+        uint32_t id = 0;
+        std::memcpy(&id, data.mv_data, sizeof id);
+        std::optional<TrackInfo> found = track(id);
+        if (found && found->path == path)
+            return found;
+        result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_NEXT_DUP);
+    }
+    if (result != MDB_NOTFOUND)
+        checkLmdb(result, "read");
+    return std::nullopt;
+}
+
+std::vector<TrackInfo> LmdbTransaction::tracks()
+{
+    std::vector<TrackInfo> all;
+    LmdbCursor cursor(txn.get(), tables.tracks);
+    MDB_val key, data;
+    int result;
+    while ((result = mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT)) == MDB_SUCCESS) {
+        uint32_t id = 0;
+        if (key.mv_size != sizeof id)
+            throw IndexError("a track record has a key of " + std::to_string(key.mv_size) +
+                             " bytes");
+        std::memcpy(&id, key.mv_data, sizeof id);
+        all.push_back(decodeTrack(id, bytesOf(data)));
+    }
+    if (result != MDB_NOTFOUND)
+        checkLmdb(result, "read");
+    return all;
+}
+
+size_t LmdbTransaction::postings(uint32_t word, size_t limit, std::vector<Posting> &out)
+{
+    if (!lookups)
+        lookups = std::make_unique<LmdbCursor>(txn.get(), tables.postings);
+    MDB_cursor *cursor = lookups->get();
+    MDB_val key = valueOf(word);
+    MDB_val data;
+    int result = mdb_cursor_get(cursor, &key, &data, MDB_SET_KEY);
+    if (result == MDB_NOTFOUND)
+        return 0;
+    checkLmdb(result, "read");
+    size_t count = 0;
+    checkLmdb(mdb_cursor_count(cursor, &count), "count");
+    if (count > limit)
+        return count;
+    // A page of postings at a time.
+    result = mdb_cursor_get(cursor, &key, &data, MDB_GET_MULTIPLE);
+    while (result == MDB_SUCCESS) {
+        const auto *bytes = static_cast<const char *>(data.mv_data);
+        for (size_t at = 0; at + sizeof(uint64_t) <= data.mv_size; at += sizeof(uint64_t))
+            out.push_back(postingOf(bytes + at));
+        result = mdb_cursor_get(cursor, &key, &data, MDB_NEXT_MULTIPLE);
+    }
+    if (result != MDB_NOTFOUND)
+        checkLmdb(result, "read");
+    return count;
+}
+
+std::optional<std::string_view> LmdbTransaction::storedSequence(uint32_t track)
+{
+    return get(tables.sequences, valueOf(track));
+}
+
+SubFingerprints LmdbTransaction::sequence(uint32_t track, int64_t from, size_t length,
+                                          int64_t &first)
+{
+    first = 0;
+    const auto bytes = storedSequence(track);
+    if (!bytes)
+        return SubFingerprints();
+    return SequenceView(*bytes).slice(from, length, first);
+}
+
+std::optional<TrackPrint> LmdbTransaction::print(uint32_t track)
+{
+    const auto bytes = storedSequence(track);
+    if (!bytes)
+        return std::nullopt;
+    return decodeSequence(*bytes);
+}
+
+uint64_t LmdbTransaction::tableBytes(MDB_dbi dbi, uint64_t *entries)
+{
+    MDB_stat stat;
+    checkLmdb(mdb_stat(txn.get(), dbi, &stat), "measure a table");
+    if (entries)
+        *entries = stat.ms_entries;
+    return uint64_t{stat.ms_psize} *
+           (stat.ms_branch_pages + stat.ms_leaf_pages + stat.ms_overflow_pages);
+}
+
+StoreStats LmdbTransaction::stats()
+{
+    StoreStats stats;
+    stats.step = step;
+    for (const TrackInfo &info : tracks()) {
+        ++stats.tracks;
+        stats.seconds += info.duration;
+        stats.words += info.words;
+        stats.trackPostings += info.postings;
+    }
+    stats.postingBytes = tableBytes(tables.postings, &stats.postings);
+    stats.sequenceBytes = tableBytes(tables.sequences);
+    MDB_envinfo info;
+    checkLmdb(mdb_env_info(env, &info), "measure the store");
+    MDB_stat main;
+    checkLmdb(mdb_env_stat(env, &main), "measure the store");
+    const uint64_t pageSize = main.ms_psize;
+    // The two meta pages and the table of tables belong to the store.
+    stats.metadataBytes = tableBytes(tables.tracks) + tableBytes(tables.paths) +
+                          tableBytes(tables.info) + tableBytes(tables.main) + 2 * pageSize;
+    const uint64_t used = (uint64_t{info.me_last_pgno} + 1) * pageSize;
+    const uint64_t counted = stats.postingBytes + stats.sequenceBytes + stats.metadataBytes;
+    stats.freeBytes = used > counted ? used - counted : 0;
+    stats.fileBytes = fileBytes(folder + "/" + kDataFile) + fileBytes(folder + "/" + kLockFile) +
+                      fileBytes(folder + "/" + kHeaderFile);
+    return stats;
+}
+
+void LmdbTransaction::requireWrite() const
+{
+    if (!write)
+        throw std::logic_error("a view of the index cannot change it");
+}
+
+// The id the next new track gets; `taken` (when not 0) is in use from now
+// on, and the next id is moved past it.
+uint32_t LmdbTransaction::nextId(uint32_t taken)
+{
+    std::string key = kNextIdKey;
+    MDB_val keyValue{key.size(), key.data()};
+    uint32_t id = 1;
+    if (const auto stored = get(tables.info, keyValue)) {
+        if (stored->size() != sizeof id)
+            throw IndexError("the index's next track id is damaged");
+        std::memcpy(&id, stored->data(), sizeof id);
+    }
+    if (taken != 0 && taken < id)
+        return id;
+    if (taken != 0)
+        id = taken;
+    if (id == 0xFFFFFFFFu)
+        throw IndexError("the index has used every track id");
+    uint32_t next = id + 1;
+    MDB_val nextValue = valueOf(next);
+    checkLmdb(mdb_put(txn.get(), tables.info, &keyValue, &nextValue, 0), "write");
+    return id;
+}
+
+void LmdbTransaction::removeContents(const TrackInfo &old)
+{
+    flushPending(); // postings of this batch are in the store before any leaves it
+    if (const auto bytes = storedSequence(old.id)) {
+        const TrackPrint print = decodeSequence(*bytes);
+        for (size_t p = 0; p < print.size(); ++p) {
+            if (!isIndexed(print, p, step))
+                continue;
+            uint32_t word = print.words[p];
+            uint64_t value = postingValue(old.id, static_cast<uint32_t>(p));
+            MDB_val key = valueOf(word);
+            MDB_val data = valueOf(value);
+            const int result = mdb_del(txn.get(), tables.postings, &key, &data);
+            if (result != MDB_NOTFOUND)
+                checkLmdb(result, "remove a posting");
+        }
+        uint32_t id = old.id;
+        MDB_val key = valueOf(id);
+        checkLmdb(mdb_del(txn.get(), tables.sequences, &key, nullptr), "remove a sequence");
+    }
+    uint64_t hash = pathKey(old.path);
+    uint32_t id = old.id;
+    MDB_val key = valueOf(hash);
+    MDB_val data = valueOf(id);
+    const int result = mdb_del(txn.get(), tables.paths, &key, &data);
+    if (result != MDB_NOTFOUND)
+        checkLmdb(result, "remove a path");
+}
+
+uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print)
+{
+    requireWrite();
+    if (print.size() == 0 || print.size() % kBlockWords != 0 ||
+        print.masks.size() != print.size() / kBlockWords * kKeptMasks ||
+        print.quiet.size() != print.size() || print.size() > 0xFFFFFFFFu)
+        throw std::invalid_argument("a track's print must hold whole blocks");
+    if (info.id == 0) {
+        info.id = nextId();
+    } else if (const std::optional<TrackInfo> old = track(info.id)) {
+        removeContents(*old);
+    } else {
+        nextId(info.id);
+    }
+    info.words = static_cast<uint32_t>(print.size());
+    info.postings = 0;
+    for (size_t p = 0; p < print.size(); ++p) {
+        if (!isIndexed(print, p, step))
+            continue;
+        pending.push_back(Pending{postingValue(info.id, static_cast<uint32_t>(p)), print.words[p]});
+        ++info.postings;
+    }
+    uint32_t id = info.id;
+    MDB_val key = valueOf(id);
+    std::string record = encodeTrack(info);
+    MDB_val recordValue{record.size(), record.data()};
+    checkLmdb(mdb_put(txn.get(), tables.tracks, &key, &recordValue, 0), "write a track");
+    std::string sequence = encodeSequence(print);
+    MDB_val sequenceValue{sequence.size(), sequence.data()};
+    checkLmdb(mdb_put(txn.get(), tables.sequences, &key, &sequenceValue, 0), "write a sequence");
+    uint64_t hash = pathKey(info.path);
+    MDB_val pathValue = valueOf(hash);
+    checkLmdb(mdb_put(txn.get(), tables.paths, &pathValue, &key, 0), "write a path");
+    return info.id;
+}
+
+bool LmdbTransaction::remove(uint32_t id)
+{
+    requireWrite();
+    const std::optional<TrackInfo> old = track(id);
+    if (!old)
+        return false;
+    removeContents(*old);
+    MDB_val key = valueOf(id);
+    checkLmdb(mdb_del(txn.get(), tables.tracks, &key, nullptr), "remove a track");
+    return true;
+}
+
+// The batch's postings go in in order of word and value: neighbouring
+// puts then land on the same pages. Into an empty table, or above its
+// last word, they are appended without a search.
+void LmdbTransaction::flushPending()
+{
+    if (pending.empty())
+        return;
+    std::sort(pending.begin(), pending.end(), [](const Pending &x, const Pending &y) {
+        return x.word != y.word ? x.word < y.word : x.value < y.value;
+    });
+    LmdbCursor cursor(txn.get(), tables.postings);
+    MDB_val key, data;
+    const int last = mdb_cursor_get(cursor.get(), &key, &data, MDB_LAST);
+    if (last != MDB_NOTFOUND)
+        checkLmdb(last, "read");
+    uint32_t lastWord = 0;
+    if (last == MDB_SUCCESS)
+        std::memcpy(&lastWord, key.mv_data, sizeof lastWord);
+    const bool append = last == MDB_NOTFOUND || pending.front().word > lastWord;
+    for (size_t i = 0; i < pending.size(); ++i) {
+        uint32_t word = pending[i].word;
+        uint64_t value = pending[i].value;
+        key = valueOf(word);
+        data = valueOf(value);
+        unsigned flags = 0;
+        if (append)
+            flags = i > 0 && pending[i - 1].word == word ? MDB_APPENDDUP : MDB_APPEND;
+        checkLmdb(mdb_cursor_put(cursor.get(), &key, &data, flags), "write a posting");
+    }
+    pending.clear();
+    pending.shrink_to_fit();
+}
+
+void LmdbTransaction::commit()
+{
+    requireWrite();
+    flushPending();
+    lookups.reset();
+    txn.commit();
+}
+
+} // namespace
+
+LmdbStore::LmdbStore(const std::string &folderPath, bool forWriting, uint32_t step)
+    : indexStep(step), folder(folderPath), writable(forWriting)
+{
+    openEnvironment(forWriting);
+    openTables(forWriting);
+}
+
+void LmdbStore::openEnvironment(bool forWriting)
+{
+    const uint64_t size = fileBytes(folder + "/" + kDataFile);
+    // Views are handed from thread to thread (MDB_NOTLS); lookups jump
+    // about the file, where reading ahead only fills memory (MDB_NORDAHEAD).
+    unsigned flags = MDB_NOTLS | MDB_NORDAHEAD;
+    if (!forWriting)
+        flags |= MDB_RDONLY;
+    int result = MDB_SUCCESS;
+    for (uint64_t map : kMapBytes) {
+        // A failed open leaves the environment unusable: each try has its own.
+        env = std::make_unique<LmdbEnv>();
+        checkLmdb(mdb_env_set_maxdbs(env->get(), kMaxTables), "start");
+        checkLmdb(mdb_env_set_mapsize(env->get(), std::max(map, 2 * size)), "start");
+        result = mdb_env_open(env->get(), folder.c_str(), flags, 0644);
+        if (result != EINVAL && result != ENOMEM)
+            break;
+    }
+    checkLmdb(result, "open the index");
+}
+
+void LmdbStore::openTables(bool forWriting)
+{
+    LmdbTxn txn(env->get(), forWriting);
+    const unsigned create = forWriting ? MDB_CREATE : 0;
+    const auto open = [&](const char *name, unsigned flags) {
+        MDB_dbi dbi = 0;
+        const int result = mdb_dbi_open(txn.get(), name, flags | create, &dbi);
+        if (result == MDB_NOTFOUND)
+            throw IndexError("the index has no tables yet (an add stopped as it began): run "
+                             "vokid add again");
+        checkLmdb(result, "open a table");
+        return dbi;
+    };
+    tables.tracks = open("tracks", MDB_INTEGERKEY);
+    tables.sequences = open("sequences", MDB_INTEGERKEY);
+    tables.postings = open("postings", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
+    tables.paths = open("paths", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
+    tables.info = open("info", 0);
+    checkLmdb(mdb_dbi_open(txn.get(), nullptr, 0, &tables.main), "open a table");
+    txn.commit();
+}
+
+std::unique_ptr<IndexView> LmdbStore::view()
+{
+    return std::make_unique<LmdbTransaction>(env->get(), tables, false, indexStep, folder);
+}
+
+std::unique_ptr<IndexBatch> LmdbStore::batch()
+{
+    if (!writable)
+        throw std::logic_error("the index was opened for reading");
+    return std::make_unique<LmdbTransaction>(env->get(), tables, true, indexStep, folder);
+}
+
+} // namespace vokid

@@ -1,0 +1,158 @@
+#include "vokid/index/track_print.h"
+
+#include <algorithm>
+
+#include "vokid/index/bytes.h"
+#include "vokid/index/index_error.h"
+
+namespace vokid {
+
+namespace {
+
+constexpr size_t kCountBytes = 4;
+
+size_t maskCount(size_t words)
+{
+    return words / kBlockWords * kKeptMasks;
+}
+
+size_t quietBytes(size_t words)
+{
+    return (words + 7) / 8;
+}
+
+size_t formBytes(size_t words)
+{
+    return kCountBytes + 4 * words + 4 * maskCount(words) + quietBytes(words);
+}
+
+uint32_t readU32(std::string_view bytes, size_t offset)
+{
+    uint32_t value = 0;
+    for (size_t i = 0; i < 4; ++i)
+        value |= uint32_t{static_cast<uint8_t>(bytes[offset + i])} << (8 * i);
+    return value;
+}
+
+} // namespace
+
+TrackPrint TrackPrint::of(const Document &document)
+{
+    if (document.family != Family::Streaming)
+        throw IndexError("a spectral fingerprint cannot be indexed (only Stream1 and Stream4)");
+    if (document.blockLength != 3)
+        throw IndexError("six-second blocks cannot be indexed (only Stream1 and Stream4)");
+    if (document.words.empty())
+        throw IndexError("the fingerprint has no blocks");
+    TrackPrint print;
+    print.words = document.words;
+    print.masks = document.masks;
+    print.quiet = document.quiet;
+    return print;
+}
+
+SubFingerprints TrackPrint::subFingerprints() const
+{
+    SubFingerprints out;
+    out.words = words;
+    out.quiet = quiet;
+    out.weak.resize(words.size());
+    for (size_t i = 0; i < words.size(); ++i)
+        out.weak[i] = weak(i);
+    out.frameSeconds = kFrameSeconds;
+    out.blockLength = 3;
+    return out;
+}
+
+std::string encodeSequence(const TrackPrint &print)
+{
+    ByteWriter out;
+    out.data().reserve(formBytes(print.size()));
+    out.u32(static_cast<uint32_t>(print.size()));
+    for (uint32_t word : print.words)
+        out.u32(word);
+    for (uint32_t mask : print.masks)
+        out.u32(mask);
+    std::string quiet(quietBytes(print.size()), '\0');
+    for (size_t i = 0; i < print.size(); ++i)
+        if (print.quiet[i])
+            quiet[i / 8] = static_cast<char>(quiet[i / 8] | 1 << (i % 8));
+    out.data() += quiet;
+    return std::move(out.data());
+}
+
+SequenceView::SequenceView(std::string_view form) : bytes(form)
+{
+    if (bytes.size() < kCountBytes)
+        throw IndexError("a stored sequence is cut short");
+    count = readU32(bytes, 0);
+    if (count == 0 || count % kBlockWords != 0)
+        throw IndexError("a stored sequence holds " + std::to_string(count) +
+                         " sub-fingerprints, not whole blocks");
+    if (bytes.size() != formBytes(count))
+        throw IndexError("a stored sequence of " + std::to_string(count) +
+                         " sub-fingerprints has " + std::to_string(bytes.size()) +
+                         " bytes instead of " + std::to_string(formBytes(count)));
+    masksOffset = kCountBytes + 4 * count;
+    quietOffset = masksOffset + 4 * maskCount(count);
+}
+
+uint32_t SequenceView::word(size_t i) const
+{
+    return readU32(bytes, kCountBytes + 4 * i);
+}
+
+uint32_t SequenceView::mask(size_t k) const
+{
+    return readU32(bytes, masksOffset + 4 * k);
+}
+
+bool SequenceView::quiet(size_t i) const
+{
+    return (static_cast<uint8_t>(bytes[quietOffset + i / 8]) >> (i % 8) & 1u) != 0;
+}
+
+SubFingerprints SequenceView::slice(int64_t from, size_t length, int64_t &first) const
+{
+    const auto size = static_cast<int64_t>(count);
+    const int64_t begin = std::clamp<int64_t>(from, 0, size);
+    const int64_t end = std::clamp<int64_t>(from + static_cast<int64_t>(length), begin, size);
+    first = begin;
+    SubFingerprints out;
+    out.frameSeconds = kFrameSeconds;
+    out.blockLength = 3;
+    const auto n = static_cast<size_t>(end - begin);
+    out.words.resize(n);
+    out.weak.resize(n);
+    out.quiet.resize(n);
+    for (size_t j = 0; j < n; ++j) {
+        const size_t i = static_cast<size_t>(begin) + j;
+        out.words[j] = word(i);
+        out.weak[j] = mask(i / kBlockWords * kKeptMasks + nearestKeptMask(i % kBlockWords));
+        out.quiet[j] = quiet(i) ? 1 : 0;
+    }
+    return out;
+}
+
+TrackPrint decodeSequence(std::string_view bytes)
+{
+    const SequenceView view(bytes);
+    TrackPrint print;
+    const size_t n = view.size();
+    ByteReader in(bytes, "a stored sequence");
+    in.u32();
+    print.words.resize(n);
+    for (uint32_t &word : print.words)
+        word = in.u32();
+    print.masks.resize(maskCount(n));
+    for (uint32_t &mask : print.masks)
+        mask = in.u32();
+    const std::string_view quiet = in.take(quietBytes(n));
+    print.quiet.resize(n);
+    for (size_t i = 0; i < n; ++i)
+        print.quiet[i] = static_cast<uint8_t>(static_cast<uint8_t>(quiet[i / 8]) >> (i % 8) & 1u);
+    in.end();
+    return print;
+}
+
+} // namespace vokid

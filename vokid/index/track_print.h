@@ -1,0 +1,79 @@
+// A track's fingerprint as the index keeps it: every sub-fingerprint, the
+// kept weak-bit masks (those of sub-fingerprints 0, 3, ..., 255 of each
+// block, as the document carries them) and which sub-fingerprints stand
+// for quiet frames; its stored form; and which positions are indexed.
+#ifndef VOKID_INDEX_TRACK_PRINT_H
+#define VOKID_INDEX_TRACK_PRINT_H
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vokid/compare/sub_fingerprints.h"
+#include "vokid/document/block_decoder.h"
+#include "vokid/document/document.h"
+
+namespace vokid {
+
+struct TrackPrint {
+    std::vector<uint32_t> words; // whole blocks of 256
+    std::vector<uint32_t> masks; // 86 per block
+    std::vector<uint8_t> quiet;  // per word: 1 for a quiet frame
+
+    // A streaming document's blocks (three-second ones). Throws IndexError
+    // for anything else.
+    static TrackPrint of(const Document &document);
+
+    size_t size() const { return words.size(); }
+    uint32_t weak(size_t i) const
+    {
+        return masks[i / kBlockWords * kKeptMasks + nearestKeptMask(i % kBlockWords)];
+    }
+    // The whole print laid out for comparison.
+    SubFingerprints subFingerprints() const;
+};
+
+// Seconds from one sub-fingerprint to the next: 64 samples at 5512.5 Hz.
+constexpr double kFrameSeconds = 64.0 / 5512.5;
+
+// Whether a position of a print has a posting in an index that keeps every
+// `step`-th sub-fingerprint. Quiet frames never do: their words are the
+// same in every fingerprint.
+inline bool isIndexed(const TrackPrint &print, size_t position, unsigned step)
+{
+    return position % step == 0 && !print.quiet[position];
+}
+
+// The stored form: the word count (32 bits), the words, the kept masks,
+// then the quiet frames as a bitmap (bit i % 8 of byte i / 8), all
+// little-endian. About 5.5 bytes per sub-fingerprint, 1.7 MB an hour.
+std::string encodeSequence(const TrackPrint &print);
+// Throws IndexError for bytes that are not exactly such a form.
+TrackPrint decodeSequence(std::string_view bytes);
+
+// A stored sequence read in place, a stretch at a time.
+class SequenceView {
+public:
+    // Checks the form's sizes; throws IndexError.
+    explicit SequenceView(std::string_view bytes);
+    size_t size() const { return count; }
+    // Sub-fingerprints [from, from + length) clipped to the track; `first`
+    // receives the position of the first one returned.
+    SubFingerprints slice(int64_t from, size_t length, int64_t &first) const;
+
+private:
+    uint32_t word(size_t i) const;
+    uint32_t mask(size_t k) const;
+    bool quiet(size_t i) const;
+
+    std::string_view bytes;
+    size_t count = 0;
+    size_t masksOffset = 0;
+    size_t quietOffset = 0;
+};
+
+} // namespace vokid
+
+#endif

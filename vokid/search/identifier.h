@@ -1,0 +1,55 @@
+// Identification of a clip: its sub-fingerprints searched in the index as
+// played, then, when that finds nothing the acceptance rule takes, read
+// back at the other speed hypotheses side by side; the first accepted
+// match stops the rest. A match found at a speed a little off drifts
+// through its track; the speed the drift tells is tried last.
+#ifndef VOKID_SEARCH_IDENTIFIER_H
+#define VOKID_SEARCH_IDENTIFIER_H
+
+#include <cstdint>
+#include <vector>
+
+#include "vokid/index/index_store.h"
+#include "vokid/input/audio_source.h"
+#include "vokid/search/matcher.h"
+#include "vokid/search/worker_pool.h"
+
+namespace vokid {
+
+struct Identification {
+    Match match;        // accepted, or the best candidate any speed found
+    double speed = 1;   // the clip's playback speed that match was found at
+    double seconds = 0; // of the clip searched
+};
+
+class Identifier {
+public:
+    // The pool runs the speed hypotheses (it may be shared by several
+    // identifiers); without `speeds` the clip is searched as played only.
+    Identifier(IndexStore &store, WorkerPool &pool, bool speeds = true);
+
+    // The first `maxSeconds` of a clip (0: all of it). Throws InputError.
+    Identification identify(const AudioInput &clip, double maxSeconds);
+    // Interleaved frames at a rate the engine takes, one or two channels.
+    Identification identify(const std::vector<int16_t> &frames, uint32_t rate, uint32_t channels);
+
+private:
+    class ClipSearch;
+
+    IndexStore &store;
+    WorkerPool &pool;
+    bool speeds;
+};
+
+// Audio decoded to the end (or to `maxSeconds`) in a rate the engine takes.
+struct DecodedAudio {
+    std::vector<int16_t> frames;
+    uint32_t rate = 0;
+    uint32_t channels = 0;
+};
+DecodedAudio decodeForPrint(const AudioInput &input, double maxSeconds,
+                            int64_t probeBytes = AudioTarget::kProbeBytes);
+
+} // namespace vokid
+
+#endif

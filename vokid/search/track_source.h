@@ -1,0 +1,39 @@
+// What `vokid add` takes in: a file named on the command line, recognised
+// by its absolute path, size and modification time, and turned into a
+// track: audio is decoded and fingerprinted (Stream1), a fingerprint
+// document is read as it is.
+#ifndef VOKID_SEARCH_TRACK_SOURCE_H
+#define VOKID_SEARCH_TRACK_SOURCE_H
+
+#include <cstdint>
+#include <string>
+
+#include "vokid/index/track_info.h"
+#include "vokid/index/track_print.h"
+
+namespace vokid {
+
+struct TrackFile {
+    std::string path; // absolute, links resolved
+    uint64_t size = 0;
+    int64_t modified = 0; // nanoseconds since 1970
+};
+
+// Throws InputError ("no such file", "a folder, not a file", ...).
+TrackFile trackFile(const std::string &name);
+
+// The absolute form of a name, for finding a track that was added under
+// it: resolved when the file still exists, else made absolute as written.
+std::string absolutePath(const std::string &name);
+
+struct Indexable {
+    TrackInfo info; // id 0
+    TrackPrint print;
+};
+
+// Throws InputError, DecodeError or IndexError with the cause.
+Indexable readTrack(const TrackFile &file);
+
+} // namespace vokid
+
+#endif
