@@ -625,6 +625,12 @@ def seeds_spectral_frame():
         "noise": (20000, SIGNALS["noise"]),
         "two_levels": (3, dict(values=[1, 0, 0, 1, 1, 1, 0], width=1, gains=(20,))),
         "impulse": (12345, dict(values=[1 << 30] + [0] * 4095)),
+        # Quiet frames whose frequency FileFixed measured as 0 or clamped
+        # (each weighted square taken >> 16): -1, 0 in turn (the fuzzer's
+        # find), +-1/8 of a 16-bit step in turn, a slow sine of 4 steps.
+        "frequency_sub_step": (0, dict(values=[-1, 0], width=1)),
+        "frequency_quiet_alternation": (5, dict(values=[8, -8], width=1, gains=(8,))),
+        "frequency_quiet_slow_sine": (9, dict(values=sine(1257, 10, 65536))),
     }
     seeds = {}
     for name, (start, sig) in frames.items():
