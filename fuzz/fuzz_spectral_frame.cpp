@@ -20,7 +20,11 @@
 //   roundings line up);
 // - each band's FileFixed energy is not negative (its 32 bits do not wrap)
 //   and its rms is FileFloat's times 2^18 within the transforms' difference
-//   plus the measurements' own rounding.
+//   plus the measurements' own rounding;
+// - FileFixed's mean-square frequency of the frame (before equalisation) is
+//   the ratio of its two weighted sums over the samples >> 10, computed here
+//   exactly, in Q28 within 1.25 units (and 2^-30 of it); so it stays below
+//   6 x 2^28 (a difference squared is at most twice the two squares).
 // The transform's range claims hold for its input: ranks, or a copied frame
 // of resampled samples, which stay below 1.86 x 2^30 (the largest sum of |h|
 // of a resampling phase times the largest converted sample, 2^30); copied
@@ -92,6 +96,11 @@ void measure_fixed(const int32_t *x, BandFrame *frame)
 void measure_float(const float *x, BandFrame *frame)
 {
     sfp_bands_measure_float(statistics(SFP_VARIANT_FLOAT), x, frame);
+}
+uint32_t frequency_fixed(const int32_t *first, uint32_t first_count, const int32_t *second,
+                         uint32_t second_count)
+{
+    return sfp_frame_frequency_fixed(first, first_count, second, second_count, kSize);
 }
 
 } // namespace stage
@@ -285,6 +294,33 @@ FUZZ_UNTRACED void check_transforms(const Frame &frame, const std::vector<int64_
     }
 }
 
+// sum w (v[n] - v[n-1])^2 / sum w v[n]^2 for v = x >> 10, with the
+// triangular weights w = n + 1 up to the middle and count - n after it, the
+// change term of n weighted as sample n - 1; exact, in Q28.
+FUZZ_UNTRACED void check_frequency(const std::vector<int32_t> &x, uint32_t q)
+{
+    using u128 = unsigned __int128;
+    const uint32_t half = (kSize + 1) / 2;
+    auto weight = [&](uint32_t n) { return n < half ? n + 1 : kSize - n; };
+    u128 power = 0;
+    u128 change = 0;
+    for (uint32_t n = 0; n < kSize; ++n) {
+        const int64_t v = x[n] >> 10;
+        power += static_cast<u128>(weight(n)) * static_cast<uint64_t>(v * v);
+        if (n > 0) {
+            const int64_t d = v - (x[n - 1] >> 10);
+            change += static_cast<u128>(weight(n - 1)) * static_cast<uint64_t>(d * d);
+        }
+    }
+    const double exact = power == 0 ? 0.0 : std::ldexp(static_cast<double>(change) /
+                                                           static_cast<double>(power), 28);
+    // The sums are taken to 32 bits, the power to at least 31 (dropping the
+    // rest costs 2^28 / 2^31 = 1/8 unit at most), and the quotient rounds
+    // down.
+    require(std::fabs(q - exact) <= 1.25 + std::ldexp(exact, -30),
+            "FileFixed's frame frequency is the ratio of its sums");
+}
+
 FUZZ_UNTRACED void check_bands(const BandFrame &fixed, const BandFrame &floating, bool judged)
 {
     for (uint32_t b = 0; b < stage::bands(); ++b) {
@@ -326,6 +362,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                           frame.f.data());
     const bool flat = (frame.high >> 1) - (frame.low >> 1) <= stage::kFlatHalfRange;
     check_equalised(frame, flat);
+    check_frequency(frame.x, stage::frequency_fixed(frame.ring.data() + start, first,
+                                                    frame.ring.data(), start));
 
     // The integer transform against its trace and the float transform, on
     // the same equalised frame.
