@@ -541,6 +541,206 @@ def seeds_vokid_index():
     return seeds
 
 
+# The engine's stages (fuzz_support.h's Signal and the per-stage targets) ------
+
+INT32_MIN, INT32_MAX = -2 ** 31, 2 ** 31 - 1
+
+
+def signed32(enc, value):
+    return enc.integer(value, INT32_MIN, INT32_MAX, 4)
+
+
+def signal(enc, values, width=4, gains=(0,), segment=1 << 16):
+    """Signal: a pattern of `width`-byte values, each segment at its gain."""
+    enc.integer([1, 2, 4].index(width), 0, 2)
+    enc.integer(segment, 1, 1 << 16)
+    enc.integer(len(gains), 1, 4)
+    for gain in gains:
+        enc.integer(gain, -31, 31)
+    enc.data(b"".join(int(v).to_bytes(width, "little", signed=True) for v in values))
+    return enc
+
+
+def sine(count, periods, amplitude):
+    return [round(amplitude * math.sin(2 * math.pi * periods * n / count)) for n in range(count)]
+
+
+# Patterns worth starting from: silence, the extremes, an impulse, tones.
+SIGNALS = {
+    "silence": dict(values=[0]),
+    "most_negative": dict(values=[INT32_MIN]),
+    "full_scale_alternation": dict(values=[INT32_MAX, INT32_MIN]),
+    "minus_one": dict(values=[-1]),
+    "impulse": dict(values=[1 << 30] + [0] * 255),
+    "tone": dict(values=sine(240, 7, 30000), width=2, gains=(12,)),
+    "two_tones_quiet": dict(values=[a + b for a, b in zip(sine(200, 3, 90), sine(200, 41, 30))],
+                            width=1),
+    "loud_then_quiet": dict(values=sine(97, 5, 120), width=1, gains=(24, 0, -8), segment=64),
+    "noise": dict(values=[(n * 1103515245 + 12345) % 2 ** 31 - 2 ** 30 for n in range(61)]),
+}
+
+
+def seeds_stream_frame():
+    seeds = {}
+    histories = [(0, [0] * 32, 0), (INT32_MIN, [INT32_MAX] * 32, 31),
+                 (129, [(-1) ** k * 2 ** (k % 31) for k in range(32)], 7)]
+    for i, (name, sig) in enumerate(SIGNALS.items()):
+        ident = 3 + i % 3
+        exponent, history, index = histories[i % len(histories)]
+        enc = Encoder().integer(0, 0, 3).integer(ident, 3, 5)
+        signed32(enc, exponent)
+        for v in history:
+            signed32(enc, v)
+        enc.integer(index, 0, 31)
+        seeds["frame_%s_id%d" % (name, ident)] = signal(enc, **sig).bytes()
+    for weak in (0, 8, 14, 32):
+        enc = Encoder().integer(1, 0, 3).integer(weak, 0, 32)
+        values = [0] * 8 + [INT32_MIN, INT32_MAX, 1, -1] + list(range(-10, 10))
+        seeds["ranking_w%d" % weak] = signal(enc, values).bytes()
+    for name, exponent, values in (("silence", 127, [0]), ("loud", -28, [INT32_MIN, 7]),
+                                   ("edge", 40, sine(70, 3, 5000))):
+        enc = Encoder().integer(2, 0, 3).boolean(name == "loud").integer(exponent, -28, 127)
+        seeds["quiet_%s" % name] = signal(enc, values).bytes()
+    for name in ("full_scale_alternation", "impulse", "tone", "noise"):
+        enc = Encoder().integer(3, 0, 3).integer(3, 3, 5)
+        for k in (0, 1, 512, 1024):
+            enc.integer(k, 0, 1024)
+        seeds["transform_%s" % name] = signal(enc, **SIGNALS[name]).bytes()
+    return seeds
+
+
+def seeds_stream_block():
+    ramp = [(i * 0x01010101) & 0xFFFFFFFF for i in range(512)]
+    blocks = {
+        # 1424 bits: every repeated word costs four 1-bit codes.
+        "all_equal": (0x00, [0x12345678]),
+        "ramp": (0xFF, ramp),
+        # XORs of 0x3f in every byte take the 16-bit codes.
+        "longest_codes": (0xA5, [0, 0x3F3F3F3F]),
+        "generator_words": (0x00, quiet_words(512)),
+        "single_bits": (0x81, [1 << (i % 32) for i in range(97)]),
+    }
+    seeds = {}
+    for name, (stale, words) in blocks.items():
+        enc = Encoder().integer(stale, 0, 255, 1)
+        seeds[name] = signal(enc, [w - 2 ** 32 if w >= 2 ** 31 else w for w in words]).bytes()
+    return seeds
+
+
+SAMPLE_TYPES = {1: "u8", 2: "s16", 3: "alaw", 4: "mulaw"}
+
+
+def audio_pattern(kind, channels, period=331):
+    return pattern(period, 2 if kind == 2 else 1, channels)
+
+
+def seeds_stream_input():
+    seeds = {}
+    for row, rate in enumerate(RATES):
+        for channels in (1, 2):
+            kind = 1 + (row + channels) % 4
+            enc = Encoder().integer(row, 0, 7).integer(kind, 1, 4).boolean(channels == 2)
+            enc.integer(6000 - 600 * row, 0, 6000)
+            cuts = [1, 1023, 2, 0, 640][: 1 + (row + channels) % 5]
+            enc.integer(len(cuts), 0, 16)
+            for cut in cuts:
+                enc.integer(cut, 0, 1 << 12)
+            enc.data(audio_pattern(kind, channels))
+            seeds["%d_%s_%dch" % (rate, SAMPLE_TYPES[kind], channels)] = enc.bytes()
+    # Full-scale 16-bit alternation: the largest step between filter outputs.
+    enc = Encoder().integer(0, 0, 7).integer(2, 1, 4).boolean(True).integer(3000, 0, 6000)
+    enc.integer(0, 0, 16).data(struct.pack("<4h", 32767, 32767, -32768, -32768))
+    seeds["8000_s16_full_scale_alternation"] = enc.bytes()
+    return seeds
+
+
+def seeds_spectral_input():
+    seeds = {}
+    for i, rate in enumerate(RATES + [4000, 12000, 96000]):
+        both = rate in RATES
+        for channels in (1, 2):
+            kind = 1 + (i + channels) % 4
+            enc = Encoder().boolean(both)
+            enc.integer((RATES if both else [4000, 12000, 96000]).index(rate), 0,
+                        7 if both else 2)
+            enc.integer(kind, 1, 4).boolean(channels == 2).boolean(channels == 1)
+            longest = 9000 if rate == 11025 else 2048
+            enc.integer(longest - 50 * i, 0, longest)
+            plan = [(1, 0), (300, 7), (0, 1), (4097, 0)][: (i + channels) % 4]
+            enc.integer(len(plan), 0, 8)
+            for cut, room in plan:
+                enc.integer(cut, 0, 5000).integer(room, 0, 4096)
+            enc.integer(3 * channels, 0, 4096)
+            enc.data(audio_pattern(kind, channels, 97 + i))
+            seeds["%d_%s_%dch" % (rate, SAMPLE_TYPES[kind], channels)] = enc.bytes()
+    return seeds
+
+
+def seeds_spectral_frame():
+    frames = {
+        "silence": (0, dict(values=[0])),
+        "flat_large": (1, dict(values=[1 << 30, (1 << 30) + 5000])),
+        "flat_beyond_resampling": (16384, dict(values=[INT32_MAX])),
+        "full_scale_alternation": (32767, dict(values=[INT32_MAX, INT32_MIN])),
+        # Square waves of period 2048 line the transform's roundings up at X[1].
+        "square_2048": (7, dict(values=[2 ** 29] * 1024 + [-2 ** 29] * 1024)),
+        "tone": (100, dict(values=sine(240, 7, 30000), width=2, gains=(14,))),
+        "noise": (20000, SIGNALS["noise"]),
+        "two_levels": (3, dict(values=[1, 0, 0, 1, 1, 1, 0], width=1, gains=(20,))),
+        "impulse": (12345, dict(values=[1 << 30] + [0] * 4095)),
+        # Quiet frames whose frequency FileFixed measured as 0 or clamped
+        # (each weighted square taken >> 16): -1, 0 in turn (the fuzzer's
+        # find), +-1/8 of a 16-bit step in turn, a slow sine of 4 steps.
+        "frequency_sub_step": (0, dict(values=[-1, 0], width=1)),
+        "frequency_quiet_alternation": (5, dict(values=[8, -8], width=1, gains=(8,))),
+        "frequency_quiet_slow_sine": (9, dict(values=sine(1257, 10, 65536))),
+    }
+    seeds = {}
+    for name, (start, sig) in frames.items():
+        seeds[name] = signal(Encoder().integer(start, 0, 32767), **sig).bytes()
+    return seeds
+
+
+def seeds_fixed_math():
+    pairs = {
+        "zeros": (0, 0), "ones": (1, 1), "most_negative": (0x80000000, 0x80000000),
+        "all_ones": (0xFFFFFFFF, 0xFFFFFFFF), "mixed_signs": (0x7FFFFFFF, 0x80000001),
+        # The reciprocal's worst arguments.
+        "reciprocal_low": (0x8000B501, 3), "reciprocal_high": (0x80E4F585, 12 << 28),
+        "isqrt_top": (0xFFFFFFFE, 0x40000000),
+    }
+    return {name: Encoder().u32(a).u32(b).bytes() for name, (a, b) in pairs.items()}
+
+
+def seeds_stream_paths():
+    seeds = {}
+    for i, (name, sig) in enumerate(SIGNALS.items()):
+        ident = 3 + i % 3
+        count = [1, 8, 9, 16, 17, 33][i % 6]
+        enc = Encoder().boolean(False).integer(ident, 3, 5).integer(count, 1, 33)
+        signed32(enc, [0, INT32_MIN, 129][i % 3])
+        for k in range(32):
+            signed32(enc, [0, INT32_MAX, -k][i % 3])
+        enc.integer(i % 32, 0, 31)
+        seeds["frames_%s_%d" % (name, count)] = signal(enc, **sig).bytes()
+    for ident in (3, 4, 5):
+        for row in (0, 3, 6, 7):
+            kind = 1 + (ident + row) % 4
+            channels = 1 + row % 2
+            enc = Encoder().boolean(True).integer(ident, 3, 5).integer(row, 0, 7)
+            enc.integer(kind, 1, 4).boolean(channels == 2)
+            enc.integer(250 - 40 * (ident - 3), 0, 255).u32(0x5A5A0000 + row)
+            enc.integer(20000 - 1000 * row, 0, 20000)
+            cuts = [700, 1, 0, 5000, 333][: 1 + row % 5]
+            enc.integer(len(cuts), 0, 16)
+            for cut in cuts:
+                enc.integer(cut, 0, 1 << 13)
+            enc.data(audio_pattern(kind, channels))
+            seeds["audio_id%d_%d_%s_%dch" % (ident, RATES[row], SAMPLE_TYPES[kind],
+                                              channels)] = enc.bytes()
+    return seeds
+
+
 def main():
     targets = {
         "fuzz_vokid_index": seeds_vokid_index(),
@@ -549,6 +749,13 @@ def main():
         "fuzz_cli": seeds_cli(),
         "fuzz_engine": seeds_engine(),
         "fuzz_query_xml": seeds_query(),
+        "fuzz_stream_frame": seeds_stream_frame(),
+        "fuzz_stream_block": seeds_stream_block(),
+        "fuzz_stream_input": seeds_stream_input(),
+        "fuzz_spectral_input": seeds_spectral_input(),
+        "fuzz_spectral_frame": seeds_spectral_frame(),
+        "fuzz_fixed_math": seeds_fixed_math(),
+        "fuzz_stream_paths": seeds_stream_paths(),
     }
     for target, seeds in targets.items():
         folder = os.path.join(HERE, "corpus", target)

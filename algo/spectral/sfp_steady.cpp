@@ -71,6 +71,28 @@ void each_sample(const void *first, uint32_t first_count, const void *second,
 // (256 + 128) x 2^-24 = 2.3e-5 of the total instead of up to 2e-3.
 const uint32_t kFloatBlock = 256;
 
+// A sum of up to 32768 terms below 2^58, exact: the sums of their high and
+// low 32-bit halves (below 2^41 and 2^47).
+struct ExactSum {
+    uint64_t high = 0;
+    uint64_t low = 0;
+
+    void add(uint64_t term)
+    {
+        high += term >> 32;
+        low += term & 0xFFFFFFFFu;
+    }
+
+    // The sum / 2^32, rounded down.
+    uint64_t top() const { return high + (low >> 32); }
+
+    // The sum / 2^bits, rounded down, for a sum below 2^(64 + bits).
+    uint64_t shifted(uint32_t bits) const
+    {
+        return bits >= 32 ? top() >> (bits - 32) : (high << (32 - bits)) + (low >> bits);
+    }
+};
+
 } // namespace
 
 float sfp_frame_frequency_float(const void *first, uint32_t first_count, const void *second,
@@ -101,31 +123,32 @@ uint32_t sfp_frame_frequency_fixed(const void *first, uint32_t first_count, cons
 {
     // Samples >> 10: |v| < 2^21 (1/8 or 1/16 of a 16-bit step, the samples
     // being 2^13 or 2^14 times FileFloat's), |d| < 2^22, w <= 2^14 (FileFixed
-    // frames have 32768 samples), so each weighted square is below 2^58 and,
-    // taken >> 16, below 2^42: 32768 of them stay below 2^57. m is a ratio,
-    // so the scale drops out.
-    uint64_t change = 0;
-    uint64_t power = 0;
+    // frames have 32768 samples), so each weighted square is below 2^58. The
+    // sums of 32768 of them are kept exactly: taking each square >> 16
+    // dropped most of a quiet frame (m came out as 0, or clamped, where
+    // FileFloat measures 2 or 4). m is a ratio, so the scale drops out.
+    ExactSum change;
+    ExactSum power;
     each_sample<int32_t>(first, first_count, second, second_count, size,
                          [&](uint32_t w, int32_t x, uint32_t w_previous, int32_t previous) {
                              const int64_t v = eng_asr(x, 10);
                              const int64_t d = v - eng_asr(previous, 10);
-                             power += (uint64_t{w} * static_cast<uint64_t>(v * v)) >> 16;
-                             change += (uint64_t{w_previous} * static_cast<uint64_t>(d * d)) >> 16;
+                             power.add(uint64_t{w} * static_cast<uint64_t>(v * v));
+                             change.add(uint64_t{w_previous} * static_cast<uint64_t>(d * d));
                          });
-    // The ratio in Q28: power normalised below 2^32 keeps 32 significant
-    // bits; change is at most about 6 x power (4 x, plus the end weights),
-    // so change << 28 stays below 2^63 (clamped there all the same).
+    // The ratio in Q28 from the power's top 32 bits and the change at the
+    // same scale (dropping the rest costs 2^28 / 2^31, 1/8 of a unit, at
+    // most). change is at most 6 x power (a squared difference is at most
+    // twice the two squares, and a weight at most twice the next one), so
+    // it stays below 6 x 2^32, change << 28 below 2^63 and m below 6 x 2^28.
     uint32_t bits = 0;
-    while ((power >> bits) >= (uint64_t{1} << 32))
+    for (uint64_t top = power.top(); top != 0; top >>= 1)
         ++bits;
-    power >>= bits;
-    change >>= bits;
-    if (power == 0)
+    const uint64_t p = power.shifted(bits);
+    const uint64_t c = change.shifted(bits);
+    if (p == 0)
         return 0;
-    if (change > (UINT64_MAX >> 29))
-        change = UINT64_MAX >> 29;
-    const uint64_t ratio = (change << 28) / power;
+    const uint64_t ratio = (c << 28) / p;
     return ratio > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ratio);
 }
 

@@ -242,6 +242,31 @@ TEST_F(SfpBands, FrameFrequencyOfSinesAndSilence)
     }
 }
 
+// Quiet frames, a few 16-bit steps or less (FileFixed's samples are 2^14
+// times FileFloat's): FileFixed sums its weighted squares exactly, so they
+// measure like loud ones. Taking each square >> 16 lost most of them (the
+// alternation at 1/8 step came out clamped at 16, the slow sine at 4 steps
+// at half its value).
+TEST_F(SfpBands, FrameFrequencyOfQuietFrames)
+{
+    struct Case {
+        double amplitude; // FileFixed units
+        double w;
+        double phase;
+        double tolerance; // relative
+    };
+    const double pi = 3.14159265358979;
+    for (const Case &c : {Case{2048, pi, pi / 2, 1e-5}, Case{8192, pi, pi / 2, 1e-5},
+                          Case{65536, 0.05, 0.4, 0.05}, Case{1 << 20, 0.05, 0.4, 0.005}}) {
+        std::vector<int32_t> q(32768);
+        for (uint32_t n = 0; n < q.size(); ++n)
+            q[n] = static_cast<int32_t>(std::lround(c.amplitude * std::sin(c.w * n + c.phase)));
+        const double m = 4.0 * std::sin(c.w / 2) * std::sin(c.w / 2);
+        const uint32_t fixed = sfp_frame_frequency_fixed(q.data(), 32768, nullptr, 0, 32768);
+        EXPECT_NEAR(m, std::ldexp(fixed, -28), c.tolerance * m) << c.amplitude << " " << c.w;
+    }
+}
+
 TEST_F(SfpBands, SkippedFramesAreNotMeasured)
 {
     BandStatistics *s = create(SFP_VARIANT_FLOAT, 2);

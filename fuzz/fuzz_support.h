@@ -1,0 +1,106 @@
+// Shared by the per-stage fuzz targets: the report of a failed check, the
+// engine's memory layer, and long signals grown from a few input bytes.
+//
+// A stage wants thousands of samples (a streaming frame holds 2048 or 4096,
+// a spectral one 32768) while a fuzzer mutates inputs of a few hundred
+// bytes best. So a signal is a short pattern repeated, on a gain that may
+// change every `segment` samples: one input can be a full-scale square
+// (-2^31 against 2^31 - 1), an impulse, white noise at any level, near
+// silence, or loud and quiet passages in turn.
+#ifndef VOK_FUZZ_FUZZ_SUPPORT_H
+#define VOK_FUZZ_FUZZ_SUPPORT_H
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include <vok/vok_engine.h>
+
+// For a target's own reference computations, which are not the code under
+// test: their comparisons would only feed the fuzzer noise and slow it down.
+#define FUZZ_UNTRACED __attribute__((no_sanitize("coverage")))
+
+namespace fuzz_support {
+
+[[noreturn]] inline void fail(const char *what)
+{
+    std::fprintf(stderr, "check failed: %s\n", what);
+    std::abort();
+}
+
+inline void require(bool condition, const char *what)
+{
+    if (!condition)
+        fail(what);
+}
+
+// The memory layer, started once per process.
+inline void start_engine()
+{
+    static const bool started = [] {
+        const EngineConfig config = {nullptr, 0, 0};
+        return eng_initialize(&config) == ENG_OK;
+    }();
+    require(started, "the engine starts");
+}
+
+class Signal {
+public:
+    // Reads, from the back of the input, the value width (1, 2 or 4 bytes),
+    // the segment length and up to four gains; the pattern is the rest of
+    // the input, so this is the last thing a target reads.
+    explicit Signal(FuzzedDataProvider &in)
+    {
+        static const unsigned kWidths[] = {1, 2, 4};
+        width = in.PickValueInArray(kWidths);
+        segment = in.ConsumeIntegralInRange<uint32_t>(1, 1u << 16);
+        const int count = in.ConsumeIntegralInRange<int>(1, 4);
+        for (int i = 0; i < count; ++i)
+            gains.push_back(in.ConsumeIntegralInRange<int>(-31, 31));
+        pattern = in.ConsumeRemainingBytes<uint8_t>();
+        values = pattern.size() / width > 0 ? pattern.size() / width : 1;
+        pattern.resize(values * width, 0);
+    }
+
+    // Sample k: pattern value k mod P, sign-extended from its width, shifted
+    // left (wrapping) by a positive gain or right (arithmetically) by a
+    // negative one, the gain of segment k / segment.
+    FUZZ_UNTRACED int32_t at(size_t k) const
+    {
+        const uint8_t *p = &pattern[(k % values) * width];
+        uint32_t bits = 0;
+        for (unsigned i = 0; i < width; ++i)
+            bits |= static_cast<uint32_t>(p[i]) << (8 * i);
+        const unsigned unused = 32 - 8 * width;
+        const int32_t v = static_cast<int32_t>(bits << unused) >> unused;
+        const int gain = gains[(k / segment) % gains.size()];
+        return gain >= 0 ? static_cast<int32_t>(static_cast<uint32_t>(v) << gain) : v >> -gain;
+    }
+
+    FUZZ_UNTRACED void fill(int32_t *out, size_t count, size_t first = 0) const
+    {
+        for (size_t k = 0; k < count; ++k)
+            out[k] = at(first + k);
+    }
+
+    std::vector<int32_t> take(size_t count, size_t first = 0) const
+    {
+        std::vector<int32_t> out(count);
+        fill(out.data(), count, first);
+        return out;
+    }
+
+private:
+    std::vector<uint8_t> pattern;
+    size_t values = 1;
+    unsigned width = 4;
+    uint32_t segment = 1;
+    std::vector<int> gains;
+};
+
+} // namespace fuzz_support
+
+#endif /* VOK_FUZZ_FUZZ_SUPPORT_H */
