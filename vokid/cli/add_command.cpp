@@ -159,10 +159,10 @@ int runAdd(const IndexOptions &options, Console &console)
     char summary[256];
     std::snprintf(summary, sizeof summary,
                   "%zu added, %zu replaced, %zu unchanged, %zu failed (%.2f h of audio); the "
-                  "index holds %llu tracks, %.2f h\n",
+                  "index holds %llu track%s, %.2f h\n",
                   tally.added, tally.replaced, tally.unchanged, tally.failed,
                   tally.seconds / 3600, static_cast<unsigned long long>(stats.tracks),
-                  stats.seconds / 3600);
+                  stats.tracks == 1 ? "" : "s", stats.seconds / 3600);
     console.write(summary);
     return tally.failed > 0 ? kExitFailure : kExitSuccess;
 }

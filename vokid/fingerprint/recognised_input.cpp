@@ -10,6 +10,7 @@
 #include "vokid/document/document_reader.h"
 #include "vokid/input/input_error.h"
 #include "vokid/input/stdin_io.h"
+#include "vokid/support/system_cause.h"
 
 namespace vokid {
 
@@ -23,29 +24,14 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
-std::string causeOf(int error)
-{
-    switch (error) {
-    case ENOENT:
-        return "no such file";
-    case EACCES:
-    case EPERM:
-        return "permission denied";
-    case EISDIR:
-        return "a folder, not a file";
-    default:
-        return std::strerror(error);
-    }
-}
-
 File openFile(const std::string &path)
 {
     struct stat status;
     if (stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode))
-        throw InputError(causeOf(EISDIR));
+        throw InputError(systemCause(EISDIR));
     File file(std::fopen(path.c_str(), "rb"));
     if (!file)
-        throw InputError(causeOf(errno));
+        throw InputError(systemCause(errno));
     return file;
 }
 

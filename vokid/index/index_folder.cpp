@@ -13,22 +13,16 @@
 #include "vokid/index/index_error.h"
 #include "vokid/index/index_header.h"
 #include "vokid/index/lmdb_store.h"
+#include "vokid/support/system_cause.h"
 
 namespace vokid {
 
 namespace {
 
+// A missing index may be a folder as well as a file.
 std::string causeOf(int error)
 {
-    switch (error) {
-    case ENOENT:
-        return "no such file or folder";
-    case EACCES:
-    case EPERM:
-        return "permission denied";
-    default:
-        return std::strerror(error);
-    }
+    return error == ENOENT ? "no such file or folder" : systemCause(error);
 }
 
 struct FileCloser {

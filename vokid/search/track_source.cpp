@@ -14,23 +14,11 @@
 #include "vokid/fingerprint/recognised_input.h"
 #include "vokid/index/index_error.h"
 #include "vokid/input/input_error.h"
+#include "vokid/support/system_cause.h"
 
 namespace vokid {
 
 namespace {
-
-std::string causeOf(int error)
-{
-    switch (error) {
-    case ENOENT:
-        return "no such file";
-    case EACCES:
-    case EPERM:
-        return "permission denied";
-    default:
-        return std::strerror(error);
-    }
-}
 
 std::string currentFolder()
 {
@@ -82,12 +70,12 @@ TrackFile trackFile(const std::string &name)
 {
     struct stat status;
     if (stat(name.c_str(), &status) != 0)
-        throw InputError(causeOf(errno));
+        throw InputError(systemCause(errno));
     if (S_ISDIR(status.st_mode))
         throw InputError("a folder, not a file");
     char resolved[PATH_MAX];
     if (!realpath(name.c_str(), resolved))
-        throw InputError(causeOf(errno));
+        throw InputError(systemCause(errno));
     TrackFile file;
     file.path = resolved;
     file.size = static_cast<uint64_t>(status.st_size);
