@@ -8,7 +8,7 @@
 #                 libvok, its headers, pkg-config and CMake files, man pages
 #   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/)
 #   make tsan     handles on several threads under ThreadSanitizer (build-tsan/)
-#   make memcheck the program end to end under valgrind memcheck
+#   make memcheck vok and vokid end to end under valgrind memcheck
 #   make bench    build and run the benchmarks (build-bench/)
 #   make fuzz     build and run every fuzz target for FUZZ_SECONDS (300) each
 #                 (build-fuzz/, clang with libFuzzer)

@@ -22,6 +22,7 @@
 set -euo pipefail
 vokid=$1 eval=$2 audio=$3 work=$4
 mkdir -p "$work"
+work=$(cd "$work" && pwd) # the clip lists name files by it
 for tool in ffmpeg sox espeak-ng; do
   if ! command -v "$tool" >/dev/null; then
     echo "vokid index benchmarks skipped: they need ffmpeg, sox and espeak-ng (apt-get install ffmpeg sox espeak-ng)"

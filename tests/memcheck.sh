@@ -3,10 +3,14 @@
 # in every output way (standard output, continuous mode, server query, an
 # output file) and the main failure paths. Fails on any memory error or
 # definitely lost block, and on any output that differs from the pinned
-# fingerprints of the bundled sample. Usage: tests/memcheck.sh [VOK]
+# fingerprints of the bundled sample. Then vokid, when it is built next to
+# vok: print, decode, compare, and an index taken through add, identify,
+# monitor, list, stats, duplicates and remove, with its refusals.
+# Usage: tests/memcheck.sh [VOK]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 vok=${1:-build/vok}
+vokid=$(dirname "$vok")/vokid
 sample=data/sample.wav
 golden=tests/cli/golden/sample
 work=$(mktemp -d)
@@ -15,13 +19,14 @@ trap 'rm -rf "$work"' EXIT
 memcheck=(valgrind --quiet --error-exitcode=99 --leak-check=full
           --errors-for-leak-kinds=definite --track-fds=no)
 failures=0
+program=$vok
 
 # run NAME EXPECTED_EXIT ARGS...: one run under memcheck; its output is in
 # $work/out and $work/err.
 run() {
   local name=$1 expected=$2 status=0
   shift 2
-  "${memcheck[@]}" "$vok" "$@" > "$work/out" 2> "$work/err" || status=$?
+  "${memcheck[@]}" "$program" "$@" > "$work/out" 2> "$work/err" || status=$?
   if [ "$status" != "$expected" ]; then
     echo "FAIL $name: exit $status, expected $expected"
     sed 's/^/    /' "$work/err"
@@ -61,6 +66,28 @@ run "cut-off input" 1 -f "$work/cut.wav" || true
 run "too little audio, FileFixed" 1 -a FileFixed -f "$work/cut.wav" || true
 run "unknown algorithm" 1 -a Bogus -f "$sample" || true
 run "full output device" 1 -f "$sample" -o /dev/full || true
+
+if [ -x "$vokid" ]; then
+  program=$vokid
+  index=$work/index
+  run "vokid print xml" 0 print "$sample" && same "vokid print xml" "$work/out" "$golden.Stream1.xml"
+  run "vokid print json, FileFloat" 0 print -a FileFloat --format json "$sample" || true
+  "$vok" -c -f "$sample" > "$work/sample.xml"
+  run "vokid decode" 0 decode "$work/sample.xml" || true
+  run "vokid compare" 0 compare "$sample" "$work/sample.xml" || true
+  run "vokid add" 0 add -j 2 "$index" "$sample" || true
+  head -c 1000000 "$sample" > "$work/clip.wav"
+  run "vokid identify" 0 identify --json "$index" "$work/clip.wav" || true
+  run "vokid monitor" 0 monitor "$index" "$sample" || true
+  run "vokid list" 0 list "$index" || true
+  run "vokid stats" 0 stats "$index" || true
+  run "vokid duplicates" 0 duplicates "$index" || true
+  run "vokid remove" 0 remove "$index" 1 || true
+  run "vokid missing input" 1 print "$work/missing.wav" || true
+  run "vokid not an index" 1 list "$work" || true
+else
+  echo "skip vokid: not built next to $vok"
+fi
 
 if [ "$failures" -ne 0 ]; then
   echo "memcheck: $failures failures"
