@@ -337,11 +337,7 @@ FUZZ_UNTRACED void check_bands(const BandFrame &fixed, const BandFrame &floating
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    fuzz_support::start_engine();
-    return 0;
-}
+FUZZ_STARTS_THE_ENGINE
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

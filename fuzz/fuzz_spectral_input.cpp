@@ -70,17 +70,13 @@ const uint32_t kFloatRates[] = {4000, 12000, 96000};
 
 // The samples of the whole audio, added in pieces of cuts[k] frames (the
 // rest at the end) with room for rooms[k] samples per run (all when 0).
-std::vector<uint32_t> resample(SpectralState *s, const std::vector<uint8_t> &audio,
-                               size_t frame_bytes, const std::vector<size_t> &cuts,
-                               const std::vector<size_t> &rooms)
+std::vector<uint32_t> resample(SpectralState *s, const fuzz_support::Audio &audio,
+                               const std::vector<size_t> &cuts, const std::vector<size_t> &rooms)
 {
-    const size_t frames = audio.size() / frame_bytes;
+    const size_t frames = audio.bytes.size() / audio.frame_bytes;
     std::vector<uint32_t> out(frames * stage::up(s) / stage::down(s) + stage::taps(s) + 8);
     size_t made_total = 0;
-    size_t at = 0;
-    for (size_t k = 0; at < audio.size(); ++k) {
-        const size_t piece = k < cuts.size() ? std::min(cuts[k] * frame_bytes, audio.size() - at)
-                                             : audio.size() - at;
+    fuzz_support::in_pieces(audio, cuts, [&](size_t k, size_t at, size_t piece) {
         const size_t end = at + piece;
         for (size_t run = 0; at < end; ++run) {
             size_t room = out.size() - made_total;
@@ -88,15 +84,15 @@ std::vector<uint32_t> resample(SpectralState *s, const std::vector<uint8_t> &aud
                 room = std::min(room, rooms[k] + run % 3);
             uint32_t used = 0;
             uint32_t made = 0;
-            stage::chunk(s, audio.data() + at, end - at, out.data() + made_total, room, &used,
-                         &made);
+            stage::chunk(s, audio.bytes.data() + at, end - at, out.data() + made_total, room,
+                         &used, &made);
             require(used > 0 || made > 0, "a run with input and room makes progress");
-            require(used % frame_bytes == 0 && used <= end - at && made <= room,
+            require(used % audio.frame_bytes == 0 && used <= end - at && made <= room,
                     "whole frames used, room kept");
             at += used;
             made_total += made;
         }
-    }
+    });
     out.resize(made_total);
     return out;
 }
@@ -126,11 +122,7 @@ void check_agreement(SpectralState *fixed, SpectralState *floating,
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    fuzz_support::start_engine();
-    return 0;
-}
+FUZZ_STARTS_THE_ENGINE
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -153,24 +145,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         rooms[k] = in.ConsumeIntegralInRange<size_t>(0, 4096);
     }
     rooms.back() = in.ConsumeIntegralInRange<size_t>(0, 4096);
-    std::vector<uint8_t> pattern = in.ConsumeRemainingBytes<uint8_t>();
-    if (pattern.empty())
-        pattern.push_back(0x80);
-
-    const size_t frame_bytes = channels * (type == SAMPLE_PCM_S16 ? 2 : 1);
-    std::vector<uint8_t> audio(wanted * frame_bytes);
-    for (size_t i = 0; i < audio.size(); ++i)
-        audio[i] = pattern[i % pattern.size()];
+    const fuzz_support::Audio audio = fuzz_support::repeated_audio(in, wanted, type, channels);
 
     SpectralState *s = stage::state_for(cut, rate, type, channels);
-    const std::vector<uint32_t> whole = resample(s, audio, frame_bytes, {}, {});
+    const std::vector<uint32_t> whole = resample(s, audio, {}, {});
     s = stage::state_for(cut, rate, type, channels);
-    require(resample(s, audio, frame_bytes, cuts, rooms) == whole,
+    require(resample(s, audio, cuts, rooms) == whole,
             "the same samples for any cuts and rooms");
     if (both) {
         const uint32_t other = cut == SFP_VARIANT_FIXED ? SFP_VARIANT_FLOAT : SFP_VARIANT_FIXED;
         SpectralState *t = stage::state_for(other, rate, type, channels);
-        const std::vector<uint32_t> more = resample(t, audio, frame_bytes, {}, {});
+        const std::vector<uint32_t> more = resample(t, audio, {}, {});
         if (cut == SFP_VARIANT_FIXED)
             check_agreement(s, t, whole, more);
         else

@@ -80,11 +80,7 @@ size_t run_bits(const uint32_t *words, size_t count, size_t stride)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    fuzz_support::start_engine();
-    return 0;
-}
+FUZZ_STARTS_THE_ENGINE
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -259,11 +259,7 @@ void check_transform(FuzzedDataProvider &in)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    fuzz_support::start_engine();
-    return 0;
-}
+FUZZ_STARTS_THE_ENGINE
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

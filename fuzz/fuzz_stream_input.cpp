@@ -126,11 +126,7 @@ FUZZ_UNTRACED size_t resampled(const std::vector<int64_t> &x, int32_t row, size_
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    fuzz_support::start_engine();
-    return 0;
-}
+FUZZ_STARTS_THE_ENGINE
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -142,17 +138,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<size_t> cuts(in.ConsumeIntegralInRange<size_t>(0, 16));
     for (size_t &cut : cuts)
         cut = in.ConsumeIntegralInRange<size_t>(0, 1 << 12);
-    std::vector<uint8_t> pattern = in.ConsumeRemainingBytes<uint8_t>();
-    if (pattern.empty())
-        pattern.push_back(0x80);
-
-    const size_t frame_bytes = channels * (type == SAMPLE_PCM_S16 ? 2 : 1);
-    std::vector<uint8_t> audio(wanted * frame_bytes);
-    for (size_t i = 0; i < audio.size(); ++i)
-        audio[i] = pattern[i % pattern.size()];
+    fuzz_support::Audio audio = fuzz_support::repeated_audio(in, wanted, type, channels);
+    const size_t frame_bytes = audio.frame_bytes;
     std::vector<int64_t> x(16 + wanted); // silence before the first frame
     for (size_t f = 0; f < wanted; ++f)
-        x[16 + f] = convert(&audio[f * frame_bytes], type, channels);
+        x[16 + f] = convert(&audio.bytes[f * frame_bytes], type, channels);
 
     // Id 3 takes frames of N = 2048: at most 2047 samples (8000 Hz input
     // gives them from 2971 frames, 48000 Hz from 17825). Up to 6000 frames
@@ -160,16 +150,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     std::vector<int64_t> expected;
     uint32_t phase = 0;
     const size_t frames = resampled(x, row, 2047, expected, phase);
-    const size_t bytes = frames * frame_bytes;
+    audio.bytes.resize(frames * frame_bytes);
     for (const StreamPath path : {STRM_PATH_SCALAR, strm_creation_path()}) {
         StreamState *s = stage::state_for(path, row, type, channels);
-        size_t at = 0;
-        for (size_t k = 0; at < bytes; ++k) {
-            const size_t take = k < cuts.size() ? std::min(cuts[k] * frame_bytes, bytes - at)
-                                                : bytes - at;
-            stage::add(s, audio.data() + at, take);
-            at += take;
-        }
+        fuzz_support::in_pieces(audio, cuts, [&](size_t, size_t at, size_t bytes) {
+            stage::add(s, audio.bytes.data() + at, bytes);
+        });
         const std::vector<int32_t> ring = stage::samples(s);
         require(ring.size() == expected.size() &&
                     std::equal(ring.begin(), ring.end(), expected.begin()),

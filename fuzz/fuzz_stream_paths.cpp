@@ -220,30 +220,20 @@ void compare_audio(FuzzedDataProvider &in)
     std::vector<size_t> cuts(in.ConsumeIntegralInRange<size_t>(0, 16));
     for (size_t &cut : cuts)
         cut = in.ConsumeIntegralInRange<size_t>(0, 1 << 13);
-    std::vector<uint8_t> pattern = in.ConsumeRemainingBytes<uint8_t>();
-    if (pattern.empty())
-        pattern.push_back(0x80);
-    const size_t frame_bytes = channels * (type == SAMPLE_PCM_S16 ? 2 : 1);
-    std::vector<uint8_t> audio(wanted * frame_bytes);
-    for (size_t i = 0; i < audio.size(); ++i)
-        audio[i] = pattern[i % pattern.size()];
+    const fuzz_support::Audio audio = fuzz_support::repeated_audio(in, wanted, type, channels);
 
     stage::Finished expected;
     StreamState *scalar =
         stage::state_for(STRM_PATH_SCALAR, id, row, type, channels, count, fill, expected);
-    stage::add(scalar, audio.data(), audio.size());
+    stage::add(scalar, audio.bytes.data(), audio.bytes.size());
     const std::vector<int64_t> carried = stage::carried(scalar);
 
     for (StreamPath path : other_paths()) {
         stage::Finished finished;
         StreamState *s = stage::state_for(path, id, row, type, channels, count, fill, finished);
-        size_t at = 0;
-        for (size_t k = 0; at < audio.size(); ++k) {
-            const size_t take = k < cuts.size() ? std::min(cuts[k] * frame_bytes, audio.size() - at)
-                                                : audio.size() - at;
-            stage::add(s, audio.data() + at, take);
-            at += take;
-        }
+        fuzz_support::in_pieces(audio, cuts, [&](size_t, size_t at, size_t bytes) {
+            stage::add(s, audio.bytes.data() + at, bytes);
+        });
         require(finished.words == expected.words, "the same blocks on every path");
         require(stage::carried(s) == carried, "the same state on every path");
     }

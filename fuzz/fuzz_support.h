@@ -1,5 +1,7 @@
 // Shared by the per-stage fuzz targets: the report of a failed check, the
-// engine's memory layer, and long signals grown from a few input bytes.
+// engine's memory layer, long signals grown from a few input bytes, audio
+// bytes repeated from a pattern, and input cut into pieces where the
+// fuzzer says.
 //
 // A stage wants thousands of samples (a streaming frame holds 2048 or 4096,
 // a spectral one 32768) while a fuzzer mutates inputs of a few hundred
@@ -12,6 +14,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +48,51 @@ inline void start_engine()
         return eng_initialize(&config) == ENG_OK;
     }();
     require(started, "the engine starts");
+}
+
+// The engine started before the first input, for targets that need nothing
+// else there.
+#define FUZZ_STARTS_THE_ENGINE                                                                   \
+    extern "C" int LLVMFuzzerInitialize(int *, char ***)                                         \
+    {                                                                                            \
+        fuzz_support::start_engine();                                                            \
+        return 0;                                                                                \
+    }
+
+// `frames` interleaved frames of the sample type and channel count: the rest
+// of the input (one byte of 0x80 when there is none) repeated. This is the
+// last thing a target reads.
+struct Audio {
+    std::vector<uint8_t> bytes;
+    size_t frame_bytes;
+};
+
+inline Audio repeated_audio(FuzzedDataProvider &in, size_t frames, SampleType type,
+                            uint32_t channels)
+{
+    std::vector<uint8_t> pattern = in.ConsumeRemainingBytes<uint8_t>();
+    if (pattern.empty())
+        pattern.push_back(0x80);
+    Audio audio{{}, channels * (type == SAMPLE_PCM_S16 ? 2u : 1u)};
+    audio.bytes.resize(frames * audio.frame_bytes);
+    for (size_t i = 0; i < audio.bytes.size(); ++i)
+        audio.bytes[i] = pattern[i % pattern.size()];
+    return audio;
+}
+
+// Calls take(k, at, bytes) for the pieces of `audio` in order: piece k holds
+// cuts[k] whole frames (fewer at the end), and one last piece the rest.
+template <class Take>
+void in_pieces(const Audio &audio, const std::vector<size_t> &cuts, Take take)
+{
+    const size_t total = audio.bytes.size();
+    size_t at = 0;
+    for (size_t k = 0; at < total; ++k) {
+        const size_t piece =
+            k < cuts.size() ? std::min(cuts[k] * audio.frame_bytes, total - at) : total - at;
+        take(k, at, piece);
+        at += piece;
+    }
 }
 
 class Signal {
