@@ -105,7 +105,7 @@ public:
     // The hypotheses not yet tried, side by side: this thread and the
     // pool's each take the next one. With `untilAccepted`, the first
     // accepted match stops the rest.
-    void trySideBySide(WorkerPool &pool, const std::vector<size_t> &order, bool firstAccepted)
+    void trySideBySide(WorkerPool &workers, const std::vector<size_t> &order, bool firstAccepted)
     {
         makeMono();
         untilAccepted = firstAccepted;
@@ -117,8 +117,8 @@ public:
                     tryAt(order[i]);
         };
         std::vector<std::future<void>> helpers;
-        for (unsigned t = 0; t + 1 < std::min<size_t>(pool.size() + 1, order.size()); ++t)
-            helpers.push_back(pool.submit(work));
+        for (unsigned t = 0; t + 1 < std::min<size_t>(workers.size() + 1, order.size()); ++t)
+            helpers.push_back(workers.submit(work));
         std::exception_ptr failure;
         try {
             work();
