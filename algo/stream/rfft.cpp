@@ -27,7 +27,6 @@
 
 namespace {
 
-
 // v / 2^shift rounded to nearest, as a 32-bit value (the low 32 bits of a
 // logical and of an arithmetic shift agree for shifts up to 32).
 inline int32_t round_down(int64_t v, int32_t shift)
@@ -42,6 +41,26 @@ inline int32_t round_shift(int32_t x, int32_t shift)
     return eng_asr(eng_wrap_add(x, 1 << (shift - 1)), shift);
 }
 
+// The four outputs of a radix-4 butterfly, `stride` apart, from its four
+// operands, each already brought to a quarter (see radix4_stage).
+inline void butterfly4(int32_t a0r, int32_t a0i, int32_t a1r, int32_t a1i, int32_t a2r,
+                       int32_t a2i, int32_t a3r, int32_t a3i, int32_t *re, int32_t *im,
+                       int32_t stride)
+{
+    const int32_t t0r = eng_wrap_add(a0r, a2r), t0i = eng_wrap_add(a0i, a2i);
+    const int32_t t1r = eng_wrap_sub(a0r, a2r), t1i = eng_wrap_sub(a0i, a2i);
+    const int32_t t2r = eng_wrap_add(a1r, a3r), t2i = eng_wrap_add(a1i, a3i);
+    const int32_t t3r = eng_wrap_sub(a1r, a3r), t3i = eng_wrap_sub(a1i, a3i);
+    re[0] = eng_wrap_add(t0r, t2r);
+    im[0] = eng_wrap_add(t0i, t2i);
+    re[stride] = eng_wrap_add(t1r, t3i);
+    im[stride] = eng_wrap_sub(t1i, t3r);
+    re[2 * stride] = eng_wrap_sub(t0r, t2r);
+    im[2 * stride] = eng_wrap_sub(t0i, t2i);
+    re[3 * stride] = eng_wrap_sub(t1r, t3i);
+    im[3 * stride] = eng_wrap_add(t1i, t3r);
+}
+
 // The first radix-4 stage: all its twiddles are 1; it divides by 4. It
 // reads the interleaved complex inputs in decimation order: the four
 // inputs of the butterfly at positions 4u ... 4u + 3 are d, d + N/8,
@@ -51,28 +70,12 @@ RFFT_HOT void first_stage(const uint16_t *__restrict order, const int32_t *__res
 {
     const int32_t quarter = points / 4;
     for (int32_t u = 0; u < quarter; ++u) {
-        const int32_t d = 2 * order[4 * u];
+        const int32_t *x = input + 2 * order[4 * u];
         // Each input brought to a quarter first, as in the later stages.
-        const int32_t a0r = round_shift(input[d], 2);
-        const int32_t a0i = round_shift(input[d + 1], 2);
-        const int32_t a1r = round_shift(input[d + 2 * quarter], 2);
-        const int32_t a1i = round_shift(input[d + 2 * quarter + 1], 2);
-        const int32_t a2r = round_shift(input[d + 4 * quarter], 2);
-        const int32_t a2i = round_shift(input[d + 4 * quarter + 1], 2);
-        const int32_t a3r = round_shift(input[d + 6 * quarter], 2);
-        const int32_t a3i = round_shift(input[d + 6 * quarter + 1], 2);
-        const int32_t t0r = eng_wrap_add(a0r, a2r), t0i = eng_wrap_add(a0i, a2i);
-        const int32_t t1r = eng_wrap_sub(a0r, a2r), t1i = eng_wrap_sub(a0i, a2i);
-        const int32_t t2r = eng_wrap_add(a1r, a3r), t2i = eng_wrap_add(a1i, a3i);
-        const int32_t t3r = eng_wrap_sub(a1r, a3r), t3i = eng_wrap_sub(a1i, a3i);
-        re[4 * u] = eng_wrap_add(t0r, t2r);
-        im[4 * u] = eng_wrap_add(t0i, t2i);
-        re[4 * u + 1] = eng_wrap_add(t1r, t3i);
-        im[4 * u + 1] = eng_wrap_sub(t1i, t3r);
-        re[4 * u + 2] = eng_wrap_sub(t0r, t2r);
-        im[4 * u + 2] = eng_wrap_sub(t0i, t2i);
-        re[4 * u + 3] = eng_wrap_sub(t1r, t3i);
-        im[4 * u + 3] = eng_wrap_add(t1i, t3r);
+        butterfly4(round_shift(x[0], 2), round_shift(x[1], 2), round_shift(x[2 * quarter], 2),
+                   round_shift(x[2 * quarter + 1], 2), round_shift(x[4 * quarter], 2),
+                   round_shift(x[4 * quarter + 1], 2), round_shift(x[6 * quarter], 2),
+                   round_shift(x[6 * quarter + 1], 2), re + 4 * u, im + 4 * u, 1);
     }
 }
 
@@ -84,6 +87,14 @@ inline int32_t twiddle_product(int32_t v, int32_t t)
     const int32_t high = eng_asr(v, 16) * t;
     const int32_t low = eng_asr((v & 0xFFFF) * t + 0x7FFF, 16);
     return eng_wrap_add(high, low);
+}
+
+// (xr + i xi) rotated by c - i s, halved by the twiddle products and halved
+// again: a quarter, as butterfly4 takes it.
+inline void rotate(int32_t xr, int32_t xi, int32_t c, int32_t s, int32_t &ar, int32_t &ai)
+{
+    ar = round_shift(eng_wrap_add(twiddle_product(xr, c), twiddle_product(xi, s)), 1);
+    ai = round_shift(eng_wrap_sub(twiddle_product(xi, c), twiddle_product(xr, s)), 1);
 }
 
 // A radix-4 decimation-in-time stage combining sub-transforms of q points
@@ -110,35 +121,12 @@ RFFT_HOT void radix4_stage(const int32_t *sre, const int32_t *sim, int32_t *dre,
         int32_t *p0 = dim + base;
         RFFT_INDEPENDENT
         for (int32_t j = 0; j < q; ++j) {
-            const int32_t x1r = r0[j + q], x1i = i0[j + q];
-            const int32_t x2r = r0[j + 2 * q], x2i = i0[j + 2 * q];
-            const int32_t x3r = r0[j + 3 * q], x3i = i0[j + 3 * q];
-            const int32_t a0r = round_shift(r0[j], 2);
-            const int32_t a0i = round_shift(i0[j], 2);
-            const int32_t a1r = round_shift(
-                eng_wrap_add(twiddle_product(x1r, c1[j]), twiddle_product(x1i, s1[j])), 1);
-            const int32_t a1i = round_shift(
-                eng_wrap_sub(twiddle_product(x1i, c1[j]), twiddle_product(x1r, s1[j])), 1);
-            const int32_t a2r = round_shift(
-                eng_wrap_add(twiddle_product(x2r, c2[j]), twiddle_product(x2i, s2[j])), 1);
-            const int32_t a2i = round_shift(
-                eng_wrap_sub(twiddle_product(x2i, c2[j]), twiddle_product(x2r, s2[j])), 1);
-            const int32_t a3r = round_shift(
-                eng_wrap_add(twiddle_product(x3r, c3[j]), twiddle_product(x3i, s3[j])), 1);
-            const int32_t a3i = round_shift(
-                eng_wrap_sub(twiddle_product(x3i, c3[j]), twiddle_product(x3r, s3[j])), 1);
-            const int32_t t0r = eng_wrap_add(a0r, a2r), t0i = eng_wrap_add(a0i, a2i);
-            const int32_t t1r = eng_wrap_sub(a0r, a2r), t1i = eng_wrap_sub(a0i, a2i);
-            const int32_t t2r = eng_wrap_add(a1r, a3r), t2i = eng_wrap_add(a1i, a3i);
-            const int32_t t3r = eng_wrap_sub(a1r, a3r), t3i = eng_wrap_sub(a1i, a3i);
-            o0[j] = eng_wrap_add(t0r, t2r);
-            p0[j] = eng_wrap_add(t0i, t2i);
-            o0[j + q] = eng_wrap_add(t1r, t3i);
-            p0[j + q] = eng_wrap_sub(t1i, t3r);
-            o0[j + 2 * q] = eng_wrap_sub(t0r, t2r);
-            p0[j + 2 * q] = eng_wrap_sub(t0i, t2i);
-            o0[j + 3 * q] = eng_wrap_sub(t1r, t3i);
-            p0[j + 3 * q] = eng_wrap_add(t1i, t3r);
+            int32_t a1r, a1i, a2r, a2i, a3r, a3i;
+            rotate(r0[j + q], i0[j + q], c1[j], s1[j], a1r, a1i);
+            rotate(r0[j + 2 * q], i0[j + 2 * q], c2[j], s2[j], a2r, a2i);
+            rotate(r0[j + 3 * q], i0[j + 3 * q], c3[j], s3[j], a3r, a3i);
+            butterfly4(round_shift(r0[j], 2), round_shift(i0[j], 2), a1r, a1i, a2r, a2i, a3r, a3i,
+                       o0 + j, p0 + j, q);
         }
     }
 }
