@@ -119,8 +119,7 @@ float sfp_frame_frequency_float(const void *first, uint32_t first_count, const v
 uint32_t sfp_frame_frequency_fixed(const void *first, uint32_t first_count, const void *second,
                                    uint32_t second_count, uint32_t size);
 /* 1 when the frames held (FileFixed: at most 15) are steady, or fewer than
- * two: through the statistics' variant, or in one arithmetic. */
-uint8_t sfp_frames_steady(const BandStatistics *statistics);
+ * two, in each arithmetic. */
 uint8_t sfp_frames_steady_float(const BandStatistics *statistics);
 uint8_t sfp_frames_steady_fixed(const BandStatistics *statistics);
 

@@ -14,7 +14,7 @@
  *   equalisation                   sfp_equalise.cpp      sfp_equalise_*
  *   cosine transform               sfp_dct.cpp           sfp_dct_*
  *   band measurement               sfp_bands.cpp         sfp_bands_add_frame
- *   steadiness                     sfp_steady.cpp        sfp_frames_steady
+ *   steadiness                     sfp_steady.cpp        sfp_frames_steady_*
  *   the 30 values                  sfp_result.cpp        sfp_get_result
  *   document                       sfp_serialize.cpp     sfp_serialize
  *   fixed-point helpers            sfp_fixed_math.cpp    sfp_mulhi, sfp_isqrt, ...

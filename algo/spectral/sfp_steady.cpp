@@ -152,11 +152,6 @@ uint32_t sfp_frame_frequency_fixed(const void *first, uint32_t first_count, cons
     return ratio > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(ratio);
 }
 
-uint8_t sfp_frames_steady(const BandStatistics *s)
-{
-    return s->variant->frames_steady(s);
-}
-
 uint8_t sfp_frames_steady_float(const BandStatistics *s)
 {
     const uint32_t count = s->frames;

@@ -210,6 +210,11 @@ TEST_F(StreamInput, ResamplerMatchesItsDirectFormulaAtEveryRate)
         // Only rates where M is not a multiple of 441 ever interpolate.
         const bool interpolates = kRates[row] % 11025 != 0;
         EXPECT_EQ(interpolates, direct.interpolated > 0) << kRates[row];
+        // The filter alone at every ring index, as the definition names it.
+        for (int32_t j = 0; j < 32; ++j) {
+            state->input_index = j;
+            ASSERT_EQ(DirectResampler::wrap(direct.fir(j)), strm_fir(state)) << j;
+        }
     }
 }
 
