@@ -150,19 +150,6 @@ TEST_F(StreamFrame, DifferenceFilterShiftsCountModulo32)
     EXPECT_EQ(static_cast<int32_t>(h - 0x80000000u), out[0]);
 }
 
-TEST_F(StreamFrame, EqualBandSumsGiveZeroOutputs)
-{
-    make();
-    int32_t energies[STRM_BAND_COUNT];
-    for (auto &e : energies)
-        e = 12345;
-    int32_t out[32];
-    strm_difference_filter(state, energies, 40, out);
-    strm_difference_filter(state, energies, 40, out);
-    for (int k = 0; k < 32; ++k)
-        EXPECT_EQ(0, out[k]) << k;
-}
-
 struct QuietCase {
     int32_t energy;
     int32_t exponent;
