@@ -654,7 +654,7 @@ def seeds_stream_input():
     return seeds
 
 
-def seeds_spectral_input():
+def seeds_sfp_input():
     seeds = {}
     for i, rate in enumerate(RATES + [4000, 12000, 96000]):
         both = rate in RATES
@@ -676,7 +676,7 @@ def seeds_spectral_input():
     return seeds
 
 
-def seeds_spectral_frame():
+def seeds_sfp_frame():
     frames = {
         "silence": (0, dict(values=[0])),
         "flat_large": (1, dict(values=[1 << 30, (1 << 30) + 5000])),
@@ -752,8 +752,8 @@ def main():
         "fuzz_stream_frame": seeds_stream_frame(),
         "fuzz_stream_block": seeds_stream_block(),
         "fuzz_stream_input": seeds_stream_input(),
-        "fuzz_spectral_input": seeds_spectral_input(),
-        "fuzz_spectral_frame": seeds_spectral_frame(),
+        "fuzz_sfp_input": seeds_sfp_input(),
+        "fuzz_sfp_frame": seeds_sfp_frame(),
         "fuzz_fixed_math": seeds_fixed_math(),
         "fuzz_stream_paths": seeds_stream_paths(),
     }
