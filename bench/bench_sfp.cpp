@@ -70,7 +70,8 @@ public:
             double right = left;
             if (t >= 0.5) {
                 for (int k = 0; k < 4; ++k) {
-                    const double a = 3000.0 * (1.0 + 0.7 * std::sin(6.2831853 * (0.2 + 0.1 * k) * t));
+                    const double a =
+                        3000.0 * (1.0 + 0.7 * std::sin(6.2831853 * (0.2 + 0.1 * k) * t));
                     left += a * std::sin(6.2831853 * f[k] * t);
                     right += a * std::sin(6.2831853 * f[k] * t + k);
                 }

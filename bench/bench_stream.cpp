@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include <vok/vok_engine.h>
 #include "algo/stream/strm_lanes.h"
+#include <vok/vok_engine.h>
 
 namespace {
 
@@ -73,9 +73,9 @@ void BM_Stream1_60s_44k1_stereo(benchmark::State &state)
         eng_destroy(&handle);
     }
     strm_use_path(STRM_PATH_BEST);
-    state.counters["audio_s_per_s"] = benchmark::Counter(
-        static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
-        benchmark::Counter::kIsRate);
+    state.counters["audio_s_per_s"] =
+        benchmark::Counter(static_cast<double>(kSeconds) * static_cast<double>(state.iterations()),
+                           benchmark::Counter::kIsRate);
 }
 
 // Argument: the path (0 widest, 1 scalar, 2 AVX2, 3 AVX-512).

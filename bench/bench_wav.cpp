@@ -95,14 +95,14 @@ int main(int argc, char **argv)
             }
             const float decay = 1.0f - static_cast<float>(t % (kRate / 4)) / (kRate / 4);
             noise = noise * 1664525u + 1013904223u;
-            const float hiss = static_cast<float>(static_cast<int32_t>(noise >> 16) - 32768) /
-                               32768.0f;
+            const float hiss =
+                static_cast<float>(static_cast<int32_t>(noise >> 16) - 32768) / 32768.0f;
             const float chord = 0.18f * (voice[0] + voice[1] + voice[2]);
             const float tune = 0.35f * decay * voice[3];
-            block[2 * n] = static_cast<int16_t>(20000.0f * (0.8f * chord + 0.3f * tune) +
-                                                300.0f * hiss);
-            block[2 * n + 1] = static_cast<int16_t>(20000.0f * (0.3f * chord + 0.8f * tune) -
-                                                    300.0f * hiss);
+            block[2 * n] =
+                static_cast<int16_t>(20000.0f * (0.8f * chord + 0.3f * tune) + 300.0f * hiss);
+            block[2 * n + 1] =
+                static_cast<int16_t>(20000.0f * (0.3f * chord + 0.8f * tune) - 300.0f * hiss);
         }
         // Little-endian hosts only, as the benchmark machines are.
         std::fwrite(block.data(), sizeof(int16_t), 2 * count, file);

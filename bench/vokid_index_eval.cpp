@@ -128,10 +128,10 @@ std::vector<Clip> readClips(const std::string &path)
 
 // Every speed hypothesis of a clip searched, for the distributions.
 struct Diagnosis {
-    double trueBer = NAN;      // the clip's own track at its offset, best speed
-    double wrongBer = NAN;     // the best other recording, any speed
-    double bestBer = NAN;      // the best candidate, any speed
-    uint64_t maxEvidence = 0;  // pairs without quiet frames, best candidate
+    double trueBer = NAN;     // the clip's own track at its offset, best speed
+    double wrongBer = NAN;    // the best other recording, any speed
+    double bestBer = NAN;     // the best candidate, any speed
+    uint64_t maxEvidence = 0; // pairs without quiet frames, best candidate
 };
 
 Diagnosis diagnose(IndexStore &store, const Clip &clip)
@@ -173,11 +173,13 @@ Diagnosis diagnose(IndexStore &store, const Clip &clip)
         for (const Candidate &candidate : match.ranked) {
             if (candidate.alignment.evidencePairs() < kAcceptance.minPairs)
                 continue;
-            diagnosis.maxEvidence = std::max(diagnosis.maxEvidence, candidate.alignment.evidencePairs());
+            diagnosis.maxEvidence =
+                std::max(diagnosis.maxEvidence, candidate.alignment.evidencePairs());
             keep(diagnosis.bestBer, candidate.ber());
             const double offset = static_cast<double>(candidate.alignment.offset) * kFrameSeconds;
             const bool own = candidate.track == clip.track && std::abs(offset - clip.start) < 1.0;
-            const bool duplicate = std::find(same.begin(), same.end(), candidate.track) != same.end();
+            const bool duplicate =
+                std::find(same.begin(), same.end(), candidate.track) != same.end();
             if (own)
                 keep(diagnosis.trueBer, candidate.ber());
             else if (!duplicate && candidate.track != clip.track)
@@ -255,7 +257,8 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
             std::fprintf(stderr, "%s: %s\n", clip.file.c_str(), error.what());
             continue;
         }
-        outcome.milliseconds = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        outcome.milliseconds =
+            std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         outcome.accepted = found.match.accepted;
         outcome.track = found.match.best.track;
         outcome.speed = found.speed;
@@ -263,7 +266,8 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
             outcome.ber = found.match.best.ber();
             outcome.runnerUp = found.match.runnerUpBer;
         }
-        const double offset = static_cast<double>(found.match.best.alignment.offset) * kFrameSeconds;
+        const double offset =
+            static_cast<double>(found.match.best.alignment.offset) * kFrameSeconds;
         outcome.correct = outcome.accepted && clip.track != 0 && outcome.track == clip.track &&
                           std::abs(offset - clip.start) < 1.0;
         if (diagnoseToo)
@@ -328,8 +332,8 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
     const auto latency = [&](const char *what, const char *key, const std::vector<double> &ms) {
         std::printf("latency per clip, %s (%zu clips; decoding, fingerprinting, every speed "
                     "tried): median %.2f ms, p90 %.2f ms, p99 %.2f ms, max %.2f ms\n",
-                    what, ms.size(), percentile(ms, 0.5), percentile(ms, 0.9),
-                    percentile(ms, 0.99), percentile(ms, 1.0));
+                    what, ms.size(), percentile(ms, 0.5), percentile(ms, 0.9), percentile(ms, 0.99),
+                    percentile(ms, 1.0));
         figures["latency_ms"][key] = {{"median", percentile(ms, 0.5)},
                                       {"p99", percentile(ms, 0.99)}};
     };
@@ -344,8 +348,7 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
             const Category &c = categories[name];
             const bool inIndex = name.rfind("not-", 0) != 0;
             // Clips of 3.4 s apart: one block, the least evidence taken.
-            const std::string length =
-                name.find("3.4 s") != std::string::npos ? " 3.4s" : "";
+            const std::string length = name.find("3.4 s") != std::string::npos ? " 3.4s" : "";
             if (inIndex) {
                 auto &truth = series["1 true" + length];
                 truth.insert(truth.end(), c.trueBers.begin(), c.trueBers.end());
@@ -366,10 +369,11 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
             std::printf("%-12s n=%-5zu min %.4f  p1 %.4f  p5 %.4f  median %.4f  p95 %.4f  p99 "
                         "%.4f  max %.4f\n",
                         name.c_str() + 2, values.size(), percentile(values, 0.0),
-                        percentile(values, 0.01), percentile(values, 0.05),
-                        percentile(values, 0.5), percentile(values, 0.95),
-                        percentile(values, 0.99), percentile(values, 1.0));
-        std::printf("\nper category, true match BER (every speed): p50 / p95 / max; best wrong: min\n");
+                        percentile(values, 0.01), percentile(values, 0.05), percentile(values, 0.5),
+                        percentile(values, 0.95), percentile(values, 0.99),
+                        percentile(values, 1.0));
+        std::printf(
+            "\nper category, true match BER (every speed): p50 / p95 / max; best wrong: min\n");
         for (const std::string &name : order) {
             const Category &c = categories[name];
             if (c.trueBers.empty())

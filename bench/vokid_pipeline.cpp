@@ -21,7 +21,8 @@ double cpuSeconds()
     return static_cast<double>(now.tv_sec) + now.tv_nsec / 1e9;
 }
 
-template <class Work> double median(int runs, Work work)
+template <class Work>
+double median(int runs, Work work)
 {
     std::vector<double> seconds;
     for (int r = 0; r < runs; ++r) {

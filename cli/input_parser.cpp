@@ -60,7 +60,7 @@ ParseResult InputParser::parseToken(const std::string &token)
         if (!value.empty() && value.back() == '"') {
             value.pop_back();
             state = static_cast<int32_t>(list.size()) < current.valueCount ? ExpectValue
-                                                                          : ExpectIdentifier;
+                                                                           : ExpectIdentifier;
         }
         // The quoted value began with an earlier argument, so the list holds it.
         if (list.empty())

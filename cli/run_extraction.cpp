@@ -4,8 +4,8 @@
 #include <memory>
 
 #include "cli/output_modes.h"
-#include <vok/vok_engine.h>
 #include "wav/wav_fingerprinter.h"
+#include <vok/vok_engine.h>
 
 namespace Zuvanti {
 

@@ -19,8 +19,8 @@ namespace Zuvanti {
 // stops at the first fingerprint the output does not take; writeError then
 // receives the system's reason (errno), else it is left alone.
 int runExtraction(const std::string &inputFile, std::FILE *output, int32_t blocks,
-                  AlgorithmFlags flags, const std::string &outputMode,
-                  std::FILE *errors = stderr, int *writeError = nullptr);
+                  AlgorithmFlags flags, const std::string &outputMode, std::FILE *errors = stderr,
+                  int *writeError = nullptr);
 
 } // namespace Zuvanti
 

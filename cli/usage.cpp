@@ -25,7 +25,8 @@ const char *const kUsageLines[] = {
     "-f AUDIOFILE\t   Specifies the standard WAVE format audio file that will be used to",
     "                   generate the fingerprint. Required.",
     "-c                 Specifies that the entire file should be processed. Fingerprints will be",
-    "                   generated for the entire file. Only valid if algorithm is Stream1 or Stream4.",
+    "                   generated for the entire file. Only valid if algorithm is Stream1 or "
+    "Stream4.",
     "                   Optional.",
     "-om OUTPUTMETHOD   Specifies the output mode of the application.",
     "                   Optional. If omitted output is raw fingerprint(s).",

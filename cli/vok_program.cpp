@@ -88,8 +88,8 @@ bool SameFile(const std::string &first, const std::string &second)
     if (first == second)
         return true;
     struct stat a, b;
-    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 &&
-           a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+    return stat(first.c_str(), &a) == 0 && stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+           a.st_ino == b.st_ino;
 }
 
 // Standard output can take the fingerprints only when its descriptor is

@@ -28,7 +28,9 @@ BaseFingerprinter::BaseFingerprinter()
 
 BaseFingerprinter::~BaseFingerprinter() = default;
 
-void BaseFingerprinter::CloseAudio() {}
+void BaseFingerprinter::CloseAudio()
+{
+}
 
 void BaseFingerprinter::Initialize(std::string input_path)
 {
@@ -83,8 +85,8 @@ int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blo
     // Every failure from here on releases the input and the handle.
     EngineHandle *handle = nullptr;
     ScopeGuard failed([this, &handle] { Abandon(&handle); });
-    ResultCode result = eng_create(algorithm_id, format.sample_type, format.sample_rate,
-                                   format.channels, &handle);
+    ResultCode result =
+        eng_create(algorithm_id, format.sample_type, format.sample_rate, format.channels, &handle);
     if (result != ENG_OK)
         throw new FingerprinterException(
             WithCode("Unable to create fingerprint. Error code:", result), nullptr);

@@ -3,8 +3,8 @@
 #include "engine/eng_memory.h"
 #include "engine/eng_registry.h"
 #include "engine/eng_support.h"
-#include <vok/vok_engine.h>
 #include "query/qe_xml_writer.h"
+#include <vok/vok_engine.h>
 
 ResultCode eng_initialize(const EngineConfig *config)
 {

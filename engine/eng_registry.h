@@ -6,8 +6,8 @@
 #ifndef VOK_ENGINE_ENG_REGISTRY_H
 #define VOK_ENGINE_ENG_REGISTRY_H
 
-#include <vok/vok_engine.h>
 #include "query/query_element.h"
+#include <vok/vok_engine.h>
 
 ENG_BEGIN_DECLS
 

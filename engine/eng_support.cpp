@@ -83,8 +83,23 @@ int32_t eng_snprintf(char *array, size_t size, const char *format, ...)
     return result;
 }
 
-double eng_sqrt(double x) { return std::sqrt(x); }
-double eng_sin(double x) { return std::sin(x); }
-double eng_cos(double x) { return std::cos(x); }
-double eng_fabs(double x) { return std::fabs(x); }
-double eng_floor(double x) { return std::floor(x); }
+double eng_sqrt(double x)
+{
+    return std::sqrt(x);
+}
+double eng_sin(double x)
+{
+    return std::sin(x);
+}
+double eng_cos(double x)
+{
+    return std::cos(x);
+}
+double eng_fabs(double x)
+{
+    return std::fabs(x);
+}
+double eng_floor(double x)
+{
+    return std::floor(x);
+}

@@ -44,11 +44,11 @@ std::FILE *standard_error = nullptr;
 // The options, the values they know, the inputs, and the tokens that open
 // and close quoted values.
 const char *const kTokens[] = {
-    "-help",     "-f",      "-a",      "-n",      "-o",  "-c",    "-om",
-    "FileFixed", "FileFloat", "Stream1", "Stream4", "zuserver", "s.wav", "l.wav",
-    "t.wav",     "k.wav",   "w.wav",   "out.xml", "missing.wav", "\"", "\"\"",
-    "\"s.wav",   "x\"",     "",        "0",       "1",   "3",     "-1",
-    "3x",        " 7",      "2147483648", ".",    "..",  "-x",    "-F"};
+    "-help",     "-f",        "-a",         "-n",      "-o",          "-c",    "-om",
+    "FileFixed", "FileFloat", "Stream1",    "Stream4", "zuserver",    "s.wav", "l.wav",
+    "t.wav",     "k.wav",     "w.wav",      "out.xml", "missing.wav", "\"",    "\"\"",
+    "\"s.wav",   "x\"",       "",           "0",       "1",           "3",     "-1",
+    "3x",        " 7",        "2147483648", ".",       "..",          "-x",    "-F"};
 constexpr size_t kTokenCount = sizeof kTokens / sizeof kTokens[0];
 
 [[noreturn]] void fail(const char *what, int code)

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "engine/eng_memory.h"
-#include <vok/vok_engine.h>
 #include "query/qe_xml_writer.h"
+#include <vok/vok_engine.h>
 
 namespace {
 
@@ -28,13 +28,27 @@ namespace {
 
 bool is_engine_code(ResultCode code)
 {
-    static const ResultCode known[] = {
-        ENG_OK,          QE_E_NO_MEMORY,     QE_E_NOT_FOUND,    QE_E_INVALID_ARG,
-        TB_E_NO_MEMORY,  TB_E_INVALID_ARG,   ENG_E_NO_MEMORY,   ENG_E_INVALID_ARG,
-        ENG_E_NO_TEXT,   ENG_E_UNKNOWN_ALGORITHM, B64_E_NO_MEMORY, B64_E_INVALID_ARG,
-        RFFT_E_NO_MEMORY, RFFT_E_INVALID_ARG, STRM_E_NO_MEMORY, STRM_E_INVALID_ARG,
-        STRM_E_NO_DATA,  SFP_E_NO_MEMORY,    SFP_E_INVALID_ARG, SFP_E_NO_DATA,
-        SFP_E_NOT_COMPLETE};
+    static const ResultCode known[] = {ENG_OK,
+                                       QE_E_NO_MEMORY,
+                                       QE_E_NOT_FOUND,
+                                       QE_E_INVALID_ARG,
+                                       TB_E_NO_MEMORY,
+                                       TB_E_INVALID_ARG,
+                                       ENG_E_NO_MEMORY,
+                                       ENG_E_INVALID_ARG,
+                                       ENG_E_NO_TEXT,
+                                       ENG_E_UNKNOWN_ALGORITHM,
+                                       B64_E_NO_MEMORY,
+                                       B64_E_INVALID_ARG,
+                                       RFFT_E_NO_MEMORY,
+                                       RFFT_E_INVALID_ARG,
+                                       STRM_E_NO_MEMORY,
+                                       STRM_E_INVALID_ARG,
+                                       STRM_E_NO_DATA,
+                                       SFP_E_NO_MEMORY,
+                                       SFP_E_INVALID_ARG,
+                                       SFP_E_NO_DATA,
+                                       SFP_E_NOT_COMPLETE};
     for (ResultCode k : known)
         if (code == k)
             return true;
@@ -95,8 +109,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // follows the duration, not the byte count).
     const uint64_t bytes_per_second =
         static_cast<uint64_t>(rate) * (channels ? channels : 1) * (type == 2 ? 2 : 1);
-    const uint64_t longest = std::min<uint64_t>(id <= 2 ? 6000000 : 1500000,
-                                                bytes_per_second * (id <= 2 ? 20 : 8));
+    const uint64_t longest =
+        std::min<uint64_t>(id <= 2 ? 6000000 : 1500000, bytes_per_second * (id <= 2 ? 20 : 8));
     const size_t wanted = in.ConsumeIntegralInRange<size_t>(0, static_cast<size_t>(longest));
     std::vector<size_t> cuts;
     for (int i = in.ConsumeIntegralInRange<int>(0, 16); i > 0; --i)
@@ -126,8 +140,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 piece = cuts[cut];
             ++cut;
             done = 0xEE;
-            result = eng_add_audio(handle, audio.data() + offset, static_cast<uint32_t>(piece),
-                                   &done);
+            result =
+                eng_add_audio(handle, audio.data() + offset, static_cast<uint32_t>(piece), &done);
             if (!is_engine_code(result))
                 fail("unknown add-audio code", result);
             if (result == ENG_OK && done > 1)

@@ -22,11 +22,26 @@ using fuzz_support::require;
 
 namespace stage {
 
-inline int32_t mulhi(int32_t a, int32_t b) { return sfp_mulhi(a, b); }
-inline uint32_t umulhi(uint32_t a, uint32_t b) { return sfp_umulhi(a, b); }
-inline uint32_t leading_zeros(uint32_t a) { return sfp_leading_zeros(a); }
-inline uint32_t isqrt(uint32_t a) { return sfp_isqrt(a); }
-inline uint32_t reciprocal(uint32_t a) { return sfp_reciprocal(a); }
+inline int32_t mulhi(int32_t a, int32_t b)
+{
+    return sfp_mulhi(a, b);
+}
+inline uint32_t umulhi(uint32_t a, uint32_t b)
+{
+    return sfp_umulhi(a, b);
+}
+inline uint32_t leading_zeros(uint32_t a)
+{
+    return sfp_leading_zeros(a);
+}
+inline uint32_t isqrt(uint32_t a)
+{
+    return sfp_isqrt(a);
+}
+inline uint32_t reciprocal(uint32_t a)
+{
+    return sfp_reciprocal(a);
+}
 
 } // namespace stage
 

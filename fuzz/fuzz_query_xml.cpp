@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "engine/eng_memory.h"
-#include "query/query_element.h"
 #include "query/qe_xml_writer.h"
+#include "query/query_element.h"
 
 namespace {
 
@@ -58,7 +58,10 @@ private:
         return indent_ ? std::string(2 * static_cast<size_t>(level), ' ') : std::string();
     }
 
-    bool at(const std::string &token) const { return text_.compare(pos_, token.size(), token) == 0; }
+    bool at(const std::string &token) const
+    {
+        return text_.compare(pos_, token.size(), token) == 0;
+    }
 
     void expect(const std::string &token)
     {
@@ -156,10 +159,10 @@ private:
                     inner.compare(inner.size() - line_end.size(), line_end.size(), line_end) != 0)
                     fail("malformed value line");
                 node.has_value = true;
-                node.value = unescape(inner.substr(child_indent.size(), inner.size() -
-                                                                            child_indent.size() -
-                                                                            line_end.size()),
-                                      0);
+                node.value =
+                    unescape(inner.substr(child_indent.size(),
+                                          inner.size() - child_indent.size() - line_end.size()),
+                             0);
             }
             const std::string closing = indentation(level) + end_tag;
             while (!at(closing))
@@ -272,8 +275,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             break;
         }
         case 6:
-            result = qe_set_path_uint(current, pick_name(in).c_str(), in.ConsumeIntegral<uint32_t>(),
-                                      1);
+            result =
+                qe_set_path_uint(current, pick_name(in).c_str(), in.ConsumeIntegral<uint32_t>(), 1);
             break;
         }
         if (result != ENG_OK && result != QE_E_NO_MEMORY && result != QE_E_NOT_FOUND)

@@ -57,7 +57,13 @@ BandStatistics *statistics(uint32_t variant)
     BandStatistics *&s = made[variant - 1];
     if (!s) {
         const bool fixed = variant == SFP_VARIANT_FIXED;
-        const BandConfig config = {variant, 15, kBins, 12, 0, 32768, SFP_BAND_EDGES,
+        const BandConfig config = {variant,
+                                   15,
+                                   kBins,
+                                   12,
+                                   0,
+                                   32768,
+                                   SFP_BAND_EDGES,
                                    fixed ? static_cast<const void *>(sfp_band_edges_index())
                                          : static_cast<const void *>(sfp_band_edges_hz()),
                                    kFlatHalfRange};
@@ -82,13 +88,31 @@ void equalise_float(const float *first, uint32_t first_count, const float *secon
     sfp_equalise_float(first, first_count, second, second_count, frame, kSize, histogram, kBins);
 }
 
-const CosineTransform *fixed_plan() { return sfp_dct_fixed_plan(15); }
-void dct_fixed(int32_t *v) { sfp_dct_fixed(fixed_plan(), v); }
-void dct_float(float *v) { sfp_dct_float(statistics(SFP_VARIANT_FLOAT)->transform, v); }
-const int32_t *table() { return fixed_plan()->table_fixed; }
-uint32_t stage_shift(uint32_t s) { return sfp_dct_fixed_stage_shift(s); }
+const CosineTransform *fixed_plan()
+{
+    return sfp_dct_fixed_plan(15);
+}
+void dct_fixed(int32_t *v)
+{
+    sfp_dct_fixed(fixed_plan(), v);
+}
+void dct_float(float *v)
+{
+    sfp_dct_float(statistics(SFP_VARIANT_FLOAT)->transform, v);
+}
+const int32_t *table()
+{
+    return fixed_plan()->table_fixed;
+}
+uint32_t stage_shift(uint32_t s)
+{
+    return sfp_dct_fixed_stage_shift(s);
+}
 
-uint32_t bands() { return statistics(SFP_VARIANT_FIXED)->bands; }
+uint32_t bands()
+{
+    return statistics(SFP_VARIANT_FIXED)->bands;
+}
 void measure_fixed(const int32_t *x, BandFrame *frame)
 {
     sfp_bands_measure_fixed(statistics(SFP_VARIANT_FIXED), x, frame);
@@ -288,8 +312,8 @@ FUZZ_UNTRACED void check_transforms(const Frame &frame, const std::vector<int64_
 {
     for (uint32_t k = 0; k < kSize; ++k) {
         require(traced[k] == frame.q[k], "the integer transform as traced");
-        require(!judged || std::fabs(std::ldexp(static_cast<double>(frame.q[k]), -15) -
-                                     frame.g[k]) <= 1.0,
+        require(!judged ||
+                    std::fabs(std::ldexp(static_cast<double>(frame.q[k]), -15) - frame.g[k]) <= 1.0,
                 "the integer transform is the float one times 2^15 within 2^15");
     }
 }
@@ -312,8 +336,8 @@ FUZZ_UNTRACED void check_frequency(const std::vector<int32_t> &x, uint32_t q)
             change += static_cast<u128>(weight(n - 1)) * static_cast<uint64_t>(d * d);
         }
     }
-    const double exact = power == 0 ? 0.0 : std::ldexp(static_cast<double>(change) /
-                                                           static_cast<double>(power), 28);
+    const double exact =
+        power == 0 ? 0.0 : std::ldexp(static_cast<double>(change) / static_cast<double>(power), 28);
     // The sums are taken to 32 bits, the power to at least 31 (dropping the
     // rest costs 2^28 / 2^31 = 1/8 unit at most), and the quotient rounds
     // down.

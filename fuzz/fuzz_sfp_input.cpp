@@ -34,8 +34,8 @@ namespace stage {
 // to the end of the process.
 SpectralState *state_for(uint32_t variant, uint32_t rate, SampleType type, uint32_t channels)
 {
-    static auto &states = *new std::map<std::tuple<uint32_t, uint32_t, SampleType, uint32_t>,
-                                        SpectralState *>;
+    static auto &states =
+        *new std::map<std::tuple<uint32_t, uint32_t, SampleType, uint32_t>, SpectralState *>;
     SpectralState *&s = states[{variant, rate, type, channels}];
     if (!s) {
         void *made = nullptr;
@@ -55,11 +55,26 @@ void chunk(SpectralState *s, const uint8_t *bytes, size_t count, void *out, size
             "chunk resampled");
 }
 
-uint32_t up(const SpectralState *s) { return s->resampler->up; }
-uint32_t down(const SpectralState *s) { return s->resampler->down; }
-uint32_t taps(const SpectralState *s) { return s->resampler->taps; }
-uint32_t zeros(const SpectralState *s) { return s->resampler->history_zeros; }
-uint32_t scale_log2(const SpectralState *s) { return s->resampler->scale_log2; }
+uint32_t up(const SpectralState *s)
+{
+    return s->resampler->up;
+}
+uint32_t down(const SpectralState *s)
+{
+    return s->resampler->down;
+}
+uint32_t taps(const SpectralState *s)
+{
+    return s->resampler->taps;
+}
+uint32_t zeros(const SpectralState *s)
+{
+    return s->resampler->history_zeros;
+}
+uint32_t scale_log2(const SpectralState *s)
+{
+    return s->resampler->scale_log2;
+}
 
 } // namespace stage
 
@@ -84,8 +99,8 @@ std::vector<uint32_t> resample(SpectralState *s, const fuzz_support::Audio &audi
                 room = std::min(room, rooms[k] + run % 3);
             uint32_t used = 0;
             uint32_t made = 0;
-            stage::chunk(s, audio.bytes.data() + at, end - at, out.data() + made_total, room,
-                         &used, &made);
+            stage::chunk(s, audio.bytes.data() + at, end - at, out.data() + made_total, room, &used,
+                         &made);
             require(used > 0 || made > 0, "a run with input and room makes progress");
             require(used % audio.frame_bytes == 0 && used <= end - at && made <= room,
                     "whole frames used, room kept");
@@ -98,8 +113,8 @@ std::vector<uint32_t> resample(SpectralState *s, const fuzz_support::Audio &audi
 }
 
 // FileFixed against FileFloat, sample by sample.
-void check_agreement(SpectralState *fixed, SpectralState *floating,
-                     const std::vector<uint32_t> &q, const std::vector<uint32_t> &f)
+void check_agreement(SpectralState *fixed, SpectralState *floating, const std::vector<uint32_t> &q,
+                     const std::vector<uint32_t> &f)
 {
     require(q.size() == f.size() && stage::zeros(fixed) == stage::zeros(floating),
             "both variants make the same samples");
@@ -128,8 +143,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
     const bool both = in.ConsumeBool();
-    const uint32_t rate = both ? in.PickValueInArray(kTableRates)
-                               : in.PickValueInArray(kFloatRates);
+    const uint32_t rate =
+        both ? in.PickValueInArray(kTableRates) : in.PickValueInArray(kFloatRates);
     const SampleType type = in.ConsumeIntegralInRange<SampleType>(SAMPLE_PCM_U8, SAMPLE_MULAW);
     const uint32_t channels = in.ConsumeBool() ? 2 : 1;
     // The cuts for one variant, both in one run where both take the rate.
@@ -150,8 +165,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     SpectralState *s = stage::state_for(cut, rate, type, channels);
     const std::vector<uint32_t> whole = resample(s, audio, {}, {});
     s = stage::state_for(cut, rate, type, channels);
-    require(resample(s, audio, cuts, rooms) == whole,
-            "the same samples for any cuts and rooms");
+    require(resample(s, audio, cuts, rooms) == whole, "the same samples for any cuts and rooms");
     if (both) {
         const uint32_t other = cut == SFP_VARIANT_FIXED ? SFP_VARIANT_FLOAT : SFP_VARIANT_FIXED;
         SpectralState *t = stage::state_for(other, rate, type, channels);

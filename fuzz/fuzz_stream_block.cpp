@@ -40,12 +40,30 @@ StreamState *state()
     return s;
 }
 
-uint32_t *words(StreamState *s) { return s->fingerprints; }
-uint32_t *masks(StreamState *s) { return s->masks; }
-uint8_t *buffer(StreamState *s) { return s->encoded; }
-size_t capacity() { return STRM_ENCODED_CAPACITY; }
-size_t encoded_length(const StreamState *s) { return static_cast<size_t>(s->encoded_length); }
-void finish_block(StreamState *s) { strm_finish_block(s); }
+uint32_t *words(StreamState *s)
+{
+    return s->fingerprints;
+}
+uint32_t *masks(StreamState *s)
+{
+    return s->masks;
+}
+uint8_t *buffer(StreamState *s)
+{
+    return s->encoded;
+}
+size_t capacity()
+{
+    return STRM_ENCODED_CAPACITY;
+}
+size_t encoded_length(const StreamState *s)
+{
+    return static_cast<size_t>(s->encoded_length);
+}
+void finish_block(StreamState *s)
+{
+    strm_finish_block(s);
+}
 
 // The text of the one finished block, taken off the state's list.
 std::string take_text(StreamState *s)

@@ -42,9 +42,8 @@ struct History {
     std::array<uint32_t, STRM_RANDOM_WORDS> random_words;
     bool operator==(const History &o) const
     {
-        return previous_exponent == o.previous_exponent &&
-               previous_filter == o.previous_filter && random_index == o.random_index &&
-               random_words == o.random_words;
+        return previous_exponent == o.previous_exponent && previous_filter == o.previous_filter &&
+               random_index == o.random_index && random_words == o.random_words;
     }
 };
 
@@ -81,12 +80,30 @@ void set_history(StreamState *s, const History &h)
     std::memcpy(s->random_words, h.random_words.data(), sizeof s->random_words);
 }
 
-int32_t frame_length(const StreamState *s) { return s->frame_length; }
-int32_t weak_bits(const StreamState *s) { return s->weak_bits; }
-int32_t *frame(StreamState *s) { return s->frame; }
-uint32_t analyse(StreamState *s, uint32_t *mask) { return strm_analyze_frame(s, mask); }
-int32_t normalize(int32_t *v, int32_t n, int32_t bits) { return strm_normalize(v, n, bits); }
-uint32_t weak_bit_mask(const int32_t *outputs, int32_t w) { return strm_weak_bit_mask(outputs, w); }
+int32_t frame_length(const StreamState *s)
+{
+    return s->frame_length;
+}
+int32_t weak_bits(const StreamState *s)
+{
+    return s->weak_bits;
+}
+int32_t *frame(StreamState *s)
+{
+    return s->frame;
+}
+uint32_t analyse(StreamState *s, uint32_t *mask)
+{
+    return strm_analyze_frame(s, mask);
+}
+int32_t normalize(int32_t *v, int32_t n, int32_t bits)
+{
+    return strm_normalize(v, n, bits);
+}
+uint32_t weak_bit_mask(const int32_t *outputs, int32_t w)
+{
+    return strm_weak_bit_mask(outputs, w);
+}
 uint8_t is_quiet(int32_t *bands, int32_t log2_n, int32_t e)
 {
     return strm_is_quiet(bands, log2_n, e);

@@ -63,10 +63,22 @@ std::vector<int32_t> samples(const StreamState *s)
     return std::vector<int32_t>(s->frame_ring, s->frame_ring + s->ring_position);
 }
 
-uint32_t phase(const StreamState *s) { return s->phase; }
-size_t input_index(const StreamState *s) { return static_cast<size_t>(s->input_index); }
-const int16_t *coefficients(int32_t row) { return strm_fir_coefficients(row); }
-uint32_t rate(int32_t row) { return strm_rate_of_row(row); }
+uint32_t phase(const StreamState *s)
+{
+    return s->phase;
+}
+size_t input_index(const StreamState *s)
+{
+    return static_cast<size_t>(s->input_index);
+}
+const int16_t *coefficients(int32_t row)
+{
+    return strm_fir_coefficients(row);
+}
+uint32_t rate(int32_t row)
+{
+    return strm_rate_of_row(row);
+}
 
 } // namespace stage
 

@@ -40,7 +40,10 @@ std::vector<StreamPath> vector_paths()
     return paths;
 }
 
-int32_t lanes(StreamPath path) { return strm_path_lanes(path); }
+int32_t lanes(StreamPath path)
+{
+    return strm_path_lanes(path);
+}
 
 // Every sub-fingerprint and mask of the blocks finished, in order.
 struct Finished {
@@ -115,8 +118,8 @@ void set_history(StreamState *s, const History &h)
 std::vector<int64_t> carried(const StreamState *s)
 {
     std::vector<int64_t> out = {s->previous_exponent, s->random_index, s->count,
-                                s->ring_position, s->ring_filled, s->have_previous_frame,
-                                s->input_index, s->phase, s->ready};
+                                s->ring_position,     s->ring_filled,  s->have_previous_frame,
+                                s->input_index,       s->phase,        s->ready};
     out.insert(out.end(), s->previous_filter, s->previous_filter + STRM_FILTER_COUNT);
     out.insert(out.end(), s->random_words, s->random_words + STRM_RANDOM_WORDS);
     out.insert(out.end(), s->fingerprints, s->fingerprints + s->count);
@@ -128,11 +131,17 @@ std::vector<int64_t> carried(const StreamState *s)
     return out;
 }
 
-int32_t frame_length(const StreamState *s) { return s->frame_length; }
-int32_t hop(const StreamState *s) { return s->hop; }
+int32_t frame_length(const StreamState *s)
+{
+    return s->frame_length;
+}
+int32_t hop(const StreamState *s)
+{
+    return s->hop;
+}
 
-void analyse(StreamState *s, StreamPath path, const std::vector<int32_t> &frames,
-             int32_t count, std::vector<uint32_t> &results)
+void analyse(StreamState *s, StreamPath path, const std::vector<int32_t> &frames, int32_t count,
+             std::vector<uint32_t> &results)
 {
     results.resize(2 * static_cast<size_t>(count));
     require(strm_analyze_frames(s, path, frames.data(), count, results.data(),

@@ -52,11 +52,11 @@ inline void start_engine()
 
 // The engine started before the first input, for targets that need nothing
 // else there.
-#define FUZZ_STARTS_THE_ENGINE                                                                   \
-    extern "C" int LLVMFuzzerInitialize(int *, char ***)                                         \
-    {                                                                                            \
-        fuzz_support::start_engine();                                                            \
-        return 0;                                                                                \
+#define FUZZ_STARTS_THE_ENGINE \
+    extern "C" int LLVMFuzzerInitialize(int *, char ***) \
+    { \
+        fuzz_support::start_engine(); \
+        return 0; \
     }
 
 // `frames` interleaved frames of the sample type and channel count: the rest

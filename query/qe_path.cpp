@@ -3,8 +3,7 @@
 
 #include "engine/eng_support.h"
 
-ResultCode qe_set_path(QueryElement *element, const char *path, const char *value,
-                       uint8_t create)
+ResultCode qe_set_path(QueryElement *element, const char *path, const char *value, uint8_t create)
 {
     for (;;) {
         if (!element || !path || path[0] == '\0' || path[0] == '/')

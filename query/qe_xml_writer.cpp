@@ -8,12 +8,18 @@ const uint32_t kGrowthStep = 128;
 const char *entity_for(char c)
 {
     switch (c) {
-    case '<': return "&lt;";
-    case '>': return "&gt;";
-    case '&': return "&amp;";
-    case '\'': return "&apos;";
-    case '"': return "&quot;";
-    default: return nullptr;
+    case '<':
+        return "&lt;";
+    case '>':
+        return "&gt;";
+    case '&':
+        return "&amp;";
+    case '\'':
+        return "&apos;";
+    case '"':
+        return "&quot;";
+    default:
+        return nullptr;
     }
 }
 
@@ -128,8 +134,7 @@ ResultCode qe_write_element(TextBuffer *buffer, const QueryElement *element, int
     return result;
 }
 
-char *qe_write_xml(const QueryElement *root, uint8_t declaration, uint8_t indent,
-                   uint8_t newline)
+char *qe_write_xml(const QueryElement *root, uint8_t declaration, uint8_t indent, uint8_t newline)
 {
     if (!root)
         return nullptr;

@@ -21,8 +21,7 @@ ENG_BEGIN_DECLS
  * layer), or null for a null root or on any failure. The flags choose the
  * declaration, indentation by nesting (two spaces a level) and a line feed
  * after each line. */
-char *qe_write_xml(const QueryElement *root, uint8_t declaration, uint8_t indent,
-                   uint8_t newline);
+char *qe_write_xml(const QueryElement *root, uint8_t declaration, uint8_t indent, uint8_t newline);
 
 ResultCode qe_write_element(TextBuffer *buffer, const QueryElement *element, int16_t level,
                             uint8_t indent, uint8_t newline);

@@ -29,11 +29,11 @@ typedef struct QueryAttribute {
 } QueryAttribute;
 
 typedef struct QueryElement {
-    char *name;                       /* owned, never null or empty */
-    char *value;                      /* owned or null; never empty */
-    QueryAttribute *attributes;       /* first attribute or null */
-    struct QueryElement *first_child; /* first child or null */
-    struct QueryElement *next_sibling;/* next element of the parent's list */
+    char *name;                        /* owned, never null or empty */
+    char *value;                       /* owned or null; never empty */
+    QueryAttribute *attributes;        /* first attribute or null */
+    struct QueryElement *first_child;  /* first child or null */
+    struct QueryElement *next_sibling; /* next element of the parent's list */
 } QueryElement;
 
 /* --- Creation and destruction ------------------------------------------ */
@@ -84,8 +84,7 @@ ResultCode qe_add_child(QueryElement *parent, QueryElement *child);
  * element, creating missing elements when create is set. The first child of
  * a name is the one taken. Elements created on the way stay when a later
  * step fails. */
-ResultCode qe_set_path(QueryElement *element, const char *path, const char *value,
-                       uint8_t create);
+ResultCode qe_set_path(QueryElement *element, const char *path, const char *value, uint8_t create);
 ResultCode qe_set_path_uint(QueryElement *element, const char *path, uint32_t number,
                             uint8_t create);
 

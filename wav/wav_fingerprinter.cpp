@@ -15,9 +15,8 @@ void WAVFingerprinter::GetAudioType(AudioFormat *audio)
     CloseAudio();
     const int code = wav_open(path.c_str(), &parser);
     if (code != WAV_OK)
-        throw new FingerprinterException(std::string("Error parsing WAV file: ") +
-                                             wav_error_name(code),
-                                         nullptr);
+        throw new FingerprinterException(
+            std::string("Error parsing WAV file: ") + wav_error_name(code), nullptr);
 
     // Until the mapping succeeds the sample type holds the raw format tag.
     audio->sample_type = static_cast<SampleType>(parser->format_tag);
@@ -53,9 +52,8 @@ bool WAVFingerprinter::GetAudioSample(AudioFormat *audio, uint32_t *count, uint8
         return false;
     if (code == WAV_E_END_OF_FILE)
         return true;
-    throw new FingerprinterException(std::string("Error getting audio sample: ") +
-                                         wav_error_name(code),
-                                     nullptr);
+    throw new FingerprinterException(
+        std::string("Error getting audio sample: ") + wav_error_name(code), nullptr);
 }
 
 void WAVFingerprinter::CloseAudio()

@@ -40,8 +40,8 @@ int wav_read_riff_header(FILE *stream, uint32_t *riff_size)
     return WAV_HEADER_OK;
 }
 
-int wav_read_format(FILE *stream, uint32_t *format_tag, uint32_t *channels,
-                    uint32_t *sample_rate, uint32_t *bits_per_sample)
+int wav_read_format(FILE *stream, uint32_t *format_tag, uint32_t *channels, uint32_t *sample_rate,
+                    uint32_t *bits_per_sample)
 {
     uint8_t header[8];
     for (;;) {

@@ -124,8 +124,7 @@ int wav_open(const char *path, WavParser **out)
     return WAV_OK;
 }
 
-int wav_read(uint32_t *numSamples, WavParser *wavParserHandle, uint32_t requested,
-             uint8_t **buffer)
+int wav_read(uint32_t *numSamples, WavParser *wavParserHandle, uint32_t requested, uint8_t **buffer)
 {
     if (numSamples)
         *numSamples = 0;

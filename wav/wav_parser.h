@@ -21,17 +21,17 @@ extern "C" {
 #endif
 
 /* Result codes; wav_error_name gives their names. */
-#define WAV_OK             0
-#define WAV_E_NO_MEMORY    1 /* "Could not allocate memory" */
-#define WAV_E_INVALID_ARG  2 /* "Invalid input" */
-#define WAV_E_OPEN         3 /* "Could not open file" */
-#define WAV_E_FORMAT       4 /* "File format invalid" */
-#define WAV_E_END_OF_FILE  5 /* "End of file encountered" */
+#define WAV_OK            0
+#define WAV_E_NO_MEMORY   1 /* "Could not allocate memory" */
+#define WAV_E_INVALID_ARG 2 /* "Invalid input" */
+#define WAV_E_OPEN        3 /* "Could not open file" */
+#define WAV_E_FORMAT      4 /* "File format invalid" */
+#define WAV_E_END_OF_FILE 5 /* "End of file encountered" */
 
 /* Results of the two header readers used by wav_open. */
-#define WAV_HEADER_OK         0
-#define WAV_HEADER_SHORT      1 /* RIFF header: fewer than 12 bytes; fmt: no usable fmt chunk */
-#define WAV_HEADER_MISMATCH   2 /* RIFF header: ids wrong; fmt: format tag not accepted */
+#define WAV_HEADER_OK       0
+#define WAV_HEADER_SHORT    1 /* RIFF header: fewer than 12 bytes; fmt: no usable fmt chunk */
+#define WAV_HEADER_MISMATCH 2 /* RIFF header: ids wrong; fmt: format tag not accepted */
 
 /* Format tags accepted by the parser. */
 #define WAV_FORMAT_PCM   1
@@ -46,18 +46,18 @@ extern "C" {
 #define WAV_FMT_MIN_BYTES  16u
 
 typedef struct WavParser {
-    FILE *file;               /* the open input, read only */
-    char *path;               /* private copy of the path it was opened with */
-    uint8_t *buffer;          /* the piece handed out by wav_read, or null */
-    uint32_t capacity;        /* size of buffer in bytes; it never shrinks */
-    uint32_t riff_size;       /* the RIFF header's size field (kept, not used) */
-    uint32_t remaining;       /* bytes of the current data chunk not yet handed out */
+    FILE *file;         /* the open input, read only */
+    char *path;         /* private copy of the path it was opened with */
+    uint8_t *buffer;    /* the piece handed out by wav_read, or null */
+    uint32_t capacity;  /* size of buffer in bytes; it never shrinks */
+    uint32_t riff_size; /* the RIFF header's size field (kept, not used) */
+    uint32_t remaining; /* bytes of the current data chunk not yet handed out */
     uint32_t format_tag;
-    uint32_t sample_rate;     /* Hz */
+    uint32_t sample_rate; /* Hz */
     uint32_t bits_per_sample;
     uint32_t channels;
-    uint8_t pad_pending;      /* the current data chunk has an odd size: skip its pad byte */
-    int64_t file_size;        /* bytes in the file, or -1 when it cannot be known */
+    uint8_t pad_pending; /* the current data chunk has an odd size: skip its pad byte */
+    int64_t file_size;   /* bytes in the file, or -1 when it cannot be known */
 } WavParser;
 
 /* Opens path read only and reads its headers. On success *out holds a new
@@ -95,8 +95,8 @@ int wav_read_riff_header(FILE *stream, uint32_t *riff_size);
  * WAV_HEADER_OK leaves the stream just after the chunk (and its pad byte);
  * WAV_HEADER_SHORT when no usable fmt chunk is found; WAV_HEADER_MISMATCH
  * for a format tag other than 1, 3, 6 or 7. */
-int wav_read_format(FILE *stream, uint32_t *format_tag, uint32_t *channels,
-                    uint32_t *sample_rate, uint32_t *bits_per_sample);
+int wav_read_format(FILE *stream, uint32_t *format_tag, uint32_t *channels, uint32_t *sample_rate,
+                    uint32_t *bits_per_sample);
 
 /* Moves forward by count bytes: a seek, or reading and discarding on a
  * stream that cannot seek. Past the end of the file is allowed (the next

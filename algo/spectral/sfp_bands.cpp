@@ -3,8 +3,8 @@
 #include "algo/spectral/sfp_bands.h"
 
 #include "algo/spectral/sfp_equalise.h"
-#include "algo/spectral/sfp_variant.h"
 #include "algo/spectral/sfp_fixed_math.h"
+#include "algo/spectral/sfp_variant.h"
 #include "engine/eng_memory.h"
 #include "engine/eng_support.h"
 
@@ -12,22 +12,19 @@ namespace {
 
 // 15 bands as (low, high) pairs. Neighbours share their edge coefficient.
 const float kEdgesHz[SFP_BAND_EDGES] = {
-    0.0f,    99.8f,   99.8f,   200.0f,  200.0f,  299.8f,  299.8f,  400.0f,
-    400.0f,  510.0f,  510.0f,  630.0f,  630.0f,  769.9f,  769.9f,  920.0f,
-    920.0f,  1080.0f, 1080.0f, 1269.8f, 1269.8f, 1480.0f, 1480.0f, 1719.8f,
-    1719.8f, 2000.0f, 2000.0f, 2320.0f, 2320.0f, 2700.0f,
+    0.0f,    99.8f,   99.8f,   200.0f,  200.0f,  299.8f,  299.8f,  400.0f,  400.0f,  510.0f,
+    510.0f,  630.0f,  630.0f,  769.9f,  769.9f,  920.0f,  920.0f,  1080.0f, 1080.0f, 1269.8f,
+    1269.8f, 1480.0f, 1480.0f, 1719.8f, 1719.8f, 2000.0f, 2000.0f, 2320.0f, 2320.0f, 2700.0f,
 };
 
 const uint32_t kEdgesIndex[SFP_BAND_EDGES] = {
-    0,     593,   593,   1188,  1188,  1782,  1782,  2377,  2377,  3031,
-    3031,  3744,  3744,  4576,  4576,  5468,  5468,  6419,  6419,  7548,
-    7548,  8797,  8797,  10223, 10223, 11888, 11888, 13790, 13790, 16049,
+    0,    593,  593,  1188, 1188, 1782, 1782, 2377, 2377,  3031,  3031,  3744,  3744,  4576,  4576,
+    5468, 5468, 6419, 6419, 7548, 7548, 8797, 8797, 10223, 10223, 11888, 11888, 13790, 13790, 16049,
 };
 
 const int32_t kWeights[SFP_MAX_BANDS] = {
-    1851029504, 1844817920, 1847918592, 1844817920, 1678643200,
-    1539932160, 1319941632, 1231255552, 1154949120, 973019136,
-    879608832,  770505216,  659970560,  577777664,  486509568,
+    1851029504, 1844817920, 1847918592, 1844817920, 1678643200, 1539932160, 1319941632, 1231255552,
+    1154949120, 973019136,  879608832,  770505216,  659970560,  577777664,  486509568,
 };
 
 const float kAnalysisRate = 11025.0f;
@@ -166,8 +163,7 @@ void sfp_bands_add_frame(BandStatistics *s, const void *first, uint32_t first_co
     ++s->frames;
 }
 
-uint8_t sfp_band_range_float(const BandStatistics *s, uint32_t band, uint32_t *low,
-                             uint32_t *high)
+uint8_t sfp_band_range_float(const BandStatistics *s, uint32_t band, uint32_t *low, uint32_t *high)
 {
     const float *edges = static_cast<const float *>(s->edges);
     const float low_index = edges[2 * band] / s->step;
@@ -179,8 +175,7 @@ uint8_t sfp_band_range_float(const BandStatistics *s, uint32_t band, uint32_t *l
     return *low <= *high;
 }
 
-uint8_t sfp_band_range_fixed(const BandStatistics *s, uint32_t band, uint32_t *low,
-                             uint32_t *high)
+uint8_t sfp_band_range_fixed(const BandStatistics *s, uint32_t band, uint32_t *low, uint32_t *high)
 {
     const uint32_t *edges = static_cast<const uint32_t *>(s->edges);
     *low = edges[2 * band];
@@ -244,7 +239,7 @@ void sfp_bands_measure_fixed(const BandStatistics *s, const int32_t *x, BandFram
         // Mean square = energy x weight / 2^32; its root in Q15.
         const int32_t mean_square = sfp_mulhi(energy, kWeights[b]);
         frame->energy.q[b] = energy;
-        frame->rms.q[b] =
-            static_cast<int32_t>(sfp_isqrt(mean_square > 0 ? static_cast<uint32_t>(mean_square) : 0));
+        frame->rms.q[b] = static_cast<int32_t>(
+            sfp_isqrt(mean_square > 0 ? static_cast<uint32_t>(mean_square) : 0));
     }
 }

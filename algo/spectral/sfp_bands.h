@@ -46,14 +46,14 @@ typedef struct BandFrame {
 
 /* What the statistics are built from (a part of SpectralConfig). */
 typedef struct BandConfig {
-    uint32_t variant;        /* algorithm id: SFP_VARIANT_FIXED or SFP_VARIANT_FLOAT */
+    uint32_t variant; /* algorithm id: SFP_VARIANT_FIXED or SFP_VARIANT_FLOAT */
     uint32_t frame_log2;
     uint32_t equalise_bins;
     uint32_t frame_count;
     uint32_t skip_frames;
     int32_t output_scale;
     uint32_t edge_count;
-    const void *edges; /* float Hz (FileFloat) or uint32_t indices (FileFixed) */
+    const void *edges;       /* float Hz (FileFloat) or uint32_t indices (FileFixed) */
     int32_t flat_half_range; /* FileFixed: frames of no more half-range are
                                 not equalised (see sfp_equalise_fixed) */
 } BandConfig;
@@ -61,26 +61,26 @@ typedef struct BandConfig {
 typedef struct BandStatistics {
     const SpectralVariant *variant;
     uint32_t skip_frames;
-    uint32_t frame_limit;     /* 0: never complete */
+    uint32_t frame_limit; /* 0: never complete */
     int32_t output_scale;
     uint32_t skip_left;
     uint32_t frames;
     BandFrame *first;
-    BandFrame **last_link;    /* where the next frame is linked */
+    BandFrame **last_link; /* where the next frame is linked */
     uint32_t frame_size;
-    void *frame;              /* float or int32_t work buffer of frame_size */
+    void *frame; /* float or int32_t work buffer of frame_size */
     const CosineTransform *transform;
     CosineTransform *owned_transform; /* FileFloat */
-    float step;               /* FileFloat: Hz per coefficient */
+    float step;                       /* FileFloat: Hz per coefficient */
     uint32_t edge_count;
-    void *edges;              /* copy of the configured edges */
+    void *edges; /* copy of the configured edges */
     uint32_t bands;
-    uint32_t low[SFP_MAX_BANDS];  /* inclusive coefficient range per band */
+    uint32_t low[SFP_MAX_BANDS]; /* inclusive coefficient range per band */
     uint32_t high[SFP_MAX_BANDS];
     uint32_t equalise_bins;
     int32_t flat_half_range;
     uint32_t *histogram;
-    int16_t *result;          /* 2 x bands values */
+    int16_t *result; /* 2 x bands values */
     uint8_t result_ready;
 } BandStatistics;
 

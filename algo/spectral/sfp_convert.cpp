@@ -49,8 +49,9 @@ void convert(const SpectralState *state, const uint8_t *bytes, uint32_t frames, 
 void sfp_convert_fixed(SpectralState *state, const uint8_t *bytes, uint32_t frames)
 {
     int32_t *out = state->scratch.q;
-    convert(state, bytes, frames,
-            [out](uint32_t i, int32_t value, uint32_t shift) { out[i] = eng_wrap_shl(value, shift); });
+    convert(state, bytes, frames, [out](uint32_t i, int32_t value, uint32_t shift) {
+        out[i] = eng_wrap_shl(value, shift);
+    });
 }
 
 void sfp_convert_float(SpectralState *state, const uint8_t *bytes, uint32_t frames)
@@ -90,7 +91,8 @@ ResultCode sfp_resample_chunk(SpectralState *state, const uint8_t *bytes, uint32
     const auto *scratch = reinterpret_cast<const uint8_t *>(&state->scratch);
     auto *out = static_cast<uint8_t *>(destination);
     while (offset < limit) {
-        const uint32_t frames = sfp_convert(state, bytes + offset, static_cast<uint32_t>(limit) - offset);
+        const uint32_t frames =
+            sfp_convert(state, bytes + offset, static_cast<uint32_t>(limit) - offset);
         if (frames == 0)
             break;
         uint32_t fed = 0;

@@ -97,8 +97,8 @@ void sfp_equalise_float(const float *first, uint32_t first_count, const float *s
 }
 
 void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_t *second,
-                        uint32_t second_count, int32_t *frame, uint32_t size,
-                        uint32_t *histogram, uint32_t bins, int32_t flat_half_range)
+                        uint32_t second_count, int32_t *frame, uint32_t size, uint32_t *histogram,
+                        uint32_t bins, int32_t flat_half_range)
 {
     const Pieces<int32_t> pieces(first, first_count, second, second_count, size);
     int32_t low = INT32_MAX;

@@ -32,8 +32,8 @@ void sfp_equalise_float(const float *first, uint32_t first_count, const float *s
  * frame: 8192 for samples at 2^14 times the FileFloat scale is FileFloat's
  * range of 1. The histogram has bins + 1 entries. */
 void sfp_equalise_fixed(const int32_t *first, uint32_t first_count, const int32_t *second,
-                        uint32_t second_count, int32_t *frame, uint32_t size,
-                        uint32_t *histogram, uint32_t bins, int32_t flat_half_range);
+                        uint32_t second_count, int32_t *frame, uint32_t size, uint32_t *histogram,
+                        uint32_t bins, int32_t flat_half_range);
 
 ENG_END_DECLS
 

@@ -20,8 +20,8 @@
 #ifndef VOK_ALGO_SPECTRAL_SFP_FAMILY_H
 #define VOK_ALGO_SPECTRAL_SFP_FAMILY_H
 
-#include <vok/eng_types.h>
 #include "query/query_element.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 

@@ -58,8 +58,8 @@ uint32_t feed(SilenceGate *g, uint32_t count, ValueOf value_of)
             eng_wrap_add(g->deviation_sum, eng_wrap_sub(deviation, g->deviations[g->pos]));
         g->deviations[g->pos] = deviation;
         g->pos = (g->pos + 1) % g->window;
-        if (result == count &&
-            static_cast<uint32_t>(g->deviation_sum / window) > static_cast<uint32_t>(g->threshold)) {
+        if (result == count && static_cast<uint32_t>(g->deviation_sum / window) >
+                                   static_cast<uint32_t>(g->threshold)) {
             // Keep half a window ahead of the sound.
             const uint32_t look_back = g->window / 2;
             result = i > look_back ? i - look_back : 0;
@@ -114,5 +114,6 @@ uint32_t sfp_gate_feed_fixed(SilenceGate *gate, const int32_t *samples, uint32_t
                              uint32_t shift)
 {
     shift &= 31u;
-    return feed(gate, count, [samples, shift](uint32_t i) { return fixed_value(samples[i], shift); });
+    return feed(gate, count,
+                [samples, shift](uint32_t i) { return fixed_value(samples[i], shift); });
 }

@@ -29,7 +29,6 @@
 
 ENG_BEGIN_DECLS
 
-
 /* Detects the end of leading silence: the mean deviation of the last
  * `window` values from their mean, each deviation clipped. */
 typedef struct SilenceGate {
@@ -39,24 +38,24 @@ typedef struct SilenceGate {
     uint8_t primed;
     int32_t value_sum;
     int32_t deviation_sum;
-    uint32_t pos;          /* index of the oldest entry */
-    int32_t *values;       /* last window values */
-    int32_t *deviations;   /* last window deviations */
+    uint32_t pos;        /* index of the oldest entry */
+    int32_t *values;     /* last window values */
+    int32_t *deviations; /* last window deviations */
 } SilenceGate;
 
 /* Built afresh by each creation and freed before it returns. */
 typedef struct SpectralConfig {
-    uint32_t trim_silence;   /* FileFloat: a 32-bit flag, FileFixed: its low byte */
+    uint32_t trim_silence; /* FileFloat: a 32-bit flag, FileFixed: its low byte */
     uint32_t gate_window;
     int32_t gate_threshold;
     int32_t gate_clip;
     uint32_t equalise_bins;
-    float analysis_rate_float;      /* FileFloat: 11025.0 */
-    uint32_t analysis_rate_q12;     /* FileFixed: 11025 in Q12 */
+    float analysis_rate_float;  /* FileFloat: 11025.0 */
+    uint32_t analysis_rate_q12; /* FileFixed: 11025 in Q12 */
     uint32_t frame_log2;
     uint32_t hop;
     uint32_t band_edge_count;
-    void *band_edges;        /* owned: Hz (FileFloat) or indices (FileFixed) */
+    void *band_edges; /* owned: Hz (FileFloat) or indices (FileFixed) */
     uint32_t frame_count;
     uint32_t skip_frames;
     int32_t output_scale;
@@ -67,21 +66,21 @@ typedef struct SpectralState {
     uint32_t channels;
     uint32_t sample_rate;
     uint32_t sample_type;
-    uint32_t block_align;    /* bytes per input frame */
+    uint32_t block_align; /* bytes per input frame */
     Resampler *resampler;
     BandStatistics *statistics;
     uint32_t frame_count;
-    uint8_t trimming;        /* leading silence is still being dropped */
+    uint8_t trimming; /* leading silence is still being dropped */
     uint8_t trim_enabled;
     SilenceGate *gate;
     union {
         float f[SFP_SCRATCH_FRAMES];
         int32_t q[SFP_SCRATCH_FRAMES];
-    } scratch;               /* mono samples of one run of input */
+    } scratch; /* mono samples of one run of input */
     uint32_t ring_size;
-    uint32_t frame_start;    /* ring position where the next frame begins */
-    uint32_t write_pos;      /* ring position of the next resampled sample */
-    void *ring;              /* ring_size samples of the variant */
+    uint32_t frame_start; /* ring position where the next frame begins */
+    uint32_t write_pos;   /* ring position of the next resampled sample */
+    void *ring;           /* ring_size samples of the variant */
     uint32_t hop;
 } SpectralState;
 
@@ -122,7 +121,7 @@ uint32_t sfp_gate_feed_fixed(SilenceGate *gate, const int32_t *samples, uint32_t
 
 /* The fingerprint values while their text is made. */
 typedef struct SfpBlockDescriptor {
-    int16_t *values;          /* owned */
+    int16_t *values; /* owned */
     uint32_t byte_count;
     uint32_t bytes_per_value;
 } SfpBlockDescriptor;
@@ -130,7 +129,6 @@ typedef struct SfpBlockDescriptor {
 /* The values as unsigned 16-bit decimals, each followed by a space, the
  * last by a line feed. The caller frees the text with eng_free. */
 ResultCode sfp_format_ascii(const SfpBlockDescriptor *descriptor, char **text);
-
 
 ENG_END_DECLS
 

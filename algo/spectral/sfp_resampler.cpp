@@ -5,8 +5,8 @@
 
 #include "algo/spectral/sfp_fixed_math.h"
 #include "engine/eng_memory.h"
-#include "engine/eng_vector.h"
 #include "engine/eng_support.h"
+#include "engine/eng_vector.h"
 
 namespace {
 
@@ -128,7 +128,6 @@ float float_kernel(const Resampler *r, uint32_t phase, const float *window)
     return sum;
 }
 
-
 // x x h / 2^31 from the halves: 2 h_hi x_hi + ((h_hi x_lo + h_lo x_hi) >> 15),
 // summed modulo 2^32. Each cross product fits 32 bits (16 x 16 bits, one
 // side at most 2^15) but their sum needs 33, so the sum is shifted in
@@ -150,7 +149,8 @@ ENG_VECTOR_CLONES int32_t fixed_kernel(const Resampler *r, uint32_t phase, const
         const uint32_t main = static_cast<uint32_t>(h_high * x_high) << 1;
         const int32_t a = h_high * x_low;
         const int32_t b = h_low * x_high;
-        const int32_t cross = eng_asr(a, 15) + eng_asr(b, 15) + (((a & 0x7FFF) + (b & 0x7FFF)) >> 15);
+        const int32_t cross =
+            eng_asr(a, 15) + eng_asr(b, 15) + (((a & 0x7FFF) + (b & 0x7FFF)) >> 15);
         sum += main + static_cast<uint32_t>(cross);
     }
     return static_cast<int32_t>(sum);
@@ -329,7 +329,6 @@ bool layout_index(const Resampler *r, uint32_t index, size_t *at)
 }
 
 } // namespace
-
 
 int32_t sfp_resampler_coefficient_fixed(const Resampler *r, uint32_t index)
 {

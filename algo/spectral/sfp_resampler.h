@@ -24,14 +24,14 @@ ENG_BEGIN_DECLS
 
 /* The layout of a designed filter of factor L/M. */
 typedef struct SfpFilterShape {
-    uint32_t up;          /* L */
-    uint32_t down;        /* M */
-    uint32_t half_width;  /* m = max(L, M): the cut-off is pi / m */
-    uint32_t taps;        /* b = 20m + 1 non-zero taps */
-    uint32_t leading;     /* z zeros ahead of the taps */
-    uint32_t length;      /* T, a multiple of L */
-    uint32_t per_phase;   /* K = T / L */
-    float gain;           /* L / M, the centre tap */
+    uint32_t up;         /* L */
+    uint32_t down;       /* M */
+    uint32_t half_width; /* m = max(L, M): the cut-off is pi / m */
+    uint32_t taps;       /* b = 20m + 1 non-zero taps */
+    uint32_t leading;    /* z zeros ahead of the taps */
+    uint32_t length;     /* T, a multiple of L */
+    uint32_t per_phase;  /* K = T / L */
+    float gain;          /* L / M, the centre tap */
 } SfpFilterShape;
 
 /* One row of FileFixed's rate table. */
@@ -49,49 +49,48 @@ typedef struct RateTableRow {
  * a coefficient are added before the multiplication, and zero taps are
  * left out. */
 typedef struct SfpSymmetricFilter {
-    uint32_t centre;          /* index of the centre tap */
+    uint32_t centre; /* index of the centre tap */
     int16_t centre_high;
     uint16_t centre_low;
-    uint32_t pairs;           /* non-zero pairs */
-    uint32_t offset[40];      /* distance of each pair from the centre */
+    uint32_t pairs;      /* non-zero pairs */
+    uint32_t offset[40]; /* distance of each pair from the centre */
     int16_t high[40];
     uint16_t low[40];
 } SfpSymmetricFilter;
 
 typedef struct Resampler {
-    uint32_t up;             /* L */
-    uint32_t down;           /* M */
-    uint32_t taps;           /* K, taps per phase */
-    uint32_t length;         /* K x L coefficients; 0 for the pass-through */
+    uint32_t up;     /* L */
+    uint32_t down;   /* M */
+    uint32_t taps;   /* K, taps per phase */
+    uint32_t length; /* K x L coefficients; 0 for the pass-through */
     /* Coefficients in polyphase layout: entry phase x K + i holds
      * h[phase + (K - 1 - i) L], so that a phase's taps meet the window
      * oldest sample first. */
-    const float *coefficients;            /* FileFloat */
-    float *owned_coefficients;            /* FileFloat, when designed */
-    const int16_t *coefficients_high;     /* FileFixed */
-    const uint16_t *coefficients_low;     /* FileFixed */
-    const SfpSymmetricFilter *symmetric;  /* FileFixed stored filters */
+    const float *coefficients;           /* FileFloat */
+    float *owned_coefficients;           /* FileFloat, when designed */
+    const int16_t *coefficients_high;    /* FileFixed */
+    const uint16_t *coefficients_low;    /* FileFixed */
+    const SfpSymmetricFilter *symmetric; /* FileFixed stored filters */
     uint32_t phase;
     /* The history: the stream samples that coming outputs still need (at
      * most K - 1 between calls), followed by room for the input of a call. */
     void *history;
     uint32_t history_capacity;
     uint32_t history_count;
-    uint32_t history_zeros;  /* Z, the zeros that a reset puts first */
-    uint32_t next_end;       /* history index of the next output's newest sample */
-    uint32_t skip;           /* coming input samples that no output needs */
-    uint32_t exact_left;     /* FileFixed stored filters: outputs that still
-                                reach into the reset zeros */
-    uint32_t scale_log2;     /* FileFixed: outputs are about 2^scale_log2 times
-                                the FileFloat ones (14, or 13 for 44100, 22050
-                                and 8000 Hz); 0 in FileFloat */
+    uint32_t history_zeros; /* Z, the zeros that a reset puts first */
+    uint32_t next_end;      /* history index of the next output's newest sample */
+    uint32_t skip;          /* coming input samples that no output needs */
+    uint32_t exact_left;    /* FileFixed stored filters: outputs that still
+                               reach into the reset zeros */
+    uint32_t scale_log2;    /* FileFixed: outputs are about 2^scale_log2 times
+                               the FileFloat ones (14, or 13 for 44100, 22050
+                               and 8000 Hz); 0 in FileFloat */
 } Resampler;
 
 /* FileFloat's choice of L/M for output/input (nearest-integer continued
  * fraction within a relative tolerance of 1e-6). 0 when both rates are not
  * positive or the fraction is out of range. */
-uint8_t sfp_choose_factors(double input_rate, double output_rate, uint32_t *up,
-                           uint32_t *down);
+uint8_t sfp_choose_factors(double input_rate, double output_rate, uint32_t *up, uint32_t *down);
 
 /* The designed filter's layout; 0 when L or M is 0 or the table would exceed
  * 2^24 coefficients. */
@@ -133,8 +132,7 @@ uint32_t sfp_resampler_input_for(const Resampler *resampler, uint32_t n);
 void sfp_resampler_process_float(Resampler *resampler, const float *input, uint32_t count,
                                  float *output, uint32_t room, uint32_t *used, uint32_t *made);
 void sfp_resampler_process_fixed(Resampler *resampler, const int32_t *input, uint32_t count,
-                                 int32_t *output, uint32_t room, uint32_t *used,
-                                 uint32_t *made);
+                                 int32_t *output, uint32_t room, uint32_t *used, uint32_t *made);
 
 /* FileFixed's coefficient h[index] in natural order, in Q31 (0 beyond the
  * table). */

@@ -94,7 +94,8 @@ uint8_t sfp_compute_result_float(BandStatistics *s)
     const float scale = static_cast<float>(s->output_scale);
     for (uint32_t b = 0; b < bands; ++b) {
         s->result[b] = to_int16_bits(static_cast<int32_t>(scale * (level[b] / level_sum)));
-        s->result[bands + b] = to_int16_bits(static_cast<int32_t>(scale * (spread[b] / spread_sum)));
+        s->result[bands + b] =
+            to_int16_bits(static_cast<int32_t>(scale * (spread[b] / spread_sum)));
     }
     return true;
 }

@@ -127,8 +127,8 @@ ResultCode sfp_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType sa
                       uint32_t channels, void **out)
 {
     const SpectralVariant *variant = sfp_variant(algorithm_id);
-    if (!variant || sample_rate == 0 || sample_type < SAMPLE_PCM_U8 ||
-        sample_type > SAMPLE_MULAW || (channels != 1 && channels != 2) || !out)
+    if (!variant || sample_rate == 0 || sample_type < SAMPLE_PCM_U8 || sample_type > SAMPLE_MULAW ||
+        (channels != 1 && channels != 2) || !out)
         return SFP_E_INVALID_ARG;
     SpectralConfig *config = make_config(variant);
     if (!config)

@@ -42,8 +42,8 @@ namespace {
 // The frame is walked in runs that lie in one piece and on one side of the
 // middle, so that the weight is a counter.
 template <class Sample, class Add>
-void each_sample(const void *first, uint32_t first_count, const void *second,
-                 uint32_t second_count, uint32_t size, Add add)
+void each_sample(const void *first, uint32_t first_count, const void *second, uint32_t second_count,
+                 uint32_t size, Add add)
 {
     const uint32_t a = first_count < size ? first_count : size;
     const uint32_t count = a + (second_count < size - a ? second_count : size - a);

@@ -73,8 +73,7 @@ const void *float_band_edges()
 
 Resampler *float_resampler(uint32_t sample_rate, const SpectralConfig *config)
 {
-    return sfp_resampler_create_float(static_cast<float>(sample_rate),
-                                      config->analysis_rate_float);
+    return sfp_resampler_create_float(static_cast<float>(sample_rate), config->analysis_rate_float);
 }
 
 // Every frame is equalised.

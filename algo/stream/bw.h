@@ -20,12 +20,12 @@ typedef struct ByteCode {
 } ByteCode;
 
 typedef struct BitWriter {
-    uint8_t *base;          /* byte where the current run started */
-    int32_t byte_index;     /* from the base */
-    int32_t bit_position;   /* 0 to 7 within the current byte */
-    uint8_t first;          /* the next word of the run is written raw */
-    uint32_t previous;      /* previous word of the run */
-    const ByteCode *codes;  /* borrowed, 256 entries */
+    uint8_t *base;         /* byte where the current run started */
+    int32_t byte_index;    /* from the base */
+    int32_t bit_position;  /* 0 to 7 within the current byte */
+    uint8_t first;         /* the next word of the run is written raw */
+    uint32_t previous;     /* previous word of the run */
+    const ByteCode *codes; /* borrowed, 256 entries */
 } BitWriter;
 
 /* The fixed byte-code table, 256 entries indexed by byte value. */
@@ -37,8 +37,8 @@ void bw_reset(BitWriter *writer);
 /* Writes count words at bit offset offset of buffer and answers the number
  * of bits written. Bits of the byte at the offset below it are kept; the
  * rest of that byte and every byte touched after it are overwritten. */
-int32_t bw_encode_words(BitWriter *writer, const uint32_t *words, int32_t count,
-                        uint8_t *buffer, int32_t offset);
+int32_t bw_encode_words(BitWriter *writer, const uint32_t *words, int32_t count, uint8_t *buffer,
+                        int32_t offset);
 
 /* Appends the low n bits of value (0 <= n <= 32; no bits above n set). */
 void bw_put_bits(BitWriter *writer, uint32_t value, int32_t n);

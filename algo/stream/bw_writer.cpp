@@ -32,8 +32,8 @@ void bw_put_byte_code(BitWriter *writer, uint8_t byte)
     bw_put_bits(writer, code.code, code.length);
 }
 
-int32_t bw_encode_words(BitWriter *writer, const uint32_t *words, int32_t count,
-                        uint8_t *buffer, int32_t offset)
+int32_t bw_encode_words(BitWriter *writer, const uint32_t *words, int32_t count, uint8_t *buffer,
+                        int32_t offset)
 {
     if (count <= 0)
         return 0;

@@ -10,9 +10,9 @@
 // are formed from one wide sum.
 #include "algo/stream/rfft.h"
 
+#include "engine/eng_memory.h"
 #include "engine/eng_vector.h"
 #include "engine/eng_wrap.h"
-#include "engine/eng_memory.h"
 
 #define RFFT_HOT ENG_VECTOR_CLONES
 
@@ -43,9 +43,8 @@ inline int32_t round_shift(int32_t x, int32_t shift)
 
 // The four outputs of a radix-4 butterfly, `stride` apart, from its four
 // operands, each already brought to a quarter (see radix4_stage).
-inline void butterfly4(int32_t a0r, int32_t a0i, int32_t a1r, int32_t a1i, int32_t a2r,
-                       int32_t a2i, int32_t a3r, int32_t a3i, int32_t *re, int32_t *im,
-                       int32_t stride)
+inline void butterfly4(int32_t a0r, int32_t a0i, int32_t a1r, int32_t a1i, int32_t a2r, int32_t a2i,
+                       int32_t a3r, int32_t a3i, int32_t *re, int32_t *im, int32_t stride)
 {
     const int32_t t0r = eng_wrap_add(a0r, a2r), t0i = eng_wrap_add(a0i, a2i);
     const int32_t t1r = eng_wrap_sub(a0r, a2r), t1i = eng_wrap_sub(a0i, a2i);
@@ -172,14 +171,13 @@ inline int32_t half_difference(int32_t a, int32_t b)
 // Sums and differences are halved first, so everything stays in 32 bits.
 // Each half of the spectrum is written by a loop of its own, in order.
 struct SplitTerms {
-    int32_t sum_re;  // Re(A + B) / 4
-    int32_t sum_im;  // Im(A + B) / 4
-    int32_t p;       // P / 2^17
-    int32_t q;       // Q / 2^17
+    int32_t sum_re; // Re(A + B) / 4
+    int32_t sum_im; // Im(A + B) / 4
+    int32_t p;      // P / 2^17
+    int32_t q;      // Q / 2^17
 };
 
-inline SplitTerms split_terms(int32_t ar, int32_t ai, int32_t br, int32_t bi, int32_t c,
-                              int32_t s)
+inline SplitTerms split_terms(int32_t ar, int32_t ai, int32_t br, int32_t bi, int32_t c, int32_t s)
 {
     // Halves of Re(A + B), Im(A + B), Re(A - B), Im(A - B) for B = conj(b).
     const int32_t sr = half_sum(ar, br);
@@ -193,12 +191,11 @@ inline SplitTerms split_terms(int32_t ar, int32_t ai, int32_t br, int32_t bi, in
 
 // X[k] for 1 <= k < N/4.
 RFFT_HOT void split_lower(const int32_t *__restrict re, const int32_t *__restrict im,
-                          const int32_t *__restrict c, const int32_t *__restrict s,
-                          int32_t points, int32_t *__restrict out)
+                          const int32_t *__restrict c, const int32_t *__restrict s, int32_t points,
+                          int32_t *__restrict out)
 {
     for (int32_t k = 1; k < points / 2; ++k) {
-        const SplitTerms t =
-            split_terms(re[k], im[k], re[points - k], im[points - k], c[k], s[k]);
+        const SplitTerms t = split_terms(re[k], im[k], re[points - k], im[points - k], c[k], s[k]);
         out[2 * k] = eng_wrap_add(t.sum_re, t.p);
         out[2 * k + 1] = eng_wrap_add(t.sum_im, t.q);
     }
@@ -206,8 +203,8 @@ RFFT_HOT void split_lower(const int32_t *__restrict re, const int32_t *__restric
 
 // X[k] for N/4 < k < N/2, from the terms of its partner N/2 - k.
 RFFT_HOT void split_upper(const int32_t *__restrict re, const int32_t *__restrict im,
-                          const int32_t *__restrict c, const int32_t *__restrict s,
-                          int32_t points, int32_t *__restrict out)
+                          const int32_t *__restrict c, const int32_t *__restrict s, int32_t points,
+                          int32_t *__restrict out)
 {
     for (int32_t k = points / 2 + 1; k < points; ++k) {
         const int32_t partner = points - k;

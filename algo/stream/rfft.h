@@ -24,7 +24,7 @@ ENG_BEGIN_DECLS
 /* Everything kept per frame size N, generated together at first use: the
  * transform's tables and the analysis window of frames of that size. */
 typedef struct FrameSizeTables {
-    int32_t size;                  /* N */
+    int32_t size; /* N */
     /* 3N/4 - 2 words, word k the twiddle for angle 2 pi k / N with
      * round(32768 cos) in the high and round(32768 sin) in the low 16 bits,
      * both limited to 32767. */
@@ -53,11 +53,11 @@ typedef struct FrameSizeTables {
 const FrameSizeTables *rfft_size_tables(int32_t size);
 
 typedef struct RealFft {
-    int32_t size;              /* N */
-    const uint32_t *twiddles;  /* borrowed, 3N/4 - 2 words */
-    const uint16_t *order;     /* borrowed: complex input index of each position, N/2 */
-    const int32_t *stages;     /* borrowed: the twiddles laid out stage by stage */
-    int32_t split_offset;      /* where the split step's twiddles start in stages */
+    int32_t size;             /* N */
+    const uint32_t *twiddles; /* borrowed, 3N/4 - 2 words */
+    const uint16_t *order;    /* borrowed: complex input index of each position, N/2 */
+    const int32_t *stages;    /* borrowed: the twiddles laid out stage by stage */
+    int32_t split_offset;     /* where the split step's twiddles start in stages */
 } RealFft;
 
 /* RFFT_E_INVALID_ARG when N is not a power of two from 8 to 1048576, has no

@@ -20,8 +20,8 @@
 #ifndef VOK_ALGO_STREAM_STREAM_H
 #define VOK_ALGO_STREAM_STREAM_H
 
-#include <vok/eng_types.h>
 #include "query/query_element.h"
+#include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
 
@@ -39,8 +39,7 @@ ResultCode strm_destroy(void *state);
 /* Adds interleaved frames (a trailing partial frame is ignored). *ready is
  * 1 once a block has been finished since creation. STRM_E_INVALID_ARG for a
  * null argument, STRM_E_NO_DATA for a state without a frame size. */
-ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count,
-                          uint8_t *ready);
+ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count, uint8_t *ready);
 /* Builds the query document of every finished block; the caller owns the
  * root. The state is not changed. */
 ResultCode strm_serialize(void *state, QueryElement **document);

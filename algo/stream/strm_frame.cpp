@@ -6,12 +6,11 @@
 // its shift so that the frame exponent E (larger means quieter) lets
 // consecutive frames be compared at one scale.
 #include "algo/stream/strm_internal.h"
+#include "engine/eng_support.h"
 #include "engine/eng_vector.h"
 #include "engine/eng_wrap.h"
-#include "engine/eng_support.h"
 
 namespace {
-
 
 // Index of the highest set bit, -1 for 0.
 int32_t highest_bit(uint32_t v)
@@ -34,8 +33,7 @@ inline int32_t scaled(int32_t v, int32_t shift)
 // out[k] = (frame[k] scaled) x w[k] for the rising half and x w[N - 1 - k]
 // for the falling half. out may be frame.
 ENG_VECTOR_CLONES void window_scaled(const int32_t *frame, int32_t shift, const uint16_t *w,
-                                      int32_t n,
-                   int32_t *out)
+                                     int32_t n, int32_t *out)
 {
     const int32_t half = n / 2;
     if (shift >= 0) {
@@ -60,8 +58,7 @@ inline int32_t square(int32_t v)
 // P[N/2] = F[1]^2, P[k] = F[2k]^2 + F[2k+1]^2 (32-bit). out may be
 // spectrum: P[k] is then written over F[k], which P[k / 2] has already
 // read.
-ENG_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n,
-                                     int32_t *out)
+ENG_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int32_t n, int32_t *out)
 {
     const int32_t half = n / 2;
     const int32_t nyquist = square(scaled(spectrum[1], shift));
@@ -69,11 +66,11 @@ ENG_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int3
     if (shift >= 0) {
         for (int32_t k = 1; k < half; ++k)
             out[k] = eng_wrap_add(square(eng_wrap_shl(spectrum[2 * k], shift & 31)),
-                          square(eng_wrap_shl(spectrum[2 * k + 1], shift & 31)));
+                                  square(eng_wrap_shl(spectrum[2 * k + 1], shift & 31)));
     } else {
         for (int32_t k = 1; k < half; ++k)
             out[k] = eng_wrap_add(square(eng_asr(spectrum[2 * k], (-shift) & 31)),
-                          square(eng_asr(spectrum[2 * k + 1], (-shift) & 31)));
+                                  square(eng_asr(spectrum[2 * k + 1], (-shift) & 31)));
     }
     out[half] = nyquist;
 }
@@ -84,7 +81,7 @@ ENG_VECTOR_CLONES void power_scaled(const int32_t *spectrum, int32_t shift, int3
 // ends of a band may be nearest to fewer of its positions. The sum is
 // 32-bit, so adding a bin's power m times is adding m times its power.
 ENG_VECTOR_CLONES void band_sums(const int32_t *power, int32_t shift, const int16_t *edges,
-                                  int32_t *energies)
+                                 int32_t *energies)
 {
     for (int32_t band = 0; band < STRM_BAND_COUNT; ++band) {
         const int32_t first = edges[band];
@@ -110,7 +107,7 @@ ENG_VECTOR_CLONES void band_sums(const int32_t *power, int32_t shift, const int1
 } // namespace
 
 ENG_VECTOR_CLONES int32_t strm_normalize_shift(const int32_t *values, int32_t count,
-                                                int32_t target_bits)
+                                               int32_t target_bits)
 {
     // v XOR (v >> 1) has its highest bit where v's sign stops repeating.
     uint32_t spread = 0;
@@ -158,7 +155,7 @@ void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t
     // Shift counts are taken modulo 32: a step of 32 or more in exponent
     // (the first frame, or silence next to sound) shifts by its low bits.
     const int32_t d = eng_wrap_sub(eng_wrap_add(exponent, 2), state->previous_exponent);
-    const int32_t up = static_cast<int32_t>(static_cast<uint32_t>(d) & 31u);         // d >= 0
+    const int32_t up = static_cast<int32_t>(static_cast<uint32_t>(d) & 31u);          // d >= 0
     const int32_t down = static_cast<int32_t>((0u - static_cast<uint32_t>(d)) & 31u); // d < 0
     const int32_t *b = energies;
     for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
@@ -166,7 +163,8 @@ void strm_difference_filter(StreamState *state, const int32_t *energies, int32_t
         const int32_t upper = eng_wrap_add(eng_wrap_add(b[2 * k + 3], b[2 * k + 4]), b[2 * k + 5]);
         const int32_t h = eng_wrap_sub(lower, upper);
         const int32_t prev = state->previous_filter[k];
-        outputs[k] = d >= 0 ? eng_wrap_sub(eng_asr(h, up), prev) : eng_wrap_sub(h, eng_asr(prev, down));
+        outputs[k] =
+            d >= 0 ? eng_wrap_sub(eng_asr(h, up), prev) : eng_wrap_sub(h, eng_asr(prev, down));
         state->previous_filter[k] = h;
     }
     state->previous_exponent = eng_wrap_add(exponent, 2);
@@ -182,8 +180,8 @@ uint32_t strm_weak_bit_mask(const int32_t *outputs, int32_t weak_bits)
     uint64_t smallest[STRM_FILTER_COUNT];
     int32_t held = 0;
     for (int32_t k = 0; k < STRM_FILTER_COUNT; ++k) {
-        const uint64_t key = (static_cast<uint64_t>(eng_magnitude(outputs[k])) << 5) |
-                             static_cast<uint32_t>(k);
+        const uint64_t key =
+            (static_cast<uint64_t>(eng_magnitude(outputs[k])) << 5) | static_cast<uint32_t>(k);
         if (held == wanted && key >= smallest[held - 1])
             continue;
         int32_t at = held < wanted ? held++ : held - 1;
@@ -233,8 +231,7 @@ uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask)
     return strm_finish_frame(state, energies, exponent, mask);
 }
 
-uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t exponent,
-                           uint32_t *mask)
+uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t exponent, uint32_t *mask)
 {
     int32_t outputs[STRM_FILTER_COUNT];
     strm_difference_filter(state, energies, exponent, outputs);

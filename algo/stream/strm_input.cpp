@@ -2,10 +2,10 @@
 // resampling filter and the 441/M phase accumulator that brings every
 // accepted rate to 5512.5 Hz.
 #include "algo/stream/strm_internal.h"
+#include "algo/stream/strm_lanes.h"
 #include "engine/eng_bytes.h"
 #include "engine/eng_vector.h"
 #include "engine/eng_wrap.h"
-#include "algo/stream/strm_lanes.h"
 
 namespace {
 
@@ -144,7 +144,8 @@ ENG_VECTOR_CLONES void strm_convert(const StreamState *s, const uint8_t *bytes, 
         const int16_t *table = s->sample_type == SAMPLE_ALAW ? s->alaw : s->mulaw;
         if (stereo) {
             for (int32_t f = 0; f < count; ++f)
-                out[f] = eng_asr(static_cast<int32_t>(table[bytes[2 * f]]) + table[bytes[2 * f + 1]], 1);
+                out[f] =
+                    eng_asr(static_cast<int32_t>(table[bytes[2 * f]]) + table[bytes[2 * f + 1]], 1);
         } else {
             for (int32_t f = 0; f < count; ++f)
                 out[f] = table[bytes[f]];
@@ -180,8 +181,7 @@ int32_t strm_fir(const StreamState *state)
     return fir(state->input_ring, kTaps.h[state->rate_index], state->input_index);
 }
 
-ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count,
-                          uint8_t *ready)
+ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count, uint8_t *ready)
 {
     if (!state || !bytes || !ready)
         return STRM_E_INVALID_ARG;

@@ -23,14 +23,14 @@
 
 ENG_BEGIN_DECLS
 
-#define STRM_BLOCK_WORDS 256    /* sub-fingerprints per block */
-#define STRM_BAND_COUNT 70      /* energy bands per frame */
-#define STRM_FILTER_COUNT 32    /* difference-filter outputs = bits per word */
-#define STRM_INPUT_RING 32      /* input samples kept for the resampling filter */
-#define STRM_RATE_COUNT 8       /* rows of the input-rate table */
+#define STRM_BLOCK_WORDS      256  /* sub-fingerprints per block */
+#define STRM_BAND_COUNT       70   /* energy bands per frame */
+#define STRM_FILTER_COUNT     32   /* difference-filter outputs = bits per word */
+#define STRM_INPUT_RING       32   /* input samples kept for the resampling filter */
+#define STRM_RATE_COUNT       8    /* rows of the input-rate table */
 #define STRM_ENCODED_CAPACITY 4096 /* the largest block needs 2728 bytes */
-#define STRM_RANDOM_WORDS 32
-#define STRM_MAX_LANES 16       /* frames analysed together on the widest path */
+#define STRM_RANDOM_WORDS     32
+#define STRM_MAX_LANES        16 /* frames analysed together on the widest path */
 
 /* How frames are analysed. Every path gives the same sub-fingerprints and
  * masks; the lane paths analyse several consecutive frames at once, one
@@ -67,67 +67,67 @@ typedef struct StreamState {
     void *block_context;              /* the state itself */
 
     /* Analysis parameters and buffers. */
-    int32_t previous_exponent;        /* previous frame exponent + 2; 0 after reset */
-    int32_t frame_length;             /* N */
+    int32_t previous_exponent; /* previous frame exponent + 2; 0 after reset */
+    int32_t frame_length;      /* N */
     int32_t log2_frame;
-    int32_t hop;                      /* H */
-    const uint16_t *window;           /* borrowed, N/2 entries */
-    const int16_t *band_edges;        /* borrowed, STRM_BAND_COUNT + 1 entries */
-    RealFft *fft;                     /* owned */
-    int32_t *scratch;                 /* owned, N: transform input */
+    int32_t hop;               /* H */
+    const uint16_t *window;    /* borrowed, N/2 entries */
+    const int16_t *band_edges; /* borrowed, STRM_BAND_COUNT + 1 entries */
+    RealFft *fft;              /* owned */
+    int32_t *scratch;          /* owned, N: transform input */
     int32_t previous_filter[STRM_FILTER_COUNT];
     int32_t input_ring[2 * STRM_INPUT_RING]; /* sample i at i and i + 32: the filter's
                                                 16 taps are then one run */
-    int32_t input_index;              /* 0 to 31 */
-    uint32_t phase;                   /* resampling phase */
+    int32_t input_index;                     /* 0 to 31 */
+    uint32_t phase;                          /* resampling phase */
     uint8_t ring_filled;
     uint8_t have_previous_frame;
-    int32_t *frame_ring;              /* owned, N */
-    int32_t ring_position;            /* 0 to N - 1 */
-    int32_t *frame;                   /* owned, N; also holds the power spectrum */
+    int32_t *frame_ring;   /* owned, N */
+    int32_t ring_position; /* 0 to N - 1 */
+    int32_t *frame;        /* owned, N; also holds the power spectrum */
 
     /* Current block. */
     uint32_t fingerprints[STRM_BLOCK_WORDS];
     uint32_t masks[STRM_BLOCK_WORDS];
-    int32_t count;                    /* entries filled, 0 to 255 */
-    int32_t block_length;             /* 3 or 6 */
-    int32_t weak_bits;                /* W */
-    int32_t random_index;             /* 0 to 31 */
+    int32_t count;        /* entries filled, 0 to 255 */
+    int32_t block_length; /* 3 or 6 */
+    int32_t weak_bits;    /* W */
+    int32_t random_index; /* 0 to 31 */
     uint32_t random_words[STRM_RANDOM_WORDS];
     BitWriter writer;
     uint8_t encoded[STRM_ENCODED_CAPACITY];
-    int32_t encoded_length;           /* bytes */
+    int32_t encoded_length; /* bytes */
 
     /* Input format. */
     uint32_t sample_rate;
     uint32_t channels;
     SampleType sample_type;
-    int32_t rate_index;               /* row of the input-rate table */
+    int32_t rate_index; /* row of the input-rate table */
 
     /* Output. */
-    uint8_t ready;                    /* set once a block has been finished */
+    uint8_t ready; /* set once a block has been finished */
     uint32_t bytes_per_frame;
-    EncodedBlock *blocks;             /* in order of completion */
-    EncodedBlock *last_block;         /* tail of the list, for appending */
-    const int16_t *alaw;              /* borrowed expansion tables */
+    EncodedBlock *blocks;     /* in order of completion */
+    EncodedBlock *last_block; /* tail of the list, for appending */
+    const int16_t *alaw;      /* borrowed expansion tables */
     const int16_t *mulaw;
 
     /* Lane paths (strm_lanes.h): frames wait until a batch is full or the
      * add-audio call ends, so the lane ring keeps 2N samples, enough for
      * N + 15 H (4096 of 2048 + 960, 8192 of 4096 + 1920). */
-    uint8_t path;                     /* StreamPath, never STRM_PATH_BEST */
-    int32_t lanes;                    /* frames per batch: 8, 16; 0 on the scalar path */
-    int32_t *lane_ring;               /* owned, 2N; null on the scalar path */
-    int32_t lane_position;            /* 0 to 2N - 1: where the next sample goes */
-    int32_t pending;                  /* frames waiting, 0 to lanes - 1 between calls */
-    int32_t pending_start;            /* lane ring index of the first waiting frame */
-    uint32_t hop_spread[64];          /* per hop of the lane ring (2N / H = 64 hops):
-                                         OR of v XOR (v >> 1) over its samples */
-    uint32_t spread_sum;              /* the same over the current hop so far */
-    void *lane_block;                 /* owned: lane ring, twiddles and buffers */
-    int32_t *lane_twiddles;           /* the transform's stage twiddles t as
-                                         multiply-add operands, t & 0xFFFF */
-    int32_t *lane_work;               /* 2 N x lanes values, 64-byte aligned */
+    uint8_t path;            /* StreamPath, never STRM_PATH_BEST */
+    int32_t lanes;           /* frames per batch: 8, 16; 0 on the scalar path */
+    int32_t *lane_ring;      /* owned, 2N; null on the scalar path */
+    int32_t lane_position;   /* 0 to 2N - 1: where the next sample goes */
+    int32_t pending;         /* frames waiting, 0 to lanes - 1 between calls */
+    int32_t pending_start;   /* lane ring index of the first waiting frame */
+    uint32_t hop_spread[64]; /* per hop of the lane ring (2N / H = 64 hops):
+                                OR of v XOR (v >> 1) over its samples */
+    uint32_t spread_sum;     /* the same over the current hop so far */
+    void *lane_block;        /* owned: lane ring, twiddles and buffers */
+    int32_t *lane_twiddles;  /* the transform's stage twiddles t as
+                                multiply-add operands, t & 0xFFFF */
+    int32_t *lane_work;      /* 2 N x lanes values, 64-byte aligned */
 } StreamState;
 
 /* --- State and variants ----------------------------------------------------- */
@@ -165,8 +165,7 @@ uint32_t strm_analyze_frame(StreamState *state, uint32_t *mask);
 /* The steps after the band energies: difference filter, sub-fingerprint
  * bits, weak-bit mask and quiet-frame test (which normalises energies in
  * place and may draw from the generator). */
-uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t exponent,
-                           uint32_t *mask);
+uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t exponent, uint32_t *mask);
 /* Keeps an analysed frame's result: dropped for the first frame, else
  * stored in the current block, which is finished at 256 entries. */
 void strm_store_frame(StreamState *state, uint32_t fingerprint, uint32_t mask);
@@ -207,10 +206,8 @@ ResultCode strm_block_done(const uint8_t *encoded, void *context);
 /* --- Serialisation ------------------------------------------------------------ */
 
 ResultCode strm_build_blocks(const StreamState *state, QueryElement **blocks);
-ResultCode strm_add_block_element(QueryElement *parent, const EncodedBlock *block,
-                                  int32_t ordinal);
-ResultCode strm_build_query(const StreamState *state, QueryElement *blocks,
-                            QueryElement **root);
+ResultCode strm_add_block_element(QueryElement *parent, const EncodedBlock *block, int32_t ordinal);
+ResultCode strm_build_query(const StreamState *state, QueryElement *blocks, QueryElement **root);
 
 /* --- Constant tables ---------------------------------------------------------- */
 

@@ -85,13 +85,11 @@ ResultCode strm_lanes_setup(StreamState *state, StreamPath path)
     // boundary for whole-vector loads. For N = 4096 and 16 lanes that is
     // 32 kB + 24 kB + 512 kB.
     const size_t n = static_cast<size_t>(state->frame_length);
-    const size_t twiddle_count =
-        static_cast<size_t>(state->fft->split_offset) + n / 2;
+    const size_t twiddle_count = static_cast<size_t>(state->fft->split_offset) + n / 2;
     const size_t ring_bytes = 2 * n * sizeof(int32_t);
     const size_t twiddle_bytes = twiddle_count * sizeof(int32_t);
     const size_t work_bytes = 2 * n * static_cast<size_t>(state->lanes) * sizeof(int32_t);
-    auto *block =
-        static_cast<uint8_t *>(eng_malloc(ring_bytes + twiddle_bytes + work_bytes + 64));
+    auto *block = static_cast<uint8_t *>(eng_malloc(ring_bytes + twiddle_bytes + work_bytes + 64));
     if (!block)
         return STRM_E_NO_MEMORY;
     state->lane_block = block;
@@ -155,11 +153,9 @@ ResultCode strm_analyze_frames(StreamState *state, StreamPath path, const int32_
         const int32_t batch = count - f < state->lanes ? count - f : state->lanes;
         const int32_t *base = frames + static_cast<size_t>(f) * n;
         if (path == STRM_PATH_AVX512)
-            strm_batch_avx512(state, base, starts, 0xFFFFFFFFu, batch, fingerprints + f,
-                              masks + f);
+            strm_batch_avx512(state, base, starts, 0xFFFFFFFFu, batch, fingerprints + f, masks + f);
         else
-            strm_batch_avx2(state, base, starts, 0xFFFFFFFFu, batch, fingerprints + f,
-                            masks + f);
+            strm_batch_avx2(state, base, starts, 0xFFFFFFFFu, batch, fingerprints + f, masks + f);
     }
 #endif
     return ENG_OK;

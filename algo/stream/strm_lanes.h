@@ -63,11 +63,9 @@ void strm_feed_avx512(StreamState *state, const uint8_t *bytes, uint32_t frames)
  * base[(starts[l] + n) & index_mask]. Fills count sub-fingerprints and
  * masks; the carried-over steps run frame by frame in order. */
 void strm_batch_avx2(StreamState *state, const int32_t *base, const int32_t *starts,
-                     uint32_t index_mask, int32_t count, uint32_t *fingerprints,
-                     uint32_t *masks);
+                     uint32_t index_mask, int32_t count, uint32_t *fingerprints, uint32_t *masks);
 void strm_batch_avx512(StreamState *state, const int32_t *base, const int32_t *starts,
-                       uint32_t index_mask, int32_t count, uint32_t *fingerprints,
-                       uint32_t *masks);
+                       uint32_t index_mask, int32_t count, uint32_t *fingerprints, uint32_t *masks);
 
 ENG_END_DECLS
 

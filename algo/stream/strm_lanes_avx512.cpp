@@ -65,8 +65,8 @@ struct Lanes {
         for (int32_t h = 0; h < 8; ++h) {
             rows[h] = __builtin_shufflevector(t[h], t[h + 8], 0, 1, 2, 3, 4, 5, 6, 7, 16, 17, 18,
                                               19, 20, 21, 22, 23);
-            rows[h + 8] = __builtin_shufflevector(t[h], t[h + 8], 8, 9, 10, 11, 12, 13, 14, 15,
-                                                  24, 25, 26, 27, 28, 29, 30, 31);
+            rows[h + 8] = __builtin_shufflevector(t[h], t[h + 8], 8, 9, 10, 11, 12, 13, 14, 15, 24,
+                                                  25, 26, 27, 28, 29, 30, 31);
         }
     }
 };
@@ -81,8 +81,7 @@ void strm_feed_avx512(StreamState *state, const uint8_t *bytes, uint32_t frames)
 }
 
 void strm_batch_avx512(StreamState *state, const int32_t *base, const int32_t *starts,
-                       uint32_t index_mask, int32_t count, uint32_t *fingerprints,
-                       uint32_t *masks)
+                       uint32_t index_mask, int32_t count, uint32_t *fingerprints, uint32_t *masks)
 {
     analyse_batch(state, base, starts, index_mask, nullptr, count, fingerprints, masks);
 }

@@ -85,7 +85,7 @@ inline V round_shift(V x, int32_t shift)
 // complex values stay within 2^30.5 (each stage divides by its radix), and
 // the split step's halved sums and differences too.
 struct Halves {
-    V high; // H in the low 16 bits
+    V high;  // H in the low 16 bits
     V whole; // v: L in the low 16 bits
 };
 
@@ -277,8 +277,7 @@ void first_stage(const uint16_t *order, const V *input, int32_t points, V *re, V
 
 // The radix-4 butterfly at j of the group at r0, i0 from its four
 // quarters, the last three already rotated (rfft.cpp radix4_stage).
-inline void butterfly(V *r0, V *i0, int32_t q, int32_t j, V a1r, V a1i, V a2r, V a2i, V a3r,
-                      V a3i)
+inline void butterfly(V *r0, V *i0, int32_t q, int32_t j, V a1r, V a1i, V a2r, V a2i, V a3r, V a3i)
 {
     const V a0r = round_shift(r0[j], 2);
     const V a0i = round_shift(i0[j], 2);
@@ -388,14 +387,12 @@ inline SplitTerms split_terms(V ar, V ai, V br, V bi, const Twiddle &w)
 // Low 32 bits of (v + 1) / 2 for a 64-bit v (rfft.cpp round_down by 1).
 inline int32_t round_down_half(int64_t v)
 {
-    return static_cast<int32_t>(
-        static_cast<uint32_t>((static_cast<uint64_t>(v) + 1u) >> 1));
+    return static_cast<int32_t>(static_cast<uint32_t>((static_cast<uint64_t>(v) + 1u) >> 1));
 }
 
 // rfft.cpp split_step: the packed real spectrum into out.
 // Answers the spread of the whole spectrum (for its normalisation).
-V split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points,
-                V *out)
+V split_step(const V *re, const V *im, const int32_t *c, const int32_t *s, int32_t points, V *out)
 {
     // split_upper forms X[N/2 - k] from the same terms as split_lower's
     // X[k]: both come from one evaluation.
@@ -660,8 +657,8 @@ void run_pending(StreamState *s)
         int32_t starts[kLanes];
         uint32_t spreads[kLanes];
         for (int32_t l = 0; l < count; ++l) {
-            starts[l] = static_cast<int32_t>(
-                static_cast<uint32_t>(s->pending_start + l * s->hop) & ring_mask);
+            starts[l] = static_cast<int32_t>(static_cast<uint32_t>(s->pending_start + l * s->hop) &
+                                             ring_mask);
             spreads[l] = 0;
             const int32_t first = starts[l] / s->hop;
             for (int32_t k = 0; k < hops; ++k)
@@ -671,9 +668,8 @@ void run_pending(StreamState *s)
     } else {
         for (int32_t l = 0; l < count; ++l) {
             const uint32_t start = static_cast<uint32_t>(s->pending_start + l * s->hop) & ring_mask;
-            const int32_t head = 2 * n - static_cast<int32_t>(start) < n
-                                     ? 2 * n - static_cast<int32_t>(start)
-                                     : n;
+            const int32_t head =
+                2 * n - static_cast<int32_t>(start) < n ? 2 * n - static_cast<int32_t>(start) : n;
             std::memcpy(s->frame, s->lane_ring + start,
                         static_cast<size_t>(head) * sizeof(int32_t));
             std::memcpy(s->frame + head, s->lane_ring,
@@ -801,8 +797,8 @@ void feed(StreamState *s, const uint8_t *bytes, uint32_t frames)
     uint32_t p = s->phase;
     const uint32_t stride = s->bytes_per_frame;
     while (frames > 0) {
-        const int32_t count = frames < static_cast<uint32_t>(kChunk) ? static_cast<int32_t>(frames)
-                                                                     : kChunk;
+        const int32_t count =
+            frames < static_cast<uint32_t>(kChunk) ? static_cast<int32_t>(frames) : kChunk;
         strm_convert(s, bytes, count, line + kHistory);
         const int32_t made = resample(taps, line, count, modulus, &p, outputs);
         push_samples(s, outputs, made);

@@ -11,8 +11,7 @@ const char kFormat[] = "COMPRESSED";
 
 } // namespace
 
-ResultCode strm_add_block_element(QueryElement *parent, const EncodedBlock *block,
-                                  int32_t ordinal)
+ResultCode strm_add_block_element(QueryElement *parent, const EncodedBlock *block, int32_t ordinal)
 {
     if (!parent || !block)
         return STRM_E_INVALID_ARG;
@@ -53,8 +52,7 @@ ResultCode strm_build_blocks(const StreamState *state, QueryElement **blocks)
     return ENG_OK;
 }
 
-ResultCode strm_build_query(const StreamState *state, QueryElement *blocks,
-                            QueryElement **root)
+ResultCode strm_build_query(const StreamState *state, QueryElement *blocks, QueryElement **root)
 {
     if (!state || !blocks || !root)
         return STRM_E_INVALID_ARG;

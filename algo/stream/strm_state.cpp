@@ -132,8 +132,8 @@ ResultCode strm_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType s
     const int32_t rate_index = strm_rate_index(sample_rate);
     if (rate_index < 0)
         return STRM_E_INVALID_ARG;
-    if (sample_type < SAMPLE_PCM_U8 || sample_type > SAMPLE_MULAW || channels < 1 ||
-        channels > 2 || !state)
+    if (sample_type < SAMPLE_PCM_U8 || sample_type > SAMPLE_MULAW || channels < 1 || channels > 2 ||
+        !state)
         return STRM_E_INVALID_ARG;
 
     StreamVariant *variant = nullptr;
@@ -148,8 +148,8 @@ ResultCode strm_create(uint32_t algorithm_id, uint32_t sample_rate, SampleType s
     }
     eng_memset(s, 0, sizeof(StreamState));
 
-    const ResultCode built = build_state(s, variant, sample_rate, sample_type, channels,
-                                         rate_index);
+    const ResultCode built =
+        build_state(s, variant, sample_rate, sample_type, channels, rate_index);
     eng_free(variant);
     if (built != ENG_OK) {
         strm_destroy(s);

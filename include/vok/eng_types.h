@@ -13,7 +13,7 @@
 
 #ifdef __cplusplus
 #define ENG_BEGIN_DECLS extern "C" {
-#define ENG_END_DECLS }
+#define ENG_END_DECLS   }
 #else
 #define ENG_BEGIN_DECLS
 #define ENG_END_DECLS

@@ -28,7 +28,7 @@ ENG_BEGIN_DECLS
 typedef struct EngineConfig {
     const char *number_text; /* decimal number or null */
     uint32_t number;
-    uint8_t use_text;        /* 1 when number_text is given */
+    uint8_t use_text; /* 1 when number_text is given */
 } EngineConfig;
 
 typedef struct EngineHandle EngineHandle;
@@ -44,13 +44,13 @@ VOK_API uint32_t eng_algorithm_count(void);
  * ENG_E_INVALID_ARG for a null out-pointer, ENG_E_UNKNOWN_ALGORITHM for an id
  * no registry row offers, ENG_E_NO_MEMORY, or the algorithm's own refusal.
  * *handle is written only on success. */
-VOK_API ResultCode eng_create(uint32_t algorithm_id, SampleType sample_type,
-                              uint32_t sample_rate, uint32_t channels, EngineHandle **handle);
+VOK_API ResultCode eng_create(uint32_t algorithm_id, SampleType sample_type, uint32_t sample_rate,
+                              uint32_t channels, EngineHandle **handle);
 
 /* Adds interleaved frames. *done is set on success: 1 once the fingerprint
  * can be serialised. ENG_E_INVALID_ARG for a null handle, samples or done. */
-VOK_API ResultCode eng_add_audio(EngineHandle *handle, const uint8_t *samples,
-                                 uint32_t byte_count, uint8_t *done);
+VOK_API ResultCode eng_add_audio(EngineHandle *handle, const uint8_t *samples, uint32_t byte_count,
+                                 uint8_t *done);
 
 /* Serialises the fingerprint into a new NUL-terminated XML text. *text is
  * null on entry to the algorithm and stays null on failure. */

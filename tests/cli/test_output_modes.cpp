@@ -53,9 +53,9 @@ TEST(WriteFingerprint, ServerQueryOnlyForZuserverAndZuvokOnlyForStream1)
         AlgorithmFlags flags;
         const char *type;
     };
-    for (const Row &row : {Row{Stream1, "ZUVOK"}, Row{Stream1 | Continuous, "ZUVOK"},
-                           Row{Stream4, "QDV"}, Row{Stream4 | Continuous, "QDV"},
-                           Row{FileFixed, "QDV"}, Row{FileFloat, "QDV"}})
+    for (const Row &row :
+         {Row{Stream1, "ZUVOK"}, Row{Stream1 | Continuous, "ZUVOK"}, Row{Stream4, "QDV"},
+          Row{Stream4 | Continuous, "QDV"}, Row{FileFixed, "QDV"}, Row{FileFloat, "QDV"}})
         EXPECT_EQ(kOpening + "<FPDATA TYPE=\"" + row.type + "\">" + escaped + kClosing +
                       "\n\n\n\n\n",
                   written(text, row.flags, "zuserver"))

@@ -78,11 +78,14 @@ TEST_F(Program, RawAndServerQueryOutput)
         {{"-f", wav, "-om", "xml"}, kText, 3},
         {{"-f", wav, "-om", "ZUSERVER"}, kText, 3},
         {{"-f", wav, "-om", "zuserver"},
-         kOpening + "<FPDATA TYPE=\"ZUVOK\">" + kEscaped + kClosing, 3},
+         kOpening + "<FPDATA TYPE=\"ZUVOK\">" + kEscaped + kClosing,
+         3},
         {{"-f", wav, "-a", "Stream4", "-om", "zuserver"},
-         kOpening + "<FPDATA TYPE=\"QDV\">" + kEscaped + kClosing, 4},
+         kOpening + "<FPDATA TYPE=\"QDV\">" + kEscaped + kClosing,
+         4},
         {{"-a", "FileFixed", "-om", "zuserver", "-f", wav, "-n", "7"},
-         kOpening + "<FPDATA TYPE=\"QDV\">" + kEscaped + kClosing, 1},
+         kOpening + "<FPDATA TYPE=\"QDV\">" + kEscaped + kClosing,
+         1},
         {{"-a", "FileFloat", "-f", wav}, kText, 2},
     };
     for (const Row &row : rows) {
@@ -130,7 +133,11 @@ TEST_F(Program, AnOutputThatCannotBeWrittenIsAFailure)
 
 TEST_F(Program, ContinuousModeStopsAtTheFirstLostFingerprint)
 {
-    WavWriter().fmt(1, 1, 8000, 8).data(Bytes(100, 1)).data(Bytes(100, 2)).data(Bytes(100, 3))
+    WavWriter()
+        .fmt(1, 1, 8000, 8)
+        .data(Bytes(100, 1))
+        .data(Bytes(100, 2))
+        .data(Bytes(100, 3))
         .write(wav);
     const Outcome outcome = run({"-c", "-n", "0", "-f", wav, "-o", "/dev/full"});
     EXPECT_EQ("Error: Unable to write to output file /dev/full\n", outcome.err);
@@ -185,7 +192,11 @@ TEST_F(Program, ContinuousModeWritesOneFingerprintPerCall)
 TEST_F(Program, ContinuousModeExitCodes)
 {
     // One good stretch, then one whose data is cut short.
-    WavWriter().fmt(1, 2, 44100, 16).data(Bytes(400, 1)).header("data", 800).raw(Bytes(10, 0))
+    WavWriter()
+        .fmt(1, 2, 44100, 16)
+        .data(Bytes(400, 1))
+        .header("data", 800)
+        .raw(Bytes(10, 0))
         .write(wav);
     const std::string failure = "Error: Unable to extract fingerprint.\n"
                                 " Unable to get audio sample.\n"

@@ -106,36 +106,58 @@ TEST_F(Vok, EveryValidationFailure)
     const std::vector<Row> rows = {
         {{}, "Error: No arguments provided\n", true, 1},
         {{"-x"}, "Error: Unable to parse inputs\nUnrecognized identifier. '-x'\n", true, 1},
-        {{"-c", "a.wav"}, "Error: Unable to parse inputs\nUnrecognized identifier. 'a.wav'\n",
-         true, 1},
+        {{"-c", "a.wav"},
+         "Error: Unable to parse inputs\nUnrecognized identifier. 'a.wav'\n",
+         true,
+         1},
         {{""}, "Error: Unable to parse inputs\nUnrecognized identifier. ''\n", true, 1},
         {{"-f", "a", "-f", "b"},
-         "Error: Unable to parse inputs\nIdentifier specified more than once.\n", true, 1},
+         "Error: Unable to parse inputs\nIdentifier specified more than once.\n",
+         true,
+         1},
         // -help wins over every invalid value, but not over a parse failure
         {{"-help"}, "", true, 0},
         {{"-help", "-a", "Bogus", "-n", "x", "-om"}, "", true, 0},
         {{"-a", "Bogus", "-help"}, "", true, 0},
-        {{"-help", "-x"}, "Error: Unable to parse inputs\nUnrecognized identifier. '-x'\n", true,
+        {{"-help", "-x"},
+         "Error: Unable to parse inputs\nUnrecognized identifier. '-x'\n",
+         true,
          1},
         {{"-f", "a.wav", "-a"}, "Error: Algorithm not correctly specified\n", true, 1},
-        {{"-a", "stream1", "-f", "a.wav"}, "Error: Unknown algorithm specified 'stream1'\n", true,
+        {{"-a", "stream1", "-f", "a.wav"},
+         "Error: Unknown algorithm specified 'stream1'\n",
+         true,
          1},
         {{"-a", "", "-f", "a.wav"}, "Error: Unknown algorithm specified ''\n", true, 1},
         {{"-a", "Bogus", "-n", "x"}, "Error: Unknown algorithm specified 'Bogus'\n", true, 1},
         {{"-f", "a.wav", "-c", "-a", "FileFixed"},
-         "Error: Continuous mode only valid when algorithm is Stream1 or Stream4.\n", true, 1},
+         "Error: Continuous mode only valid when algorithm is Stream1 or Stream4.\n",
+         true,
+         1},
         {{"-c", "-a", "FileFloat", "-n"},
-         "Error: Continuous mode only valid when algorithm is Stream1 or Stream4.\n", true, 1},
-        {{"-f", "a.wav", "-n"}, "Error: Number of fingerprint blocks not correctly specified\n",
-         true, 1},
-        {{"-f", "a.wav", "-n", "x"}, "Error: Number of fingerprint blocks must be an integer\n",
-         true, 1},
-        {{"-f", "a.wav", "-n", ""}, "Error: Number of fingerprint blocks must be an integer\n",
-         true, 1},
+         "Error: Continuous mode only valid when algorithm is Stream1 or Stream4.\n",
+         true,
+         1},
+        {{"-f", "a.wav", "-n"},
+         "Error: Number of fingerprint blocks not correctly specified\n",
+         true,
+         1},
+        {{"-f", "a.wav", "-n", "x"},
+         "Error: Number of fingerprint blocks must be an integer\n",
+         true,
+         1},
+        {{"-f", "a.wav", "-n", ""},
+         "Error: Number of fingerprint blocks must be an integer\n",
+         true,
+         1},
         {{"-f", "a.wav", "-n", "2147483648"},
-         "Error: Number of fingerprint blocks must be an integer\n", true, 1},
+         "Error: Number of fingerprint blocks must be an integer\n",
+         true,
+         1},
         {{"-f", "a.wav", "-n", "-2147483649"},
-         "Error: Number of fingerprint blocks must be an integer\n", true, 1},
+         "Error: Number of fingerprint blocks must be an integer\n",
+         true,
+         1},
         {{"-n", "x", "-om"}, "Error: Number of fingerprint blocks must be an integer\n", true, 1},
         {{"-a", "FileFixed"}, "Error: No input file specified\n", true, 1},
         {{"-f"}, "Error: No input file specified\n", true, 1},
@@ -146,19 +168,24 @@ TEST_F(Vok, EveryValidationFailure)
         {{"-f", missing, "-om", "-o"},
          "Error: Unable to extract fingerprint.\n Get audio type error\n Error parsing WAV file: "
          "Could not open file\n",
-         false, 1},
+         false,
+         1},
         {{"-f", "a.wav", "-o"}, "Error: Ouput file not properly specified\n", true, 1},
         {{"-f", "a.wav", "-o", ""}, "Error: Ouput file not properly specified\n", true, 1},
-        {{"-f", "a.wav", "-o", no_dir}, "Error: Unable to open output file " + no_dir + "\n",
-         false, 1},
+        {{"-f", "a.wav", "-o", no_dir},
+         "Error: Unable to open output file " + no_dir + "\n",
+         false,
+         1},
         {{"-f", missing},
          "Error: Unable to extract fingerprint.\n Get audio type error\n Error parsing WAV file: "
          "Could not open file\n",
-         false, 1},
+         false,
+         1},
         {{"-f", dir.path(), "-c"},
          "Error: Unable to extract fingerprint.\n Get audio type error\n Error parsing WAV file: "
          "Could not open file\n",
-         false, 1},
+         false,
+         1},
     };
     for (const Row &row : rows) {
         std::string shown;
@@ -189,7 +216,8 @@ TEST_F(Vok, QuotedValues)
         {{"-f", "\"" + spaced + "\""}, invalid},
         {{"-f", "\"" + dir.file("my"), "folder/not", "a", "wave.wav\""}, invalid},
         {{"-f", "\"\"", spaced}, invalid},
-        {{"-a", "\"Bogus", "name\"", "-f", spaced}, "Error: Unknown algorithm specified 'Bogus name'\n"},
+        {{"-a", "\"Bogus", "name\"", "-f", spaced},
+         "Error: Unknown algorithm specified 'Bogus name'\n"},
         {{"-a", "\"FileFixed\"", "-c", "-f", spaced},
          "Error: Continuous mode only valid when algorithm is Stream1 or Stream4.\n"},
         // the quoted value swallows -o: the input is named "<spaced> -o x"
@@ -223,7 +251,8 @@ TEST_F(Vok, StandardOutputUnavailable)
 TEST_F(Vok, AnOutputFileIsReplacedOnlyByARunThatSucceeds)
 {
     const std::string wav = dir.file("in.wav"), brief = dir.file("brief.wav");
-    vok_test::write_wav(wav, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
+    vok_test::write_wav(wav, 1, 2, 44100, 16,
+                        vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
     vok_test::write_wav(brief, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4410, 2, 44100)));
     const std::string document = vok({"-f", wav}).out;
     ASSERT_FALSE(document.empty());
@@ -234,8 +263,8 @@ TEST_F(Vok, AnOutputFileIsReplacedOnlyByARunThatSucceeds)
     struct Row {
         const char *what;
         std::string input;
-        bool old_file;     // an output file exists before the run
-        uint64_t disk;     // bytes a file may grow to; 0: no limit
+        bool old_file; // an output file exists before the run
+        uint64_t disk; // bytes a file may grow to; 0: no limit
         int exit_code;
     };
     const Row rows[] = {
@@ -288,7 +317,8 @@ TEST_F(Vok, AnOutputFileIsReplacedOnlyByARunThatSucceeds)
 TEST_F(Vok, AnOutputReachedThroughALink)
 {
     const std::string wav = dir.file("in.wav");
-    vok_test::write_wav(wav, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
+    vok_test::write_wav(wav, 1, 2, 44100, 16,
+                        vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
     const std::string document = vok({"-f", wav}).out;
     ASSERT_EQ(0, mkdir(dir.file("real").c_str(), 0755));
     for (const bool dangling : {false, true}) {
@@ -316,7 +346,8 @@ TEST_F(Vok, AnOutputInAFolderThatTakesNoNewFile)
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to run vok as another user";
     const std::string wav = dir.file("in.wav"), out = dir.file("fp.xml");
-    vok_test::write_wav(wav, 1, 2, 44100, 16, vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
+    vok_test::write_wav(wav, 1, 2, 44100, 16,
+                        vok_test::pcm16(vok_test::music(4 * 44100, 2, 44100)));
     const std::string document = vok({"-f", wav}).out;
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
     ASSERT_EQ(0, chmod(wav.c_str(), 0644));
@@ -334,7 +365,8 @@ TEST_F(Vok, AnOutputInAFolderThatTakesNoNewFile)
             EXPECT_EQ(1, result.exit_code);
             EXPECT_EQ("yyyyyyyyyy", vok_test::read_file(out));
         }
-        EXPECT_EQ((std::set<std::string>{"in.wav", "fp.xml"}), vok_test::folder_entries(dir.path()));
+        EXPECT_EQ((std::set<std::string>{"in.wav", "fp.xml"}),
+                  vok_test::folder_entries(dir.path()));
     }
 }
 
@@ -361,7 +393,8 @@ TEST_F(Vok, AnInterruptedRunLeavesTheOldOutput)
         const RunResult result = vok({"-f", fifo, "-o", out}, options);
         EXPECT_EQ(signal_number, result.signal);
         EXPECT_EQ("yyyyyyyyyy", vok_test::read_file(out));
-        EXPECT_EQ((std::set<std::string>{"in.fifo", "fp.xml"}), vok_test::folder_entries(dir.path()));
+        EXPECT_EQ((std::set<std::string>{"in.fifo", "fp.xml"}),
+                  vok_test::folder_entries(dir.path()));
     }
 }
 

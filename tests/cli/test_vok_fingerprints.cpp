@@ -108,8 +108,7 @@ std::string query(const std::string &document, const std::string &type)
 
 Bytes music16(double seconds, uint16_t channels, uint32_t rate)
 {
-    return vok_test::pcm16(
-        vok_test::music(static_cast<uint32_t>(seconds * rate), channels, rate));
+    return vok_test::pcm16(vok_test::music(static_cast<uint32_t>(seconds * rate), channels, rate));
 }
 
 // The standard G.711 encoders, written out here so that the test does not
@@ -265,11 +264,14 @@ TEST_F(VokFingerprints, SteadySoundsHaveNoSpectralFingerprint)
     std::mt19937 random(9);
     std::normal_distribution<double> gauss(0.0, 1.0);
     using Sound = std::function<double(double)>; // of the time in seconds
-    auto sine = [pi](double f, double a) -> Sound { return [=](double t) { return a * std::sin(2 * pi * f * t); }; };
+    auto sine = [pi](double f, double a) -> Sound {
+        return [=](double t) { return a * std::sin(2 * pi * f * t); };
+    };
     auto square = [pi](double f) -> Sound {
         return [=](double t) { return std::sin(2 * pi * f * t + 0.1) < 0 ? -8000.0 : 8000.0; };
     };
-    const std::vector<double> speech = sfp_test::make_signal(sfp_test::Kind::Speech, 44100, 1, 16.0, 3);
+    const std::vector<double> speech =
+        sfp_test::make_signal(sfp_test::Kind::Speech, 44100, 1, 16.0, 3);
     const std::vector<int16_t> music = vok_test::music(16 * 44100, 1, 44100);
     const struct {
         const char *what;
@@ -282,9 +284,13 @@ TEST_F(VokFingerprints, SteadySoundsHaveNoSpectralFingerprint)
         {"sine 5 kHz, soft", sine(5000, 1000), &steady},
         {"square 100 Hz", square(100), &steady},
         {"square 1 kHz", square(1000), &steady},
-        {"sine 1 kHz, noise 60 dB below", [&](double t) { return sine(1000, 1e4)(t) + 7 * gauss(random); }, &steady},
+        {"sine 1 kHz, noise 60 dB below",
+         [&](double t) { return sine(1000, 1e4)(t) + 7 * gauss(random); }, &steady},
         {"sine 440 Hz, vibrato +-1% at 5.5 Hz",
-         [pi](double t) { return 1e4 * std::sin(2 * pi * 440 * t - 0.8 * std::cos(2 * pi * 5.5 * t)); }, &steady},
+         [pi](double t) {
+             return 1e4 * std::sin(2 * pi * 440 * t - 0.8 * std::cos(2 * pi * 5.5 * t));
+         },
+         &steady},
         {"DC", [](double) { return 5000.0; }, &short_audio},
         {"sine 7 kHz", sine(7000, 10000), &short_audio},
         {"sine 1 kHz below the gate", sine(1000, 100), &short_audio},
@@ -326,9 +332,8 @@ TEST_F(VokFingerprints, EveryEncodingMonoAndStereo)
         uint32_t rate;
     };
     const Row rows[] = {
-        {1, 16, 1, 44100}, {1, 16, 2, 48000}, {1, 16, 1, 8000},  {1, 8, 1, 22050},
-        {1, 8, 2, 16000},  {6, 8, 1, 8000},   {6, 8, 2, 32000},  {7, 8, 1, 11025},
-        {7, 8, 2, 24000},
+        {1, 16, 1, 44100}, {1, 16, 2, 48000}, {1, 16, 1, 8000}, {1, 8, 1, 22050}, {1, 8, 2, 16000},
+        {6, 8, 1, 8000},   {6, 8, 2, 32000},  {7, 8, 1, 11025}, {7, 8, 2, 24000},
     };
     for (const Row &row : rows) {
         const Bytes data = row.bits == 16 ? music16(7.0, row.channels, row.rate)
@@ -345,21 +350,25 @@ TEST_F(VokFingerprints, ChunkLayoutsOfTheSameAudio)
 {
     const Bytes data = music16(12.0, 2, 44100);
     const size_t third = data.size() / 3 / 4 * 4;
-    const Bytes a(data.begin(), data.begin() + third), b(data.begin() + third, data.begin() + 2 * third),
-        c(data.begin() + 2 * third, data.end());
+    const Bytes a(data.begin(), data.begin() + third),
+        b(data.begin() + third, data.begin() + 2 * third), c(data.begin() + 2 * third, data.end());
     struct Row {
         const char *what;
         WavWriter file;
     };
     const Row rows[] = {
-        {"LIST and fact before fmt",
-         WavWriter().chunk("LIST", Bytes(27, 'l')).chunk("fact", {1, 2, 3, 4}).fmt(1, 2, 44100, 16)
-             .data(data)},
-        {"LIST and fact between fmt and data",
-         WavWriter().fmt(1, 2, 44100, 16).chunk("fact", {9, 9, 9, 9}).chunk("LIST", Bytes(5, 'x'))
-             .data(data)},
-        {"a long fmt body", WavWriter().chunk("fmt ", vok_test::fmt_body(1, 2, 44100, 16, 50))
-                                .data(data)},
+        {"LIST and fact before fmt", WavWriter()
+                                         .chunk("LIST", Bytes(27, 'l'))
+                                         .chunk("fact", {1, 2, 3, 4})
+                                         .fmt(1, 2, 44100, 16)
+                                         .data(data)},
+        {"LIST and fact between fmt and data", WavWriter()
+                                                   .fmt(1, 2, 44100, 16)
+                                                   .chunk("fact", {9, 9, 9, 9})
+                                                   .chunk("LIST", Bytes(5, 'x'))
+                                                   .data(data)},
+        {"a long fmt body",
+         WavWriter().chunk("fmt ", vok_test::fmt_body(1, 2, 44100, 16, 50)).data(data)},
         {"three data chunks", WavWriter().fmt(1, 2, 44100, 16).data(a).data(b).data(c)},
         {"data chunks with a LIST between",
          WavWriter().fmt(1, 2, 44100, 16).data(a).chunk("LIST", Bytes(3, 'q')).data(b).data(c)},
@@ -377,7 +386,7 @@ TEST_F(VokFingerprints, ContinuousModeAndItsExitCodes)
     const Bytes first = music16(8.0, 2, 44100);
     Bytes second = music16(10.0, 2, 44100);
     second.erase(second.begin(), second.begin() + 4 * 44100); // other music
-    std::string docs[2][2]; // [stretch][Stream1, Stream4]
+    std::string docs[2][2];                                   // [stretch][Stream1, Stream4]
     for (int stretch = 0; stretch < 2; ++stretch) {
         vok_test::write_wav(wav, 1, 2, 44100, 16, stretch == 0 ? first : second);
         docs[stretch][0] = vok({"-f", wav}).out;
@@ -400,8 +409,13 @@ TEST_F(VokFingerprints, ContinuousModeAndItsExitCodes)
     EXPECT_EQ(first_doc, vok({"-f", wav}).out);
 
     // A failure after a written fingerprint ends a continuous run with 0.
-    WavWriter().fmt(1, 2, 44100, 16).data(first).data({}).header("data", 1000000)
-        .raw(Bytes(5000, 1)).write(wav);
+    WavWriter()
+        .fmt(1, 2, 44100, 16)
+        .data(first)
+        .data({})
+        .header("data", 1000000)
+        .raw(Bytes(5000, 1))
+        .write(wav);
     result = vok({"-f", wav, "-c"});
     EXPECT_EQ(first_doc, result.out);
     EXPECT_EQ("", result.err);

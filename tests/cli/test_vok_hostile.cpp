@@ -60,11 +60,10 @@ bool defined_refusal(const std::string &messages)
                named(lines[1], " Error parsing WAV file: ");
     if (lines.size() == 2 && lines[0] == " Unable to get audio sample.")
         return named(lines[1], " Error getting audio sample: ");
-    return lines.size() == 1 &&
-           (lines[0] == " Not enough audio to generate a fingerprint." ||
-            coded(lines[0], " Unable to create fingerprint. Error code:") ||
-            coded(lines[0], " Add audio to fingerprint error. Error code:") ||
-            coded(lines[0], " Error serializing fingerprint. Error code:"));
+    return lines.size() == 1 && (lines[0] == " Not enough audio to generate a fingerprint." ||
+                                 coded(lines[0], " Unable to create fingerprint. Error code:") ||
+                                 coded(lines[0], " Add audio to fingerprint error. Error code:") ||
+                                 coded(lines[0], " Error serializing fingerprint. Error code:"));
 }
 
 // The declaration, then one ZUVOK_FP_QUERY element whose tags nest, with

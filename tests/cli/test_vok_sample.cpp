@@ -57,8 +57,7 @@ TEST(VokSample, EveryAlgorithmGivesItsPinnedFingerprint)
 TEST(VokSample, BothSpectralArithmeticsDescribeTheSameShape)
 {
     const std::vector<int> fixed = spectral_values(vok({"-a", "FileFixed", "-f", kSample}).out);
-    const std::vector<int> floating =
-        spectral_values(vok({"-a", "FileFloat", "-f", kSample}).out);
+    const std::vector<int> floating = spectral_values(vok({"-a", "FileFloat", "-f", kSample}).out);
     ASSERT_EQ(30u, fixed.size());
     ASSERT_EQ(30u, floating.size());
     int level_sum = 0, spread_sum = 0;

@@ -22,7 +22,8 @@ int main(void)
     failures += eng_destroy(&handle) != ENG_OK;
     failures += eng_sample_type_bits(SAMPLE_PCM_S16) != 16u;
     failures += ENG_CONDITION(ENG_E_UNKNOWN_ALGORITHM) != ENG_COND_UNKNOWN_ALGO;
-    failures += strcmp(eng_result_text(ENG_E_UNKNOWN_ALGORITHM), "engine: unknown algorithm id") != 0;
+    failures +=
+        strcmp(eng_result_text(ENG_E_UNKNOWN_ALGORITHM), "engine: unknown algorithm id") != 0;
     failures += strcmp(eng_version(), VOK_EXPECTED_VERSION) != 0;
     if (failures)
         fprintf(stderr, "%d checks failed\n", failures);

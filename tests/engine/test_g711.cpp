@@ -58,8 +58,8 @@ TEST(G711, TellingEntries)
     const struct {
         unsigned code;
         int alaw, mulaw;
-    } cases[] = {{0, 5504, -32124}, {1, 5248, -31100}, {85, 8, -716},   {127, 848, 0},
-                 {128, -5504, 32124}, {213, -8, 716},  {255, -848, 0}};
+    } cases[] = {{0, 5504, -32124},   {1, 5248, -31100}, {85, 8, -716}, {127, 848, 0},
+                 {128, -5504, 32124}, {213, -8, 716},    {255, -848, 0}};
     for (const auto &c : cases) {
         EXPECT_EQ(c.alaw, a[c.code]) << "A-law code " << c.code;
         EXPECT_EQ(c.mulaw, u[c.code]) << "mu-law code " << c.code;

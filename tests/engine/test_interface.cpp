@@ -5,9 +5,9 @@
 
 #include "engine/eng_memory.h"
 #include "engine/eng_registry.h"
-#include <vok/vok_engine.h>
 #include "tests/engine/test_family.h"
 #include "tests/support/alloc_faults.h"
+#include <vok/vok_engine.h>
 
 namespace {
 

@@ -27,10 +27,9 @@ std::vector<uint8_t> music()
     for (uint32_t i = 0; i < 16 * 44100; ++i) {
         const double t = i / rate, root = roots[(i / 22050) % 6];
         noise = noise * 1664525u + 1013904223u;
-        const double value = 6000 * std::sin(2 * pi * root * t) +
-                             4000 * std::sin(2 * pi * root * 1.5 * t) +
-                             2500 * std::sin(2 * pi * root * 4.0 * t) +
-                             static_cast<double>(noise >> 22) - 512.0;
+        const double value =
+            6000 * std::sin(2 * pi * root * t) + 4000 * std::sin(2 * pi * root * 1.5 * t) +
+            2500 * std::sin(2 * pi * root * 4.0 * t) + static_cast<double>(noise >> 22) - 512.0;
         const auto sample = static_cast<int16_t>(value);
         for (int channel = 0; channel < 2; ++channel) {
             bytes.push_back(static_cast<uint8_t>(sample & 0xFF));

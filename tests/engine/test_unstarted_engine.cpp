@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "engine/eng_memory.h"
-#include <vok/vok_engine.h>
 #include "tests/engine/test_family.h"
+#include <vok/vok_engine.h>
 
 TEST(UnstartedEngine, RefusesMemoryUntilStartedThenStaysStarted)
 {

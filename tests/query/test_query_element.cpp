@@ -165,9 +165,9 @@ TEST(QueryCompare, UnsignedBytesThenLength)
         uint32_t b_len;
         int32_t expected;
     } cases[] = {
-        {"abc", 3, "abc", 3, 0},  {"abc", 3, "abd", 3, -1}, {"abd", 3, "abc", 3, 1},
-        {"ab", 2, "abc", 3, -1},  {"abc", 3, "ab", 2, 1},   {"\x80", 1, "\x7f", 1, 1},
-        {"", 0, "", 0, 0},        {"abc", 2, "abd", 2, 0},
+        {"abc", 3, "abc", 3, 0}, {"abc", 3, "abd", 3, -1}, {"abd", 3, "abc", 3, 1},
+        {"ab", 2, "abc", 3, -1}, {"abc", 3, "ab", 2, 1},   {"\x80", 1, "\x7f", 1, 1},
+        {"", 0, "", 0, 0},       {"abc", 2, "abd", 2, 0},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.expected, qe_compare_n(c.a, c.a_len, c.b, c.b_len)) << c.a << " vs " << c.b;

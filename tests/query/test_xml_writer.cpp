@@ -41,12 +41,12 @@ TEST_F(XmlWriter, TheExampleDocumentByteForByte)
     char *text = qe_write_xml(root, 1, 1, 1);
     ASSERT_NE(nullptr, text);
     const std::string expected = kDeclaration + "\n"
-                                 "<R id=\"a&lt;b\">\n"
-                                 "  <X>\n"
-                                 "    <Y>1</Y>\n"
-                                 "  </X>\n"
-                                 "  <Z></Z>\n"
-                                 "</R>\n";
+                                                "<R id=\"a&lt;b\">\n"
+                                                "  <X>\n"
+                                                "    <Y>1</Y>\n"
+                                                "  </X>\n"
+                                                "  <Z></Z>\n"
+                                                "</R>\n";
     EXPECT_EQ(expected, std::string(text));
     eng_free(text);
 }
@@ -89,8 +89,9 @@ TEST(XmlWriterText, EntitiesInValuesButNotInNames)
     vok_test::start_memory_layer();
     QueryElement *e = qe_create("N<&>'\"", "<>&'\" \x01\xff");
     qe_set_attribute(e, "a", "<>&'\"");
-    EXPECT_EQ("<N<&>'\" a=\"&lt;&gt;&amp;&apos;&quot;\">&lt;&gt;&amp;&apos;&quot; \x01\xff</N<&>'\">",
-              write(e, false, false, false));
+    EXPECT_EQ(
+        "<N<&>'\" a=\"&lt;&gt;&amp;&apos;&quot;\">&lt;&gt;&amp;&apos;&quot; \x01\xff</N<&>'\">",
+        write(e, false, false, false));
     qe_destroy(&e);
 }
 

@@ -29,8 +29,8 @@ uint32_t for_each_allocation_failure(Attempt attempt)
         attempt();
         const bool hit = allocation_failed();
         eng_mem_fail_allocation(0);
-        EXPECT_EQ(before, eng_mem_live_blocks()) << "blocks leaked when allocation " << nth
-                                                 << " failed";
+        EXPECT_EQ(before, eng_mem_live_blocks())
+            << "blocks leaked when allocation " << nth << " failed";
         if (!hit)
             return nth - 1;
     }

@@ -251,8 +251,8 @@ void layouts(std::vector<HostileCase> &cases)
     add(cases, "data_before_fmt", base_fmt(before).bytes(), one(kTooShort, 2));
     WavWriter around;
     around.data(short_audio());
-    add(cases, "data_before_and_after_fmt", base_fmt(around).data(long_audio()).bytes(),
-        kLongAudio, "plain");
+    add(cases, "data_before_and_after_fmt", base_fmt(around).data(long_audio()).bytes(), kLongAudio,
+        "plain");
 
     // An empty data chunk is an empty stretch of audio: reading stops there.
     WavWriter empty_first;
@@ -271,10 +271,9 @@ void not_files(std::vector<HostileCase> &cases)
 {
     // Refused when the input is opened, before the algorithm matters.
     add(cases, "empty_file", {}, one(kNotWave, 0));
-    const std::pair<const char *, HostileInput> others[] = {
-        {"folder", HostileInput::Folder},
-        {"dev_null", HostileInput::DevNull},
-        {"missing", HostileInput::Missing}};
+    const std::pair<const char *, HostileInput> others[] = {{"folder", HostileInput::Folder},
+                                                            {"dev_null", HostileInput::DevNull},
+                                                            {"missing", HostileInput::Missing}};
     size_t turn = 1;
     for (const auto &other : others) {
         add(cases, other.first, {},

@@ -19,8 +19,8 @@ namespace vok_test {
 
 // How a piece is played. The default is the piece's own recording.
 struct Rendition {
-    double tempo = 1;   // factor on the piece's tempo
-    int transpose = 0;  // semitones
+    double tempo = 1;    // factor on the piece's tempo
+    int transpose = 0;   // semitones
     bool mellow = false; // odd partials only, slower decays, softer drums
 };
 
@@ -44,7 +44,7 @@ private:
         int melodyDegree = -1; // a melody note's degree, or -1
         uint32_t melodySteps = 0;
         double melodyPan = 0;
-        int kick = -1;       // the kick's note, or -1
+        int kick = -1;        // the kick's note, or -1
         double snarePan = -1; // -1: no snare
         double hatPan = -1;
     };
@@ -65,7 +65,7 @@ private:
     std::deque<Step> composed;
     int key;
     bool minor;
-    double stepFrames; // an eighth note
+    double stepFrames;            // an eighth note
     uint32_t kicks, snares, hats; // which of a bar's eight steps have them
     uint32_t chordSteps;          // steps from one chord to the next
     uint32_t melodyChance;        // per cent of steps with a melody note

@@ -30,8 +30,8 @@ struct RunOptions {
 struct RunResult {
     std::string out;
     std::string err;
-    int exit_code = -1; // -1 when the child did not exit normally
-    int signal = 0;     // the signal that ended the child, 0 when it exited
+    int exit_code = -1;     // -1 when the child did not exit normally
+    int signal = 0;         // the signal that ended the child, 0 when it exited
     bool timed_out = false; // killed after RunOptions::timeout_seconds
     bool exec_failed = false;
 };

@@ -38,8 +38,7 @@ void put_id(Bytes &out, const std::string &id)
 
 } // namespace
 
-Bytes fmt_body(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits,
-               uint32_t extra_bytes)
+Bytes fmt_body(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits, uint32_t extra_bytes)
 {
     Bytes body;
     const uint32_t align = channels * bits / 8u;

@@ -96,7 +96,8 @@ TEST_F(WavDriver, EncodingsMapToSampleTypesOrAreRefused)
         Probe driver;
         const std::string thrown = initialize(driver);
         if (row.type == 0) {
-            EXPECT_EQ(std::string("[Get audio type error][") + row.refusal + "]", thrown) << row.tag;
+            EXPECT_EQ(std::string("[Get audio type error][") + row.refusal + "]", thrown)
+                << row.tag;
             EXPECT_EQ(BaseFingerprinter::NoInput, driver.State());
             EXPECT_EQ(row.tag, driver.Format().sample_type) << "the raw tag stays";
             continue;

@@ -96,10 +96,10 @@ TEST_F(WavParserTest, OpenRefusals)
         {"only a data chunk", WavWriter().data(counting(8)).bytes()},
         {"format tag 2", WavWriter().fmt(2, 2, 44100, 4).bytes()},
         {"format tag 0xFFFE", WavWriter().fmt(0xFFFE, 2, 44100, 16).bytes()},
-        {"fmt body of 14 bytes", WavWriter().chunk("fmt ", Bytes(fmt.begin(), fmt.begin() + 14))
-                                     .bytes()},
-        {"fmt body cut short", WavWriter().header("fmt ", 16).raw(Bytes(fmt.begin(), fmt.begin() + 10))
-                                   .bytes()},
+        {"fmt body of 14 bytes",
+         WavWriter().chunk("fmt ", Bytes(fmt.begin(), fmt.begin() + 14)).bytes()},
+        {"fmt body cut short",
+         WavWriter().header("fmt ", 16).raw(Bytes(fmt.begin(), fmt.begin() + 10)).bytes()},
         {"file ends inside a chunk header", WavWriter().raw({'L', 'I', 'S'}).bytes()},
         {"chunk before fmt reaches past the end", WavWriter().header("LIST", 100).raw(fmt).bytes()},
     };
@@ -125,9 +125,9 @@ TEST_F(WavParserTest, FmtBodiesOfEverySizeAreHeldSafelyAndSkippedWhole)
     // skipped; odd ones are followed by their pad byte.
     for (uint32_t extra : {0u, 1u, 2u, 3u, 24u, 25u, 100u, 1001u}) {
         const Bytes audio = counting(12, static_cast<uint8_t>(extra));
-        ASSERT_EQ(WAV_OK, open(WavWriter()
-                                   .chunk("fmt ", vok_test::fmt_body(7, 2, 22050, 8, extra))
-                                   .data(audio)))
+        ASSERT_EQ(
+            WAV_OK,
+            open(WavWriter().chunk("fmt ", vok_test::fmt_body(7, 2, 22050, 8, extra)).data(audio)))
             << extra;
         EXPECT_EQ(22050u, parser->sample_rate);
         Bytes piece;
@@ -142,16 +142,16 @@ TEST_F(WavParserTest, OtherChunksBeforeAndBetweenAreSkippedWithTheirPadBytes)
 {
     const Bytes first = counting(6, 1), second = counting(7, 50), third = counting(4, 99);
     ASSERT_EQ(WAV_OK, open(WavWriter()
-                               .chunk("LIST", counting(13))        // odd, padded
-                               .data(counting(30, 200))            // before fmt: never delivered
+                               .chunk("LIST", counting(13)) // odd, padded
+                               .data(counting(30, 200))     // before fmt: never delivered
                                .chunk("fact", {4, 0, 0, 0})
                                .fmt(1, 1, 8000, 16)
                                .chunk("LIST", counting(9))
                                .chunk("fact", {1, 2, 3, 4})
                                .data(first)
                                .chunk("LIST", counting(3))
-                               .data(second)                        // odd, padded
-                               .data({})                            // a zero-size stretch
+                               .data(second) // odd, padded
+                               .data({})     // a zero-size stretch
                                .data(third)));
     Bytes piece;
     EXPECT_EQ(WAV_OK, read(0, &piece));
@@ -235,14 +235,16 @@ TEST_F(WavParserTest, TruncatedFiles)
     parser = nullptr;
 
     // A chunk that claims to reach past the end is skipped past it.
-    ASSERT_EQ(WAV_OK, open(WavWriter().fmt(1, 2, 44100, 16).header("LIST", 5000).raw(counting(10))));
+    ASSERT_EQ(WAV_OK,
+              open(WavWriter().fmt(1, 2, 44100, 16).header("LIST", 5000).raw(counting(10))));
     EXPECT_EQ(WAV_E_END_OF_FILE, read(0));
 }
 
 TEST_F(WavParserTest, ADataSizeTheFileCannotHoldFailsWithoutAllocatingIt)
 {
-    ASSERT_EQ(WAV_OK, open(WavWriter().fmt(1, 2, 44100, 16).header("data", 0xFFFFFFF0u)
-                               .raw(counting(100))));
+    ASSERT_EQ(
+        WAV_OK,
+        open(WavWriter().fmt(1, 2, 44100, 16).header("data", 0xFFFFFFF0u).raw(counting(100))));
     uint32_t count = 0;
     EXPECT_EQ(WAV_E_FORMAT, read(0, nullptr, &count));
     EXPECT_EQ(0xFFFFFFF0u, count);

@@ -8,9 +8,9 @@
 #include <optional>
 #include <set>
 
+#include "vokid/cli/command_support.h"
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/index_commands.h"
-#include "vokid/cli/command_support.h"
 #include "vokid/cli/ordered_parallel.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/index_folder.h"
@@ -68,8 +68,8 @@ std::string progressLine(size_t done, size_t total, double audioSeconds, Clock::
     }
     const double hoursPerMinute = audioSeconds / 3600 / (elapsed / 60);
     const double left = elapsed / static_cast<double>(done) * static_cast<double>(total - done);
-    std::snprintf(text, sizeof text, "%zu/%zu files, %.1f h of audio a minute, about %s left",
-                  done, total, hoursPerMinute, clockTime(left).c_str());
+    std::snprintf(text, sizeof text, "%zu/%zu files, %.1f h of audio a minute, about %s left", done,
+                  total, hoursPerMinute, clockTime(left).c_str());
     return text;
 }
 
@@ -160,9 +160,9 @@ int runAdd(const IndexOptions &options, Console &console)
     std::snprintf(summary, sizeof summary,
                   "%zu added, %zu replaced, %zu unchanged, %zu failed (%.2f h of audio); the "
                   "index holds %llu track%s, %.2f h\n",
-                  tally.added, tally.replaced, tally.unchanged, tally.failed,
-                  tally.seconds / 3600, static_cast<unsigned long long>(stats.tracks),
-                  stats.tracks == 1 ? "" : "s", stats.seconds / 3600);
+                  tally.added, tally.replaced, tally.unchanged, tally.failed, tally.seconds / 3600,
+                  static_cast<unsigned long long>(stats.tracks), stats.tracks == 1 ? "" : "s",
+                  stats.seconds / 3600);
     console.write(summary);
     return tally.failed > 0 ? kExitFailure : kExitSuccess;
 }

@@ -51,14 +51,18 @@ std::string statsText(const StoreStats &stats)
                   static_cast<unsigned long long>(stats.tracks), hours,
                   static_cast<unsigned long long>(stats.words),
                   static_cast<unsigned long long>(stats.postings), stats.step,
-                  stats.step == 1 ? "" : stats.step == 2 ? "nd" : stats.step == 3 ? "rd" : "th");
+                  stats.step == 1   ? ""
+                  : stats.step == 2 ? "nd"
+                  : stats.step == 3 ? "rd"
+                                    : "th");
     return std::string(lines) + "bytes on disk: " + megabytes(stats.fileBytes) + ", " +
-           perHour(stats.fileBytes) + " an hour of audio\n  postings: " +
-           megabytes(stats.postingBytes) + ", " + perHour(stats.postingBytes) +
+           perHour(stats.fileBytes) +
+           " an hour of audio\n  postings: " + megabytes(stats.postingBytes) + ", " +
+           perHour(stats.postingBytes) +
            " an hour\n  sequences: " + megabytes(stats.sequenceBytes) + ", " +
-           perHour(stats.sequenceBytes) + " an hour\n  metadata: " +
-           megabytes(stats.metadataBytes) + "\n  free pages: " + megabytes(stats.freeBytes) +
-           "\n";
+           perHour(stats.sequenceBytes) +
+           " an hour\n  metadata: " + megabytes(stats.metadataBytes) +
+           "\n  free pages: " + megabytes(stats.freeBytes) + "\n";
 }
 
 std::string statsJson(const StoreStats &stats)
@@ -71,9 +75,9 @@ std::string statsJson(const StoreStats &stats)
         {"postings", stats.postings},
         {"step", stats.step},
         {"bytes", stats.fileBytes},
-        {"bytes_per_hour",
-         hours > 0 ? nlohmann::ordered_json(std::llround(static_cast<double>(stats.fileBytes) / hours))
-                   : nlohmann::ordered_json()},
+        {"bytes_per_hour", hours > 0 ? nlohmann::ordered_json(std::llround(
+                                           static_cast<double>(stats.fileBytes) / hours))
+                                     : nlohmann::ordered_json()},
         {"posting_bytes", stats.postingBytes},
         {"sequence_bytes", stats.sequenceBytes},
         {"metadata_bytes", stats.metadataBytes},
@@ -202,11 +206,10 @@ int runDuplicates(const IndexOptions &options, Console &console)
                 text += line;
             }
             if (options.json)
-                console.write(nlohmann::ordered_json{{"group", number},
-                                                     {"tracks", tracks},
-                                                     {"pairs", pairs}}
-                                  .dump() +
-                              "\n");
+                console.write(
+                    nlohmann::ordered_json{{"group", number}, {"tracks", tracks}, {"pairs", pairs}}
+                        .dump() +
+                    "\n");
             else
                 console.write(text);
         }

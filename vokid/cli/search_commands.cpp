@@ -3,9 +3,9 @@
 #include <new>
 #include <thread>
 
+#include "vokid/cli/command_support.h"
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/index_commands.h"
-#include "vokid/cli/command_support.h"
 #include "vokid/cli/json_text.h"
 #include "vokid/cli/ordered_parallel.h"
 #include "vokid/index/index_error.h"
@@ -65,8 +65,8 @@ std::string clipJson(const std::string &file, const Identification &found,
     result["offset_seconds"] =
         roundedSeconds(static_cast<double>(match.best.alignment.offset) * kFrameSeconds);
     result["ber"] = rounded4(match.best.ber());
-    result["matched_seconds"] = roundedSeconds(
-        static_cast<double>(match.best.alignment.evidencePairs()) * kFrameSeconds);
+    result["matched_seconds"] =
+        roundedSeconds(static_cast<double>(match.best.alignment.evidencePairs()) * kFrameSeconds);
     result["confidence"] = rounded4(match.confidence());
     result["speed"] = found.speed;
     result["runner_up_ber"] = rounded4(match.runnerUpBer);
@@ -121,8 +121,8 @@ int runIdentify(const IndexOptions &options, Console &console)
             [&](size_t i) {
                 ClipOutcome outcome;
                 try {
-                    outcome.found = identifier.identify(AudioInput::named(options.files[i]),
-                                                        options.length);
+                    outcome.found =
+                        identifier.identify(AudioInput::named(options.files[i]), options.length);
                 } catch (const std::bad_alloc &) {
                     outcome.failure = "out of memory";
                 } catch (const std::exception &error) {

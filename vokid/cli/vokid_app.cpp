@@ -93,8 +93,9 @@ void addIndexCommands(CLI::App &app, Request &request)
         command->add_option("DB", index.db, "The index folder")->required();
     };
     const auto jobs = [&](CLI::App *command, const char *what) {
-        command->add_option("-j,--jobs", index.jobs, what)->type_name("N")->check(
-            CLI::Range(1u, 1024u));
+        command->add_option("-j,--jobs", index.jobs, what)
+            ->type_name("N")
+            ->check(CLI::Range(1u, 1024u));
     };
     const auto json = [&](CLI::App *command, const char *what) {
         command->add_flag("--json", index.json, what);
@@ -117,8 +118,7 @@ void addIndexCommands(CLI::App &app, Request &request)
     identify->add_option("FILE", index.files, "Audio clips ('-' is standard input)")->required();
     json(identify, "One JSON object per clip");
     jobs(identify, "Clips identified at once (default: cores)");
-    identify
-        ->add_option("--length", index.length, "Seconds of each clip searched, from its start")
+    identify->add_option("--length", index.length, "Seconds of each clip searched, from its start")
         ->type_name("SECONDS")
         ->check(CLI::Range(3.4, 3600.0))
         ->capture_default_str();
@@ -144,8 +144,8 @@ void addIndexCommands(CLI::App &app, Request &request)
     db(remove);
     remove->add_option("TRACK", index.files, "Track ids or paths")->required();
 
-    CLI::App *stats = app.add_subcommand(
-        "stats", "Tracks, hours, postings and bytes on disk of an index.");
+    CLI::App *stats =
+        app.add_subcommand("stats", "Tracks, hours, postings and bytes on disk of an index.");
     db(stats);
     json(stats, "Print JSON");
 
@@ -184,8 +184,12 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
     if (std::count(index.files.begin(), index.files.end(), "-") > 1)
         throw UsageError("standard input ('-') can be named once");
     const std::pair<const char *, int (*)(const IndexOptions &, Console &)> commands[] = {
-        {"add", runAdd},       {"identify", runIdentify}, {"monitor", runMonitor},
-        {"list", runList},     {"remove", runRemove},     {"stats", runStats},
+        {"add", runAdd},
+        {"identify", runIdentify},
+        {"monitor", runMonitor},
+        {"list", runList},
+        {"remove", runRemove},
+        {"stats", runStats},
         {"duplicates", runDuplicates},
     };
     for (const auto &[name, run] : commands)

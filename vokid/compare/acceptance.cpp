@@ -10,8 +10,8 @@ double AcceptanceRule::threshold(uint64_t pairs) const
         return maxBer;
     if (pairs == 0)
         return 0;
-    return kChanceBer -
-           (kChanceBer - maxBer) * std::sqrt(static_cast<double>(fullPairs) / static_cast<double>(pairs));
+    return kChanceBer - (kChanceBer - maxBer) *
+                            std::sqrt(static_cast<double>(fullPairs) / static_cast<double>(pairs));
 }
 
 bool accepts(const AcceptanceRule &rule, const Alignment &best, double runnerUpBer)

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <vector>
 #include <stdexcept>
+#include <vector>
 
 #include "vokid/compare/popcount.h"
 
@@ -81,10 +81,9 @@ void keepBest(std::vector<Score> &best, Score score)
         return;
     if (best.size() == kCandidates)
         best.pop_back();
-    best.insert(std::upper_bound(best.begin(), best.end(), score,
-                                 [](const Score &x, const Score &y) {
-                                     return x.significance > y.significance;
-                                 }),
+    best.insert(std::upper_bound(
+                    best.begin(), best.end(), score,
+                    [](const Score &x, const Score &y) { return x.significance > y.significance; }),
                 score);
 }
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
-#define VOKID_POPCNT_TARGET __attribute__((target("popcnt")))
+#define VOKID_POPCNT_TARGET     __attribute__((target("popcnt")))
 #define VOKID_HAS_POPCNT_TARGET 1
 #else
 // Elsewhere the compiler uses the instruction the target has (ARM: cnt).

@@ -15,7 +15,9 @@ constexpr std::array<uint32_t, 32> kSeed = {
 
 } // namespace
 
-QuietWordGenerator::QuietWordGenerator() : words(kSeed) {}
+QuietWordGenerator::QuietWordGenerator() : words(kSeed)
+{
+}
 
 uint32_t QuietWordGenerator::next()
 {

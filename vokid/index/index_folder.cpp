@@ -78,9 +78,9 @@ void writeHeader(const std::string &folder, const IndexHeader &header)
     const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
     if (fd < 0)
         throw IndexError("cannot create the index header: " + causeOf(errno));
-    const bool written = ::write(fd, bytes.data(), bytes.size()) ==
-                             static_cast<ssize_t>(bytes.size()) &&
-                         fsync(fd) == 0;
+    const bool written =
+        ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
+        fsync(fd) == 0;
     const int error = errno;
     close(fd);
     if (!written || rename(partial.c_str(), path.c_str()) != 0) {

@@ -31,9 +31,9 @@ struct Posting {
 
 struct StoreStats {
     uint64_t tracks = 0;
-    double seconds = 0;      // of audio, all tracks together
-    uint64_t words = 0;      // sub-fingerprints stored
-    uint64_t postings = 0;   // as the postings themselves count
+    double seconds = 0;         // of audio, all tracks together
+    uint64_t words = 0;         // sub-fingerprints stored
+    uint64_t postings = 0;      // as the postings themselves count
     uint64_t trackPostings = 0; // as the track records count them
     // Bytes of the pages each part takes, and of the data file.
     uint64_t postingBytes = 0;

@@ -47,8 +47,7 @@ class LmdbTxn {
 public:
     LmdbTxn(MDB_env *env, bool write)
     {
-        checkLmdb(mdb_txn_begin(env, nullptr, write ? 0 : MDB_RDONLY, &txn),
-                  "begin a transaction");
+        checkLmdb(mdb_txn_begin(env, nullptr, write ? 0 : MDB_RDONLY, &txn), "begin a transaction");
     }
     ~LmdbTxn()
     {
@@ -71,7 +70,10 @@ private:
 
 class LmdbCursor {
 public:
-    LmdbCursor(MDB_txn *txn, MDB_dbi dbi) { checkLmdb(mdb_cursor_open(txn, dbi, &cursor), "open a cursor"); }
+    LmdbCursor(MDB_txn *txn, MDB_dbi dbi)
+    {
+        checkLmdb(mdb_cursor_open(txn, dbi, &cursor), "open a cursor");
+    }
     ~LmdbCursor() { mdb_cursor_close(cursor); }
     LmdbCursor(const LmdbCursor &) = delete;
     LmdbCursor &operator=(const LmdbCursor &) = delete;
@@ -87,7 +89,8 @@ inline std::string_view bytesOf(const MDB_val &value)
     return std::string_view(static_cast<const char *>(value.mv_data), value.mv_size);
 }
 
-template <class T> MDB_val valueOf(T &variable)
+template <class T>
+MDB_val valueOf(T &variable)
 {
     return MDB_val{sizeof variable, &variable};
 }

@@ -68,8 +68,7 @@ public:
     std::optional<TrackInfo> trackAt(const std::string &path) override;
     std::vector<TrackInfo> tracks() override;
     size_t postings(uint32_t word, size_t limit, std::vector<Posting> &out) override;
-    SubFingerprints sequence(uint32_t track, int64_t from, size_t length,
-                             int64_t &first) override;
+    SubFingerprints sequence(uint32_t track, int64_t from, size_t length, int64_t &first) override;
     std::optional<TrackPrint> print(uint32_t track) override;
     StoreStats stats() override;
 
@@ -440,7 +439,8 @@ void LmdbStore::openTables(bool forWriting)
     };
     tables.tracks = open("tracks", MDB_INTEGERKEY);
     tables.sequences = open("sequences", MDB_INTEGERKEY);
-    tables.postings = open("postings", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
+    tables.postings =
+        open("postings", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
     tables.paths = open("paths", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
     tables.info = open("info", 0);
     checkLmdb(mdb_dbi_open(txn.get(), nullptr, 0, &tables.main), "open a table");

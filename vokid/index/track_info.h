@@ -12,14 +12,14 @@ namespace vokid {
 
 struct TrackInfo {
     uint32_t id = 0;
-    std::string path;   // absolute
-    std::string title;  // from the file's tags; empty when it has none
+    std::string path;  // absolute
+    std::string title; // from the file's tags; empty when it has none
     std::string artist;
     std::string algorithm; // "Stream1" or "Stream4"
     double duration = 0;   // seconds of audio
     uint64_t fileSize = 0;
-    int64_t modified = 0; // the file's modification time, nanoseconds since 1970
-    uint32_t words = 0;   // sub-fingerprints stored
+    int64_t modified = 0;  // the file's modification time, nanoseconds since 1970
+    uint32_t words = 0;    // sub-fingerprints stored
     uint32_t postings = 0; // of them, indexed
 
     // The same file as when it was added: same size, same time.

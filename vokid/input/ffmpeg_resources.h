@@ -10,8 +10,8 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
-#include <libavutil/channel_layout.h>
 #include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
 #include <libswresample/swresample.h>
 }
 

@@ -40,8 +40,8 @@ std::vector<Found> probe(IndexView &view, uint32_t id)
     const auto size = static_cast<int64_t>(print.size());
     std::vector<int64_t> starts;
     for (double at : kProbesAt) {
-        const int64_t start =
-            std::max<int64_t>(0, static_cast<int64_t>(at * static_cast<double>(size - kProbeWords)));
+        const int64_t start = std::max<int64_t>(
+            0, static_cast<int64_t>(at * static_cast<double>(size - kProbeWords)));
         if (std::find(starts.begin(), starts.end(), start) == starts.end())
             starts.push_back(start);
     }
@@ -67,14 +67,13 @@ std::optional<DuplicatePair> measurePair(IndexView &view, const Found &pair)
     const SubFingerprints printA = a->subFingerprints();
     const SubFingerprints printB = b->subFingerprints();
     const int64_t begin = std::max<int64_t>(0, -pair.shift);
-    const int64_t end =
-        std::min<int64_t>(static_cast<int64_t>(printA.size()),
-                          static_cast<int64_t>(printB.size()) - pair.shift);
+    const int64_t end = std::min<int64_t>(static_cast<int64_t>(printA.size()),
+                                          static_cast<int64_t>(printB.size()) - pair.shift);
     int64_t bestFrom = 0, bestTo = 0;
     int64_t runFrom = -1, runTo = -1; // the run's first and last agreeing chunk
     for (int64_t from = begin; from < end; from += kChunk) {
-        const Alignment chunk =
-            alignAt(printB, stretchOf(printA, from, std::min(kChunk, end - from)), from + pair.shift);
+        const Alignment chunk = alignAt(
+            printB, stretchOf(printA, from, std::min(kChunk, end - from)), from + pair.shift);
         if (chunk.evidencePairs() < static_cast<uint64_t>(kChunk / 2))
             continue; // quiet: neither ends nor makes the run
         if (chunk.ber() > kAcceptance.maxBer) {
@@ -140,8 +139,8 @@ std::vector<DuplicateGroup> findDuplicates(IndexStore &store, WorkerPool &pool)
             std::lock_guard<std::mutex> lock(mutex);
             for (const Found &match : matches) {
                 const bool forward = match.a < match.b;
-                const auto key = forward ? std::make_pair(match.a, match.b)
-                                         : std::make_pair(match.b, match.a);
+                const auto key =
+                    forward ? std::make_pair(match.a, match.b) : std::make_pair(match.b, match.a);
                 found.emplace(key, forward ? match.shift : -match.shift);
             }
         }));

@@ -206,7 +206,7 @@ private:
     const std::vector<int16_t> &frames;
     uint32_t rate;
     uint32_t channels;
-    std::vector<int16_t> mono; // at 11025 Hz, made once when needed
+    std::vector<int16_t> mono;            // at 11025 Hz, made once when needed
     std::vector<SubFingerprints> queries; // per hypothesis
     std::vector<char> tried;
     std::mutex mutex;

@@ -175,14 +175,16 @@ Match Matcher::search(const SubFingerprints &query, uint32_t exclude)
     std::vector<Candidate> candidates = bestVoted();
     for (Candidate &candidate : candidates)
         candidate = verify(query, candidate);
-    std::stable_sort(candidates.begin(), candidates.end(), [&](const Candidate &x, const Candidate &y) {
-        return better(x.alignment, y.alignment, rule.minPairs);
-    });
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [&](const Candidate &x, const Candidate &y) {
+                         return better(x.alignment, y.alignment, rule.minPairs);
+                     });
     // The best of each track.
     std::vector<Candidate> tracks;
     for (const Candidate &candidate : candidates) {
-        const bool seen = std::any_of(tracks.begin(), tracks.end(),
-                                      [&](const Candidate &c) { return c.track == candidate.track; });
+        const bool seen = std::any_of(tracks.begin(), tracks.end(), [&](const Candidate &c) {
+            return c.track == candidate.track;
+        });
         if (!seen)
             tracks.push_back(candidate);
     }

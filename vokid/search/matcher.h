@@ -38,9 +38,9 @@ struct Match {
     bool found = false;    // there was a candidate at all
     bool accepted = false; // by the acceptance rule
     Candidate best;
-    double runnerUpBer = kChanceBer; // the best of another recording
+    double runnerUpBer = kChanceBer;      // the best of another recording
     std::vector<Candidate> sameRecording; // other tracks, the same recording as best
-    std::vector<Candidate> ranked; // each candidate track's best alignment, best first
+    std::vector<Candidate> ranked;        // each candidate track's best alignment, best first
 
     // How far the best stands from the runner-up: (runner-up - best) /
     // runner-up, 1 for a perfect match, 0 when another recording is as good.

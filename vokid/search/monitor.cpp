@@ -171,8 +171,8 @@ std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInp
                 const Match match = matcher.search(
                     stretchOf(prints[s].words, from, std::llround(windowWords * speed)));
                 if (match.accepted) {
-                    matches[w] = WindowMatch{true, s, match.best.track,
-                                             match.best.alignment.offset - from};
+                    matches[w] =
+                        WindowMatch{true, s, match.best.track, match.best.alignment.offset - from};
                     return;
                 }
             }
@@ -217,14 +217,13 @@ std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInp
         const double speed = prints[draft.speed].speed;
         const auto limit = static_cast<int64_t>(prints[draft.speed].words.size());
         // Neighbours bound the search for the ends, in this print's words.
-        const int64_t lowest =
-            d == 0 ? 0 : std::llround(static_cast<double>(drafts[d - 1].to) /
-                                      prints[drafts[d - 1].speed].speed * speed);
-        const int64_t highest =
-            d + 1 == drafts.size()
-                ? limit
-                : std::llround(static_cast<double>(drafts[d + 1].from) /
-                               prints[drafts[d + 1].speed].speed * speed);
+        const int64_t lowest = d == 0 ? 0
+                                      : std::llround(static_cast<double>(drafts[d - 1].to) /
+                                                     prints[drafts[d - 1].speed].speed * speed);
+        const int64_t highest = d + 1 == drafts.size()
+                                    ? limit
+                                    : std::llround(static_cast<double>(drafts[d + 1].from) /
+                                                   prints[drafts[d + 1].speed].speed * speed);
         refine(*view, prints, draft, std::min(lowest, draft.from), std::max(highest, draft.to));
         const Alignment figures = measure(*view, prints[draft.speed], draft.track, draft.shift,
                                           draft.from, draft.to - draft.from);

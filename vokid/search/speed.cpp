@@ -31,8 +31,9 @@ void SpeedResampler::add(const int16_t *samples, size_t count, std::vector<int16
         const float f = static_cast<float>(position & 0xFFFFFFFFu) * (1.0f / 4294967296.0f);
         const float x0 = at(p > 0 ? p - 1 : p), x1 = at(p), x2 = at(p + 1), x3 = at(p + 2);
         const float y =
-            x1 + 0.5f * f *
-                     (x2 - x0 + f * (2 * x0 - 5 * x1 + 4 * x2 - x3 + f * (3 * (x1 - x2) + x3 - x0)));
+            x1 +
+            0.5f * f *
+                (x2 - x0 + f * (2 * x0 - 5 * x1 + 4 * x2 - x3 + f * (3 * (x1 - x2) + x3 - x0)));
         // Rounded to the nearest, halves away from zero, within 16 bits.
         const float limited = std::clamp(y, -32768.0f, 32767.0f);
         out.push_back(static_cast<int16_t>(limited < 0 ? limited - 0.5f : limited + 0.5f));
@@ -40,8 +41,7 @@ void SpeedResampler::add(const int16_t *samples, size_t count, std::vector<int16
     }
     // Keep what the next output needs: from sample floor(position) - 1 on.
     const uint64_t next = position >> 32;
-    const uint64_t keepFrom =
-        std::clamp<uint64_t>(next > 0 ? next - 1 : 0, windowStart, consumed);
+    const uint64_t keepFrom = std::clamp<uint64_t>(next > 0 ? next - 1 : 0, windowStart, consumed);
     if (keepFrom > windowStart) {
         window.erase(window.begin(), window.begin() + static_cast<long>(keepFrom - windowStart));
         windowStart = keepFrom;

@@ -29,9 +29,9 @@ public:
     void add(const int16_t *samples, size_t count, std::vector<int16_t> &out);
 
 private:
-    uint64_t step;         // input samples per output sample, 32.32
-    uint64_t position = 0; // of the next output, from the first input sample
-    uint64_t consumed = 0; // input samples seen
+    uint64_t step;               // input samples per output sample, 32.32
+    uint64_t position = 0;       // of the next output, from the first input sample
+    uint64_t consumed = 0;       // input samples seen
     std::vector<int16_t> window; // the input from sample `windowStart` on
     uint64_t windowStart = 0;
 };

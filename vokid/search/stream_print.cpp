@@ -58,8 +58,8 @@ InputError tooShort(uint64_t frames, uint32_t rate)
 // Appends the sub-fingerprints after the whole blocks of `print` up to
 // `total`, from a second handle over the audio's end. `audio` holds frames
 // [audioStart, audioEnd) of the whole.
-void appendTail(SubFingerprints &print, uint64_t total, const int16_t *audio,
-                uint64_t audioStart, uint64_t audioEnd, uint32_t rate, uint32_t channels)
+void appendTail(SubFingerprints &print, uint64_t total, const int16_t *audio, uint64_t audioStart,
+                uint64_t audioEnd, uint32_t rate, uint32_t channels)
 {
     if (total < print.size() + kMinTail)
         return;

@@ -13,7 +13,8 @@ constexpr size_t kInitialSlots = 1 << 14;
 
 } // namespace
 
-VoteCounter::VoteCounter() : keys(kInitialSlots, 0), counts(kInitialSlots, 0), mask(kInitialSlots - 1)
+VoteCounter::VoteCounter()
+    : keys(kInitialSlots, 0), counts(kInitialSlots, 0), mask(kInitialSlots - 1)
 {
 }
 
@@ -89,8 +90,9 @@ std::vector<VoteCounter::Tally> VoteCounter::best(size_t count, int64_t separati
                             int64_t{static_cast<uint32_t>(key)} - kBias, score});
     }
     const auto better = [](const Tally &x, const Tally &y) {
-        return x.score != y.score ? x.score > y.score
-                                  : x.track != y.track ? x.track < y.track : x.offset < y.offset;
+        return x.score != y.score   ? x.score > y.score
+               : x.track != y.track ? x.track < y.track
+                                    : x.offset < y.offset;
     };
     // Only the best few are ranked: with the neighbours of a chosen pair
     // left out, 2 * separation + 1 per pair chosen are enough.

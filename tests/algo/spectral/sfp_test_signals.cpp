@@ -54,10 +54,14 @@ private:
 const char *kind_name(Kind kind)
 {
     switch (kind) {
-    case Kind::Tones: return "tones";
-    case Kind::Chirp: return "chirp";
-    case Kind::Speech: return "speech";
-    case Kind::Music: return "music";
+    case Kind::Tones:
+        return "tones";
+    case Kind::Chirp:
+        return "chirp";
+    case Kind::Speech:
+        return "speech";
+    case Kind::Music:
+        return "music";
     }
     return "?";
 }
@@ -83,7 +87,8 @@ std::vector<double> make_signal(Kind kind, uint32_t rate, uint32_t channels, dou
                 const double f[3] = {220.0, 660.0, 1500.0};
                 for (int k = 0; k < 3; ++k) {
                     phase[k] += kTwoPi * f[k] / rate;
-                    const double a = 5000.0 * (1.0 + 0.8 * std::sin(kTwoPi * (0.13 + 0.07 * k) * u));
+                    const double a =
+                        5000.0 * (1.0 + 0.8 * std::sin(kTwoPi * (0.13 + 0.07 * k) * u));
                     left += a * std::sin(phase[k]);
                     right += a * std::sin(phase[k] + k);
                 }
@@ -114,8 +119,8 @@ std::vector<double> make_signal(Kind kind, uint32_t rate, uint32_t channels, dou
                     double v = 0.0;
                     for (int h = 1; h <= 20; ++h) {
                         const double fh = h * pitch;
-                        const double weight = 1.0 / (1.0 + std::pow((fh - formant) / 250.0, 2.0)) +
-                                              0.3 / h;
+                        const double weight =
+                            1.0 / (1.0 + std::pow((fh - formant) / 250.0, 2.0)) + 0.3 / h;
                         v += weight * std::sin(h * phase[0]);
                     }
                     left += 6000.0 * envelope * v + 400.0 * envelope * noise(random);
@@ -166,8 +171,8 @@ std::vector<uint8_t> encode(const std::vector<double> &samples, SampleType type)
             break;
         }
         case SAMPLE_PCM_U8:
-            bytes.push_back(static_cast<uint8_t>(
-                std::max(0L, std::min(255L, std::lround(x / 256.0) + 128))));
+            bytes.push_back(
+                static_cast<uint8_t>(std::max(0L, std::min(255L, std::lround(x / 256.0) + 128))));
             break;
         case SAMPLE_ALAW:
             bytes.push_back(alaw(x));

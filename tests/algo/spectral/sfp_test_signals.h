@@ -13,10 +13,10 @@
 namespace sfp_test {
 
 enum class Kind {
-    Tones,   // three tones with slowly changing amplitudes, plus noise
-    Chirp,   // a sweep from 60 Hz to 3 kHz with a pulsing envelope
-    Speech,  // voiced syllables on a moving pitch, short pauses between
-    Music,   // plucked chords over a bass line
+    Tones,  // three tones with slowly changing amplitudes, plus noise
+    Chirp,  // a sweep from 60 Hz to 3 kHz with a pulsing envelope
+    Speech, // voiced syllables on a moving pitch, short pauses between
+    Music,  // plucked chords over a bass line
 };
 const Kind kKinds[] = {Kind::Tones, Kind::Chirp, Kind::Speech, Kind::Music};
 const char *kind_name(Kind kind);
@@ -34,7 +34,7 @@ std::vector<uint8_t> encode(const std::vector<double> &samples, SampleType type)
 std::vector<uint8_t> pcm16(const std::vector<int32_t> &samples);
 
 struct Run {
-    uint32_t result = 0;          // first failing code, or 0
+    uint32_t result = 0; // first failing code, or 0
     bool done = false;
     std::string document;         // the XML text when serialised
     std::vector<uint32_t> values; // the 30 numbers of FP_BLOCK

@@ -8,8 +8,8 @@
 #include <iostream>
 #include <map>
 
-#include <vok/vok_engine.h>
 #include "tests/algo/spectral/sfp_test_signals.h"
+#include <vok/vok_engine.h>
 
 namespace {
 
@@ -48,8 +48,8 @@ TEST(SfpAgreement, FixedStaysWithinOnePercentOfFloat)
                 ASSERT_EQ(30u, floating.values.size()) << name;
                 ++runs;
                 for (int i = 0; i < 30; ++i) {
-                    const uint32_t difference = static_cast<uint32_t>(
-                        std::abs(static_cast<int>(fixed.values[i]) - static_cast<int>(floating.values[i])));
+                    const uint32_t difference = static_cast<uint32_t>(std::abs(
+                        static_cast<int>(fixed.values[i]) - static_cast<int>(floating.values[i])));
                     EXPECT_LE(difference, 328u) << name << " value " << i;
                     if (difference > worst) {
                         worst = difference;
@@ -60,8 +60,7 @@ TEST(SfpAgreement, FixedStaysWithinOnePercentOfFloat)
         }
     }
     EXPECT_EQ(64u, runs);
-    std::cout << "largest FileFixed/FileFloat difference: " << worst << " (" << worst_case
-              << ")\n";
+    std::cout << "largest FileFixed/FileFloat difference: " << worst << " (" << worst_case << ")\n";
 }
 
 } // namespace

@@ -76,7 +76,8 @@ TEST_F(SfpBands, HzEdgesGiveTheIndexTable)
         }
         // The weight turns an energy into a mean square: about 2^40 / width.
         const double width = index[2 * b + 1] - index[2 * b] + 1.0;
-        EXPECT_NEAR(std::ldexp(1.0, 40) / width, sfp_band_weights()[b], 1e-4 * sfp_band_weights()[b]);
+        EXPECT_NEAR(std::ldexp(1.0, 40) / width, sfp_band_weights()[b],
+                    1e-4 * sfp_band_weights()[b]);
     }
     EXPECT_EQ(16049u, index[29]);
     EXPECT_EQ(60u, sfp_result_size(fixed));
@@ -114,8 +115,10 @@ TEST_F(SfpBands, SharedEdgeCoefficientCountsInBothBands)
 // then divides with more bits).
 TEST_F(SfpBands, OneBandWithTheWholeShareGives32768)
 {
-    const std::pair<uint32_t, double> runs[] = {
-        {SFP_VARIANT_FIXED, 1.0}, {SFP_VARIANT_FIXED, 1e-4}, {SFP_VARIANT_FLOAT, 1.0}, {SFP_VARIANT_FLOAT, 1e-4}};
+    const std::pair<uint32_t, double> runs[] = {{SFP_VARIANT_FIXED, 1.0},
+                                                {SFP_VARIANT_FIXED, 1e-4},
+                                                {SFP_VARIANT_FLOAT, 1.0},
+                                                {SFP_VARIANT_FLOAT, 1e-4}};
     for (const auto &[variant, scale] : runs) {
         BandStatistics *s = create(variant);
         for (int f = 0; f < 12; ++f) {
@@ -184,7 +187,8 @@ TEST_F(SfpBands, SharesFollowTheDirectComputation)
         int sum_levels = 0;
         for (int b = 0; b < 15; ++b) {
             EXPECT_NEAR(32768 * level[b] / level_sum, values[b], 12.0) << variant << " " << b;
-            EXPECT_NEAR(32768 * spread[b] / spread_sum, values[15 + b], 12.0) << variant << " " << b;
+            EXPECT_NEAR(32768 * spread[b] / spread_sum, values[15 + b], 12.0)
+                << variant << " " << b;
             sum_levels += values[b];
         }
         EXPECT_LE(sum_levels, 32768 + 15);
@@ -216,7 +220,8 @@ TEST_F(SfpBands, NothingToShareOrASteadySoundGiveNoResult)
                        std::vector<double>(15, c.rms + c.rms_step * (f % 2)),
                        0.25 + c.frequency_step * (f % 2 ? 1 : -1));
             int16_t values[30] = {};
-            EXPECT_EQ(c.result ? 60u : 0u, sfp_get_result(s, values, 60)) << c.what << " " << variant;
+            EXPECT_EQ(c.result ? 60u : 0u, sfp_get_result(s, values, 60))
+                << c.what << " " << variant;
             EXPECT_EQ(c.result, s->result_ready != 0);
             sfp_bands_destroy(&s);
         }
@@ -236,9 +241,15 @@ TEST_F(SfpBands, FrameFrequencyOfSinesAndSilence)
             q[n] = static_cast<int32_t>(std::lround(x[n] * 16384.0));
         }
         const double m = 4.0 * std::sin(w / 2) * std::sin(w / 2);
-        EXPECT_NEAR(m, sfp_frame_frequency_float(x.data(), 9000, x.data() + 9000, 23768, 32768), 2e-5 * m) << w;
-        EXPECT_NEAR(m, std::ldexp(sfp_frame_frequency_fixed(q.data(), 30000, q.data() + 30000, 2768, 32768), -28),
-                    2e-5 * m) << w;
+        EXPECT_NEAR(m, sfp_frame_frequency_float(x.data(), 9000, x.data() + 9000, 23768, 32768),
+                    2e-5 * m)
+            << w;
+        EXPECT_NEAR(
+            m,
+            std::ldexp(sfp_frame_frequency_fixed(q.data(), 30000, q.data() + 30000, 2768, 32768),
+                       -28),
+            2e-5 * m)
+            << w;
     }
 }
 
@@ -298,7 +309,7 @@ TEST_F(SfpBands, CreationFailsCleanly)
         });
         EXPECT_GE(failures, 5u);
     }
-    const BandConfig wrong_size = {SFP_VARIANT_FIXED, 14, 256, 12, 0, 32768, 30,
+    const BandConfig wrong_size = {SFP_VARIANT_FIXED,      14,  256, 12, 0, 32768, 30,
                                    sfp_band_edges_index(), 8192};
     EXPECT_EQ(nullptr, sfp_bands_create(&wrong_size)) << "the integer transform has one size";
 }

@@ -119,8 +119,8 @@ TEST_F(SfpDct, FixedFollowsTheFloatTransformOnOneScale)
     std::vector<float> floating(n);
     for (uint32_t i = 0; i < n; ++i) {
         // Tones and noise, ranks between -0.5 and 0.5.
-        const double value = 0.25 * std::sin(0.01 * i) + 0.1 * std::sin(1.3 * i) +
-                             0.1 * uniform(random) + 0.02;
+        const double value =
+            0.25 * std::sin(0.01 * i) + 0.1 * std::sin(1.3 * i) + 0.1 * uniform(random) + 0.02;
         fixed[i] = static_cast<int32_t>(std::lround(value * 1073741824.0));
         floating[i] = static_cast<float>(fixed[i] / 1073741824.0);
     }

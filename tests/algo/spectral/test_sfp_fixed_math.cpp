@@ -13,8 +13,20 @@ namespace {
 
 std::vector<int32_t> telling_signed()
 {
-    std::vector<int32_t> values = {0, 1, -1, 2, -2, 65535, 65536, -65536, INT32_MAX, INT32_MIN,
-                                   INT32_MIN + 1, 185363, 1518500224, -1518500224};
+    std::vector<int32_t> values = {0,
+                                   1,
+                                   -1,
+                                   2,
+                                   -2,
+                                   65535,
+                                   65536,
+                                   -65536,
+                                   INT32_MAX,
+                                   INT32_MIN,
+                                   INT32_MIN + 1,
+                                   185363,
+                                   1518500224,
+                                   -1518500224};
     std::mt19937 random(7);
     for (int i = 0; i < 300; ++i)
         values.push_back(static_cast<int32_t>(random()));
@@ -26,8 +38,8 @@ TEST(SfpFixedMath, MulhiIsTheTruncatedSignedHighWordOfTheMagnitudes)
     const std::vector<int32_t> values = telling_signed();
     for (int32_t a : values) {
         for (int32_t b : values) {
-            const __int128 magnitude = (__int128)(a < 0 ? -(__int128)a : a) *
-                                       (b < 0 ? -(__int128)b : b);
+            const __int128 magnitude =
+                (__int128)(a < 0 ? -(__int128)a : a) * (b < 0 ? -(__int128)b : b);
             const __int128 high = magnitude >> 32;
             const int64_t expected = static_cast<int64_t>((a < 0) != (b < 0) ? -high : high);
             ASSERT_EQ(expected, sfp_mulhi(a, b)) << a << " x " << b;
@@ -65,8 +77,7 @@ TEST(SfpFixedMath, ReciprocalSeedsAndAccuracy)
                   sfp_reciprocal_seed(i));
 
     std::mt19937 random(3);
-    std::vector<uint32_t> arguments = {0x80000000u, 0xFFFFFFFFu, 12u << 28, 11u << 28,
-                                       0xC0000001u};
+    std::vector<uint32_t> arguments = {0x80000000u, 0xFFFFFFFFu, 12u << 28, 11u << 28, 0xC0000001u};
     for (int i = 0; i < 20000; ++i)
         arguments.push_back(random() | 0x80000000u);
     for (uint32_t a : arguments) {

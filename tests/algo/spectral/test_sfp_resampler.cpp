@@ -23,10 +23,9 @@ struct Factors {
 
 TEST_F(SfpResampler, ContinuedFractionFindsTheFactors)
 {
-    const Factors table[] = {{48000, 147, 640}, {44100, 1, 4},    {32000, 441, 1280},
-                             {24000, 147, 320}, {22050, 1, 2},    {16000, 441, 640},
-                             {11025, 1, 1},     {8000, 441, 320}, {96000, 147, 1280},
-                             {5512.5, 2, 1}};
+    const Factors table[] = {
+        {48000, 147, 640}, {44100, 1, 4}, {32000, 441, 1280}, {24000, 147, 320},  {22050, 1, 2},
+        {16000, 441, 640}, {11025, 1, 1}, {8000, 441, 320},   {96000, 147, 1280}, {5512.5, 2, 1}};
     for (const Factors &f : table) {
         uint32_t up = 0, down = 0;
         ASSERT_TRUE(sfp_choose_factors(f.input, 11025.0, &up, &down)) << f.input;
@@ -111,8 +110,7 @@ TEST_F(SfpResampler, FixedTablesAreTheDesignInQ31)
         const float *stored = row->down == 4 ? sfp_quarter_band_filter() : sfp_half_band_filter();
         const double gain = row->input_rate == 8000 ? 0.5 : 1.0;
         for (uint32_t index = 0; index < row->length; ++index) {
-            const double h =
-                gain * (designed ? sfp_filter_tap(&shape, index) : stored[index]);
+            const double h = gain * (designed ? sfp_filter_tap(&shape, index) : stored[index]);
             const double q31 = h * 2147483648.0;
             ASSERT_NEAR(q31, sfp_resampler_coefficient_fixed(r, index),
                         std::fabs(q31) * 1.2e-7 + 1.0)
@@ -275,7 +273,8 @@ TEST_F(SfpResampler, FloatStreamThroughTheFramingAtLowRates)
         const std::vector<int32_t> samples = noise(8 * rate, rate);
         const std::vector<float> expected =
             defined_float_stream(rate, std::vector<float>(samples.begin(), samples.end()));
-        for (const std::vector<uint32_t> &split : {std::vector<uint32_t>{1}, {7, 93, 1000}, {4096, 3}, {2500}}) {
+        for (const std::vector<uint32_t> &split :
+             {std::vector<uint32_t>{1}, {7, 93, 1000}, {4096, 3}, {2500}}) {
             void *handle = nullptr;
             ASSERT_EQ(0u, sfp_create(2, rate, SAMPLE_PCM_S16, 1, &handle));
             auto *state = static_cast<SpectralState *>(handle);
@@ -284,11 +283,13 @@ TEST_F(SfpResampler, FloatStreamThroughTheFramingAtLowRates)
             std::vector<float> out;
             uint8_t done = 0;
             for (size_t at = 0, piece = 0; at < samples.size(); ++piece) {
-                const size_t count = std::min<size_t>(split[piece % split.size()], samples.size() - at);
+                const size_t count =
+                    std::min<size_t>(split[piece % split.size()], samples.size() - at);
                 const uint32_t before = state->write_pos;
                 const std::vector<uint8_t> bytes = sfp_test::pcm16(
                     std::vector<int32_t>(samples.begin() + at, samples.begin() + at + count));
-                EXPECT_EQ(0u, sfp_add_audio(handle, bytes.data(), static_cast<uint32_t>(bytes.size()), &done));
+                EXPECT_EQ(0u, sfp_add_audio(handle, bytes.data(),
+                                            static_cast<uint32_t>(bytes.size()), &done));
                 for (uint32_t i = before; i != state->write_pos; i = (i + 1) % state->ring_size)
                     out.push_back(static_cast<const float *>(state->ring)[i]);
                 at += count;
@@ -319,12 +320,12 @@ TEST_F(SfpResampler, FixedStreamMatchesTheDirectComputation)
             // x h / 2^31 with designed tables, x h / 2^32 with stored ones;
             // the halves-based products are within 2 of it per tap.
             const double scale = r->up > 1 ? 2147483648.0 : 4294967296.0;
-            expected = direct_stream(r->up, r->down, r->taps, r->history_zeros,
-                                     std::vector<double>(input.begin(), input.end()),
-                                     [r, scale](uint32_t index, double x) {
-                                         return sfp_resampler_coefficient_fixed(r, index) * x /
-                                                scale;
-                                     });
+            expected =
+                direct_stream(r->up, r->down, r->taps, r->history_zeros,
+                              std::vector<double>(input.begin(), input.end()),
+                              [r, scale](uint32_t index, double x) {
+                                  return sfp_resampler_coefficient_fixed(r, index) * x / scale;
+                              });
         }
         ASSERT_EQ(expected.size(), out.size()) << rate;
         for (size_t n = 0; n < out.size(); ++n)

@@ -7,9 +7,9 @@
 
 #include "algo/spectral/sfp_internal.h"
 #include "engine/eng_registry.h"
-#include <vok/vok_engine.h>
 #include "tests/algo/spectral/sfp_test_signals.h"
 #include "tests/support/alloc_faults.h"
+#include <vok/vok_engine.h>
 
 namespace {
 
@@ -81,7 +81,8 @@ TEST_F(SfpSerialize, IncompleteFingerprintIsRefused)
         for (size_t i = 0; i < some.size(); i += 2)
             some[i + 1] = static_cast<uint8_t>(i * 37);
         uint8_t done = 1;
-        ASSERT_EQ(0u, eng_add_audio(handle, some.data(), static_cast<uint32_t>(some.size()), &done));
+        ASSERT_EQ(0u,
+                  eng_add_audio(handle, some.data(), static_cast<uint32_t>(some.size()), &done));
         EXPECT_EQ(0, done);
         EXPECT_EQ(SFP_E_NOT_COMPLETE, eng_serialize_xml(handle, &text));
         EXPECT_EQ(SFP_E_INVALID_ARG, sfp_serialize(nullptr, nullptr));
@@ -101,7 +102,8 @@ TEST_F(SfpSerialize, SteadySoundCannotBeComputed)
         EngineHandle *handle = nullptr;
         ASSERT_EQ(0u, eng_create(id, SAMPLE_PCM_S16, 11025, 1, &handle));
         uint8_t done = 0;
-        ASSERT_EQ(0u, eng_add_audio(handle, bytes.data(), static_cast<uint32_t>(bytes.size()), &done));
+        ASSERT_EQ(0u,
+                  eng_add_audio(handle, bytes.data(), static_cast<uint32_t>(bytes.size()), &done));
         EXPECT_EQ(1, done);
         char *text = nullptr;
         EXPECT_EQ(SFP_E_NOT_COMPLETE, eng_serialize_xml(handle, &text)) << id;

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "algo/spectral/sfp_internal.h"
-#include <vok/vok_engine.h>
 #include "tests/algo/spectral/sfp_test_signals.h"
 #include "tests/support/alloc_faults.h"
+#include <vok/vok_engine.h>
 
 namespace {
 
@@ -60,7 +60,7 @@ TEST_F(SfpState, CreateRefusesInvalidArguments)
         uint32_t id, rate;
         SampleType type;
         uint32_t channels;
-    } refused[] = {{0, 44100, 2, 2}, {3, 44100, 2, 2}, {1, 0, 2, 2}, {2, 0, 2, 2},
+    } refused[] = {{0, 44100, 2, 2}, {3, 44100, 2, 2}, {1, 0, 2, 2},     {2, 0, 2, 2},
                    {1, 44100, 0, 2}, {2, 44100, 5, 2}, {1, 44100, 2, 0}, {2, 44100, 2, 3}};
     for (const Case &c : refused)
         EXPECT_EQ(SFP_E_INVALID_ARG, sfp_create(c.id, c.rate, c.type, c.channels, &state))
@@ -264,9 +264,8 @@ struct ReferenceGate {
 
 TEST_F(SfpState, GateFollowsItsRuleAcrossCalls)
 {
-    std::vector<std::vector<int64_t>> runs = {std::vector<int64_t>(50, 30),
-                                              std::vector<int64_t>(50, -31),
-                                              std::vector<int64_t>(300, 0)};
+    std::vector<std::vector<int64_t>> runs = {
+        std::vector<int64_t>(50, 30), std::vector<int64_t>(50, -31), std::vector<int64_t>(300, 0)};
     for (size_t i = 100; i < 300; ++i)
         runs[2][i] = (i % 2 ? 20000 : -20000) + static_cast<int64_t>(i);
     std::vector<int64_t> soft(400);
@@ -355,8 +354,8 @@ TEST_F(SfpState, FloatAt11025HzPassesSamplesThrough)
     ASSERT_EQ(0u, sfp_resample_chunk(state, bytes.data(), 10, out, 2, &used, &produced));
     EXPECT_EQ(4u, used);
     EXPECT_EQ(2u, produced);
-    EXPECT_EQ(SFP_E_INVALID_ARG, sfp_resample_chunk(nullptr, bytes.data(), 10, out, 2, &used,
-                                                    &produced));
+    EXPECT_EQ(SFP_E_INVALID_ARG,
+              sfp_resample_chunk(nullptr, bytes.data(), 10, out, 2, &used, &produced));
 }
 
 TEST_F(SfpState, ALostFrameRecordDelaysCompletionByOneHop)

@@ -18,8 +18,7 @@ namespace stream_test {
 
 inline std::vector<uint8_t> base64_decode(const std::string &text)
 {
-    const std::string alphabet =
-        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
     if (text.size() % 4 != 0)
         throw std::runtime_error("BASE64 text length not a multiple of 4");
     std::vector<uint8_t> out;

@@ -34,7 +34,7 @@ TEST(ByteCodeTable, IsACompletePrefixCodeWithTheKnownLengths)
         histogram[codes[b].length] += 1;
     }
     EXPECT_EQ(65536u, kraft);
-    const std::map<int, int> expected = {{1, 1},   {4, 3},   {5, 5},   {7, 7},  {8, 13},
+    const std::map<int, int> expected = {{1, 1},   {4, 3},   {5, 5},   {7, 7},   {8, 13},
                                          {9, 8},   {10, 6},  {11, 30}, {12, 25}, {13, 28},
                                          {14, 49}, {15, 59}, {16, 22}};
     EXPECT_EQ(expected, histogram);
@@ -169,8 +169,12 @@ struct Rfc4648Case {
 TEST(Base64, MatchesTheRfc4648TestVectors)
 {
     vok_test::start_memory_layer();
-    const Rfc4648Case cases[] = {{"", ""},           {"f", "Zg=="},         {"fo", "Zm8="},
-                                 {"foo", "Zm9v"},     {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+    const Rfc4648Case cases[] = {{"", ""},
+                                 {"f", "Zg=="},
+                                 {"fo", "Zm8="},
+                                 {"foo", "Zm9v"},
+                                 {"foob", "Zm9vYg=="},
+                                 {"fooba", "Zm9vYmE="},
                                  {"foobar", "Zm9vYmFy"}};
     for (const auto &c : cases) {
         char *text = nullptr;

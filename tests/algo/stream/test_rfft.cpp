@@ -56,8 +56,8 @@ double worst_error(int32_t n, const std::vector<int32_t> &x)
     const std::vector<double> want = reference_dft(x);
     double worst = 0;
     for (int32_t i = 0; i < n; ++i)
-        worst = std::max(worst, std::fabs(out[static_cast<size_t>(i)] -
-                                          want[static_cast<size_t>(i)]));
+        worst =
+            std::max(worst, std::fabs(out[static_cast<size_t>(i)] - want[static_cast<size_t>(i)]));
     return worst;
 }
 
@@ -75,8 +75,8 @@ std::vector<int32_t> sinusoid_input(int32_t n, double amplitude, double bin, dou
 {
     std::vector<int32_t> x(static_cast<size_t>(n));
     for (int32_t t = 0; t < n; ++t)
-        x[static_cast<size_t>(t)] = static_cast<int32_t>(
-            std::lround(amplitude * std::cos(2 * kPi * bin * t / n + phase)));
+        x[static_cast<size_t>(t)] =
+            static_cast<int32_t>(std::lround(amplitude * std::cos(2 * kPi * bin * t / n + phase)));
     return x;
 }
 
@@ -186,9 +186,9 @@ TEST(RealFftTables, TwiddleWordsFollowTheirFormula)
         const uint32_t count = tables->twiddle_count;
         EXPECT_EQ(static_cast<uint32_t>(3 * n / 4 - 2), count);
         EXPECT_EQ(0x7FFF0000u, tw[0]);
-        EXPECT_EQ(0x00007FFFu, tw[n / 4]);            // a quarter turn
-        EXPECT_EQ(0x5A825A82u, tw[n / 8]);            // 23170.5 rounds up
-        EXPECT_EQ(0x80000000u, tw[n / 2]);            // cos = -1 is not limited
+        EXPECT_EQ(0x00007FFFu, tw[n / 4]); // a quarter turn
+        EXPECT_EQ(0x5A825A82u, tw[n / 8]); // 23170.5 rounds up
+        EXPECT_EQ(0x80000000u, tw[n / 2]); // cos = -1 is not limited
         for (uint32_t k = 0; k < count; ++k) {
             const double angle = 2 * kPi * k / n;
             const long c = std::min(32767L, std::lround(std::floor(32768 * std::cos(angle) + 0.5)));

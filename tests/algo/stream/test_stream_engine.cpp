@@ -12,10 +12,10 @@
 #include "algo/stream/strm_internal.h"
 #include "algo/stream/strm_lanes.h"
 #include "engine/eng_memory.h"
-#include <vok/vok_engine.h>
 #include "query/qe_xml_writer.h"
 #include "tests/algo/stream/stream_decoding.h"
 #include "tests/support/alloc_faults.h"
+#include <vok/vok_engine.h>
 
 namespace {
 
@@ -165,8 +165,8 @@ TEST_F(StreamEngine, ReadyFlagRisesWithTheFirstBlock)
     uint8_t done = 9;
     // Nothing is allocated per sample or per frame, only per finished block.
     const int64_t blocks_before = eng_mem_live_blocks();
-    ASSERT_EQ(ENG_OK, eng_add_audio(handle, audio.data(), static_cast<uint32_t>(audio.size()),
-                                    &done));
+    ASSERT_EQ(ENG_OK,
+              eng_add_audio(handle, audio.data(), static_cast<uint32_t>(audio.size()), &done));
     EXPECT_EQ(0, done);
     EXPECT_EQ(blocks_before, eng_mem_live_blocks());
     ASSERT_EQ(ENG_OK, eng_add_audio(handle, audio.data(), 1, &done));
@@ -252,8 +252,8 @@ TEST_F(StreamEngine, SerialiseFailuresReleaseEverythingAndLeaveTheStateAlone)
     void *state = nullptr;
     ASSERT_EQ(ENG_OK, strm_create(3, 44100, SAMPLE_PCM_S16, 2, &state));
     uint8_t ready = 0;
-    ASSERT_EQ(ENG_OK, strm_add_audio(state, silence.data(),
-                                     static_cast<uint32_t>(silence.size()), &ready));
+    ASSERT_EQ(ENG_OK,
+              strm_add_audio(state, silence.data(), static_cast<uint32_t>(silence.size()), &ready));
     ASSERT_EQ(1, ready);
     const EncodedBlock *blocks = static_cast<StreamState *>(state)->blocks;
     QueryElement *reference = nullptr;
@@ -266,8 +266,8 @@ TEST_F(StreamEngine, SerialiseFailuresReleaseEverythingAndLeaveTheStateAlone)
         const ResultCode result = strm_serialize(state, &root);
         const bool failed_inside = vok_test::allocation_failed();
         if (failed_inside) {
-            EXPECT_TRUE(result == STRM_E_NO_MEMORY || result == QE_E_NO_MEMORY) << std::hex
-                                                                                 << result;
+            EXPECT_TRUE(result == STRM_E_NO_MEMORY || result == QE_E_NO_MEMORY)
+                << std::hex << result;
             EXPECT_EQ(nullptr, root);
         } else {
             ASSERT_EQ(ENG_OK, result);
@@ -289,8 +289,8 @@ TEST_F(StreamEngine, SerialiseFailuresReleaseEverythingAndLeaveTheStateAlone)
     EXPECT_EQ(STRM_E_INVALID_ARG, strm_serialize(state, nullptr));
     EXPECT_EQ(STRM_E_INVALID_ARG, strm_build_blocks(nullptr, &root));
     EXPECT_EQ(STRM_E_INVALID_ARG, strm_add_block_element(nullptr, blocks, 1));
-    EXPECT_EQ(STRM_E_INVALID_ARG, strm_build_query(static_cast<StreamState *>(state), nullptr,
-                                                   &root));
+    EXPECT_EQ(STRM_E_INVALID_ARG,
+              strm_build_query(static_cast<StreamState *>(state), nullptr, &root));
     strm_destroy(state);
 }
 

@@ -161,16 +161,15 @@ TEST(StreamQuiet, LevelDecidesWhetherTheWordIsKept)
     // Energies of 2^23 stay (g = 0) and sum to 70 x 2^23, so S >> L is
     // 70 x 2^(23 - L) with L = 11 + E + 1.
     const QuietCase cases[] = {
-        {1 << 23, -13, 0}, // L = -1: kept without shifting
-        {1 << 23, -12, 0}, // L = 0
-        {1 << 23, 12, 0},  // L = 24: 35
-        {1 << 23, 13, 1},  // L = 25: 17
-        {1 << 23, 19, 1},  // L = 31: 0
-        {1 << 23, 20, 1},  // L = 32
-        {1 << 23, 127, 1},
-        {0, 127, 1},       // silence: g = 24, L = 163
-        {0, -40, 0},       // L = -4 even for zero energy
-        {0, -36, 1},       // L = 0, S = 0
+        {1 << 23, -13, 0},              // L = -1: kept without shifting
+        {1 << 23, -12, 0},              // L = 0
+        {1 << 23, 12, 0},               // L = 24: 35
+        {1 << 23, 13, 1},               // L = 25: 17
+        {1 << 23, 19, 1},               // L = 31: 0
+        {1 << 23, 20, 1},               // L = 32
+        {1 << 23, 127, 1}, {0, 127, 1}, // silence: g = 24, L = 163
+        {0, -40, 0},                    // L = -4 even for zero energy
+        {0, -36, 1},                    // L = 0, S = 0
     };
     for (const QuietCase &c : cases) {
         int32_t energies[STRM_BAND_COUNT];
@@ -279,8 +278,8 @@ TEST_F(StreamFrame, LoudAudioKeepsItsOwnWordsAndLeavesTheGeneratorAlone)
     // A tone sweeping from 300 Hz to 1800 Hz: loud frames everywhere.
     for (int32_t i = 0; i < 2048 + 64 * 40; ++i) {
         const double t = i / 5512.5;
-        const double v = std::sin(2 * 3.14159265358979 * (300 + 1500 * t / 1.6) * t) * 20000 *
-                         32768;
+        const double v =
+            std::sin(2 * 3.14159265358979 * (300 + 1500 * t / 1.6) * t) * 20000 * 32768;
         strm_push_sample(state, static_cast<int32_t>(v));
     }
     EXPECT_EQ(40, state->count);
@@ -354,8 +353,9 @@ TEST(StreamAnalysis, AgreesWithADoublePrecisionEvaluation)
             for (int32_t k = 0; k < n; ++k) {
                 double v = 0.2 * (static_cast<double>(gen()) / 4294967296.0 - 0.5);
                 for (int tone = 0; tone < 4; ++tone)
-                    v += 0.2 * std::sin(2 * 3.14159265358979 * (0.04 + 0.07 * tone + 0.011 * frame) *
-                                        k * 2048.0 / n * 0.5);
+                    v +=
+                        0.2 * std::sin(2 * 3.14159265358979 * (0.04 + 0.07 * tone + 0.011 * frame) *
+                                       k * 2048.0 / n * 0.5);
                 x[k] = std::floor(amplitudes[frame] * v);
                 s->frame[k] = static_cast<int32_t>(x[k]);
             }

@@ -34,8 +34,8 @@ protected:
     uint8_t add(const std::vector<uint8_t> &bytes)
     {
         uint8_t ready = 7;
-        EXPECT_EQ(ENG_OK, strm_add_audio(state, bytes.data(), static_cast<uint32_t>(bytes.size()),
-                                         &ready));
+        EXPECT_EQ(ENG_OK,
+                  strm_add_audio(state, bytes.data(), static_cast<uint32_t>(bytes.size()), &ready));
         return ready;
     }
     StreamState *state = nullptr;
@@ -148,8 +148,8 @@ struct DirectResampler {
     {
         int64_t y = 0;
         for (int32_t k = 0; k < 8; ++k)
-            y += static_cast<int64_t>(c[k]) * (x[((j - k) % 32 + 32) % 32] +
-                                               x[((j - 15 + k) % 32 + 32) % 32]);
+            y += static_cast<int64_t>(c[k]) *
+                 (x[((j - k) % 32 + 32) % 32] + x[((j - 15 + k) % 32 + 32) % 32]);
         return y;
     }
     void push(int32_t sample, std::vector<int32_t> &out)
@@ -200,8 +200,8 @@ TEST_F(StreamInput, ResamplerMatchesItsDirectFormulaAtEveryRate)
         for (size_t piece = 2; at < bytes.size(); piece = piece * 3 + 2) {
             const size_t take = std::min(piece, bytes.size() - at);
             uint8_t ready = 0;
-            ASSERT_EQ(ENG_OK, strm_add_audio(state, bytes.data() + at,
-                                             static_cast<uint32_t>(take), &ready));
+            ASSERT_EQ(ENG_OK, strm_add_audio(state, bytes.data() + at, static_cast<uint32_t>(take),
+                                             &ready));
             at += take;
         }
         ASSERT_EQ(want.size(), static_cast<size_t>(state->ring_position)) << kRates[row];

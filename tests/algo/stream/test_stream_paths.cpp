@@ -92,7 +92,7 @@ struct PathRun {
 };
 
 PathRun fingerprint(StreamPath path, uint32_t id, uint32_t rate, SampleType type, uint32_t channels,
-                const std::vector<uint8_t> &audio, const std::vector<uint32_t> &pieces)
+                    const std::vector<uint8_t> &audio, const std::vector<uint32_t> &pieces)
 {
     PathRun run;
     EXPECT_EQ(ENG_OK, strm_use_path(path));
@@ -109,8 +109,8 @@ PathRun fingerprint(StreamPath path, uint32_t id, uint32_t rate, SampleType type
     const uint32_t frame_bytes = channels * (type == SAMPLE_PCM_S16 ? 2 : 1);
     size_t at = 0;
     for (size_t k = 0; at < audio.size(); ++k) {
-        const size_t take = std::min<size_t>(pieces[k % pieces.size()] * frame_bytes,
-                                             audio.size() - at);
+        const size_t take =
+            std::min<size_t>(pieces[k % pieces.size()] * frame_bytes, audio.size() - at);
         uint8_t ready = 9;
         EXPECT_EQ(ENG_OK,
                   strm_add_audio(s, audio.data() + at, static_cast<uint32_t>(take), &ready));
@@ -127,9 +127,9 @@ PathRun fingerprint(StreamPath path, uint32_t id, uint32_t rate, SampleType type
     eng_free(text);
     qe_destroy(&root);
     const int32_t n = s->frame_length;
-    run.carried = {s->input_index, static_cast<int32_t>(s->phase), s->ring_position,
-                   s->ring_filled, s->have_previous_frame, s->previous_exponent,
-                   s->random_index, s->count};
+    run.carried = {
+        s->input_index,         static_cast<int32_t>(s->phase), s->ring_position, s->ring_filled,
+        s->have_previous_frame, s->previous_exponent,           s->random_index,  s->count};
     run.carried.insert(run.carried.end(), s->input_ring, s->input_ring + 2 * STRM_INPUT_RING);
     run.carried.insert(run.carried.end(), s->frame_ring, s->frame_ring + n);
     run.carried.insert(run.carried.end(), s->previous_filter, s->previous_filter + 32);
@@ -157,8 +157,7 @@ protected:
 
     // The scalar path in whole pieces against each lane path in pieces
     // of every size from one frame up, so that batches are cut anywhere.
-    void compare(uint32_t id, uint32_t rate, SampleType type, uint32_t channels,
-                 uint32_t seconds)
+    void compare(uint32_t id, uint32_t rate, SampleType type, uint32_t channels, uint32_t seconds)
     {
         const std::vector<uint8_t> audio = encode(test_signal(rate, seconds), type, channels);
         const PathRun scalar =
@@ -166,7 +165,7 @@ protected:
         ASSERT_GT(scalar.words.size(), 512u) << "no block was finished";
         for (StreamPath path : lane_paths()) {
             const PathRun lanes = fingerprint(path, id, rate, type, channels, audio,
-                                          {1, 7, rate / 3, 64, 4099, rate * 2});
+                                              {1, 7, rate / 3, 64, 4099, rate * 2});
             const std::string where = "id " + std::to_string(id) + ", " + std::to_string(rate) +
                                       " Hz, type " + std::to_string(type) + ", " +
                                       std::to_string(channels) + " channels, path " +
@@ -230,9 +229,10 @@ TEST_F(StreamPaths, ExtremeFramesGiveTheScalarPathsWords)
                 for (int32_t k = 0; k < n; ++k) {
                     noise = noise * 1664525u + 1013904223u;
                     const int32_t random = static_cast<int32_t>(noise);
-                    const int32_t values[9] = {INT32_MIN, INT32_MAX, k % 2 ? INT32_MIN : INT32_MAX,
-                                               random, random >> (f % 31), k == f ? 1 : 0,
-                                               0, random >> 30, (k / 7) % 2 ? 32767 : -32768};
+                    const int32_t values[9] = {
+                        INT32_MIN, INT32_MAX,          k % 2 ? INT32_MIN : INT32_MAX,
+                        random,    random >> (f % 31), k == f ? 1 : 0,
+                        0,         random >> 30,       (k / 7) % 2 ? 32767 : -32768};
                     frames[static_cast<size_t>(f) * n + k] = values[(f * 5) % 9];
                 }
             }
@@ -241,10 +241,9 @@ TEST_F(StreamPaths, ExtremeFramesGiveTheScalarPathsWords)
                 StreamState *s = side ? lanes : scalar;
                 words[side][0].resize(count);
                 words[side][1].resize(count);
-                ASSERT_EQ(ENG_OK, strm_analyze_frames(s, side ? path : STRM_PATH_SCALAR,
-                                                      frames.data(), count,
-                                                      words[side][0].data(),
-                                                      words[side][1].data()));
+                ASSERT_EQ(ENG_OK,
+                          strm_analyze_frames(s, side ? path : STRM_PATH_SCALAR, frames.data(),
+                                              count, words[side][0].data(), words[side][1].data()));
             }
             EXPECT_EQ(words[0][0], words[1][0]) << "id " << id << ", path " << path;
             EXPECT_EQ(words[0][1], words[1][1]) << "id " << id << ", path " << path;
@@ -253,9 +252,9 @@ TEST_F(StreamPaths, ExtremeFramesGiveTheScalarPathsWords)
             EXPECT_EQ(scalar->random_index, lanes->random_index);
             // Another state's path is refused.
             const StreamPath other = path == STRM_PATH_AVX2 ? STRM_PATH_AVX512 : STRM_PATH_AVX2;
-            EXPECT_EQ(STRM_E_INVALID_ARG, strm_analyze_frames(lanes, other, frames.data(), 1,
-                                                              words[1][0].data(),
-                                                              words[1][1].data()));
+            EXPECT_EQ(STRM_E_INVALID_ARG,
+                      strm_analyze_frames(lanes, other, frames.data(), 1, words[1][0].data(),
+                                          words[1][1].data()));
             strm_destroy(scalar);
             strm_destroy(lanes);
         }

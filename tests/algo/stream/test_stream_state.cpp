@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "algo/stream/strm_internal.h"
-#include "tests/algo/stream/stream_decoding.h"
 #include "algo/stream/strm_lanes.h"
 #include "engine/eng_memory.h"
+#include "tests/algo/stream/stream_decoding.h"
 #include "tests/support/alloc_faults.h"
 
 namespace {
@@ -66,12 +66,18 @@ TEST_F(StreamState_, RefusalsComeInOrderAndAllocateNothing)
         void **out;
     };
     const Case refused[] = {
-        {3, 0, SAMPLE_PCM_S16, 2, &out},      {3, 44099, SAMPLE_PCM_S16, 2, &out},
-        {3, 96000, SAMPLE_PCM_S16, 2, &out},  {3, 12000, SAMPLE_PCM_S16, 2, &out},
-        {3, 44100, 0, 2, &out},               {3, 44100, 5, 2, &out},
-        {3, 44100, SAMPLE_PCM_S16, 0, &out},  {3, 44100, SAMPLE_PCM_S16, 3, &out},
-        {3, 44100, SAMPLE_PCM_S16, 2, nullptr}, {6, 44100, SAMPLE_PCM_S16, 2, &out},
-        {1, 44100, SAMPLE_PCM_S16, 2, &out},  {0, 8000, SAMPLE_PCM_U8, 1, &out},
+        {3, 0, SAMPLE_PCM_S16, 2, &out},
+        {3, 44099, SAMPLE_PCM_S16, 2, &out},
+        {3, 96000, SAMPLE_PCM_S16, 2, &out},
+        {3, 12000, SAMPLE_PCM_S16, 2, &out},
+        {3, 44100, 0, 2, &out},
+        {3, 44100, 5, 2, &out},
+        {3, 44100, SAMPLE_PCM_S16, 0, &out},
+        {3, 44100, SAMPLE_PCM_S16, 3, &out},
+        {3, 44100, SAMPLE_PCM_S16, 2, nullptr},
+        {6, 44100, SAMPLE_PCM_S16, 2, &out},
+        {1, 44100, SAMPLE_PCM_S16, 2, &out},
+        {0, 8000, SAMPLE_PCM_U8, 1, &out},
         // The rate is checked first: even an unknown id gives way to it.
         {9, 44101, 7, 9, nullptr},
     };

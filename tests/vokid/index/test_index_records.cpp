@@ -17,7 +17,8 @@ namespace {
 using vokid::IndexError;
 
 // The message of the IndexError that `work` throws, or "" when it throws none.
-template <class Work> std::string refusal(Work work)
+template <class Work>
+std::string refusal(Work work)
 {
     try {
         work();
@@ -75,8 +76,7 @@ TEST(VokidIndexHeader, Refusals)
         {"cut short", header(1, 32, 2).substr(0, 10), "the index header is cut short"},
         {"shorter", header(1, 32, 2).substr(0, 20),
          "the index header is damaged: it should have 32 bytes"},
-        {"longer", header(1, 32, 2) + "x",
-         "the index header is damaged: it should have 32 bytes"},
+        {"longer", header(1, 32, 2) + "x", "the index header is damaged: it should have 32 bytes"},
         {"size field", header(1, 36, 2), "the index header is damaged: it should have 32 bytes"},
         {"a flipped bit", flipped, "the index header is damaged: its checksum does not match"},
         {"step 0", header(1, 32, 0), "the index header is damaged: step 0"},
@@ -141,7 +141,8 @@ TEST(VokidIndexDataFile, Refusals)
          "the data file is cut short before its second meta page ends (4096 bytes)"},
         {"text", std::string(8192, 'x'), 8192,
          "the data file is not an LMDB data file (no first meta page)"},
-        {"second magic", magic, 8192, "the data file is not an LMDB data file (no second meta page)"},
+        {"second magic", magic, 8192,
+         "the data file is not an LMDB data file (no second meta page)"},
         {"version", version, 8192,
          "the data file has LMDB format version 2, this vokid reads version 1"},
         {"page size", metaPages(4096, 3, 1, 3, 2).replace(40, 4, std::string("\x00\x30\0\0", 4)),
@@ -228,8 +229,8 @@ TEST(VokidStoredSequence, WrittenReadBackAndSliced)
         size_t length;
         int64_t first;
         size_t size;
-    } cases[] = {{0, 10, 0, 10}, {250, 20, 250, 20}, {-5, 10, 0, 5}, {760, 20, 760, 8},
-                 {800, 4, 768, 0}};
+    } cases[] = {
+        {0, 10, 0, 10}, {250, 20, 250, 20}, {-5, 10, 0, 5}, {760, 20, 760, 8}, {800, 4, 768, 0}};
     for (const auto &c : cases) {
         int64_t first = -1;
         const vokid::SubFingerprints slice = view.slice(c.from, c.length, first);

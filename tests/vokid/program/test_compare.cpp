@@ -7,9 +7,9 @@
 #include <cstdio>
 
 #include "tests/support/recording.h"
-#include "vokid/compare/acceptance.h"
 #include "tests/support/wav_writer.h"
 #include "tests/vokid/program/vokid_runs.h"
+#include "vokid/compare/acceptance.h"
 
 namespace {
 
@@ -127,8 +127,8 @@ TEST(VokidCompare, TextReport)
                   "\noffset of B in A: 0 sub-fingerprints, 0.000 s\n"
                   "overlap: 5.944 s, 512 pairs, 0 with a quiet frame\n"
                   "bit error rate: 0.0000\nbit error rate without weak bits: 0.0000\n"
-                  "threshold: " + fixed4(vokid::kAcceptance.maxBer) +
-                  "\nverdict: same recording\n",
+                  "threshold: " +
+                  fixed4(vokid::kAcceptance.maxBer) + "\nverdict: same recording\n",
               run.out);
 }
 

@@ -2,7 +2,6 @@
 // several in one input; and its refusals, with where they break.
 #include <gtest/gtest.h>
 
-
 #include "tests/support/recording.h"
 #include "tests/support/wav_writer.h"
 #include "tests/vokid/program/vokid_runs.h"

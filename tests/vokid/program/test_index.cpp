@@ -97,7 +97,8 @@ protected:
 
     nlohmann::json identify(const std::string &clip)
     {
-        const std::vector<nlohmann::json> lines = jsonLines(vokid({"identify", "--json", db, clip}));
+        const std::vector<nlohmann::json> lines =
+            jsonLines(vokid({"identify", "--json", db, clip}));
         return lines.size() == 1 ? lines.front() : nlohmann::json();
     }
 
@@ -147,23 +148,25 @@ TEST_F(VokidIndex, IdentifiesClipsAndNothingElse)
         double orSpeed; // at 2%, the clip as played may be near enough
     } cases[] = {
         {"clean", writeAudio(dir, "clean.wav", slice(music[2], 10, 6)), 3, 10, 1, 1},
-        {"noise at 20 dB", writeAudio(dir, "noisy.wav", noisy(slice(music[3], 4.5, 6), 20)), 4,
-         4.5, 1, 1},
+        {"noise at 20 dB", writeAudio(dir, "noisy.wav", noisy(slice(music[3], 4.5, 6), 20)), 4, 4.5,
+         1, 1},
         {"the tagged one", writeAudio(dir, "first.wav", slice(music[0], 15, 6)), 1, 15, 1, 1},
         {"2% fast", fast, 2, 7, 1.02, 1},
         {"3% slow", slow, 5, 12, 0.97, 0.97},
-        {"not in the index", writeAudio(dir, "other.wav", vok_test::recording(299, 6, kRate, 1)),
-         0, 0, 0, 0},
-        {"silence", writeAudio(dir, "silence.wav", std::vector<int16_t>(6 * kRate, 0)), 0, 0, 0,
-         0},
+        {"not in the index", writeAudio(dir, "other.wav", vok_test::recording(299, 6, kRate, 1)), 0,
+         0, 0, 0},
+        {"silence", writeAudio(dir, "silence.wav", std::vector<int16_t>(6 * kRate, 0)), 0, 0, 0, 0},
         {"near silence",
          writeAudio(dir, "hiss.wav", noisy(std::vector<int16_t>(6 * kRate, 3), -20)), 0, 0, 0, 0},
-        {"a steady tone", writeAudio(dir, "tone.wav", [] {
-             std::vector<int16_t> tone(6 * kRate);
-             for (size_t n = 0; n < tone.size(); ++n)
-                 tone[n] = static_cast<int16_t>(std::lround(9000 * std::sin(n * 0.1253)));
-             return tone;
-         }()),
+        {"a steady tone",
+         writeAudio(dir, "tone.wav",
+                    [] {
+                        std::vector<int16_t> tone(6 * kRate);
+                        for (size_t n = 0; n < tone.size(); ++n)
+                            tone[n] =
+                                static_cast<int16_t>(std::lround(9000 * std::sin(n * 0.1253)));
+                        return tone;
+                    }()),
          0, 0, 0, 0},
         {"the same piece, another recording",
          writeAudio(dir, "cover.wav",
@@ -219,8 +222,7 @@ TEST_F(VokidIndex, MonitorsALongRecording)
     // 8 s of something else.
     std::vector<int16_t> recording = slice(music[1], 5, 9);
     recording.resize(recording.size() + 2 * kRate, 0);
-    for (const auto &part :
-         {slice(music[3], 3, 12), vok_test::recording(298, 8, kRate, 1)})
+    for (const auto &part : {slice(music[3], 3, 12), vok_test::recording(298, 8, kRate, 1)})
         recording.insert(recording.end(), part.begin(), part.end());
     const std::string file = writeAudio(dir, "log.wav", recording);
     const std::vector<nlohmann::json> segments = jsonLines(vokid({"monitor", "--json", db, file}));

@@ -106,7 +106,8 @@ TEST(VokidIndexSafety, ReadersSeeCommittedStatesWhileAnAddRuns)
             const int now = vokid_test::jsonOf(stats)["tracks"];
             EXPECT_GE(now, tracks);
             tracks = now;
-            const vok_test::RunResult found = vokid({"identify", "--as-played", "--json", db, clip});
+            const vok_test::RunResult found =
+                vokid({"identify", "--as-played", "--json", db, clip});
             ASSERT_EQ(0, found.exit_code) << found.err;
             EXPECT_EQ(1, vokid_test::jsonOf(found)["match"]["track"]);
         }
@@ -191,13 +192,11 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
         {"no folder", dir.file("none"), "no vokid index here (vokid add creates one)", false},
     };
     for (const auto &c : cases) {
-        const std::set<std::string> before =
-            fs::exists(c.db) && fs::is_directory(c.db) ? vok_test::folder_entries(c.db)
-                                                       : std::set<std::string>();
-        std::vector<std::vector<std::string>> runs = {{"list", c.db},
-                                                      {"identify", c.db, files[0]},
-                                                      {"stats", c.db},
-                                                      {"remove", c.db, "1"}};
+        const std::set<std::string> before = fs::exists(c.db) && fs::is_directory(c.db)
+                                                 ? vok_test::folder_entries(c.db)
+                                                 : std::set<std::string>();
+        std::vector<std::vector<std::string>> runs = {
+            {"list", c.db}, {"identify", c.db, files[0]}, {"stats", c.db}, {"remove", c.db, "1"}};
         if (c.forAdd)
             runs.push_back({"add", c.db, files[0]});
         for (const auto &run : runs) {

@@ -3,7 +3,6 @@
 // exit codes with their messages.
 #include <gtest/gtest.h>
 
-
 #include "tests/support/recording.h"
 #include "tests/support/wav_writer.h"
 #include "tests/vokid/document_text.h"

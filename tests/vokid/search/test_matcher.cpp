@@ -91,7 +91,8 @@ TEST_F(VokidMatcher, FindsExcerptsWhereTheyAre)
         unsigned flips;
     } cases[] = {{1, 0, 480, 0}, {4, 700, 480, 2}, {8, 1500, 300, 4}, {6, 1792, 256, 6}};
     for (const auto &c : cases) {
-        const vokid::Match match = search(excerpt(prints[c.track - 1], c.start, c.length, c.flips, c.track));
+        const vokid::Match match =
+            search(excerpt(prints[c.track - 1], c.start, c.length, c.flips, c.track));
         ASSERT_TRUE(match.accepted) << c.track;
         EXPECT_EQ(c.track, match.best.track);
         EXPECT_EQ(static_cast<int64_t>(c.start), match.best.alignment.offset);
@@ -132,7 +133,8 @@ TEST_F(VokidMatcher, CopiesAreTheSameRecordingNearRivalsAreRefused)
     // Track 9 is track 2 with a weak bit flipped in every fourth word;
     // track 10 agrees with track 5 only as a rival could: a bit error rate
     // 0.05 above what the rule accepts.
-    const auto rivalBits = static_cast<unsigned>(std::ceil((vokid::kAcceptance.maxBer + 0.05) * 32));
+    const auto rivalBits =
+        static_cast<unsigned>(std::ceil((vokid::kAcceptance.maxBer + 0.05) * 32));
     {
         const auto batch = store->batch();
         TrackPrint copy = prints[1];

@@ -8,8 +8,8 @@
 
 #include "tests/support/recording.h"
 #include "vokid/compare/alignment.h"
-#include "vokid/fingerprint/engine_handle.h"
 #include "vokid/document/document_reader.h"
+#include "vokid/fingerprint/engine_handle.h"
 #include "vokid/input/input_error.h"
 #include "vokid/search/speed.h"
 #include "vokid/search/stream_print.h"
@@ -29,7 +29,8 @@ TEST(VokidSpeed, ASineReadBackFasterIsLower)
     const double rate = 11025, frequency = 300;
     std::vector<int16_t> sine(22050);
     for (size_t n = 0; n < sine.size(); ++n)
-        sine[n] = static_cast<int16_t>(std::lround(20000 * std::sin(2 * kPi * frequency * n / rate)));
+        sine[n] =
+            static_cast<int16_t>(std::lround(20000 * std::sin(2 * kPi * frequency * n / rate)));
     for (double speed : {0.97, 1.0, 1.02}) {
         std::vector<int16_t> whole, pieces;
         vokid::SpeedResampler(speed).add(sine.data(), sine.size(), whole);
@@ -38,8 +39,8 @@ TEST(VokidSpeed, ASineReadBackFasterIsLower)
             resampler.add(sine.data() + at, std::min<size_t>(1000, sine.size() - at), pieces);
         EXPECT_EQ(whole, pieces) << speed;
         // Output j is the input at j / speed: every sample but the last two.
-        EXPECT_NEAR(static_cast<double>(sine.size()) * speed, static_cast<double>(whole.size()),
-                    3) << speed;
+        EXPECT_NEAR(static_cast<double>(sine.size()) * speed, static_cast<double>(whole.size()), 3)
+            << speed;
         double worst = 0;
         for (size_t j = 2; j < whole.size(); ++j) {
             const double expected = 20000 * std::sin(2 * kPi * frequency * (j / speed) / rate);
@@ -78,9 +79,8 @@ TEST(VokidStreamPrint, CoversAClipToItsEnd)
         // word off.
         for (size_t i = 0; i < blocks; ++i)
             ASSERT_EQ(whole.words[i], clip.words[i]) << i;
-        const vokid::SubFingerprints tail =
-            vokid::stretchOf(clip, static_cast<int64_t>(blocks),
-                             static_cast<int64_t>(clip.size() - blocks));
+        const vokid::SubFingerprints tail = vokid::stretchOf(
+            clip, static_cast<int64_t>(blocks), static_cast<int64_t>(clip.size() - blocks));
         const vokid::Alignment at = vokid::alignAt(whole, tail, static_cast<int64_t>(blocks));
         EXPECT_EQ(clip.size() - blocks, at.evidencePairs()) << seconds;
         const double here = at.ber();
