@@ -5,7 +5,9 @@ namespace Zuvanti {
 namespace {
 
 // Continuation lines are indented by 19 spaces so that they line up under
-// the descriptions; the option lines use a tab and a run of spaces.
+// the descriptions; the option lines use a tab and a run of spaces. One
+// literal per line of the text, however long.
+// clang-format off
 const char *const kUsageLines[] = {
     "Usage: vok [-help] [-a ALGORITHM] [-n NUMFPBLOCKS]",
     "           -f AUDIOFILE [-c] [-om outputmode] [-o output_file]",
@@ -25,14 +27,14 @@ const char *const kUsageLines[] = {
     "-f AUDIOFILE\t   Specifies the standard WAVE format audio file that will be used to",
     "                   generate the fingerprint. Required.",
     "-c                 Specifies that the entire file should be processed. Fingerprints will be",
-    "                   generated for the entire file. Only valid if algorithm is Stream1 or "
-    "Stream4.",
+    "                   generated for the entire file. Only valid if algorithm is Stream1 or Stream4.",
     "                   Optional.",
     "-om OUTPUTMETHOD   Specifies the output mode of the application.",
     "                   Optional. If omitted output is raw fingerprint(s).",
     "-o OUTPUTFILE\t   Specifies the file used to write the generated fingerprint or ZUServer",
     "                   query to. Optional. If omitted the output is written to stdout.",
 };
+// clang-format on
 
 } // namespace
 
