@@ -51,7 +51,7 @@ sanitize:
 tsan:
 	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOK_TESTS=ON -DVOK_TSAN=ON
 	$(CMAKE) --build build-tsan -j $(JOBS) --target test_threads
-	TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/engine/test_threads
+	TSAN_OPTIONS=halt_on_error=1 ./build-tsan/tests/libvok/engine/test_threads
 
 memcheck: vok
 	bash tests/memcheck.sh build/vok

@@ -1,6 +1,6 @@
 # libvok, shared (versioned soname) and static, from the engine's object
-# libraries; the internal target that the rest of this tree links; and the
-# install rules of the whole project.
+# libraries; the internal target that the rest of this tree links; and its
+# install rules.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -11,7 +11,7 @@ foreach(library ${vok_object_libraries})
 endforeach()
 
 set(vok_public_include
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/libvok/include>
   $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
 
 add_library(vok_shared SHARED ${vok_objects})
@@ -39,13 +39,13 @@ set_target_properties(vok_static PROPERTIES OUTPUT_NAME vok EXPORT_NAME vok_stat
 # static library and may reach the engine's internal headers.
 add_library(vok_internal INTERFACE)
 target_link_libraries(vok_internal INTERFACE vok_static)
-target_include_directories(vok_internal INTERFACE ${PROJECT_SOURCE_DIR})
+target_include_directories(vok_internal INTERFACE ${PROJECT_SOURCE_DIR}/libvok)
 
 install(TARGETS vok_shared vok_static EXPORT vokTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/vok
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/libvok/include/vok
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} FILES_MATCHING PATTERN "*.h")
 
 # The pkg-config file finds the prefix from its own place, so that an
@@ -64,5 +64,3 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/vokConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/vokConfig.cmake ${PROJECT_BINARY_DIR}/vokConfigVersion.cmake
   DESTINATION ${vok_cmake_dir})
 
-install(TARGETS vok RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/man/vok.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

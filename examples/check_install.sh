@@ -18,7 +18,7 @@ export PKG_CONFIG_PATH=$libdir/pkgconfig
 echo "installed:"
 (cd "$stage" && find . -type f -o -type l | sort | sed 's/^/  /')
 
-sh "$top/tests/engine/check_exports.sh" "$libdir/libvok.so" "$stage/include"
+sh "$top/tests/libvok/engine/check_exports.sh" "$libdir/libvok.so" "$stage/include"
 mandoc -T lint -W warning "$stage"/share/man/man1/vok.1
 
 example=$top/examples/fingerprint_pcm.c

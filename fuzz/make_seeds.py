@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of every fuzz target: fuzz/corpus/<target>/.
+"""Writes the seed corpus of every fuzz target: fuzz/<product>/corpus/<target>/.
 
 The targets read their inputs through FuzzedDataProvider, which takes
 integers from the end of the input (most significant byte first, as many
@@ -742,23 +742,24 @@ def seeds_stream_paths():
 
 
 def main():
+    # (product folder, target): seeds
     targets = {
-        "fuzz_vokid_index": seeds_vokid_index(),
-        "fuzz_vokid_document": seeds_vokid_document(),
-        "fuzz_wav": seeds_wav(),
-        "fuzz_cli": seeds_cli(),
-        "fuzz_engine": seeds_engine(),
-        "fuzz_query_xml": seeds_query(),
-        "fuzz_stream_frame": seeds_stream_frame(),
-        "fuzz_stream_block": seeds_stream_block(),
-        "fuzz_stream_input": seeds_stream_input(),
-        "fuzz_sfp_input": seeds_sfp_input(),
-        "fuzz_sfp_frame": seeds_sfp_frame(),
-        "fuzz_fixed_math": seeds_fixed_math(),
-        "fuzz_stream_paths": seeds_stream_paths(),
+        ("vokid", "fuzz_vokid_index"): seeds_vokid_index(),
+        ("vokid", "fuzz_vokid_document"): seeds_vokid_document(),
+        ("vok", "fuzz_wav"): seeds_wav(),
+        ("vok", "fuzz_cli"): seeds_cli(),
+        ("libvok", "fuzz_engine"): seeds_engine(),
+        ("libvok", "fuzz_query_xml"): seeds_query(),
+        ("libvok", "fuzz_stream_frame"): seeds_stream_frame(),
+        ("libvok", "fuzz_stream_block"): seeds_stream_block(),
+        ("libvok", "fuzz_stream_input"): seeds_stream_input(),
+        ("libvok", "fuzz_sfp_input"): seeds_sfp_input(),
+        ("libvok", "fuzz_sfp_frame"): seeds_sfp_frame(),
+        ("libvok", "fuzz_fixed_math"): seeds_fixed_math(),
+        ("libvok", "fuzz_stream_paths"): seeds_stream_paths(),
     }
-    for target, seeds in targets.items():
-        folder = os.path.join(HERE, "corpus", target)
+    for (product, target), seeds in targets.items():
+        folder = os.path.join(HERE, product, "corpus", target)
         shutil.rmtree(folder, ignore_errors=True)
         os.makedirs(folder)
         for name, data in sorted(seeds.items()):

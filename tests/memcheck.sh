@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 vok=${1:-build/vok}
 vokid=$(dirname "$vok")/vokid
 sample=data/sample.wav
-golden=tests/cli/golden/sample
+golden=tests/vok/cli/golden/sample
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "algo/stream/bw.h"
-#include "tests/algo/stream/stream_decoding.h"
+#include "tests/libvok/algo/stream/stream_decoding.h"
 #include "vokid/document/base64.h"
 #include "vokid/document/block_decoder.h"
 #include "vokid/document/byte_code.h"

@@ -12,7 +12,7 @@
 #include <vok/vok_engine.h>
 
 #include "algo/stream/bw.h"
-#include "tests/algo/stream/stream_decoding.h"
+#include "tests/libvok/algo/stream/stream_decoding.h"
 #include "tests/support/recording.h"
 #include "tests/vokid/document_text.h"
 #include "vokid/document/base64.h"
