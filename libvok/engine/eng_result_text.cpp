@@ -23,6 +23,8 @@ const ResultText kTexts[] = {
     {ENG_E_INVALID_ARG, "engine: null handle, buffer or out-pointer"},
     {ENG_E_NO_TEXT, "engine: the fingerprint could not be turned into text"},
     {ENG_E_UNKNOWN_ALGORITHM, "engine: unknown algorithm id"},
+    {ENG_E_BAD_DOCUMENT, "engine: the text is not a fingerprint document it reads (damaged or "
+                         "foreign)"},
     {B64_E_NO_MEMORY, "BASE64 encoder: out of memory"},
     {B64_E_INVALID_ARG, "BASE64 encoder: invalid argument"},
     {RFFT_E_NO_MEMORY, "transform plan: out of memory"},

@@ -43,6 +43,7 @@ typedef uint32_t ResultCode;
 #define ENG_COND_NOT_STARTED     0x0006u /* not initialised */
 #define ENG_COND_NO_DATA         0x0009u /* a count or state needed is still zero */
 #define ENG_COND_NO_TEXT         0x000bu /* the fingerprint could not be turned into text */
+#define ENG_COND_BAD_DOCUMENT    0x000cu /* the text is not a document the engine reads */
 #define ENG_COND_UNKNOWN_ALGO    0x0606u /* unknown algorithm id */
 #define ENG_COND_COMPLETE        0x0960u /* fingerprint complete (internal status) */
 #define ENG_COND_NOT_COMPLETE    0x0961u /* fingerprint not complete, or not computable */
@@ -64,6 +65,7 @@ typedef uint32_t ResultCode;
 #define ENG_E_NO_MEMORY         0x90080001u
 #define ENG_E_INVALID_ARG       0x90080004u
 #define ENG_E_NO_TEXT           0x9008000bu
+#define ENG_E_BAD_DOCUMENT      0x9008000cu
 #define ENG_E_UNKNOWN_ALGORITHM 0x90080606u
 
 #define B64_E_NO_MEMORY   0x900b0001u

@@ -37,6 +37,9 @@ typedef int32_t SampleType;
 #define SAMPLE_ALAW    3 /* A-law companded, 8-bit */
 #define SAMPLE_MULAW   4 /* mu-law companded, 8-bit */
 
+/* A fingerprint being made: what eng_create hands out (opaque). */
+typedef struct EngineHandle EngineHandle;
+
 /* Bits per sample of a sample type: 8 for 1, 3 and 4, 16 for 2, 0 otherwise.
  * Algorithms derive the bytes per frame as channels x bits / 8. */
 VOK_API uint32_t eng_sample_type_bits(SampleType type);

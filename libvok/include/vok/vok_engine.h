@@ -8,9 +8,12 @@
  * with eng_free_text. Every operation answers a ResultCode (eng_result.h);
  * eng_result_text describes one in words.
  *
- * Algorithm ids: 1 FileFixed, 2 FileFloat (spectral fingerprint, integer and
- * floating-point arithmetic), 3 Stream1, 4 Stream4, 5 (streaming fingerprint
- * with 6-second blocks).
+ * Algorithm ids (ENG_ALG_* in eng_frames.h): 1 FileFixed, 2 FileFloat
+ * (spectral fingerprint, integer and floating-point arithmetic), 3 Stream1,
+ * 4 Stream4, 5 (streaming fingerprint with 6-second blocks).
+ *
+ * Besides the document, a handle gives its fingerprint as numbers, and
+ * documents decode back into them (eng_frames.h).
  *
  * Threads: once eng_initialize has returned, different handles may be used
  * from different threads at the same time. One handle must not be used from
@@ -20,6 +23,7 @@
 #define VOK_VOK_ENGINE_H
 
 #include "eng_types.h"
+#include "eng_frames.h"
 
 ENG_BEGIN_DECLS
 
@@ -30,8 +34,6 @@ typedef struct EngineConfig {
     uint32_t number;
     uint8_t use_text; /* 1 when number_text is given */
 } EngineConfig;
-
-typedef struct EngineHandle EngineHandle;
 
 /* ENG_E_NO_CONFIG for a null record; otherwise starts the memory layer and
  * answers 0, also when it was started before. */
@@ -53,7 +55,9 @@ VOK_API ResultCode eng_add_audio(EngineHandle *handle, const uint8_t *samples, u
                                  uint8_t *done);
 
 /* Serialises the fingerprint into a new NUL-terminated XML text. *text is
- * null on entry to the algorithm and stays null on failure. */
+ * null on entry to the algorithm and stays null on failure. A streaming
+ * handle without a whole block yet serialises successfully, into a
+ * document whose FP_BLOCKS is empty. */
 VOK_API ResultCode eng_serialize_xml(EngineHandle *handle, char **text);
 
 /* Releases a text from eng_serialize_xml and clears the variable. */
