@@ -38,12 +38,12 @@ namespace stage {
 struct History {
     int32_t previous_exponent;
     std::array<int32_t, STRM_FILTER_COUNT> previous_filter;
-    int32_t random_index;
-    std::array<uint32_t, STRM_RANDOM_WORDS> random_words;
+    StreamRandom random;
     bool operator==(const History &o) const
     {
         return previous_exponent == o.previous_exponent && previous_filter == o.previous_filter &&
-               random_index == o.random_index && random_words == o.random_words;
+               random.index == o.random.index &&
+               std::memcmp(random.words, o.random.words, sizeof random.words) == 0;
     }
 };
 
@@ -67,8 +67,7 @@ History history_of(const StreamState *s)
     History h;
     h.previous_exponent = s->previous_exponent;
     std::memcpy(h.previous_filter.data(), s->previous_filter, sizeof s->previous_filter);
-    h.random_index = s->random_index;
-    std::memcpy(h.random_words.data(), s->random_words, sizeof s->random_words);
+    h.random = s->random;
     return h;
 }
 
@@ -76,8 +75,7 @@ void set_history(StreamState *s, const History &h)
 {
     s->previous_exponent = h.previous_exponent;
     std::memcpy(s->previous_filter, h.previous_filter.data(), sizeof s->previous_filter);
-    s->random_index = h.random_index;
-    std::memcpy(s->random_words, h.random_words.data(), sizeof s->random_words);
+    s->random = h.random;
 }
 
 int32_t frame_length(const StreamState *s)
@@ -195,8 +193,8 @@ void check_frame(FuzzedDataProvider &in)
     before.previous_exponent = in.ConsumeIntegral<int32_t>();
     for (int32_t &v : before.previous_filter)
         v = in.ConsumeIntegral<int32_t>();
-    before.random_index = in.ConsumeIntegralInRange<int32_t>(0, STRM_RANDOM_WORDS - 1);
-    std::memcpy(before.random_words.data(), strm_random_seed(), sizeof before.random_words);
+    strm_random_start(&before.random);
+    before.random.index = in.ConsumeIntegralInRange<int32_t>(0, STRM_RANDOM_WORDS - 1);
     const fuzz_support::Signal signal(in);
     const size_t n = static_cast<size_t>(stage::frame_length(s));
     const std::vector<int32_t> frame = signal.take(n);
@@ -218,13 +216,15 @@ void check_frame(FuzzedDataProvider &in)
     require(exponent >= -28 && exponent <= 127, "frame exponent within -28 ... 127");
     // A quiet frame takes the generator's next word: index one lower, the
     // word written there answered.
-    const int32_t index = after[0].random_index;
-    if (index != before.random_index) {
-        require(index == ((before.random_index + STRM_RANDOM_WORDS - 1) & (STRM_RANDOM_WORDS - 1)),
+    const int32_t index = after[0].random.index;
+    if (index != before.random.index) {
+        require(index == ((before.random.index + STRM_RANDOM_WORDS - 1) & (STRM_RANDOM_WORDS - 1)),
                 "the generator moves one word");
-        require(results[0][0] == after[0].random_words[index], "a quiet frame takes that word");
+        require(results[0][0] == after[0].random.words[index], "a quiet frame takes that word");
     } else {
-        require(after[0].random_words == before.random_words, "generator untouched");
+        require(std::memcmp(after[0].random.words, before.random.words,
+                            sizeof before.random.words) == 0,
+                "generator untouched");
     }
 }
 

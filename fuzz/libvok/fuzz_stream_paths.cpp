@@ -79,8 +79,7 @@ StreamState *state_for(StreamPath path, uint32_t id, int32_t row, SampleType typ
         require(s->path == path, "the state takes its path");
     }
     strm_reset(s);
-    s->random_index = 0;
-    std::memcpy(s->random_words, strm_random_seed(), sizeof s->random_words);
+    strm_random_start(&s->random);
     while (EncodedBlock *block = s->blocks) {
         s->blocks = block->next;
         eng_free(block->text);
@@ -102,26 +101,24 @@ StreamState *state_for(StreamPath path, uint32_t id, int32_t row, SampleType typ
 struct History {
     int32_t previous_exponent;
     std::array<int32_t, STRM_FILTER_COUNT> previous_filter;
-    int32_t random_index;
-    std::array<uint32_t, STRM_RANDOM_WORDS> random_words;
+    StreamRandom random;
 };
 
 void set_history(StreamState *s, const History &h)
 {
     s->previous_exponent = h.previous_exponent;
     std::memcpy(s->previous_filter, h.previous_filter.data(), sizeof s->previous_filter);
-    s->random_index = h.random_index;
-    std::memcpy(s->random_words, h.random_words.data(), sizeof s->random_words);
+    s->random = h.random;
 }
 
 // Everything that carries over, and the current block.
 std::vector<int64_t> carried(const StreamState *s)
 {
-    std::vector<int64_t> out = {s->previous_exponent, s->random_index, s->count,
+    std::vector<int64_t> out = {s->previous_exponent, s->random.index, s->count,
                                 s->ring_position,     s->ring_filled,  s->have_previous_frame,
                                 s->input_index,       s->phase,        s->ready};
     out.insert(out.end(), s->previous_filter, s->previous_filter + STRM_FILTER_COUNT);
-    out.insert(out.end(), s->random_words, s->random_words + STRM_RANDOM_WORDS);
+    out.insert(out.end(), s->random.words, s->random.words + STRM_RANDOM_WORDS);
     out.insert(out.end(), s->fingerprints, s->fingerprints + s->count);
     out.insert(out.end(), s->masks, s->masks + s->count);
     out.insert(out.end(), s->frame_ring, s->frame_ring + s->frame_length);
@@ -186,8 +183,8 @@ void compare_frames(FuzzedDataProvider &in)
     history.previous_exponent = in.ConsumeIntegral<int32_t>();
     for (int32_t &v : history.previous_filter)
         v = in.ConsumeIntegral<int32_t>();
-    history.random_index = in.ConsumeIntegralInRange<int32_t>(0, STRM_RANDOM_WORDS - 1);
-    std::memcpy(history.random_words.data(), strm_random_seed(), sizeof history.random_words);
+    strm_random_start(&history.random);
+    history.random.index = in.ConsumeIntegralInRange<int32_t>(0, STRM_RANDOM_WORDS - 1);
     const fuzz_support::Signal signal(in);
 
     stage::Finished finished;

@@ -243,7 +243,7 @@ uint32_t strm_finish_frame(StreamState *state, int32_t *energies, int32_t expone
     }
     *mask = strm_weak_bit_mask(outputs, state->weak_bits);
     if (strm_is_quiet(energies, state->log2_frame, exponent))
-        fingerprint = strm_next_random(state);
+        fingerprint = strm_random_next(&state->random);
     return fingerprint;
 }
 

@@ -9,7 +9,7 @@
  *   framing, frame analysis      strm_frame.cpp        strm_push_sample, strm_analyze_frame
  *   the same across lanes        strm_lanes*.cpp       strm_lanes_feed, strm_analyze_frames
  *   real transform, its tables   rfft.cpp, rfft_tables rfft_forward, rfft_size_tables
- *   quiet-frame words            strm_random.cpp       strm_next_random
+ *   quiet-frame words            strm_random.cpp       strm_random_next
  *   block encoding               strm_block.cpp, bw_*  strm_finish_block, bw_encode_words
  *   BASE64                       b64.cpp               b64_encode
  *   document                     strm_serialize.cpp    strm_serialize
@@ -30,7 +30,8 @@ ENG_BEGIN_DECLS
 #define STRM_RATE_COUNT       8    /* rows of the input-rate table */
 #define STRM_ENCODED_CAPACITY 4096 /* the largest block needs 2728 bytes */
 #define STRM_RANDOM_WORDS     32
-#define STRM_MAX_LANES        16 /* frames analysed together on the widest path */
+#define STRM_MAX_LANES        16     /* frames analysed together on the widest path */
+#define STRM_ANALYSIS_RATE    5512.5 /* Hz: the resampled signal the frames are cut from */
 
 /* How frames are analysed. Every path gives the same sub-fingerprints and
  * masks; the lane paths analyse several consecutive frames at once, one
@@ -50,6 +51,13 @@ typedef struct StreamVariant {
     int32_t hop;          /* H */
     int32_t weak_bits;    /* W */
 } StreamVariant;
+
+/* The quiet-frame generator: 32 words of state, each new word the XOR of
+ * six of them. A handle carries one; a decoder runs its own. */
+typedef struct StreamRandom {
+    uint32_t words[STRM_RANDOM_WORDS];
+    int32_t index; /* 0 to 31 */
+} StreamRandom;
 
 typedef struct EncodedBlock {
     struct EncodedBlock *next;
@@ -92,8 +100,7 @@ typedef struct StreamState {
     int32_t count;        /* entries filled, 0 to 255 */
     int32_t block_length; /* 3 or 6 */
     int32_t weak_bits;    /* W */
-    int32_t random_index; /* 0 to 31 */
-    uint32_t random_words[STRM_RANDOM_WORDS];
+    StreamRandom random;  /* started at creation, never reset */
     BitWriter writer;
     uint8_t encoded[STRM_ENCODED_CAPACITY];
     int32_t encoded_length; /* bytes */
@@ -137,6 +144,12 @@ ResultCode strm_variant_params(uint32_t algorithm_id, StreamVariant **variant);
 /* Clears the signal history and the current block; the generator and the
  * finished blocks stay. */
 ResultCode strm_reset(StreamState *state);
+/* The grid of a block length (3 or 6 s): seconds from one sub-fingerprint
+ * to the next, H / 5512.5, and from the start of the input to the end of
+ * the first kept one's analysis window, (N + H) / 5512.5 (the window before
+ * it only primes the analysis). STRM_E_INVALID_ARG for another length or a
+ * null pointer. */
+ResultCode strm_grid(int32_t block_length, double *frame_seconds, double *first_offset_seconds);
 
 /* --- Input conversion and resampling ----------------------------------------- */
 
@@ -188,10 +201,17 @@ uint32_t strm_weak_bit_mask(const int32_t *outputs, int32_t weak_bits);
 /* 1 when the frame carries too little energy to keep its sub-fingerprint.
  * energies are normalised in place. */
 uint8_t strm_is_quiet(int32_t *energies, int32_t log2_frame, int32_t exponent);
-/* Next word of the pseudo-random generator. */
-uint32_t strm_next_random(StreamState *state);
-/* The 32 seed words of the generator. */
-const uint32_t *strm_random_seed(void);
+
+/* --- Quiet-frame generator ------------------------------------------------------ */
+
+/* Sets the generator to its seed: the state every fingerprint starts from. */
+void strm_random_start(StreamRandom *random);
+/* The generator's next word. */
+uint32_t strm_random_next(StreamRandom *random);
+/* quiet[i] = 1 where words[i] (a fingerprint's sub-fingerprints, oldest
+ * first) is the generator's next word, walking it alongside from its first
+ * or, when the dropped first frame took that one, its second word. */
+void strm_mark_quiet(const uint32_t *words, size_t count, uint8_t *quiet);
 
 /* --- Block encoding ---------------------------------------------------------- */
 

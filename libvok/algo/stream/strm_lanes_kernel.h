@@ -534,7 +534,7 @@ void finish_batch(StreamState *state, const V *bands, const int32_t *exponents, 
     for (int32_t l = 0; l < count; ++l) {
         const int32_t level = state->log2_frame + exponents[l] + g[l] + 1;
         const bool kept = level < 0 || (level < 32 && (sum[l] >> level) >= 32);
-        fingerprints[l] = kept ? bits[l] : strm_next_random(state);
+        fingerprints[l] = kept ? bits[l] : strm_random_next(&state->random);
         masks[l] = weak[l];
     }
 }

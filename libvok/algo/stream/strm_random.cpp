@@ -1,8 +1,11 @@
 // The streaming fingerprint's pseudo-random generator: a 32-word XOR
 // feedback register that stands in for the sub-fingerprints of frames too
-// quiet to carry information. It runs only for such frames and is never
-// reset after creation.
+// quiet to carry information. A handle starts it once at creation and steps
+// it only for such frames; a decoder runs its own copy from the same seed
+// to find them again.
 #include "algo/stream/strm_internal.h"
+
+#include "engine/eng_support.h"
 
 namespace {
 
@@ -15,20 +18,45 @@ const uint32_t kSeed[STRM_RANDOM_WORDS] = {
 
 } // namespace
 
-const uint32_t *strm_random_seed(void)
+void strm_random_start(StreamRandom *random)
 {
-    return kSeed;
+    eng_memcpy(random->words, kSeed, sizeof random->words);
+    random->index = 0;
 }
 
-uint32_t strm_next_random(StreamState *state)
+uint32_t strm_random_next(StreamRandom *random)
 {
     // Indices modulo 32, taken on the unsigned value.
     const uint32_t mask = STRM_RANDOM_WORDS - 1;
-    const uint32_t i = static_cast<uint32_t>(state->random_index) & mask;
-    const uint32_t *w = state->random_words;
+    const uint32_t i = static_cast<uint32_t>(random->index) & mask;
+    const uint32_t *w = random->words;
     const uint32_t r = w[(i + 4) & mask] ^ w[(i + 6) & mask] ^ w[(i + 2) & mask] ^
                        w[(i + mask) & mask] ^ w[(i + 1) & mask] ^ w[i];
-    state->random_index = static_cast<int32_t>((i + mask) & mask);
-    state->random_words[state->random_index] = r;
+    random->index = static_cast<int32_t>((i + mask) & mask);
+    random->words[random->index] = r;
     return r;
+}
+
+void strm_mark_quiet(const uint32_t *words, size_t count, uint8_t *quiet)
+{
+    // The frame that only primes the analysis is dropped, quiet or not, after
+    // drawing its word: when it was quiet, the first kept quiet frame holds
+    // the generator's second word. Until a first match either word may come.
+    StreamRandom random;
+    strm_random_start(&random);
+    const uint32_t first = strm_random_next(&random);
+    const uint32_t second = strm_random_next(&random);
+    uint8_t started = 0;
+    uint32_t expected = first;
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t match = words[i] == expected || (!started && words[i] == second);
+        quiet[i] = match;
+        if (!match)
+            continue;
+        if (!started && words[i] == first)
+            expected = second;
+        else
+            expected = strm_random_next(&random);
+        started = 1;
+    }
 }

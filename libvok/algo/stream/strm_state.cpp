@@ -80,8 +80,7 @@ ResultCode build_state(StreamState *s, const StreamVariant *variant, uint32_t sa
     if (!s->scratch)
         return STRM_E_NO_MEMORY;
 
-    s->random_index = 0;
-    eng_memcpy(s->random_words, strm_random_seed(), sizeof(s->random_words));
+    strm_random_start(&s->random);
 
     s->band_edges = strm_band_edges(s->block_length);
     if (!s->band_edges)
@@ -123,6 +122,16 @@ ResultCode strm_variant_params(uint32_t algorithm_id, StreamVariant **variant)
     made->weak_bits = row->weak_bits;
     frame_geometry(row->block_length, &made->frame_length, &made->log2_frame, &made->hop);
     *variant = made;
+    return ENG_OK;
+}
+
+ResultCode strm_grid(int32_t block_length, double *frame_seconds, double *first_offset_seconds)
+{
+    int32_t n = 0, log2_n = 0, hop = 0;
+    if (!frame_seconds || !first_offset_seconds || !frame_geometry(block_length, &n, &log2_n, &hop))
+        return STRM_E_INVALID_ARG;
+    *frame_seconds = hop / STRM_ANALYSIS_RATE;
+    *first_offset_seconds = (n + hop) / STRM_ANALYSIS_RATE;
     return ENG_OK;
 }
 

@@ -72,12 +72,12 @@ TEST_F(StreamFrame, GeneratorStartsWithItsKnownOutputs)
     make();
     const uint32_t expected[] = {0xff7efd75u, 0xa3b1211eu, 0x692d3c0bu, 0x74661460u};
     for (uint32_t want : expected)
-        EXPECT_EQ(want, strm_next_random(state));
-    EXPECT_EQ(28, state->random_index);
+        EXPECT_EQ(want, strm_random_next(&state->random));
+    EXPECT_EQ(28, state->random.index);
     // Two dozen more words wrap the index around without trouble.
     for (int i = 0; i < 40; ++i)
-        strm_next_random(state);
-    EXPECT_EQ(20, state->random_index);
+        strm_random_next(&state->random);
+    EXPECT_EQ(20, state->random.index);
 }
 
 TEST(StreamWeakBits, RanksByUnsignedMagnitudeWithTiesToTheLowerBit)
@@ -235,7 +235,7 @@ TEST_F(StreamFrame, SilenceGivesGeneratorWordsAndTheHighestMaskBits)
         EXPECT_EQ(1, state->have_previous_frame);
         EXPECT_EQ(129, state->previous_exponent);
         EXPECT_EQ(0, state->count);
-        EXPECT_EQ(31, state->random_index); // its word was drawn and dropped
+        EXPECT_EQ(31, state->random.index); // its word was drawn and dropped
         for (int32_t i = 0; i < state->hop; ++i)
             strm_push_sample(state, 0);
         EXPECT_EQ(1, state->count);
@@ -283,7 +283,7 @@ TEST_F(StreamFrame, LoudAudioKeepsItsOwnWordsAndLeavesTheGeneratorAlone)
         strm_push_sample(state, static_cast<int32_t>(v));
     }
     EXPECT_EQ(40, state->count);
-    EXPECT_EQ(0, state->random_index);
+    EXPECT_EQ(0, state->random.index);
     // As the tone moves through the bands, the words change.
     std::bitset<32> seen_set, seen_clear;
     for (int i = 0; i < 40; ++i) {

@@ -129,11 +129,11 @@ PathRun fingerprint(StreamPath path, uint32_t id, uint32_t rate, SampleType type
     const int32_t n = s->frame_length;
     run.carried = {
         s->input_index,         static_cast<int32_t>(s->phase), s->ring_position, s->ring_filled,
-        s->have_previous_frame, s->previous_exponent,           s->random_index,  s->count};
+        s->have_previous_frame, s->previous_exponent,           s->random.index,  s->count};
     run.carried.insert(run.carried.end(), s->input_ring, s->input_ring + 2 * STRM_INPUT_RING);
     run.carried.insert(run.carried.end(), s->frame_ring, s->frame_ring + n);
     run.carried.insert(run.carried.end(), s->previous_filter, s->previous_filter + 32);
-    for (uint32_t w : s->random_words)
+    for (uint32_t w : s->random.words)
         run.carried.push_back(static_cast<int32_t>(w));
     strm_destroy(s);
     return run;
@@ -249,7 +249,7 @@ TEST_F(StreamPaths, ExtremeFramesGiveTheScalarPathsWords)
             EXPECT_EQ(words[0][1], words[1][1]) << "id " << id << ", path " << path;
             EXPECT_EQ(0, std::memcmp(scalar->previous_filter, lanes->previous_filter, 128));
             EXPECT_EQ(scalar->previous_exponent, lanes->previous_exponent);
-            EXPECT_EQ(scalar->random_index, lanes->random_index);
+            EXPECT_EQ(scalar->random.index, lanes->random.index);
             // Another state's path is refused.
             const StreamPath other = path == STRM_PATH_AVX2 ? STRM_PATH_AVX512 : STRM_PATH_AVX2;
             EXPECT_EQ(STRM_E_INVALID_ARG,
