@@ -5,30 +5,24 @@
 #include "algo/stream/strm_internal.h"
 #include "engine/eng_memory.h"
 
-namespace {
-
-// Masks of sub-fingerprints 0, 3, 6, ..., 255.
-const int32_t kMaskStride = 3;
-const int32_t kKeptMasks = (STRM_BLOCK_WORDS - 1) / kMaskStride + 1;
-
-} // namespace
+int32_t strm_encode_block(BitWriter *writer, const uint32_t *words, const uint32_t *kept,
+                          uint8_t *bytes)
+{
+    bw_reset(writer);
+    const int32_t words_bits = bw_encode_words(writer, words, STRM_BLOCK_WORDS, bytes, 0);
+    bw_reset(writer);
+    // The masks continue at the bit where the sub-fingerprints ended.
+    const int32_t masks_bits = bw_encode_words(writer, kept, BW_KEPT_MASKS, bytes, words_bits);
+    return (words_bits + masks_bits + 7) / 8;
+}
 
 void strm_finish_block(StreamState *state)
 {
-    BitWriter *writer = &state->writer;
-    bw_reset(writer);
-    const int32_t words_bits =
-        bw_encode_words(writer, state->fingerprints, STRM_BLOCK_WORDS, state->encoded, 0);
-
-    uint32_t kept[kKeptMasks];
-    for (int32_t m = 0; m < kKeptMasks; ++m)
-        kept[m] = state->masks[m * kMaskStride];
-    bw_reset(writer);
-    // The masks continue at the bit where the sub-fingerprints ended.
-    const int32_t masks_bits =
-        bw_encode_words(writer, kept, kKeptMasks, state->encoded, words_bits);
-
-    state->encoded_length = (words_bits + masks_bits + 7) / 8;
+    uint32_t kept[BW_KEPT_MASKS];
+    for (uint32_t m = 0; m < BW_KEPT_MASKS; ++m)
+        kept[m] = state->masks[m * ENG_MASK_STRIDE];
+    state->encoded_length =
+        strm_encode_block(&state->writer, state->fingerprints, kept, state->encoded);
     state->block_handler(state->encoded, state->block_context);
 }
 

@@ -215,6 +215,12 @@ void strm_mark_quiet(const uint32_t *words, size_t count, uint8_t *quiet);
 
 /* --- Block encoding ---------------------------------------------------------- */
 
+/* Encodes a block, 256 sub-fingerprints and its BW_KEPT_MASKS kept masks,
+ * into bytes (room for STRM_ENCODED_CAPACITY) with the writer (its codes
+ * set), and answers the byte count: what a handle finishes and what the
+ * encoder of decoded frames writes. */
+int32_t strm_encode_block(BitWriter *writer, const uint32_t *words, const uint32_t *kept,
+                          uint8_t *bytes);
 /* Encodes the current block into the encoded buffer and hands it to the
  * block handler. */
 void strm_finish_block(StreamState *state);

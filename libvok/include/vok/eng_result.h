@@ -30,7 +30,7 @@ typedef uint32_t ResultCode;
 #define ENG_MODULE_MEMORY    0x04u /* memory layer */
 #define ENG_MODULE_STARTUP   0x05u /* engine start-up */
 #define ENG_MODULE_INTERFACE 0x08u /* handles and algorithm registry */
-#define ENG_MODULE_BASE64    0x0bu /* BASE64 encoder of the streaming fingerprint */
+#define ENG_MODULE_BASE64    0x0bu /* BASE64 encoder and decoder of the streaming fingerprint */
 #define ENG_MODULE_RFFT      0x0du /* real FFT plan of the streaming fingerprint */
 #define ENG_MODULE_STREAM    0x0eu /* streaming fingerprint, ids 3 to 5 */
 #define ENG_MODULE_SPECTRAL  0x0fu /* spectral fingerprint, ids 1 and 2 */
@@ -50,9 +50,10 @@ typedef uint32_t ResultCode;
 #define ENG_COND_NO_CONFIG       0x0990u /* start-up configuration missing */
 
 /* Every code the engine produces. */
-#define QE_E_NO_MEMORY   0x90020001u
-#define QE_E_NOT_FOUND   0x90020002u
-#define QE_E_INVALID_ARG 0x90020004u
+#define QE_E_NO_MEMORY    0x90020001u
+#define QE_E_NOT_FOUND    0x90020002u
+#define QE_E_INVALID_ARG  0x90020004u
+#define QE_E_BAD_DOCUMENT 0x9002000cu /* internal: the XML reader refused the text */
 
 #define TB_E_NO_MEMORY   0x90030001u
 #define TB_E_INVALID_ARG 0x90030004u
@@ -68,15 +69,17 @@ typedef uint32_t ResultCode;
 #define ENG_E_BAD_DOCUMENT      0x9008000cu
 #define ENG_E_UNKNOWN_ALGORITHM 0x90080606u
 
-#define B64_E_NO_MEMORY   0x900b0001u
-#define B64_E_INVALID_ARG 0x900b0004u
+#define B64_E_NO_MEMORY    0x900b0001u
+#define B64_E_INVALID_ARG  0x900b0004u
+#define B64_E_BAD_DOCUMENT 0x900b000cu /* internal: not canonical BASE64 text */
 
 #define RFFT_E_NO_MEMORY   0x900d0001u
 #define RFFT_E_INVALID_ARG 0x900d0004u
 
-#define STRM_E_NO_MEMORY   0x900e0001u
-#define STRM_E_INVALID_ARG 0x900e0004u
-#define STRM_E_NO_DATA     0x900e0009u
+#define STRM_E_NO_MEMORY    0x900e0001u
+#define STRM_E_INVALID_ARG  0x900e0004u
+#define STRM_E_NO_DATA      0x900e0009u
+#define STRM_E_BAD_DOCUMENT 0x900e000cu /* internal: a block that breaks the byte code */
 
 #define SFP_E_NO_MEMORY    0x900f0001u
 #define SFP_E_INVALID_ARG  0x900f0004u
