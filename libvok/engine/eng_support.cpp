@@ -83,6 +83,11 @@ int32_t eng_snprintf(char *array, size_t size, const char *format, ...)
     return result;
 }
 
+int32_t eng_vsnprintf(char *array, size_t size, const char *format, va_list arguments)
+{
+    return std::vsnprintf(array, size, format, arguments);
+}
+
 double eng_sqrt(double x)
 {
     return std::sqrt(x);

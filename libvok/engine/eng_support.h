@@ -6,6 +6,8 @@
 #ifndef VOK_ENGINE_ENG_SUPPORT_H
 #define VOK_ENGINE_ENG_SUPPORT_H
 
+#include <stdarg.h>
+
 #include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
@@ -31,6 +33,14 @@ int32_t eng_atoi(const char *text);
 int32_t eng_snprintf(char *array, size_t size, const char *format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 3, 4)))
+#endif
+    ;
+
+/* The same with the arguments as a list, and the C library's behaviour:
+ * a text longer than size - 1 characters is cut and still terminated. */
+int32_t eng_vsnprintf(char *array, size_t size, const char *format, va_list arguments)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 3, 0)))
 #endif
     ;
 

@@ -34,6 +34,8 @@ typedef struct QueryElement {
     QueryAttribute *attributes;        /* first attribute or null */
     struct QueryElement *first_child;  /* first child or null */
     struct QueryElement *next_sibling; /* next element of the parent's list */
+    size_t offset;                     /* where its start tag begins in the text it was read from
+                                          (qe_xml_reader.h); 0 for an element built in memory */
 } QueryElement;
 
 /* --- Creation and destruction ------------------------------------------ */
