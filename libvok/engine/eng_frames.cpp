@@ -1,5 +1,52 @@
-// The fingerprints as numbers: placeholders until the families provide them.
+// The fingerprints as numbers: documents decoded into frames and values,
+// and frames encoded into documents. The families do the work; here the
+// arguments are checked and their codes become the interface's.
+#include "algo/spectral/sfp_family.h"
+#include "algo/stream/stream.h"
+#include "engine/eng_document.h"
+#include "engine/eng_memory.h"
+#include "engine/eng_support.h"
+#include "query/qe_xml_writer.h"
 #include <vok/vok_engine.h>
+
+namespace {
+
+// A module's code as the interface answers it: conditions mean the same in
+// every module.
+ResultCode interface_code(ResultCode result)
+{
+    switch (ENG_CONDITION(result)) {
+    case ENG_COND_NO_MEMORY:
+        return ENG_E_NO_MEMORY;
+    case ENG_COND_INVALID_ARG:
+        return ENG_E_INVALID_ARG;
+    case ENG_COND_BAD_DOCUMENT:
+        return ENG_E_BAD_DOCUMENT;
+    default:
+        return result;
+    }
+}
+
+// Reads the first document of the text and hands it to the family's
+// decoder; *consumed is the bytes it took, or the offset of its fault.
+template <class Decode>
+ResultCode decode(const char *text, size_t length, const char *family, size_t *consumed,
+                  Decode family_decode)
+{
+    eng_clear_problem();
+    DocumentRead read;
+    ResultCode result = eng_read_document(text, length, family, &read);
+    if (result == ENG_OK)
+        result = family_decode(&read);
+    if (result == ENG_OK)
+        *consumed = read.used;
+    else if (result == ENG_E_BAD_DOCUMENT)
+        *consumed = read.fault;
+    eng_release_document(&read);
+    return interface_code(result);
+}
+
+} // namespace
 
 ResultCode eng_stream_frames(EngineHandle *, EngineFrames *)
 {
@@ -11,24 +58,47 @@ ResultCode eng_stream_discard(EngineHandle *, size_t)
     return ENG_E_INVALID_ARG;
 }
 
-ResultCode eng_decode_stream_xml(const char *, size_t, EngineFrames *, size_t *)
+ResultCode eng_decode_stream_xml(const char *text, size_t length, EngineFrames *frames,
+                                 size_t *consumed)
 {
-    return ENG_E_INVALID_ARG;
+    if (!text || !frames || !consumed)
+        return ENG_E_INVALID_ARG;
+    return decode(text, length, STRM_ALGORITHM_NAME, consumed,
+                  [frames](DocumentRead *read) { return strm_decode_document(read, frames); });
 }
 
-ResultCode eng_free_frames(EngineFrames *)
+ResultCode eng_free_frames(EngineFrames *frames)
 {
-    return ENG_E_INVALID_ARG;
+    if (!frames)
+        return ENG_E_INVALID_ARG;
+    if (strm_owns_frames(frames))
+        eng_free(const_cast<uint32_t *>(frames->words));
+    eng_memset(frames, 0, sizeof *frames);
+    return ENG_OK;
 }
 
-ResultCode eng_encode_stream_xml(const EngineFrames *, char **)
+ResultCode eng_encode_stream_xml(const EngineFrames *frames, char **text)
 {
-    return ENG_E_INVALID_ARG;
+    if (!frames || !text)
+        return ENG_E_INVALID_ARG;
+    QueryElement *root = nullptr;
+    const ResultCode result = strm_frames_document(frames, &root);
+    if (result != ENG_OK)
+        return interface_code(result);
+    char *written = qe_write_xml(root, 1, 1, 1);
+    qe_destroy(&root);
+    if (!written)
+        return ENG_E_NO_MEMORY;
+    *text = written;
+    return ENG_OK;
 }
 
-ResultCode eng_encode_stream_block(const EngineFrames *, size_t, char **)
+ResultCode eng_encode_stream_block(const EngineFrames *frames, size_t block, char **text)
 {
-    return ENG_E_INVALID_ARG;
+    int32_t block_length = 0;
+    if (!frames || !text || strm_frames_block_length(frames, &block_length) != ENG_OK)
+        return ENG_E_INVALID_ARG;
+    return interface_code(strm_frames_block_text(frames, block, text));
 }
 
 ResultCode eng_spectral_values(EngineHandle *, int16_t *)
@@ -36,12 +106,16 @@ ResultCode eng_spectral_values(EngineHandle *, int16_t *)
     return ENG_E_INVALID_ARG;
 }
 
-ResultCode eng_decode_spectral_xml(const char *, size_t, int16_t *, size_t *)
+ResultCode eng_decode_spectral_xml(const char *text, size_t length, int16_t values[30],
+                                   size_t *consumed)
 {
-    return ENG_E_INVALID_ARG;
+    if (!text || !values || !consumed)
+        return ENG_E_INVALID_ARG;
+    return decode(text, length, SFP_ALGORITHM_NAME, consumed,
+                  [values](DocumentRead *read) { return sfp_decode_document(read, values); });
 }
 
 const char *eng_decode_problem(void)
 {
-    return "";
+    return eng_document_problem();
 }

@@ -20,10 +20,14 @@
 #ifndef VOK_ALGO_SPECTRAL_SFP_FAMILY_H
 #define VOK_ALGO_SPECTRAL_SFP_FAMILY_H
 
+#include "engine/eng_document.h"
 #include "query/query_element.h"
 #include <vok/eng_types.h>
 
 ENG_BEGIN_DECLS
+
+/* The algorithm name its documents carry. */
+#define SFP_ALGORITHM_NAME "Quorindavel"
 
 /* --- Registry operations ------------------------------------------------ */
 
@@ -42,6 +46,12 @@ ResultCode sfp_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count,
 /* The query document of a complete fingerprint; SFP_E_NOT_COMPLETE before
  * completion or when the fingerprint cannot be computed. */
 ResultCode sfp_serialize(void *state, QueryElement **root);
+
+/* Decodes the spectral document eng_read_document read (its head checked):
+ * its one block of 30 values, written back as each value's bit pattern,
+ * and its wrapping (QDV). ENG_E_BAD_DOCUMENT with the fault recorded;
+ * values are written only on success. */
+ResultCode sfp_decode_document(DocumentRead *read, int16_t *values);
 
 ENG_END_DECLS
 

@@ -8,8 +8,6 @@
 
 namespace {
 
-const char kName[] = "Quorindavel";
-
 void free_descriptor(SfpBlockDescriptor *descriptor)
 {
     if (!descriptor)
@@ -132,7 +130,8 @@ ResultCode sfp_serialize(void *state, QueryElement **root)
     if (result != ENG_OK)
         return result;
     QueryElement *document = nullptr;
-    result = eng_build_document(kName, ENG_ALGORITHM_VERSION, SFP_E_NO_MEMORY, &document);
+    result =
+        eng_build_document(SFP_ALGORITHM_NAME, ENG_ALGORITHM_VERSION, SFP_E_NO_MEMORY, &document);
     if (result != ENG_OK) {
         qe_destroy(&blocks);
         return result;

@@ -20,10 +20,14 @@
 #ifndef VOK_ALGO_STREAM_STREAM_H
 #define VOK_ALGO_STREAM_STREAM_H
 
+#include "engine/eng_document.h"
 #include "query/query_element.h"
-#include <vok/eng_types.h>
+#include <vok/vok_engine.h>
 
 ENG_BEGIN_DECLS
+
+/* The algorithm name its documents carry. */
+#define STRM_ALGORITHM_NAME "Velmora"
 
 /* --- Registry operations (AlgorithmEntry signatures) ---------------------- */
 
@@ -43,6 +47,30 @@ ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count
 /* Builds the query document of every finished block; the caller owns the
  * root. The state is not changed. */
 ResultCode strm_serialize(void *state, QueryElement **document);
+
+/* --- Documents and frames (strm_decode.cpp, strm_serialize.cpp) ----------- */
+
+/* Decodes the document eng_read_document read (its head checked) into
+ * frames: parameters, blocks, masks of one variant, the wrapping agreeing
+ * with them, quiet frames and the grid; the arrays are one allocation
+ * (strm_owns_frames), none for a document without blocks.
+ * ENG_E_BAD_DOCUMENT with the fault recorded, ENG_E_NO_MEMORY; *frames is
+ * written only on success. */
+ResultCode strm_decode_document(DocumentRead *read, EngineFrames *frames);
+/* 1 when the frames' arrays are the one allocation strm_decode_document
+ * made, which eng_free(frames->words) releases. */
+uint8_t strm_owns_frames(const EngineFrames *frames);
+
+/* The block length of frames to encode, from the algorithm, or for 0 (no
+ * whole block) from frame_seconds. STRM_E_INVALID_ARG for frames that
+ * cannot be encoded: another algorithm, complete beyond count or not whole
+ * blocks, null arrays under whole blocks. */
+ResultCode strm_frames_block_length(const EngineFrames *frames, int32_t *block_length);
+/* The NUL-terminated BASE64 text of whole block number block (from 0) of
+ * checked frames, as a handle encodes its blocks (released with eng_free). */
+ResultCode strm_frames_block_text(const EngineFrames *frames, size_t block, char **text);
+/* The query document of the whole blocks of checked frames. */
+ResultCode strm_frames_document(const EngineFrames *frames, QueryElement **document);
 
 ENG_END_DECLS
 

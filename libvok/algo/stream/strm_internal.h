@@ -233,7 +233,9 @@ ResultCode strm_block_done(const uint8_t *encoded, void *context);
 
 ResultCode strm_build_blocks(const StreamState *state, QueryElement **blocks);
 ResultCode strm_add_block_element(QueryElement *parent, const EncodedBlock *block, int32_t ordinal);
-ResultCode strm_build_query(const StreamState *state, QueryElement *blocks, QueryElement **root);
+/* The document around the FP_BLOCKS element blocks, which it takes over on
+ * success: the head, BLOCK_LENGTH (3 or 6) and FORMAT. */
+ResultCode strm_build_query(int32_t block_length, QueryElement *blocks, QueryElement **root);
 
 /* --- Constant tables ---------------------------------------------------------- */
 

@@ -289,8 +289,7 @@ TEST_F(StreamEngine, SerialiseFailuresReleaseEverythingAndLeaveTheStateAlone)
     EXPECT_EQ(STRM_E_INVALID_ARG, strm_serialize(state, nullptr));
     EXPECT_EQ(STRM_E_INVALID_ARG, strm_build_blocks(nullptr, &root));
     EXPECT_EQ(STRM_E_INVALID_ARG, strm_add_block_element(nullptr, blocks, 1));
-    EXPECT_EQ(STRM_E_INVALID_ARG,
-              strm_build_query(static_cast<StreamState *>(state), nullptr, &root));
+    EXPECT_EQ(STRM_E_INVALID_ARG, strm_build_query(3, nullptr, &root));
     strm_destroy(state);
 }
 
