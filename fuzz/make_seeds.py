@@ -175,7 +175,7 @@ def seeds_wav():
 # Command lines ------------------------------------------------------------
 
 def cli_tokens():
-    source = open(os.path.join(HERE, "fuzz_cli.cpp")).read()
+    source = open(os.path.join(HERE, "vok", "fuzz_cli.cpp")).read()
     table = re.search(r"kTokens\[\] = \{(.*?)\};", source, re.S).group(1)
     literals = re.findall(r'"((?:[^"\\]|\\.)*)"', table)
     return [bytes(t, "latin-1").decode("unicode_escape") for t in literals]
@@ -389,11 +389,11 @@ def seeds_query():
     return seeds
 
 
-# Fingerprint documents for vokid ---------------------------------------------
+# Fingerprint documents (the engine's decoders, vokid) ----------------------------
 
 def byte_code():
-    source = open(os.path.join(HERE, "..", "vokid", "document", "byte_code.cpp")).read()
-    table = re.search(r"kCodes = \{\{(.*?)\}\};", source, re.S).group(1)
+    source = open(os.path.join(HERE, "..", "libvok", "algo", "stream", "bw_codes.cpp")).read()
+    table = re.search(r"kByteCodes\[256\] = \{(.*?)\};", source, re.S).group(1)
     codes = [(int(c, 16), int(n)) for c, n in re.findall(r"\{0x([0-9a-f]+), (\d+)\}", table)]
     assert len(codes) == 256
     return codes
@@ -454,10 +454,47 @@ def quiet_words(count):
     return words
 
 
+def vok_documents():
+    golden = os.path.join(HERE, "..", "tests", "vok", "cli", "golden")
+    return {name: open(os.path.join(golden, "sample.%s.xml" % name)).read()
+            for name in ("Stream1", "Stream4", "FileFixed", "FileFloat")}
+
+
+def seeds_decode_xml():
+    """Documents vok writes, raw and wrapped, one after another, and damaged."""
+    vok = vok_documents()
+    stream1, stream4, fixed = vok["Stream1"], vok["Stream4"], vok["FileFixed"]
+    first_block = re.search(r'ORD="1">([^<]*)<', stream1).group(1)
+    mask14, mask8 = 0xFFFC0000, 0xFF000000
+    ramp = [(i * 0x01010101) & 0xFFFFFFFF for i in range(256)]
+    silent = quiet_words(257)[1:]
+    nine = [0xFF800000] + [mask14] * 85
+    seeds = {
+        "stream1": stream1,
+        "stream4_filefloat": stream4 + vok["FileFloat"],
+        "zuvok_then_qdv": server_query(stream1, "ZUVOK") + server_query(stream4, "QDV"),
+        "qdv_filefixed": server_query(fixed, "QDV") + fixed,
+        "quiet_then_ramp": streaming_document([(silent, [mask8] * 86), (ramp, [mask8] * 86)]),
+        "six_second_blocks": server_query(streaming_document([(ramp, [mask8] * 86)], 6), "QDV"),
+        "no_blocks": streaming_document([]) + streaming_document([], 6),
+        "comments_and_references": stream1.replace("<ALGORITHM>", "<!-- c --><ALGORITHM>")
+                                          .replace("<FORMAT>COMPRESSED", "<FORMAT>&#67;OMPRESSED"),
+        "cut": stream1[:700],
+        "bad_character": stream1.replace(first_block, "*" + first_block[1:]),
+        "byte_too_many": stream1.replace(
+            first_block, base64.b64encode(base64.b64decode(first_block) + b"\0").decode()),
+        "nine_weak_bits": streaming_document([(ramp, nine)]),
+        "mixed_variants": streaming_document([(ramp, [mask14] * 86), (ramp, [mask8] * 86)]),
+        "ord_out_of_order": stream1.replace('ORD="2"', 'ORD="3"'),
+        "stream4_as_zuvok": server_query(stream4, "ZUVOK"),
+        "filefixed_as_zuvok": server_query(fixed, "ZUVOK"),
+        "value_too_large": re.sub(r" \d+</FP_BLOCK>", " 65536</FP_BLOCK>", fixed),
+    }
+    return {name: text.encode("latin-1") for name, text in seeds.items()}
+
+
 def seeds_vokid_document():
-    golden = os.path.join(HERE, "..", "tests", "cli", "golden")
-    vok = {name: open(os.path.join(golden, "sample.%s.xml" % name)).read()
-           for name in ("Stream1", "Stream4", "FileFixed", "FileFloat")}
+    vok = vok_documents()
     mask14, mask8 = 0xFFFC0000, 0xFF000000
     ramp = [(i * 0x01010101) & 0xFFFFFFFF for i in range(256)]
     silent = quiet_words(257)[1:]
@@ -750,6 +787,7 @@ def main():
         ("vok", "fuzz_cli"): seeds_cli(),
         ("libvok", "fuzz_engine"): seeds_engine(),
         ("libvok", "fuzz_query_xml"): seeds_query(),
+        ("libvok", "fuzz_decode_xml"): seeds_decode_xml(),
         ("libvok", "fuzz_stream_frame"): seeds_stream_frame(),
         ("libvok", "fuzz_stream_block"): seeds_stream_block(),
         ("libvok", "fuzz_stream_input"): seeds_stream_input(),

@@ -1,26 +1,25 @@
 // The streaming fingerprint's block encoding on any block: 256
 // sub-fingerprints and 256 weak-bit masks, encoded by the engine into its
 // buffer (left full of a byte of the input's choosing beforehand) and
-// turned into BASE64, then read back with vokid's own decoders.
+// turned into BASE64, then read back with the engine's decoders.
 //
 // Checks: the decoded words are the block's, the decoded masks those of
 // sub-fingerprints 0, 3, ..., 255; the bit length is exactly 32 + the code
 // lengths of the XORs for each run (from the byte-code table), the byte
 // length its ceiling over 8, and the bits after the last code are zero
-// (vokid's decoder refuses any other length or padding); the text is the
-// one canonical BASE64 text of those bytes.
+// (the block reader refuses any other length or padding); the text is the
+// one canonical BASE64 text of those bytes (the strict decoder takes no
+// other).
 //
 // Input: the choices from the back, the words' pattern from the front
 // (fuzz_support.h): words first, then masks.
 #include <cstring>
 #include <string>
 
+#include "algo/stream/b64.h"
 #include "algo/stream/strm_lanes.h"
 #include "engine/eng_memory.h"
 #include "fuzz/fuzz_support.h"
-#include "vokid/document/base64.h"
-#include "vokid/document/block_decoder.h"
-#include "vokid/document/byte_code.h"
 
 using fuzz_support::require;
 
@@ -86,7 +85,7 @@ namespace {
 // 32 raw bits, then the codes of the four bytes of each XOR.
 size_t run_bits(const uint32_t *words, size_t count, size_t stride)
 {
-    const auto &code = vokid::byteCode();
+    const ByteCode *code = bw_byte_codes();
     size_t bits = 32;
     for (size_t i = 1; i < count; ++i) {
         const uint32_t x = words[(i - 1) * stride] ^ words[i * stride];
@@ -108,31 +107,34 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const fuzz_support::Signal signal(in);
     uint32_t *words = stage::words(s);
     uint32_t *masks = stage::masks(s);
-    for (size_t i = 0; i < vokid::kBlockWords; ++i) {
+    for (size_t i = 0; i < ENG_BLOCK_FRAMES; ++i) {
         words[i] = static_cast<uint32_t>(signal.at(i));
-        masks[i] = static_cast<uint32_t>(signal.at(vokid::kBlockWords + i));
+        masks[i] = static_cast<uint32_t>(signal.at(ENG_BLOCK_FRAMES + i));
     }
     std::memset(stage::buffer(s), stale, stage::capacity());
     stage::finish_block(s);
 
-    const size_t bits = run_bits(words, vokid::kBlockWords, 1) +
-                        run_bits(masks, vokid::kKeptMasks, vokid::kMaskStride);
+    const size_t bits =
+        run_bits(words, ENG_BLOCK_FRAMES, 1) + run_bits(masks, BW_KEPT_MASKS, ENG_MASK_STRIDE);
     const size_t length = stage::encoded_length(s);
     require(length == (bits + 7) / 8, "encoded length is the bits' ceiling over 8");
     const uint8_t *bytes = stage::buffer(s);
     const std::string text = stage::take_text(s);
-    require(text == vokid::encodeBase64(bytes, length), "text is the bytes' BASE64");
-    try {
-        require(vokid::decodeBase64(text) == std::vector<uint8_t>(bytes, bytes + length),
-                "BASE64 reads back");
-        const vokid::DecodedBlock block = vokid::decodeBlock(bytes, length);
-        for (size_t i = 0; i < vokid::kBlockWords; ++i)
-            require(block.words[i] == words[i], "sub-fingerprints read back");
-        for (size_t m = 0; m < vokid::kKeptMasks; ++m)
-            require(block.masks[m] == masks[m * vokid::kMaskStride], "kept masks read back");
-    } catch (const std::exception &e) {
-        std::fprintf(stderr, "%s\n", e.what());
-        fuzz_support::fail("vokid reads the block");
-    }
+    uint8_t *decoded = nullptr;
+    uint32_t decoded_size = 0;
+    B64Fault fault{};
+    require(b64_decode(text.data(), static_cast<uint32_t>(text.size()), &decoded, &decoded_size,
+                       &fault) == ENG_OK,
+            "the text is canonical BASE64");
+    require(decoded_size == length && std::memcmp(decoded, bytes, length) == 0, "of the bytes");
+    eng_free(decoded);
+    uint32_t read_words[ENG_BLOCK_FRAMES], kept[BW_KEPT_MASKS];
+    require(bw_decode_block(bytes, static_cast<uint32_t>(length), read_words, kept, nullptr) ==
+                ENG_OK,
+            "the block reads back");
+    for (size_t i = 0; i < ENG_BLOCK_FRAMES; ++i)
+        require(read_words[i] == words[i], "sub-fingerprints read back");
+    for (size_t m = 0; m < BW_KEPT_MASKS; ++m)
+        require(kept[m] == masks[m * ENG_MASK_STRIDE], "kept masks read back");
     return 0;
 }
