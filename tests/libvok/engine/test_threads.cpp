@@ -1,8 +1,9 @@
 // Different handles on different threads: once eng_initialize has returned,
-// every algorithm gives on each thread the document a single thread gives.
-// The threads run first, in a fresh process, so that they also race for the
-// tables the spectral family builds at first use. Built under
-// ThreadSanitizer by `make tsan`.
+// every algorithm gives on each thread the document a single thread gives,
+// and documents decode on several threads at once, each with its own
+// problem text. The threads run first, in a fresh process, so that they
+// also race for the tables built at first use. Built under ThreadSanitizer
+// by `make tsan`.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -76,6 +77,50 @@ TEST(EngineThreads, EachHandleOnItsOwnThreadGivesTheSingleThreadedDocument)
         EXPECT_EQ(0u, alone.find("<?xml")) << "id " << ids[i] << ": " << alone;
         EXPECT_EQ(alone, threaded[i]) << "id " << ids[i];
     }
+}
+
+} // namespace
+
+namespace {
+
+// Decodes a document and a damaged copy: the frames counted, then the
+// damaged copy's problem, which no other thread's decoding may change.
+std::string decode_twice(const std::string &document, const std::string &damaged)
+{
+    EngineFrames frames{};
+    size_t consumed = 0;
+    if (eng_decode_stream_xml(document.data(), document.size(), &frames, &consumed) != ENG_OK)
+        return eng_decode_problem();
+    const std::string count = std::to_string(frames.count);
+    eng_free_frames(&frames);
+    if (eng_decode_stream_xml(damaged.data(), damaged.size(), &frames, &consumed) == ENG_OK)
+        return "damaged copy accepted";
+    const std::string problem = eng_decode_problem();
+    std::this_thread::yield();
+    return count + ": " + problem + (problem == eng_decode_problem() ? "" : " (changed)");
+}
+
+// Threads race for the block code lookup, built at first use, and each has
+// its own problem text.
+TEST(EngineThreads, DocumentsDecodeOnEachThreadWithItsOwnProblem)
+{
+    const std::string document = fingerprint(3, music());
+    const size_t ord = document.find("ORD=\"1\"");
+    ASSERT_NE(std::string::npos, ord);
+    std::vector<std::string> decoded(6);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < decoded.size(); ++i) {
+        threads.emplace_back([&, i] {
+            const std::string damaged =
+                std::string(document).replace(ord, 7, "ORD=\"" + std::to_string(i + 2) + "\"");
+            decoded[i] = decode_twice(document, damaged);
+        });
+    }
+    for (std::thread &thread : threads)
+        thread.join();
+    for (size_t i = 0; i < decoded.size(); ++i)
+        EXPECT_EQ("1280: FP_BLOCK 1: ORD is \"" + std::to_string(i + 2) + "\", not \"1\"",
+                  decoded[i]);
 }
 
 } // namespace
