@@ -27,17 +27,29 @@ ResultCode interface_code(ResultCode result)
     }
 }
 
+// A family's decoder of a document read, with its output.
+typedef ResultCode (*FamilyDecoder)(DocumentRead *read, void *out);
+
+ResultCode decode_frames(DocumentRead *read, void *frames)
+{
+    return strm_decode_document(read, static_cast<EngineFrames *>(frames));
+}
+
+ResultCode decode_values(DocumentRead *read, void *values)
+{
+    return sfp_decode_document(read, static_cast<int16_t *>(values));
+}
+
 // Reads the first document of the text and hands it to the family's
 // decoder; *consumed is the bytes it took, or the offset of its fault.
-template <class Decode>
-ResultCode decode(const char *text, size_t length, const char *family, size_t *consumed,
-                  Decode family_decode)
+ResultCode decode(const char *text, size_t length, const char *family, FamilyDecoder decoder,
+                  void *out, size_t *consumed)
 {
     eng_clear_problem();
     DocumentRead read;
     ResultCode result = eng_read_document(text, length, family, &read);
     if (result == ENG_OK)
-        result = family_decode(&read);
+        result = decoder(&read, out);
     if (result == ENG_OK)
         *consumed = read.used;
     else if (result == ENG_E_BAD_DOCUMENT)
@@ -63,8 +75,7 @@ ResultCode eng_decode_stream_xml(const char *text, size_t length, EngineFrames *
 {
     if (!text || !frames || !consumed)
         return ENG_E_INVALID_ARG;
-    return decode(text, length, STRM_ALGORITHM_NAME, consumed,
-                  [frames](DocumentRead *read) { return strm_decode_document(read, frames); });
+    return decode(text, length, STRM_ALGORITHM_NAME, decode_frames, frames, consumed);
 }
 
 ResultCode eng_free_frames(EngineFrames *frames)
@@ -111,8 +122,7 @@ ResultCode eng_decode_spectral_xml(const char *text, size_t length, int16_t valu
 {
     if (!text || !values || !consumed)
         return ENG_E_INVALID_ARG;
-    return decode(text, length, SFP_ALGORITHM_NAME, consumed,
-                  [values](DocumentRead *read) { return sfp_decode_document(read, values); });
+    return decode(text, length, SFP_ALGORITHM_NAME, decode_values, values, consumed);
 }
 
 const char *eng_decode_problem(void)

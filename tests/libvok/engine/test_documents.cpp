@@ -219,23 +219,14 @@ TEST_F(Documents, RefuseNullArgumentsAndFramesTheyCannotEncode)
     std::vector<uint32_t> words(512, 7), masks(512, 0xFF000000u);
     std::vector<uint8_t> quiet(512, 0);
     frames = {4, 512, 512, 64 / 5512.5, 2112 / 5512.5, words.data(), masks.data(), quiet.data()};
-    const struct {
-        uint32_t algorithm;
-        size_t count, complete;
-        const uint32_t *words;
-    } refused[] = {{6, 512, 512, words.data()},
-                   {0, 512, 256, words.data()},
-                   {4, 256, 512, words.data()},
-                   {4, 512, 300, words.data()},
-                   {4, 512, 512, nullptr}};
-    for (const auto &r : refused) {
-        EngineFrames bad = frames;
-        bad.algorithm = r.algorithm;
-        bad.count = r.count;
-        bad.complete = r.complete;
-        bad.words = r.words;
-        EXPECT_EQ(ENG_E_INVALID_ARG, eng_encode_stream_xml(&bad, &text)) << r.algorithm;
-    }
+    const EngineFrames refused[] = {
+        {6, 512, 512, 0, 0, words.data(), masks.data(), nullptr}, // no such algorithm
+        {0, 512, 256, 0, 0, words.data(), masks.data(), nullptr}, // blocks, no algorithm
+        {4, 256, 512, 0, 0, words.data(), masks.data(), nullptr}, // complete beyond count
+        {4, 512, 300, 0, 0, words.data(), masks.data(), nullptr}, // not whole blocks
+        {4, 512, 512, 0, 0, nullptr, masks.data(), nullptr}};     // no words
+    for (const EngineFrames &bad : refused)
+        EXPECT_EQ(ENG_E_INVALID_ARG, eng_encode_stream_xml(&bad, &text)) << bad.complete;
     EXPECT_EQ(ENG_E_INVALID_ARG, eng_encode_stream_block(&frames, 2, &text));
     const std::string document = encode(frames);
     Decoded d = decode(document);

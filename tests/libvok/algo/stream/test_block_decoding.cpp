@@ -117,18 +117,6 @@ TEST_P(BlockDecoding, RefusesAnyOtherLengthOrPaddingSayingWhere)
 
 INSTANTIATE_TEST_SUITE_P(Patterns, BlockDecoding, ::testing::Values("equal", "random", "extremes"));
 
-TEST(BlockDecoding, KeptMasksBeginWhereTheWordsEnd)
-{
-    const Block block = patterned("equal");
-    const std::vector<uint8_t> bytes = engine_bytes(block);
-    BlockRead read;
-    ASSERT_EQ(ENG_OK, bw_read_block(bytes.data(), static_cast<uint32_t>(bytes.size()), &read));
-    EXPECT_EQ(178u, bytes.size());         // 32 + 255 x 4 + 32 + 85 x 4 bits
-    EXPECT_EQ(131u, read.kept_offsets[0]); // bit 1052
-    EXPECT_EQ(135u, read.kept_offsets[1]); // 32 bits later
-    EXPECT_EQ(STRM_E_INVALID_ARG, bw_read_block(nullptr, 0, &read));
-}
-
 TEST(Base64Decoding, ReadsBackWhatTheEncoderWrote)
 {
     vok_test::start_memory_layer();
@@ -179,43 +167,22 @@ TEST(Base64Decoding, RefusesAllButTheCanonicalText)
         EXPECT_EQ(c.offset, fault.offset) << c.text;
         EXPECT_EQ(live, eng_mem_live_blocks());
     }
-}
-
-TEST(Base64Decoding, AnswersNoMemoryAndLeavesNothing)
-{
-    vok_test::start_memory_layer();
     uint8_t *bytes = nullptr;
     uint32_t size = 0;
     B64Fault fault{};
-    const uint32_t failures = vok_test::for_each_allocation_failure([&] {
-        const ResultCode result = b64_decode("Zm9vYg==", 8, &bytes, &size, &fault);
-        if (vok_test::allocation_failed()) {
-            EXPECT_EQ(B64_E_NO_MEMORY, result);
-        } else {
-            EXPECT_EQ(4u, size);
-            eng_free(bytes);
-        }
-    });
-    EXPECT_EQ(1u, failures);
     EXPECT_EQ(B64_E_INVALID_ARG, b64_decode(nullptr, 0, &bytes, &size, &fault));
     EXPECT_EQ(B64_E_INVALID_ARG, b64_decode("", 0, &bytes, &size, nullptr));
 }
 
-TEST(QuietFrames, GeneratorRunsFromItsSeedOnARecordOfItsOwn)
-{
-    StreamRandom random;
-    strm_random_start(&random);
-    for (uint32_t word : {0xff7efd75u, 0xa3b1211eu, 0x692d3c0bu, 0x74661460u})
-        EXPECT_EQ(word, strm_random_next(&random));
-    EXPECT_EQ(28, random.index);
-}
-
 TEST(QuietFrames, AreTheGeneratorsWordsInOrder)
 {
-    StreamRandom random;
+    StreamRandom random; // a record of the test's own, from the seed
     strm_random_start(&random);
     const uint32_t g1 = strm_random_next(&random), g2 = strm_random_next(&random),
                    g3 = strm_random_next(&random);
+    EXPECT_EQ(0xff7efd75u, g1);
+    EXPECT_EQ(0xa3b1211eu, g2);
+    EXPECT_EQ(0x692d3c0bu, g3);
     const uint32_t x = 0x0F0F0F0Fu;
     const struct {
         std::vector<uint32_t> words;
