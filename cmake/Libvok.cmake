@@ -64,3 +64,4 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/vokConfigVersion.cmake
 install(FILES ${PROJECT_BINARY_DIR}/vokConfig.cmake ${PROJECT_BINARY_DIR}/vokConfigVersion.cmake
   DESTINATION ${vok_cmake_dir})
 
+install(FILES ${PROJECT_SOURCE_DIR}/man/libvok.3 DESTINATION ${CMAKE_INSTALL_MANDIR}/man3)

@@ -5,6 +5,7 @@
 #include "algo/stream/stream.h"
 #include "engine/eng_document.h"
 #include "engine/eng_memory.h"
+#include "engine/eng_registry.h"
 #include "engine/eng_support.h"
 #include "query/qe_xml_writer.h"
 #include <vok/vok_engine.h>
@@ -58,16 +59,32 @@ ResultCode decode(const char *text, size_t length, const char *family, FamilyDec
     return interface_code(result);
 }
 
-} // namespace
-
-ResultCode eng_stream_frames(EngineHandle *, EngineFrames *)
+// Which family a handle belongs to, by the operations its registry row
+// binds: a row of another family (a test's) has a state of its own shape.
+bool is_streaming(const EngineHandle *handle)
 {
-    return ENG_E_INVALID_ARG;
+    return handle && handle->entry && handle->state && handle->entry->create == strm_create;
 }
 
-ResultCode eng_stream_discard(EngineHandle *, size_t)
+bool is_spectral(const EngineHandle *handle)
 {
-    return ENG_E_INVALID_ARG;
+    return handle && handle->entry && handle->state && handle->entry->create == sfp_create;
+}
+
+} // namespace
+
+ResultCode eng_stream_frames(EngineHandle *handle, EngineFrames *frames)
+{
+    if (!is_streaming(handle) || !frames)
+        return ENG_E_INVALID_ARG;
+    return interface_code(strm_frames(handle->state, frames));
+}
+
+ResultCode eng_stream_discard(EngineHandle *handle, size_t count)
+{
+    if (!is_streaming(handle))
+        return ENG_E_INVALID_ARG;
+    return interface_code(strm_discard(handle->state, count));
 }
 
 ResultCode eng_decode_stream_xml(const char *text, size_t length, EngineFrames *frames,
@@ -112,9 +129,14 @@ ResultCode eng_encode_stream_block(const EngineFrames *frames, size_t block, cha
     return interface_code(strm_frames_block_text(frames, block, text));
 }
 
-ResultCode eng_spectral_values(EngineHandle *, int16_t *)
+ResultCode eng_spectral_values(EngineHandle *handle, int16_t values[30])
 {
-    return ENG_E_INVALID_ARG;
+    if (!is_spectral(handle) || !values)
+        return ENG_E_INVALID_ARG;
+    // Too little audio, or a steady signal, keeps the family's own code, as
+    // eng_serialize_xml answers it.
+    const ResultCode result = sfp_values(handle->state, values, ENG_SPECTRAL_VALUES);
+    return result == SFP_E_NOT_COMPLETE ? result : interface_code(result);
 }
 
 ResultCode eng_decode_spectral_xml(const char *text, size_t length, int16_t values[30],

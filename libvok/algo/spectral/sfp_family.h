@@ -47,6 +47,11 @@ ResultCode sfp_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count,
  * completion or when the fingerprint cannot be computed. */
 ResultCode sfp_serialize(void *state, QueryElement **root);
 
+/* The values a complete fingerprint's document carries (count of them, 30
+ * for the 15 bands): SFP_E_NOT_COMPLETE as sfp_serialize answers it,
+ * SFP_E_INVALID_ARG for a null argument or another count. */
+ResultCode sfp_values(void *state, int16_t *values, uint32_t count);
+
 /* Decodes the spectral document eng_read_document read (its head checked):
  * its one block of 30 values, written back as each value's bit pattern,
  * and its wrapping (QDV). ENG_E_BAD_DOCUMENT with the fault recorded;

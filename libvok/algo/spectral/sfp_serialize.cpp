@@ -121,6 +121,20 @@ ResultCode sfp_format_ascii(const SfpBlockDescriptor *descriptor, char **text)
     return ENG_OK;
 }
 
+ResultCode sfp_values(void *state, int16_t *values, uint32_t count)
+{
+    if (!state || !values)
+        return SFP_E_INVALID_ARG;
+    auto *s = static_cast<SpectralState *>(state);
+    SfpBlockDescriptor descriptor;
+    descriptor.values = values;
+    descriptor.byte_count = count * sizeof(int16_t);
+    descriptor.bytes_per_value = sizeof(int16_t);
+    if (descriptor.byte_count != sfp_result_size(s->statistics))
+        return SFP_E_INVALID_ARG;
+    return fetch_values(s, &descriptor);
+}
+
 ResultCode sfp_serialize(void *state, QueryElement **root)
 {
     if (!state || !root)

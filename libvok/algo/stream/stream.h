@@ -48,6 +48,17 @@ ResultCode strm_add_audio(void *state, const uint8_t *bytes, uint32_t byte_count
  * root. The state is not changed. */
 ResultCode strm_serialize(void *state, QueryElement **document);
 
+/* --- A handle's frames (strm_frames.cpp) ------------------------------------ */
+
+/* Every frame analysed since creation or the last discard, made on request
+ * (see eng_stream_frames); the arrays are the state's. STRM_E_INVALID_ARG
+ * for a null argument, STRM_E_NO_MEMORY, also when a finished block was
+ * lost for lack of memory. */
+ResultCode strm_frames(void *state, EngineFrames *frames);
+/* Drops the oldest count frames, and the finished blocks all of whose
+ * frames are dropped. STRM_E_INVALID_ARG beyond the frames held. */
+ResultCode strm_discard(void *state, size_t count);
+
 /* --- Documents and frames (strm_decode.cpp, strm_serialize.cpp) ----------- */
 
 /* Decodes the document eng_read_document read (its head checked) into

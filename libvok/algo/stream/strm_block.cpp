@@ -23,6 +23,7 @@ void strm_finish_block(StreamState *state)
         kept[m] = state->masks[m * ENG_MASK_STRIDE];
     state->encoded_length =
         strm_encode_block(&state->writer, state->fingerprints, kept, state->encoded);
+    state->finished_blocks += 1;
     state->block_handler(state->encoded, state->block_context);
 }
 
@@ -49,6 +50,7 @@ ResultCode strm_block_done(const uint8_t *encoded, void *context)
     else
         state->blocks = block;
     state->last_block = block;
+    state->kept_blocks += 1;
     state->ready = 1;
     return ENG_OK;
 }

@@ -192,7 +192,7 @@ ResultCode read_block(StreamDocument *document, const QueryElement *element, uin
     const size_t first = static_cast<size_t>(ordinal - 1) * ENG_BLOCK_FRAMES;
     eng_memcpy(document->words + first, block.words, sizeof block.words);
     for (uint32_t i = 0; i < ENG_BLOCK_FRAMES; ++i)
-        document->masks[first + i] = block.kept[(i + 1) / ENG_MASK_STRIDE];
+        document->masks[first + i] = block.kept[strm_nearest_kept_mask(i)];
     return ENG_OK;
 }
 

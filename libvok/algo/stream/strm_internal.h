@@ -13,6 +13,7 @@
  *   block encoding               strm_block.cpp, bw_*  strm_finish_block, bw_encode_words
  *   BASE64                       b64.cpp               b64_encode
  *   document                     strm_serialize.cpp    strm_serialize
+ *   frames as numbers            strm_frames.cpp       strm_frames, strm_discard
  */
 #ifndef VOK_ALGO_STREAM_STRM_INTERNAL_H
 #define VOK_ALGO_STREAM_STRM_INTERNAL_H
@@ -58,6 +59,33 @@ typedef struct StreamRandom {
     uint32_t words[STRM_RANDOM_WORDS];
     int32_t index; /* 0 to 31 */
 } StreamRandom;
+
+/* Tells the quiet frames of a sequence of sub-fingerprints, one at a time,
+ * by walking the generator alongside (see strm_mark_quiet). */
+typedef struct StreamQuietMarker {
+    StreamRandom generator;
+    uint32_t expected; /* the word the next quiet frame holds */
+    uint32_t second;   /* until the first quiet frame: the generator's second word */
+    uint8_t started;   /* a quiet frame has been found */
+} StreamQuietMarker;
+
+/* A handle's frames as eng_stream_frames hands them out (strm_frames.cpp),
+ * numbered from the handle's creation. */
+typedef struct StreamFrameCache {
+    uint32_t *words; /* owned, capacity entries each, apart */
+    uint32_t *masks;
+    uint8_t *quiet;
+    size_t capacity;
+    size_t count;   /* frames held: from frame `first` on */
+    size_t settled; /* of them, frames of finished blocks */
+    size_t first;   /* number of the first frame held; those before were discarded */
+    uint32_t blocks;          /* finished blocks decoded into the cache */
+    StreamQuietMarker marker; /* after the frames of those blocks */
+} StreamFrameCache;
+
+/* The kept mask nearest to frame i of a block (0 to 255), by its number
+ * among the kept ones: i = 3k + 1 takes 3k, i = 3k + 2 takes 3k + 3. */
+#define strm_nearest_kept_mask(i) (((i) + 1) / ENG_MASK_STRIDE)
 
 typedef struct EncodedBlock {
     struct EncodedBlock *next;
@@ -112,7 +140,12 @@ typedef struct StreamState {
     int32_t rate_index; /* row of the input-rate table */
 
     /* Output. */
-    uint8_t ready; /* set once a block has been finished */
+    uint32_t algorithm_id;          /* 3, 4 or 5 */
+    uint8_t ready;                  /* set once a block has been finished */
+    uint32_t finished_blocks;       /* blocks finished since creation */
+    uint32_t kept_blocks;           /* of them, kept in the list (others lost for memory) */
+    uint32_t dropped_blocks;        /* of those, freed from the list's head after a discard */
+    StreamFrameCache *frame_cache;  /* owned; made on the first request for frames */
     uint32_t bytes_per_frame;
     EncodedBlock *blocks;     /* in order of completion */
     EncodedBlock *last_block; /* tail of the list, for appending */
@@ -212,6 +245,17 @@ uint32_t strm_random_next(StreamRandom *random);
  * first) is the generator's next word, walking it alongside from its first
  * or, when the dropped first frame took that one, its second word. */
 void strm_mark_quiet(const uint32_t *words, size_t count, uint8_t *quiet);
+/* A marker at the start of a sequence; 1 when word, the sequence's next, is
+ * a quiet frame. strm_mark_quiet is the same over a whole sequence. */
+void strm_quiet_start(StreamQuietMarker *marker);
+uint8_t strm_quiet_mark(StreamQuietMarker *marker, uint32_t word);
+
+/* --- Frames as numbers (strm_frames.cpp) ------------------------------------- */
+
+/* strm_frames and strm_discard (stream.h) serve eng_stream_frames and
+ * eng_stream_discard; strm_frames answers STRM_E_NO_MEMORY also when a
+ * block was lost for lack of memory. Releases the cache (strm_destroy). */
+void strm_free_frames(StreamState *state);
 
 /* --- Block encoding ---------------------------------------------------------- */
 

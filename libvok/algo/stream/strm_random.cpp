@@ -37,26 +37,40 @@ uint32_t strm_random_next(StreamRandom *random)
     return r;
 }
 
+void strm_quiet_start(StreamQuietMarker *marker)
+{
+    strm_random_start(&marker->generator);
+    marker->expected = strm_random_next(&marker->generator);
+    marker->second = strm_random_next(&marker->generator);
+    marker->started = 0;
+}
+
+uint8_t strm_quiet_mark(StreamQuietMarker *marker, uint32_t word)
+{
+    if (marker->started) {
+        if (word != marker->expected)
+            return 0;
+        marker->expected = strm_random_next(&marker->generator);
+        return 1;
+    }
+    // The frame that only primes the analysis is dropped, quiet or not,
+    // after drawing its word: when it was quiet, the first kept quiet frame
+    // holds the generator's second word. Until a first match either word
+    // may come.
+    if (word == marker->expected)
+        marker->expected = marker->second;
+    else if (word == marker->second)
+        marker->expected = strm_random_next(&marker->generator);
+    else
+        return 0;
+    marker->started = 1;
+    return 1;
+}
+
 void strm_mark_quiet(const uint32_t *words, size_t count, uint8_t *quiet)
 {
-    // The frame that only primes the analysis is dropped, quiet or not, after
-    // drawing its word: when it was quiet, the first kept quiet frame holds
-    // the generator's second word. Until a first match either word may come.
-    StreamRandom random;
-    strm_random_start(&random);
-    const uint32_t first = strm_random_next(&random);
-    const uint32_t second = strm_random_next(&random);
-    uint8_t started = 0;
-    uint32_t expected = first;
-    for (size_t i = 0; i < count; ++i) {
-        const uint8_t match = words[i] == expected || (!started && words[i] == second);
-        quiet[i] = match;
-        if (!match)
-            continue;
-        if (!started && words[i] == first)
-            expected = second;
-        else
-            expected = strm_random_next(&random);
-        started = 1;
-    }
+    StreamQuietMarker marker;
+    strm_quiet_start(&marker);
+    for (size_t i = 0; i < count; ++i)
+        quiet[i] = strm_quiet_mark(&marker, words[i]);
 }

@@ -55,6 +55,7 @@ ResultCode build_state(StreamState *s, const StreamVariant *variant, uint32_t sa
     s->mulaw = eng_mulaw_table();
     s->block_handler = strm_block_done;
     s->block_context = s;
+    s->algorithm_id = variant->id;
     s->block_length = variant->block_length;
     s->weak_bits = variant->weak_bits;
     if (!frame_geometry(s->block_length, &s->frame_length, &s->log2_frame, &s->hop))
@@ -193,6 +194,7 @@ ResultCode strm_destroy(void *state)
     if (!state)
         return STRM_E_INVALID_ARG;
     auto *s = static_cast<StreamState *>(state);
+    strm_free_frames(s);
     eng_free(s->lane_block);
     eng_free(s->scratch);
     rfft_destroy(s->fft);
