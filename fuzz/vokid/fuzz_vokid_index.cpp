@@ -11,7 +11,7 @@
 #include <string_view>
 
 #include "vokid/index/index_error.h"
-#include "vokid/index/index_header.h"
+#include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
 

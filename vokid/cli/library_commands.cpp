@@ -89,7 +89,7 @@ std::string statsJson(const StoreStats &stats)
 
 int runList(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     try {
@@ -117,7 +117,7 @@ int runList(const IndexOptions &options, Console &console)
 int runRemove(const IndexOptions &options, Console &console)
 {
     const std::unique_ptr<IndexStore> store =
-        openReporting(options.db, IndexAccess::Update, console);
+        openReporting(options.db, StoreAccess::Update, console);
     if (!store)
         return kExitFailure;
     bool failed = false;
@@ -147,7 +147,7 @@ int runRemove(const IndexOptions &options, Console &console)
 
 int runStats(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     try {
@@ -170,7 +170,7 @@ int runStats(const IndexOptions &options, Console &console)
 
 int runDuplicates(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     try {
