@@ -72,6 +72,15 @@ private:
 // Throws std::invalid_argument unless the words ascend without repeats.
 void requireAscending(const std::vector<uint32_t> &words);
 
+// A figure of the store's own, for `vokid stats`: "page_size", "page
+// size", 4096, "bytes" for "page size: 4096 bytes".
+struct StoreFact {
+    std::string key;   // JSON member
+    std::string label; // in the text
+    uint64_t value = 0;
+    std::string unit; // in the text after the value; may be empty
+};
+
 struct StoreStats {
     uint64_t tracks = 0;
     double seconds = 0;         // of audio, all tracks together
@@ -85,6 +94,8 @@ struct StoreStats {
     uint64_t freeBytes = 0;     // freed and not yet reused
     uint64_t fileBytes = 0;     // the whole store (on disk: its files)
     uint32_t step = 1;
+    std::string kind; // "lmdb", "memory"
+    std::vector<StoreFact> facts;
 };
 
 // One consistent state of the index: what a committed transaction left,

@@ -67,6 +67,7 @@ StoreStats statsOf(const State &state, uint32_t step)
 {
     StoreStats stats;
     stats.step = step;
+    stats.kind = "memory";
     for (const auto &[id, track] : state.tracks) {
         ++stats.tracks;
         stats.seconds += track->info.duration;

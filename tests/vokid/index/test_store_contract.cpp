@@ -35,6 +35,7 @@ using vokid::TrackPrint;
 
 struct StoreFactory {
     const char *name;
+    const char *kind; // as its stats name it
     // A new, empty store of an index of `step`, its files (if any) in `dir`.
     std::function<std::unique_ptr<IndexStore>(const vok_test::TempDir &dir, uint32_t step)> make;
 };
@@ -59,8 +60,8 @@ void PrintTo(const StoreFactory &factory, std::ostream *out)
 }
 
 const StoreFactory kStores[] = {
-    {"Lmdb", lmdbStore},
-    {"Memory",
+    {"Lmdb", "lmdb", lmdbStore},
+    {"Memory", "memory",
      [](const vok_test::TempDir &, uint32_t step) {
          return std::make_unique<vokid::MemoryStore>(step);
      }},
@@ -517,6 +518,7 @@ TEST_P(StoreContract, CountsWhatItHolds)
     EXPECT_EQ(countOf(held), stats.postings);
     EXPECT_EQ(stats.postings, stats.trackPostings);
     EXPECT_EQ(vokid::kDefaultStep, stats.step);
+    EXPECT_EQ(GetParam().kind, stats.kind);
     EXPECT_GE(stats.postingBytes, 8 * stats.postings);
     EXPECT_GT(stats.sequenceBytes, stats.words * 4);
     EXPECT_GT(stats.metadataBytes, 0u);

@@ -1,6 +1,7 @@
 // The postings rule on prints written out by hand, the store a location
 // names (a path, a scheme not built in), and what only the LMDB folder
-// store does: created by a writer and opened by readers.
+// store does: created by a writer and opened by readers, and its own
+// figures in the stats.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -119,6 +120,49 @@ TEST(VokidLmdbStore, ReadersOpenWhatWritersMade)
     EXPECT_THROW(reader->batch(), std::logic_error);
     const auto updater = vokid::openStore(folder, vokid::StoreAccess::Update);
     EXPECT_TRUE(updater->batch()->remove(1));
+}
+
+TEST(VokidLmdbStore, ItsOwnFiguresInTheStats)
+{
+    vok_test::TempDir dir;
+    const std::string folder = dir.file("index");
+    {
+        const auto store = vokid::openStore(folder, vokid::StoreAccess::Write);
+        for (uint32_t t = 0; t < 3; ++t) { // a transaction each, and one track out
+            const auto batch = store->batch();
+            const TrackPrint print = countingPrint({});
+            vokid::TrackInfo info;
+            info.path = "/" + std::to_string(t);
+            batch->put(info, print, vokid::postingsOf(print, store->step()));
+            batch->remove(t);
+            batch->commit();
+        }
+    }
+    const vokid::StoreStats stats =
+        vokid::openStore(folder, vokid::StoreAccess::Read)->view()->stats();
+    EXPECT_EQ("lmdb", stats.kind);
+    std::map<std::string, uint64_t> facts;
+    for (const vokid::StoreFact &fact : stats.facts) {
+        EXPECT_FALSE(fact.label.empty()) << fact.key;
+        facts[fact.key] = fact.value;
+    }
+    const uint64_t pageSize = facts.at("page_size");
+    EXPECT_EQ(0u, pageSize & (pageSize - 1));
+    EXPECT_GE(pageSize, 512u);
+    const struct stat data = [&] {
+        struct stat status {};
+        stat((folder + "/" + vokid::kDataFile).c_str(), &status);
+        return status;
+    }();
+    EXPECT_EQ(static_cast<uint64_t>(data.st_size), facts.at("data_file_bytes"));
+    EXPECT_LE(facts.at("pages_in_use") * pageSize, facts.at("data_file_bytes"));
+    EXPECT_GT(facts.at("free_pages"), 0u); // the removed tracks' pages
+    EXPECT_LE(facts.at("free_pages") * pageSize, stats.freeBytes);
+    EXPECT_GE(facts.at("map_size"), facts.at("data_file_bytes"));
+    EXPECT_GE(facts.at("transaction"), 4u); // the tables made, three batches
+    EXPECT_GE(facts.at("max_readers"), facts.at("reader_slots"));
+    EXPECT_GE(facts.at("posting_depth"), 1u);
+    EXPECT_EQ(9u, facts.size());
 }
 
 } // namespace

@@ -90,6 +90,8 @@ private:
     void removeContents(const TrackInfo &old);
     void flushPending();
     uint64_t tableBytes(MDB_dbi dbi, uint64_t *entries = nullptr);
+    uint64_t freePages();
+    std::vector<StoreFact> facts();
 
     MDB_env *env;
     const LmdbStore::Tables &tables;
@@ -257,7 +259,53 @@ StoreStats LmdbTransaction::stats()
     stats.freeBytes = used > counted ? used - counted : 0;
     stats.fileBytes = fileBytes(folder + "/" + kDataFile) + fileBytes(folder + "/" + kLockFile) +
                       fileBytes(folder + "/" + kHeaderFile);
+    stats.kind = "lmdb";
+    stats.facts = facts();
     return stats;
+}
+
+// Pages on the store's free list, to be reused by later writes: the sum
+// of the page counts its records start with. Only a view may read the
+// list (LMDB keeps it to itself in a write transaction); a batch gives 0.
+uint64_t LmdbTransaction::freePages()
+{
+    if (write)
+        return 0;
+    LmdbCursor cursor(txn.get(), 0);
+    MDB_val key, data;
+    uint64_t pages = 0;
+    int result;
+    while ((result = mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT)) == MDB_SUCCESS) {
+        size_t count = 0;
+        if (data.mv_size >= sizeof count)
+            std::memcpy(&count, data.mv_data, sizeof count);
+        pages += count;
+    }
+    if (result != MDB_NOTFOUND)
+        checkLmdb(result, "read the free list");
+    return pages;
+}
+
+// LMDB's own figures, each read without a walk of the tables.
+std::vector<StoreFact> LmdbTransaction::facts()
+{
+    MDB_envinfo info;
+    checkLmdb(mdb_env_info(env, &info), "measure the store");
+    MDB_stat main;
+    checkLmdb(mdb_env_stat(env, &main), "measure the store");
+    MDB_stat postings;
+    checkLmdb(mdb_stat(txn.get(), tables.postings, &postings), "measure a table");
+    return {
+        {"page_size", "page size", main.ms_psize, "bytes"},
+        {"pages_in_use", "pages in use", uint64_t{info.me_last_pgno} + 1, ""},
+        {"free_pages", "pages on the free list", freePages(), ""},
+        {"map_size", "map size", info.me_mapsize, "bytes"},
+        {"data_file_bytes", "data file", fileBytes(folder + "/" + kDataFile), "bytes"},
+        {"transaction", "last transaction", info.me_last_txnid, ""},
+        {"reader_slots", "reader slots used", info.me_numreaders, ""},
+        {"max_readers", "reader slots", info.me_maxreaders, ""},
+        {"posting_depth", "postings tree depth", postings.ms_depth, ""},
+    };
 }
 
 void LmdbTransaction::requireWrite() const
