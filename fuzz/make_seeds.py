@@ -175,7 +175,7 @@ def seeds_wav():
 # Command lines ------------------------------------------------------------
 
 def cli_tokens():
-    source = open(os.path.join(HERE, "fuzz_cli.cpp")).read()
+    source = open(os.path.join(HERE, "vok", "fuzz_cli.cpp")).read()
     table = re.search(r"kTokens\[\] = \{(.*?)\};", source, re.S).group(1)
     literals = re.findall(r'"((?:[^"\\]|\\.)*)"', table)
     return [bytes(t, "latin-1").decode("unicode_escape") for t in literals]
@@ -455,7 +455,7 @@ def quiet_words(count):
 
 
 def seeds_vokid_document():
-    golden = os.path.join(HERE, "..", "tests", "cli", "golden")
+    golden = os.path.join(HERE, "..", "tests", "vok", "cli", "golden")
     vok = {name: open(os.path.join(golden, "sample.%s.xml" % name)).read()
            for name in ("Stream1", "Stream4", "FileFixed", "FileFloat")}
     mask14, mask8 = 0xFFFC0000, 0xFF000000
@@ -537,6 +537,9 @@ def seeds_vokid_index():
         "track_unicode": b"\2" + track_record("/m\u00fcsic/\u00e9t\u00e9.flac", "", "Artist"),
         "sequence": b"\3" + stored_sequence(1),
         "sequence_two_blocks": b"\3" + stored_sequence(2),
+        "location_scheme": b"\4" + b"postgresql://localhost/music",
+        "location_path": b"\4" + b"/home/me/music.idx",
+        "location_path_like_uri": b"\4" + b"./my+db://x",
     }
     return seeds
 
