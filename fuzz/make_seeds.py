@@ -574,6 +574,9 @@ def seeds_vokid_index():
         "track_unicode": b"\2" + track_record("/m\u00fcsic/\u00e9t\u00e9.flac", "", "Artist"),
         "sequence": b"\3" + stored_sequence(1),
         "sequence_two_blocks": b"\3" + stored_sequence(2),
+        "location_scheme": b"\4" + b"postgresql://localhost/music",
+        "location_path": b"\4" + b"/home/me/music.idx",
+        "location_path_like_uri": b"\4" + b"./my+db://x",
     }
     return seeds
 

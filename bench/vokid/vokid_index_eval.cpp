@@ -33,7 +33,8 @@
 #include <nlohmann/json.hpp>
 
 #include "vokid/compare/acceptance.h"
-#include "vokid/index/index_folder.h"
+#include "vokid/index/open_store.h"
+#include "vokid/index/postings.h"
 #include "vokid/input/mono_resampler.h"
 #include "vokid/search/identifier.h"
 #include "vokid/search/matcher.h"
@@ -72,7 +73,7 @@ double percentile(std::vector<double> values, double share)
 
 int plan(const std::string &db, uint32_t seed, int perTrack)
 {
-    const auto store = openIndex(db, IndexAccess::Read);
+    const auto store = openStore(db, StoreAccess::Read);
     const auto view = store->view();
     const int64_t clipWords = std::llround(6.0 / kFrameSeconds);
     uint32_t state = seed * 2654435761u + 1;
@@ -236,7 +237,7 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
         bool diagnoseToo)
 {
     const std::vector<Clip> clips = readClips(clipsPath);
-    const auto store = openIndex(db, IndexAccess::Read);
+    const auto store = openStore(db, StoreAccess::Read);
     WorkerPool pool(std::max(1u, std::thread::hardware_concurrency()));
     Identifier identifier(*store, pool);
     // One clip first, so that the index's pages in use are mapped.
@@ -443,14 +444,14 @@ TrackPrint syntheticPrint(uint32_t &state, size_t blocks)
 
 int synth(const std::string &source, const std::string &out, uint32_t tracks, uint32_t seed)
 {
-    const auto from = openIndex(source, IndexAccess::Read);
-    const auto to = openIndex(out, IndexAccess::Write);
+    const auto from = openStore(source, StoreAccess::Read);
+    const auto to = openStore(out, StoreAccess::Write);
     const auto view = from->view();
     const auto batch = to->batch();
     uint32_t next = 1;
     for (const TrackInfo &track : view->tracks()) {
-        TrackInfo copy = track;
-        batch->put(copy, *view->print(track.id));
+        const TrackPrint print = *view->print(track.id);
+        batch->put(track, print, postingsOf(print, to->step()));
         next = std::max(next, track.id + 1);
     }
     uint32_t state = seed * 2246822519u + 7;
@@ -462,7 +463,8 @@ int synth(const std::string &source, const std::string &out, uint32_t tracks, ui
         info.path = "synthetic/" + std::to_string(id);
         info.algorithm = "Stream1";
         info.duration = static_cast<double>(blocks * kBlockWords) * kFrameSeconds;
-        batch->put(info, syntheticPrint(state, blocks));
+        const TrackPrint print = syntheticPrint(state, blocks);
+        batch->put(info, print, postingsOf(print, to->step()));
     }
     batch->commit();
     return 0;

@@ -1,9 +1,10 @@
 // vokid's index records on any bytes: the index folder's header, the first
 // look at the store's data file, track records and stored sequences, as
-// read back from disk. Each must answer or throw IndexError and nothing
-// else, and what it accepts must be exactly what it writes: a header,
-// record or sequence written again gives the same bytes, and a data file
-// taken holds every page its meta pages name.
+// read back from disk, and the location given as DB. Each must answer or
+// throw IndexError and nothing else, and what it accepts must be exactly
+// what it writes: a header, record or sequence written again gives the
+// same bytes, and a data file taken holds every page its meta pages name;
+// a location's scheme is exactly what precedes its "://".
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,7 +12,8 @@
 #include <string_view>
 
 #include "vokid/index/index_error.h"
-#include "vokid/index/index_header.h"
+#include "vokid/index/lmdb/index_header.h"
+#include "vokid/index/open_store.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
 
@@ -58,6 +60,23 @@ void sequence(std::string_view bytes)
     require(end.weak.back() == read.weak(read.size() - 1));
 }
 
+// A location given as DB: a scheme found is a letter, then letters,
+// digits, "+", "-" or ".", and "://" follows it; none is found in a
+// location without "://".
+void location(std::string_view bytes)
+{
+    const std::string_view scheme = vokid::schemeOf(bytes);
+    if (bytes.find("://") == std::string_view::npos)
+        require(scheme.empty());
+    if (scheme.empty())
+        return;
+    require(bytes.substr(0, scheme.size() + 3) == std::string(scheme) + "://");
+    require((scheme[0] >= 'a' && scheme[0] <= 'z') || (scheme[0] >= 'A' && scheme[0] <= 'Z'));
+    for (char c : scheme)
+        require((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                c == '+' || c == '-' || c == '.');
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -67,7 +86,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The first byte says which record the rest is.
     const std::string_view bytes(reinterpret_cast<const char *>(data) + 1, size - 1);
     try {
-        switch (data[0] % 4) {
+        switch (data[0] % 5) {
         case 0:
             header(bytes);
             break;
@@ -77,8 +96,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 2:
             track(bytes);
             break;
-        default:
+        case 3:
             sequence(bytes);
+            break;
+        default:
+            location(bytes);
             break;
         }
     } catch (const vokid::IndexError &) {

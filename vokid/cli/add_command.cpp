@@ -13,7 +13,7 @@
 #include "vokid/cli/index_commands.h"
 #include "vokid/cli/ordered_parallel.h"
 #include "vokid/index/index_error.h"
-#include "vokid/index/index_folder.h"
+#include "vokid/index/postings.h"
 #include "vokid/search/track_source.h"
 
 namespace vokid {
@@ -33,14 +33,17 @@ struct Work {
 
 struct Outcome {
     std::optional<Indexable> track;
+    PrintPostings postings; // of the track's print, for an index of this step
     std::string failure;
 };
 
-Outcome readFile(const Work &work)
+// On a worker thread: the track and its postings, ready for the writer.
+Outcome readFile(const Work &work, uint32_t step)
 {
     Outcome outcome;
     try {
         outcome.track = readTrack(work.file);
+        outcome.postings = postingsOf(outcome.track->print, step);
     } catch (const std::bad_alloc &) {
         outcome.failure = "out of memory";
     } catch (const std::exception &error) {
@@ -103,59 +106,54 @@ std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &
     return work;
 }
 
-} // namespace
+// The one writer: tracks in argument order into a batch, committed every
+// `files` tracks, or once it has been open for kBatchTime.
+class Writer {
+public:
+    Writer(IndexStore &indexStore, unsigned files, Tally &counts)
+        : store(indexStore), batchFiles(files), tally(counts), batch(indexStore.batch())
+    {
+    }
 
-int runAdd(const IndexOptions &options, Console &console)
-{
-    const std::unique_ptr<IndexStore> store =
-        openReporting(options.db, IndexAccess::Write, console);
-    if (!store)
-        return kExitFailure;
-    Tally tally;
-    const std::vector<Work> work = plan(options, *store, console, tally);
-    const Clock::time_point start = Clock::now();
-    std::unique_ptr<IndexBatch> batch = store->batch();
+    void take(const Work &work, Outcome &outcome)
+    {
+        // Another add may have stored the file meanwhile.
+        const std::optional<TrackInfo> known = batch->trackAt(work.file.path);
+        if (known && known->unchanged(work.file.size, work.file.modified)) {
+            ++tally.unchanged;
+        } else {
+            outcome.track->info.id = known ? known->id : 0;
+            batch->put(outcome.track->info, outcome.track->print, outcome.postings);
+            ++(known ? tally.replaced : tally.added);
+            tally.seconds += outcome.track->info.duration;
+            ++inBatch;
+        }
+    }
+
+    // After each file, stored or failed.
+    void commitIfDue()
+    {
+        if (inBatch >= batchFiles || (inBatch > 0 && Clock::now() - batchStart >= kBatchTime)) {
+            batch->commit();
+            batch = store.batch();
+            inBatch = 0;
+            batchStart = Clock::now();
+        }
+    }
+
+    void commit() { batch->commit(); }
+
+private:
+    IndexStore &store;
+    unsigned batchFiles;
+    Tally &tally;
+    std::unique_ptr<IndexBatch> batch;
     size_t inBatch = 0;
     Clock::time_point batchStart = Clock::now();
-    size_t done = 0;
-    console.status(progressLine(0, work.size(), 0, start));
-    try {
-        runInOrder<Outcome>(
-            work.size(), options.jobs, [&](size_t i) { return readFile(work[i]); },
-            [&](size_t i, Outcome outcome) {
-                ++done;
-                if (!outcome.track) {
-                    console.failure(work[i].name, outcome.failure);
-                    ++tally.failed;
-                } else {
-                    // Another add may have stored the file meanwhile.
-                    const std::optional<TrackInfo> known = batch->trackAt(work[i].file.path);
-                    if (known && known->unchanged(work[i].file.size, work[i].file.modified)) {
-                        ++tally.unchanged;
-                    } else {
-                        outcome.track->info.id = known ? known->id : 0;
-                        batch->put(outcome.track->info, outcome.track->print);
-                        ++(known ? tally.replaced : tally.added);
-                        tally.seconds += outcome.track->info.duration;
-                        ++inBatch;
-                    }
-                }
-                if (inBatch >= options.batch ||
-                    (inBatch > 0 && Clock::now() - batchStart >= kBatchTime)) {
-                    batch->commit();
-                    batch = store->batch();
-                    inBatch = 0;
-                    batchStart = Clock::now();
-                }
-                console.status(progressLine(done, work.size(), tally.seconds, start));
-            });
-        batch->commit();
-    } catch (const IndexError &error) {
-        console.failure(options.db, error.what());
-        return kExitFailure;
-    }
-    console.clearStatus();
-    const StoreStats stats = store->view()->stats();
+};
+
+std::string summaryLine(const Tally &tally, const StoreStats &stats)
+{
     char summary[256];
     std::snprintf(summary, sizeof summary,
                   "%zu added, %zu replaced, %zu unchanged, %zu failed (%.2f h of audio); the "
@@ -163,7 +161,45 @@ int runAdd(const IndexOptions &options, Console &console)
                   tally.added, tally.replaced, tally.unchanged, tally.failed, tally.seconds / 3600,
                   static_cast<unsigned long long>(stats.tracks), stats.tracks == 1 ? "" : "s",
                   stats.seconds / 3600);
-    console.write(summary);
+    return summary;
+}
+
+} // namespace
+
+int runAdd(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store =
+        openReporting(options.db, StoreAccess::Write, console);
+    if (!store)
+        return kExitFailure;
+    Tally tally;
+    const uint32_t step = store->step();
+    const std::vector<Work> work = plan(options, *store, console, tally);
+    const Clock::time_point start = Clock::now();
+    size_t done = 0;
+    console.status(progressLine(0, work.size(), 0, start));
+    try {
+        Writer writer(*store, options.batch, tally);
+        runInOrder<Outcome>(
+            work.size(), options.jobs, [&](size_t i) { return readFile(work[i], step); },
+            [&](size_t i, Outcome outcome) {
+                ++done;
+                if (!outcome.track) {
+                    console.failure(work[i].name, outcome.failure);
+                    ++tally.failed;
+                } else {
+                    writer.take(work[i], outcome);
+                }
+                writer.commitIfDue();
+                console.status(progressLine(done, work.size(), tally.seconds, start));
+            });
+        writer.commit();
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
+    }
+    console.clearStatus();
+    console.write(summaryLine(tally, store->view()->stats()));
     return tally.failed > 0 ? kExitFailure : kExitSuccess;
 }
 

@@ -6,14 +6,15 @@
 #include <thread>
 
 #include "vokid/index/index_error.h"
+#include "vokid/index/open_store.h"
 
 namespace vokid {
 
-std::unique_ptr<IndexStore> openReporting(const std::string &db, IndexAccess access,
+std::unique_ptr<IndexStore> openReporting(const std::string &db, StoreAccess access,
                                           Console &console)
 {
     try {
-        return openIndex(db, access);
+        return openStore(db, access);
     } catch (const IndexError &error) {
         console.failure(db, error.what());
         return nullptr;

@@ -9,13 +9,13 @@
 #include <nlohmann/json.hpp>
 
 #include "vokid/cli/console.h"
-#include "vokid/index/index_folder.h"
 #include "vokid/index/index_store.h"
 
 namespace vokid {
 
-// The store, or null after the failure has been reported ("vokid: DB: cause").
-std::unique_ptr<IndexStore> openReporting(const std::string &db, IndexAccess access,
+// The store DB names (open_store.h), or null after the failure has been
+// reported ("vokid: DB: cause").
+std::unique_ptr<IndexStore> openReporting(const std::string &db, StoreAccess access,
                                           Console &console);
 // Processor cores, at least 1.
 unsigned cores();

@@ -1,6 +1,6 @@
 // `vokid list`, `remove`, `stats` and `duplicates`: what an index holds,
-// taking tracks out of it, its size, and the tracks that are the same
-// recording.
+// taking tracks out of it, its size (with the store's own figures), and
+// the tracks that are the same recording.
 #include <cstdio>
 #include <new>
 
@@ -37,6 +37,24 @@ std::optional<TrackInfo> trackNamed(IndexView &view, const std::string &name)
     return view.trackAt(absolutePath(name));
 }
 
+// The store's own figures: "store:", then "  kind: lmdb" and a line each.
+std::string storeText(const StoreStats &stats)
+{
+    std::string text = "store:\n  kind: " + stats.kind + "\n";
+    for (const StoreFact &fact : stats.facts)
+        text += "  " + fact.label + ": " + std::to_string(fact.value) +
+                (fact.unit.empty() ? "" : " " + fact.unit) + "\n";
+    return text;
+}
+
+nlohmann::ordered_json storeJson(const StoreStats &stats)
+{
+    nlohmann::ordered_json store = {{"kind", stats.kind}};
+    for (const StoreFact &fact : stats.facts)
+        store[fact.key] = fact.value;
+    return store;
+}
+
 std::string statsText(const StoreStats &stats)
 {
     const double hours = stats.seconds / 3600;
@@ -62,7 +80,7 @@ std::string statsText(const StoreStats &stats)
            " an hour\n  sequences: " + megabytes(stats.sequenceBytes) + ", " +
            perHour(stats.sequenceBytes) +
            " an hour\n  metadata: " + megabytes(stats.metadataBytes) +
-           "\n  free pages: " + megabytes(stats.freeBytes) + "\n";
+           "\n  free pages: " + megabytes(stats.freeBytes) + "\n" + storeText(stats);
 }
 
 std::string statsJson(const StoreStats &stats)
@@ -82,6 +100,7 @@ std::string statsJson(const StoreStats &stats)
         {"sequence_bytes", stats.sequenceBytes},
         {"metadata_bytes", stats.metadataBytes},
         {"free_bytes", stats.freeBytes},
+        {"store", storeJson(stats)},
     });
 }
 
@@ -89,7 +108,7 @@ std::string statsJson(const StoreStats &stats)
 
 int runList(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     try {
@@ -117,7 +136,7 @@ int runList(const IndexOptions &options, Console &console)
 int runRemove(const IndexOptions &options, Console &console)
 {
     const std::unique_ptr<IndexStore> store =
-        openReporting(options.db, IndexAccess::Update, console);
+        openReporting(options.db, StoreAccess::Update, console);
     if (!store)
         return kExitFailure;
     bool failed = false;
@@ -147,7 +166,7 @@ int runRemove(const IndexOptions &options, Console &console)
 
 int runStats(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     try {
@@ -170,7 +189,7 @@ int runStats(const IndexOptions &options, Console &console)
 
 int runDuplicates(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     try {

@@ -9,7 +9,6 @@
 #include "vokid/cli/json_text.h"
 #include "vokid/cli/ordered_parallel.h"
 #include "vokid/index/index_error.h"
-#include "vokid/index/index_folder.h"
 #include "vokid/search/identifier.h"
 #include "vokid/search/monitor.h"
 
@@ -109,7 +108,7 @@ std::string segmentJson(const Segment &segment, const std::optional<TrackInfo> &
 
 int runIdentify(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     WorkerPool pool(cores());
@@ -152,7 +151,7 @@ int runIdentify(const IndexOptions &options, Console &console)
 
 int runMonitor(const IndexOptions &options, Console &console)
 {
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, IndexAccess::Read, console);
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
     if (!store)
         return kExitFailure;
     const std::string &file = options.files.front();

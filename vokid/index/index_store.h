@@ -1,13 +1,17 @@
-// The index behind a small interface, so that another store (a server for
-// collections that outgrow one machine) can take the place of the local
-// one: a view is one consistent state of the index, a batch is one
-// transaction that changes it.
+// The index behind a small interface, so that other stores (a lookup
+// server, a database server for collections that outgrow one machine) can
+// take the place of the local one: a view is one consistent state of the
+// index, a batch is one transaction that changes it. openStore
+// (open_store.h) picks the store from the location the user gives.
 //
 // What is stored:
 //   tracks     id -> TrackInfo
 //   sequences  id -> the track's whole print (words, kept masks, quiet frames)
 //   postings   32-bit word -> (track, position) for every indexed position
 //   paths      path -> id, to find a file added before
+//
+// Which positions are indexed is not the store's to decide: a batch is
+// handed a track's postings with its print (postings.h).
 #ifndef VOKID_INDEX_INDEX_STORE_H
 #define VOKID_INDEX_INDEX_STORE_H
 
@@ -19,14 +23,62 @@
 #include <vector>
 
 #include "vokid/compare/sub_fingerprints.h"
+#include "vokid/index/postings.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
 
 namespace vokid {
 
+enum class StoreAccess {
+    Read,   // the index must exist; views only
+    Update, // the index must exist; views and batches
+    Write,  // views and batches; created where the store creates one
+};
+
 struct Posting {
     uint32_t track;
     uint32_t position; // of the sub-fingerprint in the track
+};
+
+// The postings of a list of words, looked up together: word i's are
+// at(i), in order of track and position, and count(i) is how many it has
+// (also when they were too many to be listed).
+class PostingLists {
+public:
+    struct Range {
+        const Posting *first;
+        const Posting *last;
+        const Posting *begin() const { return first; }
+        const Posting *end() const { return last; }
+        size_t size() const { return static_cast<size_t>(last - first); }
+    };
+
+    size_t size() const { return counts.size(); }
+    size_t count(size_t i) const { return counts[i]; }
+    Range at(size_t i) const;
+
+    // For stores: cleared before a lookup (keeping the memory), then each
+    // word's postings added and the word closed with its count.
+    void clear();
+    void add(Posting posting) { postings.push_back(posting); }
+    void close(size_t count);
+
+private:
+    std::vector<Posting> postings;
+    std::vector<size_t> ends; // of each word's postings
+    std::vector<size_t> counts;
+};
+
+// Throws std::invalid_argument unless the words ascend without repeats.
+void requireAscending(const std::vector<uint32_t> &words);
+
+// A figure of the store's own, for `vokid stats`: "page_size", "page
+// size", 4096, "bytes" for "page size: 4096 bytes".
+struct StoreFact {
+    std::string key;   // JSON member
+    std::string label; // in the text
+    uint64_t value = 0;
+    std::string unit; // in the text after the value; may be empty
 };
 
 struct StoreStats {
@@ -35,13 +87,15 @@ struct StoreStats {
     uint64_t words = 0;         // sub-fingerprints stored
     uint64_t postings = 0;      // as the postings themselves count
     uint64_t trackPostings = 0; // as the track records count them
-    // Bytes of the pages each part takes, and of the data file.
+    // Bytes each part takes where the store keeps it, and of the whole.
     uint64_t postingBytes = 0;
     uint64_t sequenceBytes = 0;
     uint64_t metadataBytes = 0; // track records, paths, the store's own
-    uint64_t freeBytes = 0;     // pages freed and not yet reused
-    uint64_t fileBytes = 0;     // the whole folder
+    uint64_t freeBytes = 0;     // freed and not yet reused
+    uint64_t fileBytes = 0;     // the whole store (on disk: its files)
     uint32_t step = 1;
+    std::string kind; // "lmdb", "memory"
+    std::vector<StoreFact> facts;
 };
 
 // One consistent state of the index: what a committed transaction left,
@@ -51,12 +105,15 @@ public:
     virtual ~IndexView() = default;
 
     virtual std::optional<TrackInfo> track(uint32_t id) = 0;
+    // The track of the lowest id added from `path`.
     virtual std::optional<TrackInfo> trackAt(const std::string &path) = 0;
+    // In order of id.
     virtual std::vector<TrackInfo> tracks() = 0;
 
-    // Appends the postings of a word to `out`, unless there are more than
-    // `limit` (a word that common is no evidence); returns how many there are.
-    virtual size_t postings(uint32_t word, size_t limit, std::vector<Posting> &out) = 0;
+    // The postings of every word of `words` (ascending, no repeats) in one
+    // call, into `out` (cleared first); a word with more than `limit` has
+    // none listed (a word that common is no evidence), only its count.
+    virtual void postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out) = 0;
 
     // Sub-fingerprints [from, from + length) of a track, clipped to it;
     // `first` receives the position of the first one returned. Empty for
@@ -70,11 +127,16 @@ public:
 
 // One transaction. Nothing it does is seen by others, or kept, until
 // commit(); a batch destroyed without commit() leaves the index as it was.
+// A committed batch is done: using it again throws std::logic_error.
 class IndexBatch : public IndexView {
 public:
     // Stores a track (under a new id when info.id is 0, else replacing the
-    // track of that id) with its print and postings; returns the id.
-    virtual uint32_t put(TrackInfo info, const TrackPrint &print) = 0;
+    // track of that id) with its print and its postings, postingsOf(print,
+    // step()); returns the id. Ids are never used again: a new track gets
+    // one above every id the index has had. Throws std::invalid_argument
+    // for a print or postings checkTrack refuses.
+    virtual uint32_t put(TrackInfo info, const TrackPrint &print,
+                         const PrintPostings &postings) = 0;
     // Removes a track, its print and its postings; false when there is none.
     virtual bool remove(uint32_t id) = 0;
     virtual void commit() = 0;
@@ -84,9 +146,11 @@ class IndexStore {
 public:
     virtual ~IndexStore() = default;
     virtual std::unique_ptr<IndexView> view() = 0;
-    // Only one batch at a time is open on an index, across processes:
-    // a second one waits for the first to end.
+    // Only one batch at a time is open on an index (for a store others
+    // share, across processes): a second one waits for the first to end.
+    // Throws std::logic_error for a store opened for reading.
     virtual std::unique_ptr<IndexBatch> batch() = 0;
+    // Every step-th sub-fingerprint that is not a quiet frame has a posting.
     virtual uint32_t step() const = 0;
 };
 

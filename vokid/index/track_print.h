@@ -1,7 +1,8 @@
 // A track's fingerprint as the index keeps it: every sub-fingerprint, the
 // kept weak-bit masks (those of sub-fingerprints 0, 3, ..., 255 of each
 // block, as the document carries them) and which sub-fingerprints stand
-// for quiet frames; its stored form; and which positions are indexed.
+// for quiet frames; and its stored form. Which positions are indexed is
+// postings.h's.
 #ifndef VOKID_INDEX_TRACK_PRINT_H
 #define VOKID_INDEX_TRACK_PRINT_H
 
@@ -37,14 +38,6 @@ struct TrackPrint {
 
 // Seconds from one sub-fingerprint to the next: 64 samples at 5512.5 Hz.
 constexpr double kFrameSeconds = 64.0 / 5512.5;
-
-// Whether a position of a print has a posting in an index that keeps every
-// `step`-th sub-fingerprint. Quiet frames never do: their words are the
-// same in every fingerprint.
-inline bool isIndexed(const TrackPrint &print, size_t position, unsigned step)
-{
-    return position % step == 0 && !print.quiet[position];
-}
 
 // The stored form: the word count (32 bits), the words, the kept masks,
 // then the quiet frames as a bitmap (bit i % 8 of byte i / 8), all

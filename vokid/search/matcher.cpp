@@ -84,18 +84,21 @@ void Matcher::vote(const SubFingerprints &query, uint32_t exclude)
         for (uint32_t weak = query.weak[i]; weak != 0; weak &= weak - 1u)
             lookups.push_back(uint64_t{word ^ (weak & (0u - weak))} << 32 | position);
     }
-    // In order of word: equal words are looked up once, and neighbouring
-    // lookups find their pages already at hand.
+    // In order of word: equal words are looked up once, all in one call,
+    // and neighbouring lookups find their pages already at hand.
     std::sort(lookups.begin(), lookups.end());
+    words.clear();
+    for (uint64_t lookup : lookups)
+        if (words.empty() || words.back() != static_cast<uint32_t>(lookup >> 32))
+            words.push_back(static_cast<uint32_t>(lookup >> 32));
+    view.postings(words, kMaxPostings, found);
     votes.clear();
-    for (size_t k = 0; k < lookups.size();) {
-        const auto word = static_cast<uint32_t>(lookups[k] >> 32);
+    size_t k = 0; // the first lookup of word w
+    for (size_t w = 0; w < words.size(); ++w) {
         size_t end = k + 1;
-        while (end < lookups.size() && static_cast<uint32_t>(lookups[end] >> 32) == word)
+        while (end < lookups.size() && static_cast<uint32_t>(lookups[end] >> 32) == words[w])
             ++end;
-        found.clear();
-        view.postings(word, kMaxPostings, found);
-        for (const Posting &posting : found) {
+        for (const Posting &posting : found.at(w)) {
             if (posting.track == exclude)
                 continue;
             for (size_t j = k; j < end; ++j)

@@ -67,7 +67,8 @@ private:
     IndexView &view;
     AcceptanceRule rule;
     std::vector<uint64_t> lookups; // word << 32 | query position
-    std::vector<Posting> found;
+    std::vector<uint32_t> words;   // of the lookups, ascending, each once
+    PostingLists found;            // of each word
     VoteCounter votes;
 };
 

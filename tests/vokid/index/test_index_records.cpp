@@ -8,7 +8,7 @@
 #include <string>
 
 #include "vokid/index/index_error.h"
-#include "vokid/index/index_header.h"
+#include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
 

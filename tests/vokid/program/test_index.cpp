@@ -266,8 +266,18 @@ TEST_F(VokidIndex, StatsDuplicatesAndRemoval)
     EXPECT_LE(stats["posting_bytes"].get<long>() + stats["sequence_bytes"].get<long>() +
                   stats["metadata_bytes"].get<long>() + stats["free_bytes"].get<long>(),
               stats["bytes"].get<long>());
+    // The store's own figures: LMDB's pages, within the data file.
+    const nlohmann::json &store = stats["store"];
+    EXPECT_EQ("lmdb", store["kind"]);
+    EXPECT_LE(store["pages_in_use"].get<long>() * store["page_size"].get<long>(),
+              store["data_file_bytes"].get<long>());
+    EXPECT_LE(store["data_file_bytes"].get<long>(), stats["bytes"].get<long>());
     const vok_test::RunResult text = vokid({"stats", db});
     EXPECT_EQ("tracks: 7\naudio: 0.04 h\n", text.out.substr(0, 24));
+    EXPECT_NE(std::string::npos,
+              text.out.find("\nstore:\n  kind: lmdb\n  page size: " +
+                            std::to_string(store["page_size"].get<long>()) + " bytes\n"))
+        << text.out;
 
     const std::vector<nlohmann::json> groups = jsonLines(vokid({"duplicates", "--json", db}));
     ASSERT_EQ(2u, groups.size());

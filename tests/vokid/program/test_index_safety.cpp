@@ -1,7 +1,8 @@
 // The index when things go wrong: an add killed midway (nothing committed
 // lost, nothing doubled when run again), readers while an add writes (each
 // sees a committed state), and folders that are not indexes, or damaged
-// ones, refused before the store is opened: nothing in them changes.
+// ones, refused before the store is opened: nothing in them changes; a
+// store named by a scheme not built in is refused by its name.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -190,6 +191,8 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
          "the data file is truncated: it has 12288 bytes, but its pages reach to byte ", true},
         {"an empty folder", empty, "no vokid index here (vokid add creates one)", false},
         {"no folder", dir.file("none"), "no vokid index here (vokid add creates one)", false},
+        {"a store not built in", "postgresql://localhost/music",
+         "postgresql:// indexes are not supported yet", true},
     };
     for (const auto &c : cases) {
         const std::set<std::string> before = fs::exists(c.db) && fs::is_directory(c.db)

@@ -8,9 +8,9 @@
 #include <cmath>
 #include <random>
 
-#include "tests/support/wav_writer.h"
 #include "vokid/document/quiet_frames.h"
-#include "vokid/index/index_folder.h"
+#include "vokid/index/memory_store.h"
+#include "vokid/index/postings.h"
 #include "vokid/search/matcher.h"
 
 namespace {
@@ -61,15 +61,20 @@ class VokidMatcher : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        store = vokid::openIndex(dir.file("index"), vokid::IndexAccess::Write);
+        store = std::make_unique<vokid::MemoryStore>();
         const auto batch = store->batch();
         for (uint32_t t = 0; t < 8; ++t) {
             prints.push_back(walk(8, 100 + t));
             vokid::TrackInfo info;
             info.path = "/t/" + std::to_string(t);
-            batch->put(info, prints.back());
+            put(*batch, info, prints.back());
         }
         batch->commit();
+    }
+
+    void put(vokid::IndexBatch &batch, const vokid::TrackInfo &info, const TrackPrint &print)
+    {
+        batch.put(info, print, vokid::postingsOf(print, store->step()));
     }
 
     vokid::Match search(const SubFingerprints &query, uint32_t exclude = 0)
@@ -78,7 +83,6 @@ protected:
         return vokid::Matcher(*view).search(query, exclude);
     }
 
-    vok_test::TempDir dir;
     std::unique_ptr<vokid::IndexStore> store;
     std::vector<TrackPrint> prints;
 };
@@ -146,9 +150,9 @@ TEST_F(VokidMatcher, CopiesAreTheSameRecordingNearRivalsAreRefused)
             word = flipped(word, rivalBits, 0, 32, random);
         vokid::TrackInfo info;
         info.path = "/t/copy";
-        batch->put(info, copy);
+        put(*batch, info, copy);
         info.path = "/t/rival";
-        batch->put(info, rival);
+        put(*batch, info, rival);
         batch->commit();
     }
     const vokid::Match copied = search(excerpt(prints[1], 900, 480, 1, 3));

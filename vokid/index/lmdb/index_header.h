@@ -3,13 +3,15 @@
 // mapped, so that a folder of something else, an index written by another
 // format version, or a data file cut short (a full disk, a copy that
 // stopped) is refused with a clear message instead of being mapped.
-#ifndef VOKID_INDEX_INDEX_HEADER_H
-#define VOKID_INDEX_INDEX_HEADER_H
+#ifndef VOKID_INDEX_LMDB_INDEX_HEADER_H
+#define VOKID_INDEX_LMDB_INDEX_HEADER_H
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "vokid/index/postings.h"
 
 namespace vokid {
 
@@ -20,12 +22,6 @@ constexpr const char *kLockFile = "lock.mdb";
 
 constexpr uint32_t kIndexFormatVersion = 1;
 constexpr size_t kHeaderBytes = 32;
-
-// Every second sub-fingerprint has a posting: consecutive sub-fingerprints
-// are equal 40% of the time and differ in 1.9 bits on average, so the
-// other half adds little that a search can find, and halves the index.
-constexpr uint32_t kDefaultStep = 2;
-constexpr uint32_t kMaxStep = 16;
 
 struct IndexHeader {
     uint32_t version = kIndexFormatVersion;

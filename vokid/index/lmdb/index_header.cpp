@@ -1,4 +1,4 @@
-#include "vokid/index/index_header.h"
+#include "vokid/index/lmdb/index_header.h"
 
 #include "vokid/index/bytes.h"
 #include "vokid/index/index_error.h"

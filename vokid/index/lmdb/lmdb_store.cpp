@@ -1,4 +1,4 @@
-#include "vokid/index/lmdb_store.h"
+#include "vokid/index/lmdb/lmdb_store.h"
 
 #include <sys/stat.h>
 
@@ -7,7 +7,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "vokid/index/index_header.h"
+#include "vokid/index/lmdb/index_header.h"
+#include "vokid/index/postings.h"
 
 namespace vokid {
 
@@ -67,12 +68,12 @@ public:
     std::optional<TrackInfo> track(uint32_t id) override;
     std::optional<TrackInfo> trackAt(const std::string &path) override;
     std::vector<TrackInfo> tracks() override;
-    size_t postings(uint32_t word, size_t limit, std::vector<Posting> &out) override;
+    void postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out) override;
     SubFingerprints sequence(uint32_t track, int64_t from, size_t length, int64_t &first) override;
     std::optional<TrackPrint> print(uint32_t track) override;
     StoreStats stats() override;
 
-    uint32_t put(TrackInfo info, const TrackPrint &print) override;
+    uint32_t put(TrackInfo info, const TrackPrint &print, const PrintPostings &postings) override;
     bool remove(uint32_t id) override;
     void commit() override;
 
@@ -89,6 +90,8 @@ private:
     void removeContents(const TrackInfo &old);
     void flushPending();
     uint64_t tableBytes(MDB_dbi dbi, uint64_t *entries = nullptr);
+    uint64_t freePages();
+    std::vector<StoreFact> facts();
 
     MDB_env *env;
     const LmdbStore::Tables &tables;
@@ -96,7 +99,6 @@ private:
     bool write;
     uint32_t step;
     std::string folder;
-    std::unique_ptr<LmdbCursor> lookups;
     std::vector<Pending> pending;
 };
 
@@ -157,11 +159,10 @@ std::vector<TrackInfo> LmdbTransaction::tracks()
     return all;
 }
 
-size_t LmdbTransaction::postings(uint32_t word, size_t limit, std::vector<Posting> &out)
+// The postings of one word at the cursor, unless there are more than
+// `limit`; returns how many there are.
+size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, PostingLists &out)
 {
-    if (!lookups)
-        lookups = std::make_unique<LmdbCursor>(txn.get(), tables.postings);
-    MDB_cursor *cursor = lookups->get();
     MDB_val key = valueOf(word);
     MDB_val data;
     int result = mdb_cursor_get(cursor, &key, &data, MDB_SET_KEY);
@@ -177,12 +178,25 @@ size_t LmdbTransaction::postings(uint32_t word, size_t limit, std::vector<Postin
     while (result == MDB_SUCCESS) {
         const auto *bytes = static_cast<const char *>(data.mv_data);
         for (size_t at = 0; at + sizeof(uint64_t) <= data.mv_size; at += sizeof(uint64_t))
-            out.push_back(postingOf(bytes + at));
+            out.add(postingOf(bytes + at));
         result = mdb_cursor_get(cursor, &key, &data, MDB_NEXT_MULTIPLE);
     }
     if (result != MDB_NOTFOUND)
         checkLmdb(result, "read");
     return count;
+}
+
+// One cursor walks the words in order: a word near the last one is
+// found from the page the cursor is on, without a descent from the root.
+void LmdbTransaction::postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out)
+{
+    requireAscending(words);
+    if (write)
+        flushPending(); // a batch finds the postings it has put
+    out.clear();
+    LmdbCursor cursor(txn.get(), tables.postings);
+    for (uint32_t word : words)
+        out.close(wordPostings(cursor.get(), word, limit, out));
 }
 
 std::optional<std::string_view> LmdbTransaction::storedSequence(uint32_t track)
@@ -220,6 +234,8 @@ uint64_t LmdbTransaction::tableBytes(MDB_dbi dbi, uint64_t *entries)
 
 StoreStats LmdbTransaction::stats()
 {
+    if (write)
+        flushPending(); // a batch counts the postings it has put
     StoreStats stats;
     stats.step = step;
     for (const TrackInfo &info : tracks()) {
@@ -243,7 +259,53 @@ StoreStats LmdbTransaction::stats()
     stats.freeBytes = used > counted ? used - counted : 0;
     stats.fileBytes = fileBytes(folder + "/" + kDataFile) + fileBytes(folder + "/" + kLockFile) +
                       fileBytes(folder + "/" + kHeaderFile);
+    stats.kind = "lmdb";
+    stats.facts = facts();
     return stats;
+}
+
+// Pages on the store's free list, to be reused by later writes: the sum
+// of the page counts its records start with. Only a view may read the
+// list (LMDB keeps it to itself in a write transaction); a batch gives 0.
+uint64_t LmdbTransaction::freePages()
+{
+    if (write)
+        return 0;
+    LmdbCursor cursor(txn.get(), 0);
+    MDB_val key, data;
+    uint64_t pages = 0;
+    int result;
+    while ((result = mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT)) == MDB_SUCCESS) {
+        size_t count = 0;
+        if (data.mv_size >= sizeof count)
+            std::memcpy(&count, data.mv_data, sizeof count);
+        pages += count;
+    }
+    if (result != MDB_NOTFOUND)
+        checkLmdb(result, "read the free list");
+    return pages;
+}
+
+// LMDB's own figures, each read without a walk of the tables.
+std::vector<StoreFact> LmdbTransaction::facts()
+{
+    MDB_envinfo info;
+    checkLmdb(mdb_env_info(env, &info), "measure the store");
+    MDB_stat main;
+    checkLmdb(mdb_env_stat(env, &main), "measure the store");
+    MDB_stat postings;
+    checkLmdb(mdb_stat(txn.get(), tables.postings, &postings), "measure a table");
+    return {
+        {"page_size", "page size", main.ms_psize, "bytes"},
+        {"pages_in_use", "pages in use", uint64_t{info.me_last_pgno} + 1, ""},
+        {"free_pages", "pages on the free list", freePages(), ""},
+        {"map_size", "map size", info.me_mapsize, "bytes"},
+        {"data_file_bytes", "data file", fileBytes(folder + "/" + kDataFile), "bytes"},
+        {"transaction", "last transaction", info.me_last_txnid, ""},
+        {"reader_slots", "reader slots used", info.me_numreaders, ""},
+        {"max_readers", "reader slots", info.me_maxreaders, ""},
+        {"posting_depth", "postings tree depth", postings.ms_depth, ""},
+    };
 }
 
 void LmdbTransaction::requireWrite() const
@@ -276,28 +338,26 @@ uint32_t LmdbTransaction::nextId(uint32_t taken)
     return id;
 }
 
+// A track's postings are found again from its stored print by the rule
+// they were made by (postings.h).
 void LmdbTransaction::removeContents(const TrackInfo &old)
 {
     flushPending(); // postings of this batch are in the store before any leaves it
-    if (const auto bytes = storedSequence(old.id)) {
-        const TrackPrint print = decodeSequence(*bytes);
-        for (size_t p = 0; p < print.size(); ++p) {
-            if (!isIndexed(print, p, step))
-                continue;
-            uint32_t word = print.words[p];
-            uint64_t value = postingValue(old.id, static_cast<uint32_t>(p));
+    uint32_t id = old.id;
+    if (const auto bytes = storedSequence(id)) {
+        for (const WordPosition &posting : postingsOf(decodeSequence(*bytes), step).entries) {
+            uint32_t word = posting.word;
+            uint64_t value = postingValue(id, posting.position);
             MDB_val key = valueOf(word);
             MDB_val data = valueOf(value);
             const int result = mdb_del(txn.get(), tables.postings, &key, &data);
             if (result != MDB_NOTFOUND)
                 checkLmdb(result, "remove a posting");
         }
-        uint32_t id = old.id;
         MDB_val key = valueOf(id);
         checkLmdb(mdb_del(txn.get(), tables.sequences, &key, nullptr), "remove a sequence");
     }
     uint64_t hash = pathKey(old.path);
-    uint32_t id = old.id;
     MDB_val key = valueOf(hash);
     MDB_val data = valueOf(id);
     const int result = mdb_del(txn.get(), tables.paths, &key, &data);
@@ -305,13 +365,11 @@ void LmdbTransaction::removeContents(const TrackInfo &old)
         checkLmdb(result, "remove a path");
 }
 
-uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print)
+uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
+                              const PrintPostings &postings)
 {
     requireWrite();
-    if (print.size() == 0 || print.size() % kBlockWords != 0 ||
-        print.masks.size() != print.size() / kBlockWords * kKeptMasks ||
-        print.quiet.size() != print.size() || print.size() > 0xFFFFFFFFu)
-        throw std::invalid_argument("a track's print must hold whole blocks");
+    checkTrack(print, postings, step);
     if (info.id == 0) {
         info.id = nextId();
     } else if (const std::optional<TrackInfo> old = track(info.id)) {
@@ -320,13 +378,9 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print)
         nextId(info.id);
     }
     info.words = static_cast<uint32_t>(print.size());
-    info.postings = 0;
-    for (size_t p = 0; p < print.size(); ++p) {
-        if (!isIndexed(print, p, step))
-            continue;
-        pending.push_back(Pending{postingValue(info.id, static_cast<uint32_t>(p)), print.words[p]});
-        ++info.postings;
-    }
+    info.postings = static_cast<uint32_t>(postings.entries.size());
+    for (const WordPosition &posting : postings.entries)
+        pending.push_back(Pending{postingValue(info.id, posting.position), posting.word});
     uint32_t id = info.id;
     MDB_val key = valueOf(id);
     std::string record = encodeTrack(info);
@@ -390,7 +444,6 @@ void LmdbTransaction::commit()
 {
     requireWrite();
     flushPending();
-    lookups.reset();
     txn.commit();
 }
 

@@ -1,4 +1,4 @@
-#include "vokid/index/index_folder.h"
+#include "vokid/index/lmdb/lmdb_folder.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "vokid/index/index_error.h"
-#include "vokid/index/index_header.h"
-#include "vokid/index/lmdb_store.h"
+#include "vokid/index/lmdb/index_header.h"
+#include "vokid/index/lmdb/lmdb_store.h"
 #include "vokid/support/system_cause.h"
 
 namespace vokid {
@@ -104,10 +104,10 @@ IndexHeader createIndex(const std::string &folder, bool folderExists)
 
 } // namespace
 
-std::unique_ptr<IndexStore> openIndex(const std::string &folder, IndexAccess access)
+std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAccess access)
 {
-    const bool writing = access != IndexAccess::Read;
-    const bool creating = access == IndexAccess::Write;
+    const bool writing = access != StoreAccess::Read;
+    const bool creating = access == StoreAccess::Write;
     struct stat status;
     const bool folderExists = exists(folder, status);
     if (folderExists && !S_ISDIR(status.st_mode))

@@ -1,11 +1,12 @@
 // LMDB's environment, transactions and cursors, owned the C++ way: each
 // released by its destructor, failures as exceptions. A transaction that
-// is not committed is aborted.
-#ifndef VOKID_INDEX_LMDB_HANDLES_H
-#define VOKID_INDEX_LMDB_HANDLES_H
+// is not committed is aborted, and one committed is not used again.
+#ifndef VOKID_INDEX_LMDB_LMDB_HANDLES_H
+#define VOKID_INDEX_LMDB_LMDB_HANDLES_H
 
 #include <lmdb.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "vokid/index/index_error.h"
@@ -56,10 +57,15 @@ public:
     }
     LmdbTxn(const LmdbTxn &) = delete;
     LmdbTxn &operator=(const LmdbTxn &) = delete;
-    MDB_txn *get() const { return txn; }
+    MDB_txn *get() const
+    {
+        if (!txn)
+            throw std::logic_error("the batch has been committed");
+        return txn;
+    }
     void commit()
     {
-        MDB_txn *done = txn;
+        MDB_txn *done = get();
         txn = nullptr; // a failed commit has freed it too
         checkLmdb(mdb_txn_commit(done), "commit");
     }

@@ -3,15 +3,15 @@
 // duplicates under their word (MDB_DUPSORT | MDB_DUPFIXED), so that a
 // lookup is one descent of the tree and the postings of a word lie side by
 // side on their pages. Readers never wait: each view is a snapshot.
-#ifndef VOKID_INDEX_LMDB_STORE_H
-#define VOKID_INDEX_LMDB_STORE_H
+#ifndef VOKID_INDEX_LMDB_LMDB_STORE_H
+#define VOKID_INDEX_LMDB_LMDB_STORE_H
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "vokid/index/index_store.h"
-#include "vokid/index/lmdb_handles.h"
+#include "vokid/index/lmdb/lmdb_handles.h"
 
 namespace vokid {
 
