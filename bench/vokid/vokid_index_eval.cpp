@@ -75,7 +75,7 @@ int plan(const std::string &db, uint32_t seed, int perTrack)
 {
     const auto store = openStore(db, StoreAccess::Read);
     const auto view = store->view();
-    const int64_t clipWords = std::llround(6.0 / kFrameSeconds);
+    const int64_t clipWords = std::llround(6.0 / indexFrameSeconds());
     uint32_t state = seed * 2654435761u + 1;
     for (const TrackInfo &track : view->tracks()) {
         const TrackPrint print = *view->print(track.id);
@@ -84,7 +84,7 @@ int plan(const std::string &db, uint32_t seed, int perTrack)
         for (int attempt = 0; attempt < 1000 && made < perTrack; ++attempt) {
             // A start in the track's audio that leaves 6 s after it.
             const double start = uniform(state) * std::max(0.0, track.duration - 6.5);
-            const int64_t first = std::llround(start / kFrameSeconds);
+            const int64_t first = std::llround(start / indexFrameSeconds());
             if (first + clipWords > size)
                 continue;
             int64_t quiet = 0;
@@ -177,7 +177,7 @@ Diagnosis diagnose(IndexStore &store, const Clip &clip)
             diagnosis.maxEvidence =
                 std::max(diagnosis.maxEvidence, candidate.alignment.evidencePairs());
             keep(diagnosis.bestBer, candidate.ber());
-            const double offset = static_cast<double>(candidate.alignment.offset) * kFrameSeconds;
+            const double offset = static_cast<double>(candidate.alignment.offset) * indexFrameSeconds();
             const bool own = candidate.track == clip.track && std::abs(offset - clip.start) < 1.0;
             const bool duplicate =
                 std::find(same.begin(), same.end(), candidate.track) != same.end();
@@ -268,7 +268,7 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
             outcome.runnerUp = found.match.runnerUpBer;
         }
         const double offset =
-            static_cast<double>(found.match.best.alignment.offset) * kFrameSeconds;
+            static_cast<double>(found.match.best.alignment.offset) * indexFrameSeconds();
         outcome.correct = outcome.accepted && clip.track != 0 && outcome.track == clip.track &&
                           std::abs(offset - clip.start) < 1.0;
         if (diagnoseToo)
@@ -457,12 +457,12 @@ int synth(const std::string &source, const std::string &out, uint32_t tracks, ui
     uint32_t state = seed * 2246822519u + 7;
     for (uint32_t id = next; id <= tracks; ++id) {
         const double seconds = 120 + uniform(state) * 180;
-        const auto blocks = static_cast<size_t>(seconds / kFrameSeconds / kBlockWords);
+        const auto blocks = static_cast<size_t>(seconds / indexFrameSeconds() / kBlockWords);
         TrackInfo info;
         info.id = id;
         info.path = "synthetic/" + std::to_string(id);
         info.algorithm = "Stream1";
-        info.duration = static_cast<double>(blocks * kBlockWords) * kFrameSeconds;
+        info.duration = static_cast<double>(blocks * kBlockWords) * indexFrameSeconds();
         const TrackPrint print = syntheticPrint(state, blocks);
         batch->put(info, print, postingsOf(print, to->step()));
     }

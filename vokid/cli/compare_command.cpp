@@ -132,7 +132,7 @@ int runCompare(const CompareOptions &options, Console &console)
         for (Side *side : {&a, &b}) {
             failing = side;
             if (side->input.audio)
-                side->document = fingerprintDocument(*side->input.audio, {algorithm, 0});
+                side->document = fingerprint(*side->input.audio, {algorithm, 0, false}).asDocument();
         }
     } catch (const UsageError &) {
         throw;
@@ -149,15 +149,17 @@ int runCompare(const CompareOptions &options, Console &console)
                          " fingerprint and B " + familyName(b.document.family) +
                          " one: they cannot be compared");
     if (a.document.family == Family::Spectral) {
-        console.write(spectralReport(options, spectralDistance(a.document, b.document)));
+        console.write(
+            spectralReport(options, spectralDistance(a.document.values, b.document.values)));
         return kExitSuccess;
     }
-    if (a.document.blockLength != b.document.blockLength)
-        throw UsageError("A has " + std::to_string(a.document.blockLength) +
-                         "-second blocks and B " + std::to_string(b.document.blockLength) +
+    const SubFingerprints &framesA = a.document.frames;
+    const SubFingerprints &framesB = b.document.frames;
+    if (framesA.blockLength != framesB.blockLength)
+        throw UsageError("A has " + std::to_string(framesA.blockLength) + "-second blocks and B " +
+                         std::to_string(framesB.blockLength) +
                          "-second ones: their sub-fingerprints cannot be compared");
-    console.write(
-        streamingReport(options, compareStreaming(a.document, b.document, options.threshold)));
+    console.write(streamingReport(options, compareStreaming(framesA, framesB, options.threshold)));
     return kExitSuccess;
 }
 

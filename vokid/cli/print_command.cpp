@@ -19,7 +19,9 @@ Outcome printFile(const std::string &file, const PrintOptions &options)
 {
     Outcome outcome;
     try {
-        const Fingerprint made = fingerprint(AudioInput::named(file), options.request);
+        FingerprintRequest request = options.request;
+        request.document = options.style.format == PrintFormat::Xml;
+        const Fingerprint made = fingerprint(AudioInput::named(file), request);
         outcome.record = formatFingerprint(file, made, options.style);
     } catch (const std::bad_alloc &) {
         outcome.failure = "out of memory";

@@ -5,53 +5,63 @@
 #include <nlohmann/json.hpp>
 
 #include "vokid/cli/json_text.h"
-#include "vokid/document/document_reader.h"
+#include "vokid/document/document.h"
 
 namespace vokid {
 
 namespace {
 
-// The engine's own document read back: it holds the blocks, or the values.
-Document documentOf(const Fingerprint &fingerprint)
+// The BASE64 text of every block, as the document carries them.
+std::vector<std::string> blockTexts(const Fingerprint &fingerprint)
 {
-    return readDocuments(fingerprint.xml).front();
+    std::vector<std::string> texts;
+    const size_t blocks = fingerprint.frames.size() / ENG_BLOCK_FRAMES;
+    for (size_t b = 0; b < blocks; ++b)
+        texts.push_back(blockText(fingerprint.frames, engineId(fingerprint.algorithm), b));
+    return texts;
+}
+
+// The masks a document keeps: those of sub-fingerprints 0, 3, ..., 255 of
+// each block.
+std::vector<uint32_t> keptMasks(const SubFingerprints &frames)
+{
+    std::vector<uint32_t> kept;
+    for (size_t i = 0; i < frames.size(); ++i)
+        if (i % ENG_BLOCK_FRAMES % ENG_MASK_STRIDE == 0)
+            kept.push_back(frames.weak[i]);
+    return kept;
 }
 
 std::string json(const std::string &file, const Fingerprint &fingerprint, bool raw)
 {
-    const Document document = documentOf(fingerprint);
-    const bool streaming = document.family == Family::Streaming;
     nlohmann::ordered_json object = {
         {"file", file},
         {"duration", roundedSeconds(fingerprint.duration)},
         {"sample_rate", fingerprint.sampleRate},
         {"channels", fingerprint.channels},
         {"algorithm", algorithmName(fingerprint.algorithm)},
-        {"algorithm_name", streaming ? "Velmora" : "Quorindavel"},
-        {"algorithm_version", "1.1"},
     };
-    if (streaming) {
-        object["block_length"] = document.blockLength;
-        object["blocks"] = document.blockTexts;
+    if (familyOf(fingerprint.algorithm) == Family::Streaming) {
+        object["block_length"] = fingerprint.frames.blockLength;
+        object["blocks"] = blockTexts(fingerprint);
         if (raw) {
-            object["sub_fingerprints"] = document.words;
-            object["masks"] = document.masks;
+            object["sub_fingerprints"] = fingerprint.frames.words;
+            object["masks"] = keptMasks(fingerprint.frames);
         }
     } else {
-        object["values"] = document.values;
+        object["values"] = fingerprint.values;
     }
     return object.dump() + "\n";
 }
 
 std::string text(const std::string &file, const Fingerprint &fingerprint)
 {
-    const Document document = documentOf(fingerprint);
     std::string joined;
-    if (document.family == Family::Streaming) {
-        for (const std::string &block : document.blockTexts)
+    if (familyOf(fingerprint.algorithm) == Family::Streaming) {
+        for (const std::string &block : blockTexts(fingerprint))
             joined += (joined.empty() ? "" : ",") + block;
     } else {
-        for (uint32_t value : document.values)
+        for (uint32_t value : fingerprint.values)
             joined += (joined.empty() ? "" : ",") + std::to_string(value);
     }
     char duration[32];

@@ -37,12 +37,12 @@ std::string clipText(const std::string &file, const Identification &found,
     if (!match.accepted)
         return file + ": no match\n";
     std::string line = file + ": track " + std::to_string(match.best.track) + " at " +
-                       seconds3(static_cast<double>(match.best.alignment.offset) * kFrameSeconds) +
+                       seconds3(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds()) +
                        " s";
     char figures[128];
     std::snprintf(figures, sizeof figures, ", BER %.3f, %.2f s matched, confidence %.2f",
                   match.best.ber(),
-                  static_cast<double>(match.best.alignment.evidencePairs()) * kFrameSeconds,
+                  static_cast<double>(match.best.alignment.evidencePairs()) * indexFrameSeconds(),
                   match.confidence());
     line += figures;
     if (found.speed != 1)
@@ -62,10 +62,10 @@ std::string clipJson(const std::string &file, const Identification &found,
     nlohmann::ordered_json result =
         track ? trackJson(*track) : nlohmann::ordered_json{{"track", match.best.track}};
     result["offset_seconds"] =
-        roundedSeconds(static_cast<double>(match.best.alignment.offset) * kFrameSeconds);
+        roundedSeconds(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds());
     result["ber"] = rounded4(match.best.ber());
     result["matched_seconds"] =
-        roundedSeconds(static_cast<double>(match.best.alignment.evidencePairs()) * kFrameSeconds);
+        roundedSeconds(static_cast<double>(match.best.alignment.evidencePairs()) * indexFrameSeconds());
     result["confidence"] = rounded4(match.confidence());
     result["speed"] = found.speed;
     result["runner_up_ber"] = rounded4(match.runnerUpBer);

@@ -4,14 +4,11 @@
 
 namespace vokid {
 
-StreamComparison compareStreaming(const Document &a, const Document &b, double threshold)
+StreamComparison compareStreaming(const SubFingerprints &first, const SubFingerprints &second,
+                                  double threshold)
 {
-    if (a.family != Family::Streaming || b.family != Family::Streaming)
-        throw std::invalid_argument("both fingerprints must be streaming ones");
-    if (a.blockLength != b.blockLength)
+    if (first.blockLength != second.blockLength)
         throw std::invalid_argument("the fingerprints have different block lengths");
-    const SubFingerprints first(a);
-    const SubFingerprints second(b);
     StreamComparison comparison;
     comparison.frameSeconds = first.frameSeconds;
     comparison.threshold = threshold;
@@ -27,15 +24,13 @@ StreamComparison compareStreaming(const Document &a, const Document &b, double t
     return comparison;
 }
 
-uint64_t spectralDistance(const Document &a, const Document &b)
+uint64_t spectralDistance(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
 {
-    if (a.family != Family::Spectral || b.family != Family::Spectral ||
-        a.values.size() != b.values.size())
-        throw std::invalid_argument("both fingerprints must be spectral ones");
+    if (a.size() != b.size())
+        throw std::invalid_argument("spectral fingerprints of different sizes");
     uint64_t distance = 0;
-    for (size_t i = 0; i < a.values.size(); ++i)
-        distance +=
-            a.values[i] > b.values[i] ? a.values[i] - b.values[i] : b.values[i] - a.values[i];
+    for (size_t i = 0; i < a.size(); ++i)
+        distance += a[i] > b[i] ? a[i] - b[i] : b[i] - a[i];
     return distance;
 }
 

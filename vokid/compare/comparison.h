@@ -5,9 +5,10 @@
 
 #include <cstdint>
 
+#include <vector>
+
 #include "vokid/compare/acceptance.h"
 #include "vokid/compare/alignment.h"
-#include "vokid/document/document.h"
 
 namespace vokid {
 
@@ -21,14 +22,14 @@ struct StreamComparison {
     double overlapSeconds() const { return static_cast<double>(alignment.pairs) * frameSeconds; }
 };
 
-// Both documents streaming, with the same block length. The verdict is the
-// acceptance rule's, with `threshold` as its bit error rate over a full
-// clip's pairs.
-StreamComparison compareStreaming(const Document &a, const Document &b, double threshold);
+// Two sequences of the same block length. The verdict is the acceptance
+// rule's, with `threshold` as its bit error rate over a full clip's pairs.
+StreamComparison compareStreaming(const SubFingerprints &a, const SubFingerprints &b,
+                                  double threshold);
 
-// Both documents spectral: the sum of the absolute differences of their
-// 30 values.
-uint64_t spectralDistance(const Document &a, const Document &b);
+// Two spectral fingerprints: the sum of the absolute differences of their
+// values.
+uint64_t spectralDistance(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b);
 
 } // namespace vokid
 

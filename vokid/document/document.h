@@ -1,44 +1,49 @@
-// A fingerprint document as read back: the streaming fingerprint's
-// sub-fingerprints and kept masks (all blocks in order), or the spectral
-// fingerprint's 30 values.
+// Fingerprint documents given as input, read back into numbers by the
+// engine: one or more in a text, each raw or wrapped in a lookup-server
+// query, as vok writes them.
 #ifndef VOKID_DOCUMENT_DOCUMENT_H
 #define VOKID_DOCUMENT_DOCUMENT_H
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "vokid/compare/sub_fingerprints.h"
 
 namespace vokid {
 
 enum class Family { Streaming, Spectral };
 
-constexpr size_t kSpectralValues = 30;
-
 struct Document {
     Family family = Family::Streaming;
-    std::string wrapping; // "ZUVOK" or "QDV" when it came in a server query
+    // Streaming: ENG_ALG_STREAM1, _STREAM4 or _STREAM6, told by the masks;
+    // 0 without blocks. Spectral: 0 (FileFixed and FileFloat documents are
+    // alike).
+    uint32_t algorithm = 0;
+    std::string wrapping;         // "ZUVOK" or "QDV" when it came in a server query
+    SubFingerprints frames;       // streaming: every block's sub-fingerprints
+    std::vector<uint32_t> values; // spectral: the values as written (0 to 65535)
 
-    // The variant ("Stream1", "Stream4", "FileFixed or FileFloat", ...)
-    // and what told it.
-    std::string variant;
-    std::string variantBasis;
-
-    // Streaming fingerprints.
-    unsigned blockLength = 0;            // seconds per block: 3, or 6 for engine id 5
-    unsigned weakBits = 0;               // weak bits per mask, 14 or 8; 0 without blocks
-    std::vector<std::string> blockTexts; // each block's BASE64 text
-    std::vector<uint32_t> words;         // 256 per block
-    std::vector<uint32_t> masks;         // 86 per block: of words 0, 3, ..., 255
-    std::vector<uint8_t> quiet;          // per word: 1 when it stands for a quiet frame
-
-    // Spectral fingerprints: the 30 values as written (0 to 65535).
-    std::vector<uint32_t> values;
-
-    size_t blockCount() const;
-    // Seconds between consecutive sub-fingerprints: 64 (or 128) samples at
-    // 5512.5 Hz.
-    double frameSeconds() const;
+    size_t blockCount() const { return frames.size() / ENG_BLOCK_FRAMES; }
 };
+
+// A malformed document: the message says which (counted from 1), where
+// (line and column) and what is wrong.
+class DecodeError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+std::vector<Document> readDocuments(std::string_view text);
+
+// Whether the start of an input is fingerprint documents rather than audio.
+bool looksLikeDocuments(std::string_view start);
+
+// The BASE64 text of whole block `block` (from 0) of streaming frames, as
+// the document's FP_BLOCK element carries it.
+std::string blockText(const SubFingerprints &frames, uint32_t algorithm, size_t block);
 
 } // namespace vokid
 

@@ -1,6 +1,10 @@
 #include "vokid/fingerprint/algorithm.h"
 
+#include <array>
 #include <cmath>
+#include <mutex>
+
+#include "vokid/support/engine.h"
 
 namespace vokid {
 
@@ -10,14 +14,25 @@ struct AlgorithmRow {
     Algorithm algorithm;
     const char *name;
     uint32_t engineId;
+    Family family;
 };
 
 constexpr AlgorithmRow kRows[] = {
-    {Algorithm::FileFixed, "FileFixed", 1},
-    {Algorithm::FileFloat, "FileFloat", 2},
-    {Algorithm::Stream1, "Stream1", 3},
-    {Algorithm::Stream4, "Stream4", 4},
+    {Algorithm::FileFixed, "FileFixed", ENG_ALG_FILE_FIXED, Family::Spectral},
+    {Algorithm::FileFloat, "FileFloat", ENG_ALG_FILE_FLOAT, Family::Spectral},
+    {Algorithm::Stream1, "Stream1", ENG_ALG_STREAM1, Family::Streaming},
+    {Algorithm::Stream4, "Stream4", ENG_ALG_STREAM4, Family::Streaming},
 };
+
+// The rates audio commonly comes at; an algorithm takes some of them as
+// they are. A rate no algorithm has a table for tells one that takes any.
+constexpr uint32_t kCommonRates[] = {8000,  11025, 12000, 16000, 22050, 24000, 32000,
+                                     44100, 48000, 64000, 88200, 96000, 176400, 192000};
+constexpr uint32_t kUnusualRate = 12345;
+
+// The spectral fingerprint analyses twelve frames of 32768 samples at
+// 11025 Hz, 11264 apart.
+constexpr double kSpectralSeconds = (11.0 * 11264.0 + 32768.0) / 11025.0;
 
 const AlgorithmRow &rowOf(Algorithm algorithm)
 {
@@ -27,6 +42,26 @@ const AlgorithmRow &rowOf(Algorithm algorithm)
 double roundUpToTenth(double seconds)
 {
     return std::ceil(seconds * 10.0 - 1e-9) / 10.0;
+}
+
+bool engineTakes(uint32_t id, uint32_t rate)
+{
+    EngineHandle *handle = nullptr;
+    const ResultCode result = eng_create(id, SAMPLE_PCM_S16, rate, 2, &handle);
+    eng_destroy(&handle);
+    return result == ENG_OK;
+}
+
+std::vector<uint32_t> askEngine(uint32_t id)
+{
+    startEngine();
+    std::vector<uint32_t> rates;
+    if (engineTakes(id, kUnusualRate))
+        return rates; // any rate
+    for (uint32_t rate : kCommonRates)
+        if (engineTakes(id, rate))
+            rates.push_back(rate);
+    return rates;
 }
 
 } // namespace
@@ -57,19 +92,26 @@ uint32_t engineId(Algorithm algorithm)
     return rowOf(algorithm).engineId;
 }
 
-Family familyOf(Algorithm algorithm)
+std::optional<Algorithm> algorithmOfEngineId(uint32_t id)
 {
-    return algorithm == Algorithm::Stream1 || algorithm == Algorithm::Stream4 ? Family::Streaming
-                                                                              : Family::Spectral;
+    for (const AlgorithmRow &row : kRows)
+        if (row.engineId == id)
+            return row.algorithm;
+    return std::nullopt;
 }
 
-std::vector<uint32_t> acceptedRates(Algorithm algorithm)
+Family familyOf(Algorithm algorithm)
 {
-    if (algorithm == Algorithm::FileFloat)
-        return {};
-    // The rates for which both the streaming and the integer spectral
-    // fingerprint have their resampling filters.
-    return {8000, 11025, 16000, 22050, 24000, 32000, 44100, 48000};
+    return rowOf(algorithm).family;
+}
+
+const std::vector<uint32_t> &acceptedRates(Algorithm algorithm)
+{
+    static std::once_flag asked[std::size(kRows)];
+    static std::array<std::vector<uint32_t>, std::size(kRows)> rates;
+    const auto k = static_cast<size_t>(algorithm);
+    std::call_once(asked[k], [&] { rates[k] = askEngine(rowOf(algorithm).engineId); });
+    return rates[k];
 }
 
 uint32_t fallbackRate(Algorithm algorithm)
@@ -81,12 +123,12 @@ uint32_t fallbackRate(Algorithm algorithm)
 
 double minimumSeconds(Algorithm algorithm)
 {
-    // Streaming: a block is 256 sub-fingerprints, one every 64 samples at
-    // 5512.5 Hz, after a first frame of 2048 samples. Spectral: twelve
-    // frames of 32768 samples at 11025 Hz, 11264 apart.
-    if (familyOf(algorithm) == Family::Streaming)
-        return roundUpToTenth((2048.0 + 256.0 * 64.0) / 5512.5);
-    return roundUpToTenth((11.0 * 11264.0 + 32768.0) / 11025.0);
+    if (familyOf(algorithm) == Family::Spectral)
+        return roundUpToTenth(kSpectralSeconds);
+    // One block: its first sub-fingerprint and 255 more.
+    const StreamGrid &grid = streamGrid(engineId(algorithm));
+    return roundUpToTenth(grid.firstOffsetSeconds +
+                          (ENG_BLOCK_FRAMES - 1) * grid.frameSeconds);
 }
 
 } // namespace vokid

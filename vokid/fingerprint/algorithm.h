@@ -1,6 +1,6 @@
-// The four algorithms by name, with what the engine needs to know about
-// them and what their users need to know: the engine's id, the input rates
-// each takes, and how much audio a fingerprint needs.
+// The four algorithms by name: vokid's one table of them, with what the
+// engine tells about each (its id, the input rates it takes, its grid) and
+// what their users need to know (how much audio a fingerprint needs).
 #ifndef VOKID_FINGERPRINT_ALGORITHM_H
 #define VOKID_FINGERPRINT_ALGORITHM_H
 
@@ -23,11 +23,13 @@ std::optional<Algorithm> algorithmNamed(std::string_view name);
 std::vector<std::string> algorithmNames();
 
 uint32_t engineId(Algorithm algorithm);
+// The algorithm of an engine id; nothing for id 5, which has no name.
+std::optional<Algorithm> algorithmOfEngineId(uint32_t id);
 Family familyOf(Algorithm algorithm);
 
-// The input rates the algorithm takes (empty: any rate), and the rate
-// other audio is resampled to.
-std::vector<uint32_t> acceptedRates(Algorithm algorithm);
+// The input rates the engine takes for the algorithm (empty: any rate),
+// and the rate other audio is resampled to.
+const std::vector<uint32_t> &acceptedRates(Algorithm algorithm);
 uint32_t fallbackRate(Algorithm algorithm);
 
 // Seconds of audio (for the spectral ones: of sound after leading

@@ -1,9 +1,6 @@
 #include "vokid/fingerprint/engine_handle.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <limits>
-#include <mutex>
 
 namespace vokid {
 
@@ -11,51 +8,13 @@ namespace vokid {
 // handed over as they lie in memory.
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "16-bit samples must be little-endian");
 
-namespace {
-
-std::string describe(const char *operation, ResultCode code)
-{
-    char hex[16];
-    std::snprintf(hex, sizeof hex, "%x", code);
-    return std::string("fingerprint engine failed to ") + operation + ": " + eng_result_text(code) +
-           " (code " + hex + ")";
-}
-
-void check(const char *operation, ResultCode code)
-{
-    if (code != ENG_OK)
-        throw EngineError(operation, code);
-}
-
-// Text handed out by the engine, released by it.
-struct EngineText {
-    char *text = nullptr;
-    ~EngineText() { eng_free_text(&text); }
-};
-
-} // namespace
-
-EngineError::EngineError(const char *operation, ResultCode code)
-    : std::runtime_error(describe(operation, code))
-{
-}
-
-void startEngine()
-{
-    static std::once_flag started;
-    std::call_once(started, [] {
-        const EngineConfig config = {nullptr, 0, 0};
-        check("start", eng_initialize(&config));
-    });
-}
-
 FingerprintHandle::FingerprintHandle(uint32_t algorithmId, uint32_t sampleRate,
                                      uint32_t frameChannels)
     : channels(frameChannels)
 {
     startEngine();
-    check("create a fingerprint",
-          eng_create(algorithmId, SAMPLE_PCM_S16, sampleRate, channels, &handle));
+    checkEngine("create a fingerprint",
+                eng_create(algorithmId, SAMPLE_PCM_S16, sampleRate, channels, &handle));
 }
 
 FingerprintHandle::~FingerprintHandle()
@@ -72,8 +31,8 @@ bool FingerprintHandle::add(const int16_t *samples, size_t frames)
     while (frames > 0) {
         uint8_t done = 0;
         const size_t now = std::min(frames, maxFrames);
-        check("add audio", eng_add_audio(handle, reinterpret_cast<const uint8_t *>(samples),
-                                         static_cast<uint32_t>(now * frameBytes), &done));
+        checkEngine("add audio", eng_add_audio(handle, reinterpret_cast<const uint8_t *>(samples),
+                                               static_cast<uint32_t>(now * frameBytes), &done));
         ready = done != 0;
         samples += now * channels;
         frames -= now;
@@ -81,11 +40,33 @@ bool FingerprintHandle::add(const int16_t *samples, size_t frames)
     return ready;
 }
 
+EngineFrames FingerprintHandle::frames()
+{
+    EngineFrames out{};
+    checkEngine("give the frames", eng_stream_frames(handle, &out));
+    return out;
+}
+
+void FingerprintHandle::discard(size_t count)
+{
+    checkEngine("drop frames", eng_stream_discard(handle, count));
+}
+
+std::vector<uint32_t> FingerprintHandle::values()
+{
+    int16_t values[ENG_SPECTRAL_VALUES];
+    checkEngine("give the values", eng_spectral_values(handle, values));
+    std::vector<uint32_t> out;
+    for (int16_t value : values)
+        out.push_back(static_cast<uint16_t>(value));
+    return out;
+}
+
 std::string FingerprintHandle::serialize()
 {
     EngineText text;
-    check("write the fingerprint", eng_serialize_xml(handle, &text.text));
-    return text.text;
+    checkEngine("write the fingerprint", eng_serialize_xml(handle, text.out()));
+    return text.str();
 }
 
 } // namespace vokid

@@ -1,27 +1,20 @@
-// The fingerprint engine through its public C interface, owned the C++
-// way: the engine started once per process, a handle that destroys itself,
-// and engine failures as exceptions.
+// One fingerprint being made by the engine from interleaved 16-bit frames,
+// owned the C++ way: a handle that destroys itself, engine failures as
+// exceptions, and the fingerprint as numbers (or, when asked, its
+// document).
 #ifndef VOKID_FINGERPRINT_ENGINE_HANDLE_H
 #define VOKID_FINGERPRINT_ENGINE_HANDLE_H
 
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
+#include <vector>
 
-#include <vok/vok_engine.h>
+#include "vokid/compare/sub_fingerprints.h"
+#include "vokid/support/engine.h"
 
 namespace vokid {
 
-class EngineError : public std::runtime_error {
-public:
-    EngineError(const char *operation, ResultCode code);
-};
-
-// Starts the engine; safe to call from any thread, any number of times.
-void startEngine();
-
-// One fingerprint being made from interleaved 16-bit frames.
 class FingerprintHandle {
 public:
     FingerprintHandle(uint32_t algorithmId, uint32_t sampleRate, uint32_t channels);
@@ -29,8 +22,17 @@ public:
     FingerprintHandle(const FingerprintHandle &) = delete;
     FingerprintHandle &operator=(const FingerprintHandle &) = delete;
 
-    // Adds frames; true once the fingerprint can be serialised.
+    // Adds frames; true once the fingerprint is complete enough to be
+    // given (a streaming one: a whole block).
     bool add(const int16_t *samples, size_t frames);
+
+    // A streaming fingerprint's frames: valid until the next call on the
+    // handle.
+    EngineFrames frames();
+    // Drops the oldest `count` frames, once taken.
+    void discard(size_t count);
+    // A spectral fingerprint's values (0 to 65535).
+    std::vector<uint32_t> values();
     // The fingerprint document as the engine writes it.
     std::string serialize();
 

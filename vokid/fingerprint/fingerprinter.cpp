@@ -26,7 +26,30 @@ InputError tooLittleAudio(Algorithm algorithm, double seconds)
         (familyOf(algorithm) == Family::Spectral ? " of sound after leading silence" : ""));
 }
 
+// The fingerprint's numbers, and its document when asked for.
+void takeResult(FingerprintHandle &handle, const FingerprintRequest &request, Fingerprint &result)
+{
+    if (familyOf(request.algorithm) == Family::Streaming) {
+        const EngineFrames frames = handle.frames();
+        result.frames = SubFingerprints::of(frames, frames.complete);
+    } else {
+        result.values = handle.values();
+    }
+    if (request.document)
+        result.xml = handle.serialize();
+}
+
 } // namespace
+
+Document Fingerprint::asDocument() const
+{
+    Document document;
+    document.family = familyOf(algorithm);
+    document.algorithm = document.family == Family::Streaming ? engineId(algorithm) : 0;
+    document.frames = frames;
+    document.values = values;
+    return document;
+}
 
 Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &request)
 {
@@ -51,7 +74,7 @@ Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &reque
 
     Fingerprint result;
     result.algorithm = algorithm;
-    result.xml = handle.serialize();
+    takeResult(handle, request, result);
     // Exact when the whole input was decoded; else what the container says.
     const double stated = source.statedSeconds();
     result.duration = source.decodedToEnd() || stated < 0 ? source.deliveredSeconds() : stated;

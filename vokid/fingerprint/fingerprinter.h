@@ -1,11 +1,15 @@
 // The fingerprinting pipeline: audio decoded by FFmpeg, in the format the
-// algorithm takes, through the engine into a fingerprint document.
+// algorithm takes, through the engine into a fingerprint: its numbers,
+// and its document when asked for.
 #ifndef VOKID_FINGERPRINT_FINGERPRINTER_H
 #define VOKID_FINGERPRINT_FINGERPRINTER_H
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "vokid/compare/sub_fingerprints.h"
+#include "vokid/document/document.h"
 #include "vokid/fingerprint/algorithm.h"
 #include "vokid/input/audio_source.h"
 
@@ -14,16 +18,22 @@ namespace vokid {
 struct FingerprintRequest {
     Algorithm algorithm = Algorithm::Stream1;
     double lengthSeconds = 0; // fingerprint only this much; 0: all there is
+    bool document = false;    // also write the document, exactly as vok writes it
 };
 
 struct Fingerprint {
     Algorithm algorithm = Algorithm::Stream1;
-    std::string xml;         // the document, exactly as vok writes it
-    double duration = 0;     // seconds of audio in the input
-    uint32_t sampleRate = 0; // the input's own format
+    SubFingerprints frames;       // streaming: the whole blocks a document holds
+    std::vector<uint32_t> values; // spectral: the values (0 to 65535)
+    std::string xml;              // the document, when asked for
+    double duration = 0;          // seconds of audio in the input
+    uint32_t sampleRate = 0;      // the input's own format
     uint32_t channels = 0;
     std::string title; // from the file's tags; empty when it has none
     std::string artist;
+
+    // The fingerprint as a document read back would give it.
+    Document asDocument() const;
 };
 
 // Throws InputError when the input cannot be read or holds too little

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "vokid/document/document_reader.h"
+#include "vokid/document/document.h"
 #include "vokid/input/input_error.h"
 #include "vokid/input/stdin_io.h"
 #include "vokid/support/system_cause.h"
@@ -92,11 +92,6 @@ RecognisedInput recogniseInput(const std::string &name)
         audio.taken = std::move(start); // standard input cannot be read again
     input.audio = std::move(audio);
     return input;
-}
-
-Document fingerprintDocument(const AudioInput &audio, const FingerprintRequest &request)
-{
-    return readDocuments(fingerprint(audio, request).xml).front();
 }
 
 } // namespace vokid

@@ -30,9 +30,6 @@ struct RecognisedInput {
 // malformed), audio is left for fingerprinting.
 RecognisedInput recogniseInput(const std::string &name);
 
-// The fingerprint of audio, read back as a document.
-Document fingerprintDocument(const AudioInput &audio, const FingerprintRequest &request);
-
 } // namespace vokid
 
 #endif

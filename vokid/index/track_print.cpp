@@ -1,6 +1,7 @@
 #include "vokid/index/track_print.h"
 
 #include <algorithm>
+#include <stdexcept>
 
 #include "vokid/index/bytes.h"
 #include "vokid/index/index_error.h"
@@ -36,18 +37,25 @@ uint32_t readU32(std::string_view bytes, size_t offset)
 
 } // namespace
 
-TrackPrint TrackPrint::of(const Document &document)
+double indexFrameSeconds()
 {
-    if (document.family != Family::Streaming)
-        throw IndexError("a spectral fingerprint cannot be indexed (only Stream1 and Stream4)");
-    if (document.blockLength != 3)
+    return streamGrid(ENG_ALG_STREAM1).frameSeconds;
+}
+
+TrackPrint TrackPrint::of(const SubFingerprints &frames)
+{
+    if (frames.blockLength != streamGrid(ENG_ALG_STREAM1).blockLength)
         throw IndexError("six-second blocks cannot be indexed (only Stream1 and Stream4)");
-    if (document.words.empty())
+    if (frames.words.empty())
         throw IndexError("the fingerprint has no blocks");
+    if (frames.size() % kBlockWords != 0)
+        throw std::invalid_argument("a track's print must hold whole blocks");
     TrackPrint print;
-    print.words = document.words;
-    print.masks = document.masks;
-    print.quiet = document.quiet;
+    print.words = frames.words;
+    print.quiet = frames.quiet;
+    for (size_t block = 0; block < frames.size(); block += kBlockWords)
+        for (size_t k = 0; k < kKeptMasks; ++k)
+            print.masks.push_back(frames.weak[block + k * ENG_MASK_STRIDE]);
     return print;
 }
 
@@ -59,8 +67,8 @@ SubFingerprints TrackPrint::subFingerprints() const
     out.weak.resize(words.size());
     for (size_t i = 0; i < words.size(); ++i)
         out.weak[i] = weak(i);
-    out.frameSeconds = kFrameSeconds;
-    out.blockLength = 3;
+    out.frameSeconds = indexFrameSeconds();
+    out.blockLength = streamGrid(ENG_ALG_STREAM1).blockLength;
     return out;
 }
 
@@ -119,8 +127,8 @@ SubFingerprints SequenceView::slice(int64_t from, size_t length, int64_t &first)
     const int64_t end = std::clamp<int64_t>(from + static_cast<int64_t>(length), begin, size);
     first = begin;
     SubFingerprints out;
-    out.frameSeconds = kFrameSeconds;
-    out.blockLength = 3;
+    out.frameSeconds = indexFrameSeconds();
+    out.blockLength = streamGrid(ENG_ALG_STREAM1).blockLength;
     const auto n = static_cast<size_t>(end - begin);
     out.words.resize(n);
     out.weak.resize(n);

@@ -13,19 +13,26 @@
 #include <vector>
 
 #include "vokid/compare/sub_fingerprints.h"
-#include "vokid/document/block_decoder.h"
-#include "vokid/document/document.h"
 
 namespace vokid {
+
+// Blocks as documents keep them: 256 sub-fingerprints, and the masks of
+// 0, 3, ..., 255. Frame i of a block takes the kept mask nearest to it.
+constexpr size_t kBlockWords = ENG_BLOCK_FRAMES;
+constexpr size_t kKeptMasks = (ENG_BLOCK_FRAMES - 1) / ENG_MASK_STRIDE + 1; // 86
+constexpr size_t nearestKeptMask(size_t i)
+{
+    return (i + 1) / ENG_MASK_STRIDE;
+}
 
 struct TrackPrint {
     std::vector<uint32_t> words; // whole blocks of 256
     std::vector<uint32_t> masks; // 86 per block
     std::vector<uint8_t> quiet;  // per word: 1 for a quiet frame
 
-    // A streaming document's blocks (three-second ones). Throws IndexError
-    // for anything else.
-    static TrackPrint of(const Document &document);
+    // Whole blocks of a three-second streaming fingerprint (Stream1 or
+    // Stream4). Throws IndexError for anything else.
+    static TrackPrint of(const SubFingerprints &frames);
 
     size_t size() const { return words.size(); }
     uint32_t weak(size_t i) const
@@ -36,8 +43,9 @@ struct TrackPrint {
     SubFingerprints subFingerprints() const;
 };
 
-// Seconds from one sub-fingerprint to the next: 64 samples at 5512.5 Hz.
-constexpr double kFrameSeconds = 64.0 / 5512.5;
+// Seconds from one sub-fingerprint to the next in the index: the grid of
+// three-second blocks.
+double indexFrameSeconds();
 
 // The stored form: the word count (32 bits), the words, the kept masks,
 // then the quiet frames as a bitmap (bit i % 8 of byte i / 8), all

@@ -97,9 +97,9 @@ std::optional<DuplicatePair> measurePair(IndexView &view, const Found &pair)
     DuplicatePair measured;
     measured.a = pair.a;
     measured.b = pair.b;
-    measured.aStart = static_cast<double>(bestFrom) * kFrameSeconds;
-    measured.bStart = static_cast<double>(bestFrom + pair.shift) * kFrameSeconds;
-    measured.seconds = static_cast<double>(bestTo - bestFrom) * kFrameSeconds;
+    measured.aStart = static_cast<double>(bestFrom) * indexFrameSeconds();
+    measured.bStart = static_cast<double>(bestFrom + pair.shift) * indexFrameSeconds();
+    measured.seconds = static_cast<double>(bestTo - bestFrom) * indexFrameSeconds();
     measured.ber = whole.ber();
     measured.pairs = whole.evidencePairs();
     return measured;

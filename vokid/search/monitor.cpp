@@ -25,7 +25,7 @@ constexpr size_t kEdgeStep = 32;
 constexpr double kAgreeSeconds = 0.5;
 
 // The recording's sub-fingerprints at one speed hypothesis. Word q of a
-// print at speed s stands for the recording at q * kFrameSeconds / s.
+// print at speed s stands for the recording at q * frameSeconds / s.
 struct SpeedPrint {
     double speed = 1;
     SubFingerprints words;
@@ -140,25 +140,24 @@ void refine(IndexView &view, const std::vector<SpeedPrint> &prints, Draft &draft
         draft.from += step;
 }
 
-} // namespace
-
-std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInput &recording,
-                             const MonitorOptions &options)
+// The window starts, in native words: every hop, and one more flush with
+// the end when the last hop leaves half a hop or more unsearched.
+std::vector<int64_t> windowStarts(int64_t total, int64_t windowWords, int64_t hopWords)
 {
-    const std::vector<SpeedPrint> prints = printsOf(recording, options.speeds);
-    const SubFingerprints &native = prints.front().words;
-    const auto total = static_cast<int64_t>(native.size());
-    const auto windowWords =
-        std::min<int64_t>(total, std::llround(options.windowSeconds / kFrameSeconds));
-    const auto hopWords = std::max<int64_t>(1, std::llround(options.hopSeconds / kFrameSeconds));
     std::vector<int64_t> starts;
     for (int64_t start = 0; start + windowWords <= total; start += hopWords)
         starts.push_back(start);
     if (total - (starts.back() + windowWords) >= hopWords / 2)
         starts.push_back(total - windowWords);
+    return starts;
+}
 
-    // Each window on its own, side by side: as played, then at the other
-    // speeds until one is accepted.
+// Each window on its own, side by side: as played, then at the other
+// speeds until one is accepted.
+std::vector<WindowMatch> searchWindows(IndexStore &store, WorkerPool &pool,
+                                       const std::vector<SpeedPrint> &prints,
+                                       const std::vector<int64_t> &starts, int64_t windowWords)
+{
     std::vector<WindowMatch> matches(starts.size());
     std::vector<std::future<void>> running;
     for (size_t w = 0; w < starts.size(); ++w) {
@@ -182,9 +181,18 @@ std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInp
         task.wait();
     for (std::future<void> &task : running)
         task.get();
+    return matches;
+}
 
-    // Neighbouring windows that agree, one unmatched window between them
-    // bridged, become one segment.
+// Neighbouring windows that agree (the same track, its position advancing
+// with the recording), one unmatched window between them bridged, become
+// one draft segment.
+std::vector<Draft> mergeWindows(const std::vector<SpeedPrint> &prints,
+                                const std::vector<WindowMatch> &matches,
+                                const std::vector<int64_t> &starts, int64_t windowWords,
+                                int64_t hopWords)
+{
+    const double frameSeconds = prints.front().words.frameSeconds;
     std::vector<Draft> drafts;
     for (size_t w = 0; w < starts.size(); ++w) {
         const WindowMatch &match = matches[w];
@@ -198,8 +206,8 @@ std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInp
             const double lastSpeed = prints[last.speed].speed;
             // Where the last segment puts this window's start in its track.
             const double expected =
-                (static_cast<double>(starts[w]) * lastSpeed + last.shift) * kFrameSeconds;
-            const double found = static_cast<double>(from + match.shift) * kFrameSeconds;
+                (static_cast<double>(starts[w]) * lastSpeed + last.shift) * frameSeconds;
+            const double found = static_cast<double>(from + match.shift) * frameSeconds;
             const double lastEnd = static_cast<double>(last.to) / lastSpeed;
             if (last.track == match.track && std::abs(found - expected) <= kAgreeSeconds &&
                 static_cast<double>(starts[w]) <= lastEnd + hopWords / 2.0) {
@@ -209,35 +217,42 @@ std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInp
         }
         drafts.push_back(Draft{match.speed, match.track, match.shift, from, to});
     }
+    return drafts;
+}
 
-    const std::unique_ptr<IndexView> view = store.view();
-    std::vector<Segment> segments;
-    for (size_t d = 0; d < drafts.size(); ++d) {
-        Draft &draft = drafts[d];
-        const double speed = prints[draft.speed].speed;
-        const auto limit = static_cast<int64_t>(prints[draft.speed].words.size());
-        // Neighbours bound the search for the ends, in this print's words.
-        const int64_t lowest = d == 0 ? 0
-                                      : std::llround(static_cast<double>(drafts[d - 1].to) /
-                                                     prints[drafts[d - 1].speed].speed * speed);
-        const int64_t highest = d + 1 == drafts.size()
-                                    ? limit
-                                    : std::llround(static_cast<double>(drafts[d + 1].from) /
-                                                   prints[drafts[d + 1].speed].speed * speed);
-        refine(*view, prints, draft, std::min(lowest, draft.from), std::max(highest, draft.to));
-        const Alignment figures = measure(*view, prints[draft.speed], draft.track, draft.shift,
-                                          draft.from, draft.to - draft.from);
-        Segment segment;
-        segment.start = static_cast<double>(draft.from) * kFrameSeconds / speed;
-        segment.end = static_cast<double>(draft.to) * kFrameSeconds / speed;
-        segment.track = draft.track;
-        segment.trackOffset = static_cast<double>(draft.from + draft.shift) * kFrameSeconds;
-        segment.speed = speed;
-        segment.ber = figures.ber();
-        segment.pairs = figures.evidencePairs();
-        segments.push_back(segment);
-    }
-    // Segments whose ends overlap meet halfway.
+// A draft's ends found where its track stops matching, within its
+// neighbours, and its figures measured over what remains.
+Segment settle(IndexView &view, const std::vector<SpeedPrint> &prints,
+               const std::vector<Draft> &drafts, size_t d)
+{
+    Draft draft = drafts[d];
+    const SpeedPrint &print = prints[draft.speed];
+    const double speed = print.speed;
+    // A neighbour's end or start, in this print's words.
+    const auto inThisPrint = [&](const Draft &other, int64_t word) {
+        return std::llround(static_cast<double>(word) / prints[other.speed].speed * speed);
+    };
+    const int64_t lowest = d == 0 ? 0 : inThisPrint(drafts[d - 1], drafts[d - 1].to);
+    const int64_t highest = d + 1 == drafts.size() ? static_cast<int64_t>(print.words.size())
+                                                   : inThisPrint(drafts[d + 1], drafts[d + 1].from);
+    refine(view, prints, draft, std::min(lowest, draft.from), std::max(highest, draft.to));
+    const Alignment figures =
+        measure(view, print, draft.track, draft.shift, draft.from, draft.to - draft.from);
+    const double frameSeconds = print.words.frameSeconds;
+    Segment segment;
+    segment.start = static_cast<double>(draft.from) * frameSeconds / speed;
+    segment.end = static_cast<double>(draft.to) * frameSeconds / speed;
+    segment.track = draft.track;
+    segment.trackOffset = static_cast<double>(draft.from + draft.shift) * frameSeconds;
+    segment.speed = speed;
+    segment.ber = figures.ber();
+    segment.pairs = figures.evidencePairs();
+    return segment;
+}
+
+// Segments whose ends overlap meet halfway.
+void meetHalfway(std::vector<Segment> &segments)
+{
     for (size_t d = 1; d < segments.size(); ++d) {
         Segment &before = segments[d - 1];
         Segment &after = segments[d];
@@ -248,6 +263,30 @@ std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInp
             before.end = middle;
         }
     }
+}
+
+} // namespace
+
+std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInput &recording,
+                             const MonitorOptions &options)
+{
+    const std::vector<SpeedPrint> prints = printsOf(recording, options.speeds);
+    const SubFingerprints &native = prints.front().words;
+    const auto total = static_cast<int64_t>(native.size());
+    const auto windowWords =
+        std::min<int64_t>(total, std::llround(options.windowSeconds / native.frameSeconds));
+    const auto hopWords =
+        std::max<int64_t>(1, std::llround(options.hopSeconds / native.frameSeconds));
+    const std::vector<int64_t> starts = windowStarts(total, windowWords, hopWords);
+    const std::vector<WindowMatch> matches =
+        searchWindows(store, pool, prints, starts, windowWords);
+    const std::vector<Draft> drafts = mergeWindows(prints, matches, starts, windowWords, hopWords);
+
+    const std::unique_ptr<IndexView> view = store.view();
+    std::vector<Segment> segments;
+    for (size_t d = 0; d < drafts.size(); ++d)
+        segments.push_back(settle(*view, prints, drafts, d));
+    meetHalfway(segments);
     return segments;
 }
 

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <vector>
 
-#include "vokid/document/document_reader.h"
 #include "vokid/fingerprint/recognised_input.h"
 #include "vokid/index/index_error.h"
 #include "vokid/input/input_error.h"
@@ -48,12 +48,37 @@ std::string lexicallyNormal(const std::string &path)
     return normal.empty() ? "/" : normal;
 }
 
-// Where the audio of a document lasted: its sub-fingerprints plus the
-// first frame (2048 samples at 5512.5 Hz) and the one that primed the
-// analysis.
-double documentSeconds(size_t words)
+// About where the audio of a document lasted: a hop past its last
+// sub-fingerprint (the audio after its last whole block is not in it).
+double documentSeconds(const Document &document)
 {
-    return static_cast<double>(words + 1) * kFrameSeconds + 2048.0 / 5512.5;
+    const StreamGrid &grid = streamGrid(document.algorithm);
+    return grid.firstOffsetSeconds + static_cast<double>(document.frames.size()) * grid.frameSeconds;
+}
+
+Indexable fromAudio(const AudioInput &audio, Indexable track)
+{
+    const Fingerprint made = fingerprint(audio, {Algorithm::Stream1, 0, false});
+    track.print = TrackPrint::of(made.frames);
+    track.info.algorithm = algorithmName(made.algorithm);
+    track.info.duration = made.duration;
+    track.info.title = made.title;
+    track.info.artist = made.artist;
+    return track;
+}
+
+Indexable fromDocument(const Document &document, Indexable track)
+{
+    if (document.family != Family::Streaming)
+        throw IndexError("a spectral fingerprint cannot be indexed (only Stream1 and Stream4)");
+    // TrackPrint::of refuses six-second blocks and an empty print.
+    track.print = TrackPrint::of(document.frames);
+    const std::optional<Algorithm> algorithm = algorithmOfEngineId(document.algorithm);
+    if (!algorithm)
+        throw IndexError("the fingerprint's algorithm cannot be indexed");
+    track.info.algorithm = algorithmName(*algorithm);
+    track.info.duration = documentSeconds(document);
+    return track;
 }
 
 } // namespace
@@ -90,24 +115,12 @@ Indexable readTrack(const TrackFile &file)
     track.info.fileSize = file.size;
     track.info.modified = file.modified;
     RecognisedInput input = recogniseInput(file.path);
-    if (input.audio) {
-        const Fingerprint made = fingerprint(*input.audio, {Algorithm::Stream1, 0});
-        const Document document = readDocuments(made.xml).front();
-        track.print = TrackPrint::of(document);
-        track.info.algorithm = algorithmName(made.algorithm);
-        track.info.duration = made.duration;
-        track.info.title = made.title;
-        track.info.artist = made.artist;
-        return track;
-    }
+    if (input.audio)
+        return fromAudio(*input.audio, std::move(track));
     if (input.documents.size() != 1)
         throw InputError("holds " + std::to_string(input.documents.size()) +
                          " fingerprint documents; a track is one");
-    const Document &document = input.documents.front();
-    track.print = TrackPrint::of(document);
-    track.info.algorithm = document.variant == "Stream4" ? "Stream4" : "Stream1";
-    track.info.duration = documentSeconds(track.print.size());
-    return track;
+    return fromDocument(input.documents.front(), std::move(track));
 }
 
 } // namespace vokid

@@ -8,33 +8,33 @@
 #include <vector>
 
 #include "vokid/compare/comparison.h"
-#include "vokid/document/quiet_frames.h"
 
 namespace {
 
-using vokid::Document;
+using vokid::SubFingerprints;
 
-// A streaming document of `blocks` blocks of random words; every kept mask
-// marks the 14 low bits weak.
-Document randomDocument(size_t blocks, uint32_t seed)
+// A sequence of `blocks` blocks of random words on the three-second grid;
+// every word's weak bits are its 14 low bits.
+SubFingerprints randomSequence(size_t blocks, uint32_t seed)
 {
     std::mt19937 random(seed);
-    Document document;
-    document.blockLength = 3;
-    document.weakBits = 14;
+    SubFingerprints sequence;
+    sequence.frameSeconds = 64 / 5512.5;
+    sequence.blockLength = 3;
     for (size_t i = 0; i < blocks * 256; ++i)
-        document.words.push_back(static_cast<uint32_t>(random()));
-    document.masks.assign(blocks * 86, 0x00003FFFu);
-    document.quiet.assign(document.words.size(), 0);
-    return document;
+        sequence.words.push_back(static_cast<uint32_t>(random()));
+    sequence.weak.assign(sequence.words.size(), 0x00003FFFu);
+    sequence.quiet.assign(sequence.words.size(), 0);
+    return sequence;
 }
 
 // B: `length` words of A from `start` (which may lie outside A: those are
 // random words), with `flips` bits flipped in every word, in strong bits
 // (above the 14 weak ones) when `strong`.
-Document excerpt(const Document &a, long start, size_t length, unsigned flips, bool strong)
+SubFingerprints excerpt(const SubFingerprints &a, long start, size_t length, unsigned flips,
+                        bool strong)
 {
-    Document b = randomDocument((length + 255) / 256, 99);
+    SubFingerprints b = randomSequence((length + 255) / 256, 99);
     std::mt19937 random(5);
     for (size_t j = 0; j < length; ++j) {
         const long i = start + static_cast<long>(j);
@@ -44,20 +44,21 @@ Document excerpt(const Document &a, long start, size_t length, unsigned flips, b
             b.words[j] ^= 1u << (strong ? 14 + f : f); // at most 18 strong or 14 weak bits
     }
     b.words.resize(length);
+    b.weak.resize(length);
     b.quiet.resize(length);
     return b;
 }
 
 TEST(VokidAlignment, FindsWhereBLiesInA)
 {
-    const Document a = randomDocument(12, 1); // 3072 words, about 36 s
+    const SubFingerprints a = randomSequence(12, 1); // 3072 words, about 36 s
     const struct {
         long start;
         size_t length;
         unsigned flips;
     } cases[] = {{0, 512, 0}, {700, 768, 3}, {2600, 768, 8}, {-300, 768, 5}, {-200, 3584, 2}};
     for (const auto &c : cases) {
-        const Document b = excerpt(a, c.start, c.length, c.flips, true);
+        const SubFingerprints b = excerpt(a, c.start, c.length, c.flips, true);
         const vokid::StreamComparison result = vokid::compareStreaming(a, b, 0.35);
         EXPECT_EQ(c.start, result.alignment.offset) << c.start;
         // Pairs with A's words: exactly `flips` differing bits each; the
@@ -75,16 +76,15 @@ TEST(VokidAlignment, FindsWhereBLiesInA)
 
 TEST(VokidAlignment, WeakBitsOfEitherSideAreLeftOut)
 {
-    const Document a = randomDocument(4, 2);
-    Document b = excerpt(a, 256, 512, 6, false); // flips among the 14 weak bits only
+    const SubFingerprints a = randomSequence(4, 2);
+    SubFingerprints b = excerpt(a, 256, 512, 6, false); // flips among the 14 weak bits only
     vokid::StreamComparison result = vokid::compareStreaming(a, b, 0.35);
     EXPECT_EQ(256, result.alignment.offset);
     EXPECT_DOUBLE_EQ(6 / 32.0, result.alignment.ber());
     EXPECT_DOUBLE_EQ(0.0, result.alignment.strongBer());
     // Weak on B's side only: the 14 bits above A's weak ones.
-    b.masks.assign(b.masks.size(), 0x0FFFC000u);
     b = excerpt(a, 256, 512, 6, true); // flips in bits 14 to 19
-    b.masks.assign(b.masks.size(), 0x0FFFC000u);
+    b.weak.assign(b.weak.size(), 0x0FFFC000u);
     result = vokid::compareStreaming(a, b, 0.35);
     EXPECT_DOUBLE_EQ(0.0, result.alignment.strongBer()); // 4 bits left: 28 to 31
     EXPECT_EQ(512u * 4, result.alignment.strongBits);
@@ -94,31 +94,19 @@ TEST(VokidAlignment, QuietFramesAreNeverEvidence)
 {
     // Two different recordings that both open with 600 quiet frames: the
     // generator's words, the same in both.
-    Document a = randomDocument(4, 3), b = randomDocument(4, 4);
-    vokid::QuietWordGenerator first, second;
-    first.next(); // the dropped first frame
-    second.next();
+    SubFingerprints a = randomSequence(4, 3), b = randomSequence(4, 4);
     for (size_t i = 0; i < 600; ++i) {
-        a.words[i] = first.next();
-        b.words[i] = second.next();
+        b.words[i] = a.words[i];
+        a.quiet[i] = b.quiet[i] = 1;
     }
-    a.quiet = vokid::markQuietFrames(a.words);
-    b.quiet = vokid::markQuietFrames(b.words);
-    ASSERT_EQ(600, std::count(a.quiet.begin(), a.quiet.end(), 1));
     const vokid::StreamComparison result = vokid::compareStreaming(a, b, 0.35);
     EXPECT_FALSE(result.sameRecording);
     EXPECT_GT(result.alignment.ber(), 0.4);
     EXPECT_EQ(result.alignment.pairs,
               result.alignment.evidencePairs() + result.alignment.quietPairs);
     // All quiet: no evidence at all, no rate, no verdict of "same".
-    Document silent = a;
-    silent.words.resize(512);
-    silent.quiet.resize(512);
-    silent.masks.resize(172);
-    Document silentToo = b;
-    silentToo.words.resize(512);
-    silentToo.quiet.resize(512);
-    silentToo.masks.resize(172);
+    const SubFingerprints silent = vokid::stretchOf(a, 0, 512);
+    const SubFingerprints silentToo = vokid::stretchOf(b, 0, 512);
     const vokid::StreamComparison quiet = vokid::compareStreaming(silent, silentToo, 0.35);
     EXPECT_EQ(512u, quiet.alignment.pairs);
     EXPECT_EQ(0u, quiet.alignment.evidencePairs());
@@ -130,7 +118,7 @@ TEST(VokidVerdict, TheAcceptanceRuleWithTheThresholdGiven)
 {
     // The rule's evidence over pairs without quiet frames, its bit error
     // rate or the threshold given instead; no runner-up but chance.
-    const Document a = randomDocument(8, 6);
+    const SubFingerprints a = randomSequence(8, 6);
     const size_t n = vokid::kAcceptance.minPairs;
     const double rule = vokid::kAcceptance.maxBer;
     const auto flipsAt = [](double ber) { return static_cast<unsigned>(std::floor(ber * 32)); };
@@ -163,11 +151,10 @@ TEST(VokidVerdict, TheAcceptanceRuleWithTheThresholdGiven)
 
 TEST(VokidVerdict, SpectralDistanceIsTheSumOfDifferences)
 {
-    Document a, b;
-    a.family = b.family = vokid::Family::Spectral;
+    std::vector<uint32_t> a, b;
     for (uint32_t i = 0; i < 30; ++i) {
-        a.values.push_back(1000 + i);
-        b.values.push_back(i % 2 ? 1000 : 32768);
+        a.push_back(1000 + i);
+        b.push_back(i % 2 ? 1000 : 32768);
     }
     EXPECT_EQ(0u, vokid::spectralDistance(a, a));
     uint64_t expected = 0;
