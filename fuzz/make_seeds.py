@@ -716,8 +716,10 @@ def seeds_stream_paths_frames():
     seeds = {}
     for i, (name, sig) in enumerate(SIGNALS.items()):
         ident = 3 + i % 3
-        count = [1, 8, 9, 16, 17, 33][i % 6]
-        enc = Encoder().integer(ident, 3, 5).integer(count, 1, 33)
+        widest = i % 2 == 0
+        # The target takes the count modulo the path's lanes (8 or 16).
+        count = [1, 8, 16, 3, 9, 7][i % 6]
+        enc = Encoder().boolean(widest).integer(ident, 3, 5).integer(count, 1, 16)
         signed32(enc, [0, INT32_MIN, 129][i % 3])
         for k in range(32):
             signed32(enc, [0, INT32_MAX, -k][i % 3])

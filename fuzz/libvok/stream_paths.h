@@ -108,6 +108,22 @@ inline void set_history(StreamState *s, const History &h)
     std::memcpy(s->random_words, h.random_words.data(), sizeof s->random_words);
 }
 
+inline History history_of(const StreamState *s)
+{
+    History h;
+    h.previous_exponent = s->previous_exponent;
+    std::memcpy(h.previous_filter.data(), s->previous_filter, sizeof s->previous_filter);
+    h.random_index = s->random_index;
+    std::memcpy(h.random_words.data(), s->random_words, sizeof s->random_words);
+    return h;
+}
+
+inline bool operator==(const History &a, const History &b)
+{
+    return a.previous_exponent == b.previous_exponent && a.previous_filter == b.previous_filter &&
+           a.random_index == b.random_index && a.random_words == b.random_words;
+}
+
 // Everything that carries over, and the current block.
 inline std::vector<int64_t> carried(const StreamState *s)
 {
@@ -134,13 +150,10 @@ inline int32_t hop(const StreamState *s)
     return s->hop;
 }
 
-inline void analyse(StreamState *s, StreamPath path, const std::vector<int32_t> &frames,
-                    int32_t count, std::vector<uint32_t> &results)
+inline void analyse(StreamState *s, StreamPath path, const int32_t *frames, int32_t count,
+                    uint32_t *words, uint32_t *masks)
 {
-    results.resize(2 * static_cast<size_t>(count));
-    require(strm_analyze_frames(s, path, frames.data(), count, results.data(),
-                                results.data() + count) == ENG_OK,
-            "frames analysed");
+    require(strm_analyze_frames(s, path, frames, count, words, masks) == ENG_OK, "frames analysed");
 }
 
 inline void add(StreamState *s, const uint8_t *bytes, size_t count)
