@@ -43,10 +43,6 @@ public:
     // further call goes on from there.
     int GenerateFingerprint(AlgorithmFlags flags, int32_t blocks, char **text);
 
-    const AudioFormat &Format() const { return format; }
-    int32_t State() const { return state; }
-    const std::string &Path() const { return path; }
-
 protected:
     // Opens or inspects the input named by path and sets sample_type,
     // sample_rate and channels of *audio.
