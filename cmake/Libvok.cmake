@@ -32,7 +32,10 @@ endif()
 
 add_library(vok_static STATIC ${vok_objects})
 target_include_directories(vok_static PUBLIC ${vok_public_include})
-target_link_libraries(vok_static INTERFACE m)
+# The objects are C++: a program linked by C's driver (a C-only project)
+# needs the C++ runtime named, as vok.pc's Libs.private does; C++'s driver
+# adds it by itself.
+target_link_libraries(vok_static INTERFACE m $<$<LINK_LANGUAGE:C>:stdc++>)
 set_target_properties(vok_static PROPERTIES OUTPUT_NAME vok EXPORT_NAME vok_static)
 
 # The rest of this tree (driver, tests, benchmarks, fuzz targets) links the

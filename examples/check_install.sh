@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the project into a staging prefix and builds the library example
-# against the installed tree, twice: with pkg-config (shared, and static)
-# and with a CMake project using find_package(vok). Every build must print
+# against the installed tree: with pkg-config (shared, and static) and with a
+# C-only CMake project using find_package(vok) (vok::vok, and
+# vok::vok_static). Every build must print
 # for the bundled sample's audio the document that `vok -f` prints, and the
 # installed shared library must export only the public operations.
 # Usage: check_install.sh BUILD_DIR
@@ -31,12 +32,15 @@ cmake --build "$work/cmake" >/dev/null
 
 # The bundled sample is a canonical WAVE file: its audio starts at byte 44.
 "$stage/bin/vok" -f "$top/data/sample.wav" > "$work/expected.xml"
-for program in "$work/shared" "$work/static" "$work/cmake/fingerprint_pcm"; do
+for program in "$work/shared" "$work/static" "$work/cmake/fingerprint_pcm" \
+               "$work/cmake/fingerprint_pcm_static"; do
   tail -c +45 "$top/data/sample.wav" | "$program" 44100 > "$work/got.xml"
   cmp "$work/expected.xml" "$work/got.xml"
   echo "$(basename "$program"): the document vok prints"
 done
-if ldd "$work/static" | grep -q libvok; then
-  echo "the static build depends on libvok.so" >&2
-  exit 1
-fi
+for program in "$work/static" "$work/cmake/fingerprint_pcm_static"; do
+  if ldd "$program" | grep -q libvok; then
+    echo "$(basename "$program"): the static build depends on libvok.so" >&2
+    exit 1
+  fi
+done

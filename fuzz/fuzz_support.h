@@ -108,9 +108,12 @@ public:
         const int count = in.ConsumeIntegralInRange<int>(1, 4);
         for (int i = 0; i < count; ++i)
             gains.push_back(in.ConsumeIntegralInRange<int>(-31, 31));
-        pattern = in.ConsumeRemainingBytes<uint8_t>();
-        values = pattern.size() / width > 0 ? pattern.size() / width : 1;
+        std::vector<uint8_t> pattern = in.ConsumeRemainingBytes<uint8_t>();
+        const size_t values = pattern.size() / width > 0 ? pattern.size() / width : 1;
         pattern.resize(values * width, 0);
+        decoded.resize(values);
+        for (size_t v = 0; v < values; ++v)
+            decoded[v] = value_at(&pattern[v * width]);
     }
 
     // Sample k: pattern value k mod P, sign-extended from its width, shifted
@@ -118,20 +121,24 @@ public:
     // negative one, the gain of segment k / segment.
     FUZZ_UNTRACED int32_t at(size_t k) const
     {
-        const uint8_t *p = &pattern[(k % values) * width];
-        uint32_t bits = 0;
-        for (unsigned i = 0; i < width; ++i)
-            bits |= static_cast<uint32_t>(p[i]) << (8 * i);
-        const unsigned unused = 32 - 8 * width;
-        const int32_t v = static_cast<int32_t>(bits << unused) >> unused;
-        const int gain = gains[(k / segment) % gains.size()];
-        return gain >= 0 ? static_cast<int32_t>(static_cast<uint32_t>(v) << gain) : v >> -gain;
+        return scaled(decoded[k % decoded.size()], gains[(k / segment) % gains.size()]);
     }
 
+    // Samples first ... first + count - 1, a segment's run at a time (the
+    // targets fill thousands of samples an input).
     FUZZ_UNTRACED void fill(int32_t *out, size_t count, size_t first = 0) const
     {
-        for (size_t k = 0; k < count; ++k)
-            out[k] = at(first + k);
+        size_t v = first % decoded.size();
+        for (size_t k = first; count > 0;) {
+            const int gain = gains[(k / segment) % gains.size()];
+            const size_t run = std::min<size_t>(count, segment - k % segment);
+            for (size_t i = 0; i < run; ++i) {
+                *out++ = scaled(decoded[v], gain);
+                v = v + 1 == decoded.size() ? 0 : v + 1;
+            }
+            k += run;
+            count -= run;
+        }
     }
 
     std::vector<int32_t> take(size_t count, size_t first = 0) const
@@ -142,8 +149,21 @@ public:
     }
 
 private:
-    std::vector<uint8_t> pattern;
-    size_t values = 1;
+    FUZZ_UNTRACED int32_t value_at(const uint8_t *p) const
+    {
+        uint32_t bits = 0;
+        for (unsigned i = 0; i < width; ++i)
+            bits |= static_cast<uint32_t>(p[i]) << (8 * i);
+        const unsigned unused = 32 - 8 * width;
+        return static_cast<int32_t>(bits << unused) >> unused;
+    }
+
+    static FUZZ_UNTRACED int32_t scaled(int32_t v, int gain)
+    {
+        return gain >= 0 ? static_cast<int32_t>(static_cast<uint32_t>(v) << gain) : v >> -gain;
+    }
+
+    std::vector<int32_t> decoded; // the pattern's values
     unsigned width = 4;
     uint32_t segment = 1;
     std::vector<int> gains;

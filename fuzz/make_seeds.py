@@ -752,22 +752,29 @@ def seeds_fixed_math():
     return {name: Encoder().u32(a).u32(b).bytes() for name, (a, b) in pairs.items()}
 
 
-def seeds_stream_paths():
+def seeds_stream_paths_frames():
     seeds = {}
     for i, (name, sig) in enumerate(SIGNALS.items()):
         ident = 3 + i % 3
-        count = [1, 8, 9, 16, 17, 33][i % 6]
-        enc = Encoder().boolean(False).integer(ident, 3, 5).integer(count, 1, 33)
+        widest = i % 2 == 0
+        # The target takes the count modulo the path's lanes (8 or 16).
+        count = [1, 8, 16, 3, 9, 7][i % 6]
+        enc = Encoder().boolean(widest).integer(ident, 3, 5).integer(count, 1, 16)
         signed32(enc, [0, INT32_MIN, 129][i % 3])
         for k in range(32):
             signed32(enc, [0, INT32_MAX, -k][i % 3])
         enc.integer(i % 32, 0, 31)
-        seeds["frames_%s_%d" % (name, count)] = signal(enc, **sig).bytes()
+        seeds["%s_%d" % (name, count)] = signal(enc, **sig).bytes()
+    return seeds
+
+
+def seeds_stream_paths_audio():
+    seeds = {}
     for ident in (3, 4, 5):
         for row in (0, 3, 6, 7):
             kind = 1 + (ident + row) % 4
             channels = 1 + row % 2
-            enc = Encoder().boolean(True).integer(ident, 3, 5).integer(row, 0, 7)
+            enc = Encoder().integer(ident, 3, 5).integer(row, 0, 7)
             enc.integer(kind, 1, 4).boolean(channels == 2)
             enc.integer(250 - 40 * (ident - 3), 0, 255).u32(0x5A5A0000 + row)
             enc.integer(20000 - 1000 * row, 0, 20000)
@@ -776,8 +783,8 @@ def seeds_stream_paths():
             for cut in cuts:
                 enc.integer(cut, 0, 1 << 13)
             enc.data(audio_pattern(kind, channels))
-            seeds["audio_id%d_%d_%s_%dch" % (ident, RATES[row], SAMPLE_TYPES[kind],
-                                              channels)] = enc.bytes()
+            seeds["id%d_%d_%s_%dch" % (ident, RATES[row], SAMPLE_TYPES[kind],
+                                        channels)] = enc.bytes()
     return seeds
 
 
@@ -797,7 +804,8 @@ def main():
         ("libvok", "fuzz_sfp_input"): seeds_sfp_input(),
         ("libvok", "fuzz_sfp_frame"): seeds_sfp_frame(),
         ("libvok", "fuzz_fixed_math"): seeds_fixed_math(),
-        ("libvok", "fuzz_stream_paths"): seeds_stream_paths(),
+        ("libvok", "fuzz_stream_paths_frames"): seeds_stream_paths_frames(),
+        ("libvok", "fuzz_stream_paths_audio"): seeds_stream_paths_audio(),
     }
     for (product, target), seeds in targets.items():
         folder = os.path.join(HERE, product, "corpus", target)

@@ -125,52 +125,65 @@ void truncations(std::vector<HostileCase> &cases)
     }
 }
 
+// The RIFF, fmt and data chunks declaring `size`; the case's algorithm
+// chosen by `turn`.
+void declared_sizes(std::vector<HostileCase> &cases, uint32_t size, size_t turn)
+{
+    const std::string tag = "_" + hex(size);
+    const bool honest = size < 16;
+
+    // The RIFF size field is not used.
+    Bytes riff = WavWriter().fmt(1, 1, 8000, 8).data(long_audio()).bytes();
+    for (int i = 0; i < 4; ++i)
+        riff[4 + i] = static_cast<uint8_t>(size >> (8 * i));
+    add(cases, "riff_size" + tag, riff, one(kLongAudio, turn));
+
+    // Too short a body to hold the bits per sample; or a huge one whose
+    // first 40 bytes (the real body and what follows) are taken and the
+    // rest skipped past the end of the file.
+    WavWriter fmt;
+    fmt.header("fmt ", size).raw(fmt_body(1, 1, 8000, 8)).data(short_audio());
+    add(cases, "fmt_size" + tag, fmt.bytes(), one(honest ? kNotWave : kTooShort, turn));
+
+    // An empty data chunk ends the reading; an odd one is followed by
+    // its pad byte and then silence read as a chunk header; a huge one
+    // is cut short by the end of the file.
+    WavWriter data;
+    base_fmt(data).header("data", size).raw(short_audio());
+    add(cases, "data_size" + tag, data.bytes(), all(honest ? kTooShort : kBroken));
+}
+
+// Another chunk declaring `size`, before fmt and between fmt and data.
+void other_chunk_sizes(std::vector<HostileCase> &cases, uint32_t size, size_t turn)
+{
+    const std::string tag = "_" + hex(size);
+    const bool honest = size < 16;
+    const Bytes filler(honest ? size : 4, 'j');
+
+    // Honest sizes are skipped, lying ones skip past the end of the file
+    // before fmt was found.
+    WavWriter before;
+    before.header("LIST", size).raw(filler);
+    if (honest && size % 2 == 1)
+        before.raw({0});
+    base_fmt(before).data(short_audio());
+    add(cases, "chunk_before_fmt" + tag, before.bytes(), one(honest ? kTooShort : kNotWave, turn));
+
+    // Between fmt and data, a lying one hides the data.
+    WavWriter between;
+    base_fmt(between).header("LIST", size).raw(filler);
+    if (honest && size % 2 == 1)
+        between.raw({0});
+    between.data(short_audio());
+    add(cases, "chunk_before_data" + tag, between.bytes(), one(kTooShort, turn));
+}
+
 void chunk_sizes(std::vector<HostileCase> &cases)
 {
-    const Bytes body = fmt_body(1, 1, 8000, 8);
     size_t turn = 0;
     for (uint32_t size : kChunkSizes) {
-        const std::string tag = "_" + hex(size);
-        const bool honest = size < 16;
-        const Bytes filler(honest ? size : 4, 'j');
-
-        // The RIFF size field is not used.
-        Bytes riff = WavWriter().fmt(1, 1, 8000, 8).data(long_audio()).bytes();
-        for (int i = 0; i < 4; ++i)
-            riff[4 + i] = static_cast<uint8_t>(size >> (8 * i));
-        add(cases, "riff_size" + tag, riff, one(kLongAudio, turn));
-
-        // Too short a body to hold the bits per sample; or a huge one whose
-        // first 40 bytes (the real body and what follows) are taken and the
-        // rest skipped past the end of the file.
-        WavWriter fmt;
-        fmt.header("fmt ", size).raw(body).data(short_audio());
-        add(cases, "fmt_size" + tag, fmt.bytes(), one(honest ? kNotWave : kTooShort, turn));
-
-        // An empty data chunk ends the reading; an odd one is followed by
-        // its pad byte and then silence read as a chunk header; a huge one
-        // is cut short by the end of the file.
-        WavWriter data;
-        base_fmt(data).header("data", size).raw(short_audio());
-        add(cases, "data_size" + tag, data.bytes(), all(honest ? kTooShort : kBroken));
-
-        // Another chunk before fmt: honest sizes are skipped, lying ones
-        // skip past the end of the file before fmt was found.
-        WavWriter before;
-        before.header("LIST", size).raw(filler);
-        if (honest && size % 2 == 1)
-            before.raw({0});
-        base_fmt(before).data(short_audio());
-        add(cases, "chunk_before_fmt" + tag, before.bytes(),
-            one(honest ? kTooShort : kNotWave, turn));
-
-        // Another chunk between fmt and data: a lying one hides the data.
-        WavWriter between;
-        base_fmt(between).header("LIST", size).raw(filler);
-        if (honest && size % 2 == 1)
-            between.raw({0});
-        between.data(short_audio());
-        add(cases, "chunk_before_data" + tag, between.bytes(), one(kTooShort, turn));
+        declared_sizes(cases, size, turn);
+        other_chunk_sizes(cases, size, turn);
         ++turn;
     }
     // An odd chunk without its pad byte: what follows is read one byte off.

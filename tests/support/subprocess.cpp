@@ -33,6 +33,57 @@ std::string slurp(std::FILE *file)
     return text;
 }
 
+// In the child: sets up its descriptors, folder, user and limits, then
+// runs the program; never returns.
+[[noreturn]] void exec_child(const std::string &program, std::vector<char *> &argv,
+                             const RunOptions &options, std::FILE *out, std::FILE *err)
+{
+    const int null_in = open("/dev/null", O_RDONLY);
+    if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(fileno(err), 2) < 0)
+        _exit(kSetupFailed);
+    if (options.close_stdout) {
+        close(1);
+    } else if (dup2(fileno(out), 1) < 0) {
+        _exit(kSetupFailed);
+    }
+    if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0)
+        _exit(kSetupFailed);
+    if (options.as_user &&
+        (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0 || setuid(options.uid) != 0))
+        _exit(kSetupFailed);
+    if (options.file_size_limit) {
+        const struct rlimit limit = {options.file_size_limit, options.file_size_limit};
+        if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
+            _exit(kSetupFailed);
+    }
+    execv(program.c_str(), argv.data());
+    _exit(kExecFailed);
+}
+
+// Polls for the child's end so that one that hangs can be killed after
+// timeout_seconds (0 waits for ever); the wait status.
+int wait_for(pid_t child, unsigned timeout_seconds, bool &timed_out)
+{
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeout_seconds);
+    for (;;) {
+        const pid_t ended = waitpid(child, &status, timeout_seconds ? WNOHANG : 0);
+        if (ended == child)
+            return status;
+        if (ended < 0 && errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+        if (ended == 0 && std::chrono::steady_clock::now() >= deadline) {
+            kill(child, SIGKILL);
+            timed_out = true;
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return status;
+        }
+        if (ended == 0)
+            std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+}
+
 } // namespace
 
 RunResult run_program(const std::string &program, const std::vector<std::string> &args,
@@ -54,52 +105,13 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
     const pid_t child = fork();
     if (child < 0)
         throw std::runtime_error("fork failed");
-    if (child == 0) {
-        const int null_in = open("/dev/null", O_RDONLY);
-        if (null_in < 0 || dup2(null_in, 0) < 0 || dup2(fileno(err), 2) < 0)
-            _exit(kSetupFailed);
-        if (options.close_stdout) {
-            close(1);
-        } else if (dup2(fileno(out), 1) < 0) {
-            _exit(kSetupFailed);
-        }
-        if (!options.working_directory.empty() && chdir(options.working_directory.c_str()) != 0)
-            _exit(kSetupFailed);
-        if (options.as_user &&
-            (setgroups(0, nullptr) != 0 || setgid(options.gid) != 0 || setuid(options.uid) != 0))
-            _exit(kSetupFailed);
-        if (options.file_size_limit) {
-            const struct rlimit limit = {options.file_size_limit, options.file_size_limit};
-            if (setrlimit(RLIMIT_FSIZE, &limit) != 0 || signal(SIGXFSZ, SIG_IGN) == SIG_ERR)
-                _exit(kSetupFailed);
-        }
-        execv(program.c_str(), argv.data());
-        _exit(kExecFailed);
-    }
+    if (child == 0)
+        exec_child(program, argv, options, out, err);
 
     if (options.while_running)
         options.while_running(child);
-    // Polls for the child's end so that one that hangs can be killed.
     RunResult result;
-    int status = 0;
-    const auto deadline =
-        std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
-    for (;;) {
-        const pid_t ended = waitpid(child, &status, options.timeout_seconds ? WNOHANG : 0);
-        if (ended == child)
-            break;
-        if (ended < 0 && errno != EINTR)
-            throw std::runtime_error("waitpid failed");
-        if (ended == 0 && std::chrono::steady_clock::now() >= deadline) {
-            kill(child, SIGKILL);
-            result.timed_out = true;
-            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-            }
-            break;
-        }
-        if (ended == 0)
-            std::this_thread::sleep_for(std::chrono::microseconds(500));
-    }
+    const int status = wait_for(child, options.timeout_seconds, result.timed_out);
     result.out = slurp(out);
     result.err = slurp(err);
     if (WIFEXITED(status)) {

@@ -85,37 +85,9 @@ int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blo
     // Every failure from here on releases the input and the handle.
     EngineHandle *handle = nullptr;
     ScopeGuard failed([this, &handle] { Abandon(&handle); });
-    ResultCode result =
-        eng_create(algorithm_id, format.sample_type, format.sample_rate, format.channels, &handle);
-    if (result != ENG_OK)
-        throw new FingerprinterException(
-            WithCode("Unable to create fingerprint. Error code:", result), nullptr);
-
-    // Reading on after a fingerprint that more audio cannot change would
-    // only cost time: a spectral fingerprint needs the first fourteen
-    // seconds of a file, not the whole of it.
-    const bool reads_on_when_done = GrowsAfterDone(algorithm_id);
+    CreateHandle(algorithm_id, &handle);
     uint8_t done = 0;
-    bool at_end = false;
-    uint32_t count = 0;
-    do {
-        uint8_t *bytes = nullptr;
-        count = 0;
-        try {
-            at_end = GetAudioSample(&format, &count, &bytes);
-        } catch (FingerprinterException *inner) {
-            throw new FingerprinterException("Unable to get audio sample.", inner);
-        } catch (...) {
-            throw new FingerprinterException("Unable to get audio sample.", nullptr);
-        }
-        if (count != 0) {
-            result = eng_add_audio(handle, bytes, count, &done);
-            if (result != ENG_OK)
-                throw new FingerprinterException(
-                    WithCode("Add audio to fingerprint error. Error code:", result), nullptr);
-        }
-    } while (blocks >= 1 && count != 0 && (reads_on_when_done || !done));
-
+    const bool at_end = AddAudio(handle, GrowsAfterDone(algorithm_id), blocks, &done);
     if (!done)
         throw new FingerprinterException("Not enough audio to generate a fingerprint.", nullptr);
     // Serialising once, after the last piece, gives the same text as
@@ -127,6 +99,48 @@ int BaseFingerprinter::GenerateFingerprint(AlgorithmFlags requested, int32_t blo
     eng_destroy(&handle);
     state = Ready;
     return at_end ? 1 : 0;
+}
+
+void BaseFingerprinter::CreateHandle(uint32_t algorithm_id, EngineHandle **handle)
+{
+    const ResultCode result =
+        eng_create(algorithm_id, format.sample_type, format.sample_rate, format.channels, handle);
+    if (result != ENG_OK)
+        throw new FingerprinterException(
+            WithCode("Unable to create fingerprint. Error code:", result), nullptr);
+}
+
+bool BaseFingerprinter::AddAudio(EngineHandle *handle, bool reads_on_when_done, int32_t blocks,
+                                 uint8_t *done)
+{
+    // Reading on after a fingerprint that more audio cannot change would
+    // only cost time: a spectral fingerprint needs the first fourteen
+    // seconds of a file, not the whole of it.
+    bool at_end = false;
+    uint32_t count = 0;
+    do {
+        uint8_t *bytes = nullptr;
+        count = 0;
+        at_end = ReadPiece(&count, &bytes);
+        if (count != 0) {
+            const ResultCode result = eng_add_audio(handle, bytes, count, done);
+            if (result != ENG_OK)
+                throw new FingerprinterException(
+                    WithCode("Add audio to fingerprint error. Error code:", result), nullptr);
+        }
+    } while (blocks >= 1 && count != 0 && (reads_on_when_done || !*done));
+    return at_end;
+}
+
+bool BaseFingerprinter::ReadPiece(uint32_t *count, uint8_t **bytes)
+{
+    try {
+        return GetAudioSample(&format, count, bytes);
+    } catch (FingerprinterException *inner) {
+        throw new FingerprinterException("Unable to get audio sample.", inner);
+    } catch (...) {
+        throw new FingerprinterException("Unable to get audio sample.", nullptr);
+    }
 }
 
 } // namespace Zuvanti

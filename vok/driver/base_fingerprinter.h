@@ -43,10 +43,6 @@ public:
     // further call goes on from there.
     int GenerateFingerprint(AlgorithmFlags flags, int32_t blocks, char **text);
 
-    const AudioFormat &Format() const { return format; }
-    int32_t State() const { return state; }
-    const std::string &Path() const { return path; }
-
 protected:
     // Opens or inspects the input named by path and sets sample_type,
     // sample_rate and channels of *audio.
@@ -71,6 +67,15 @@ protected:
 private:
     // The common cleanup of every failure of an extraction.
     void Abandon(EngineHandle **handle);
+    // The steps of an extraction, each throwing on failure: the engine
+    // handle; the audio added until the input ends, a read delivers
+    // nothing or (unless reads_on_when_done) the fingerprint is done, one
+    // read only with blocks of 0 or fewer (answers whether the input
+    // ended); one piece read, its failure rethrown as "Unable to get audio
+    // sample." (answers GetAudioSample's end flag).
+    void CreateHandle(uint32_t algorithm_id, EngineHandle **handle);
+    bool AddAudio(EngineHandle *handle, bool reads_on_when_done, int32_t blocks, uint8_t *done);
+    bool ReadPiece(uint32_t *count, uint8_t **bytes);
 };
 
 } // namespace Zuvanti

@@ -14,7 +14,9 @@ std::string displayName(const std::string &name)
 
 void Console::write(const std::string &text)
 {
-    std::fwrite(text.data(), 1, text.size(), out);
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), out) != text.size() && writeCause == 0)
+        writeCause = errno;
 }
 
 void Console::failure(const std::string &name, const std::string &cause)
@@ -36,7 +38,9 @@ bool Console::finish()
     errno = 0;
     if (std::fflush(out) == 0 && !std::ferror(out))
         return true;
-    const int cause = errno;
+    // A write that failed while buffering (a full disk) set the stream's
+    // error before this flush; its cause was kept then.
+    const int cause = errno ? errno : writeCause;
     message(std::string("cannot write the output: ") +
             (cause ? std::strerror(cause) : "write error"));
     return false;

@@ -32,6 +32,7 @@ private:
     std::FILE *out;
     std::FILE *err;
     bool statusShown = false;
+    int writeCause = 0; // errno of the first write that failed
 };
 
 // How an input is called in messages.

@@ -85,39 +85,50 @@ void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
     compare->add_flag("--json", request.json, "Print the result as JSON");
 }
 
-// The index commands: each names the index folder DB first.
-void addIndexCommands(CLI::App &app, Request &request)
-{
-    IndexOptions &index = request.index;
-    const auto db = [&](CLI::App *command) {
+// The options the index commands share, each added to one command.
+struct IndexOptionAdder {
+    IndexOptions &index;
+
+    // The index folder, named first.
+    void db(CLI::App *command) const
+    {
         command->add_option("DB", index.db, "The index folder")->required();
-    };
-    const auto jobs = [&](CLI::App *command, const char *what) {
+    }
+    void jobs(CLI::App *command, const char *what) const
+    {
         command->add_option("-j,--jobs", index.jobs, what)
             ->type_name("N")
             ->check(CLI::Range(1u, 1024u));
-    };
-    const auto json = [&](CLI::App *command, const char *what) {
+    }
+    void json(CLI::App *command, const char *what) const
+    {
         command->add_flag("--json", index.json, what);
-    };
+    }
+};
 
+void addAddCommand(CLI::App &app, const IndexOptionAdder &shared)
+{
     CLI::App *add = app.add_subcommand(
         "add", "Add audio files (any format) or fingerprint documents to an index, created on "
                "first use.");
-    db(add);
-    add->add_option("FILE", index.files, "Audio files or fingerprint documents")->required();
-    jobs(add, "Files decoded and fingerprinted at once (default: cores)");
-    add->add_option("--batch", index.batch, "Files stored per transaction")
+    shared.db(add);
+    add->add_option("FILE", shared.index.files, "Audio files or fingerprint documents")->required();
+    shared.jobs(add, "Files decoded and fingerprinted at once (default: cores)");
+    add->add_option("--batch", shared.index.batch, "Files stored per transaction")
         ->type_name("N")
         ->check(CLI::Range(1u, 100000u))
         ->capture_default_str();
+}
 
+void addSearchCommands(CLI::App &app, Request &request, const IndexOptionAdder &shared)
+{
+    IndexOptions &index = request.index;
     CLI::App *identify = app.add_subcommand(
         "identify", "Identify clips (at least 3.4 s each): the track, where in it, how sure.");
-    db(identify);
+    shared.db(identify);
     identify->add_option("FILE", index.files, "Audio clips ('-' is standard input)")->required();
-    json(identify, "One JSON object per clip");
-    jobs(identify, "Clips identified at once (default: cores)");
+    shared.json(identify, "One JSON object per clip");
+    shared.jobs(identify, "Clips identified at once (default: cores)");
     identify->add_option("--length", index.length, "Seconds of each clip searched, from its start")
         ->type_name("SECONDS")
         ->check(CLI::Range(3.4, 3600.0))
@@ -127,33 +138,46 @@ void addIndexCommands(CLI::App &app, Request &request)
 
     CLI::App *monitor = app.add_subcommand(
         "monitor", "Find the indexed tracks in a long recording (a radio log, a DJ set).");
-    db(monitor);
+    shared.db(monitor);
     monitor->add_option("FILE", index.files, "The recording ('-' is standard input)")
         ->required()
         ->expected(1);
-    json(monitor, "One JSON object per segment");
-    jobs(monitor, "Windows searched at once (default: cores)");
+    shared.json(monitor, "One JSON object per segment");
+    shared.jobs(monitor, "Windows searched at once (default: cores)");
     monitor->add_flag("--as-played", request.asPlayed,
                       "Search the recording as played only, not at other speeds");
+}
 
+void addCatalogueCommands(CLI::App &app, const IndexOptionAdder &shared)
+{
     CLI::App *list = app.add_subcommand("list", "List the tracks of an index.");
-    db(list);
-    json(list, "One JSON object per track");
+    shared.db(list);
+    shared.json(list, "One JSON object per track");
 
     CLI::App *remove = app.add_subcommand("remove", "Remove tracks from an index.");
-    db(remove);
-    remove->add_option("TRACK", index.files, "Track ids or paths")->required();
+    shared.db(remove);
+    remove->add_option("TRACK", shared.index.files, "Track ids or paths")->required();
 
     CLI::App *stats =
         app.add_subcommand("stats", "Tracks, hours, postings and bytes on disk of an index.");
-    db(stats);
-    json(stats, "Print JSON");
+    shared.db(stats);
+    shared.json(stats, "Print JSON");
 
     CLI::App *duplicates = app.add_subcommand(
         "duplicates", "Groups of tracks in an index that are the same recording.");
-    db(duplicates);
-    json(duplicates, "One JSON object per group");
-    jobs(duplicates, "Tracks searched at once (default: cores)");
+    shared.db(duplicates);
+    shared.json(duplicates, "One JSON object per group");
+    shared.jobs(duplicates, "Tracks searched at once (default: cores)");
+}
+
+// The index commands, in the order the help lists them: each names the
+// index folder DB first.
+void addIndexCommands(CLI::App &app, Request &request)
+{
+    const IndexOptionAdder shared{request.index};
+    addAddCommand(app, shared);
+    addSearchCommands(app, request, shared);
+    addCatalogueCommands(app, shared);
 }
 
 PrintFormat formatNamed(const std::string &name)

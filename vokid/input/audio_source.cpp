@@ -9,6 +9,7 @@
 #include "vokid/input/ffmpeg_error.h"
 #include "vokid/input/ffmpeg_resources.h"
 #include "vokid/input/input_error.h"
+#include "vokid/input/resampler.h"
 #include "vokid/input/stdin_io.h"
 
 namespace vokid {
@@ -45,12 +46,9 @@ struct AudioSource::Decoder {
     uint32_t channels = 0;
     ChannelLayout layout;
 
-    // The resampler (also converting sample formats and mixing channels)
-    // and the input it was made for.
-    Resampler resampler;
-    int resamplerFormat = -1;
-    int resamplerRate = 0;
-    ChannelLayout resamplerLayout;
+    // The resampler (also converting sample formats and mixing channels),
+    // made for the input's format when it first needs converting.
+    std::unique_ptr<Resampler> resampler;
     std::vector<int16_t> converted;
 
     bool holding = false;     // `frame` holds a decoded frame not yet delivered
@@ -236,31 +234,16 @@ AudioChunk AudioSource::Decoder::convert()
         return AudioChunk{reinterpret_cast<const int16_t *>(frame->data[0]),
                           static_cast<size_t>(frame->nb_samples)};
 
-    if (!resampler || frame->format != resamplerFormat || frame->sample_rate != resamplerRate ||
-        !(in == resamplerLayout)) {
+    const auto sampleFormat = static_cast<AVSampleFormat>(frame->format);
+    if (!resampler || !resampler->takes(sampleFormat, in, frame->sample_rate)) {
         // A new resampler for a stream whose format changes midway; the
         // old one's few delayed samples (a fraction of a millisecond) go.
-        SwrContext *context = nullptr;
-        // FFmpeg 5 declares the layouts non-const; it only reads them.
-        check(swr_alloc_set_opts2(
-            &context, const_cast<AVChannelLayout *>(layout.get()), AV_SAMPLE_FMT_S16,
-            static_cast<int>(rate), const_cast<AVChannelLayout *>(in.get()),
-            static_cast<AVSampleFormat>(frame->format), frame->sample_rate, 0, nullptr));
-        resampler.reset(context);
-        check(swr_init(context));
-        resamplerFormat = frame->format;
-        resamplerRate = frame->sample_rate;
-        resamplerLayout = std::move(in);
+        resampler = std::make_unique<Resampler>(in, sampleFormat, frame->sample_rate, layout,
+                                                static_cast<int>(rate));
     }
-    const int room = swr_get_out_samples(resampler.get(), frame->nb_samples);
-    check(room);
-    converted.resize(std::max(converted.size(), static_cast<size_t>(room) * channels));
-    auto *out = reinterpret_cast<uint8_t *>(converted.data());
-    const int got =
-        swr_convert(resampler.get(), &out, room, const_cast<const uint8_t **>(frame->extended_data),
-                    frame->nb_samples);
-    check(got);
-    return AudioChunk{converted.data(), static_cast<size_t>(got)};
+    converted.clear();
+    const size_t got = resampler->convert(frame->extended_data, frame->nb_samples, converted);
+    return AudioChunk{converted.data(), got};
 }
 
 // What the resampler still holds at the end of the input.
@@ -268,14 +251,10 @@ AudioChunk AudioSource::Decoder::drain()
 {
     if (!resampler)
         return AudioChunk{};
-    const int room = swr_get_out_samples(resampler.get(), 0);
-    check(room);
-    converted.resize(std::max(converted.size(), static_cast<size_t>(room) * channels));
-    auto *out = reinterpret_cast<uint8_t *>(converted.data());
-    const int got = swr_convert(resampler.get(), &out, room, nullptr, 0);
-    check(got);
+    converted.clear();
+    const size_t got = resampler->drain(converted);
     resampler.reset(); // drained once
-    return AudioChunk{converted.data(), static_cast<size_t>(got)};
+    return AudioChunk{converted.data(), got};
 }
 
 AudioChunk AudioSource::Decoder::next()

@@ -29,15 +29,11 @@ struct FrameFreer {
 struct PacketFreer {
     void operator()(AVPacket *packet) const { av_packet_free(&packet); }
 };
-struct ResamplerFreer {
-    void operator()(SwrContext *context) const { swr_free(&context); }
-};
 
 using FormatContext = std::unique_ptr<AVFormatContext, FormatCloser>;
 using CodecContext = std::unique_ptr<AVCodecContext, CodecFreer>;
 using Frame = std::unique_ptr<AVFrame, FrameFreer>;
 using Packet = std::unique_ptr<AVPacket, PacketFreer>;
-using Resampler = std::unique_ptr<SwrContext, ResamplerFreer>;
 
 // A channel layout FFmpeg can mix from and to.
 class ChannelLayout {

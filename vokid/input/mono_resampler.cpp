@@ -2,57 +2,46 @@
 
 #include <algorithm>
 
-#include "vokid/input/ffmpeg_error.h"
-#include "vokid/input/ffmpeg_resources.h"
-#include "vokid/input/input_error.h"
+#include "vokid/input/resampler.h"
 
 namespace vokid {
 
-struct MonoResampler::Context {
-    Resampler resampler;
-    size_t channels = 1;
-};
-
 namespace {
 
-void check(int result)
+ChannelLayout defaultLayout(uint32_t channels)
 {
-    if (result < 0)
-        throw InputError(ffmpegCause(result));
+    AVChannelLayout layout;
+    av_channel_layout_default(&layout, static_cast<int>(channels));
+    return ChannelLayout(layout);
 }
 
 } // namespace
 
+struct MonoResampler::Context {
+    Context(uint32_t rate, uint32_t inChannels, uint32_t outRate)
+        : resampler(defaultLayout(inChannels), AV_SAMPLE_FMT_S16, static_cast<int>(rate),
+                    defaultLayout(1), static_cast<int>(outRate)),
+          channels(inChannels)
+    {
+    }
+    Resampler resampler;
+    size_t channels;
+};
+
 MonoResampler::MonoResampler(uint32_t rate, uint32_t channels, uint32_t outRate)
-    : context(std::make_unique<Context>())
+    : context(std::make_unique<Context>(rate, channels, outRate))
 {
-    AVChannelLayout in;
-    av_channel_layout_default(&in, static_cast<int>(channels));
-    AVChannelLayout out = AV_CHANNEL_LAYOUT_MONO;
-    SwrContext *made = nullptr;
-    check(swr_alloc_set_opts2(&made, &out, AV_SAMPLE_FMT_S16, static_cast<int>(outRate), &in,
-                              AV_SAMPLE_FMT_S16, static_cast<int>(rate), 0, nullptr));
-    context->resampler.reset(made);
-    context->channels = channels;
-    check(swr_init(made));
 }
 
 MonoResampler::~MonoResampler() = default;
 
 void MonoResampler::add(const int16_t *frames, size_t count, std::vector<int16_t> &out)
 {
-    SwrContext *resampler = context->resampler.get();
     while (count > 0) {
+        // swr_convert counts frames in an int.
         const int now = static_cast<int>(std::min<size_t>(count, 1 << 20));
-        const int room = swr_get_out_samples(resampler, now);
-        check(room);
-        const size_t had = out.size();
-        out.resize(had + static_cast<size_t>(room));
-        auto *to = reinterpret_cast<uint8_t *>(out.data() + had);
         const auto *from = reinterpret_cast<const uint8_t *>(frames);
-        const int got = swr_convert(resampler, &to, room, &from, now);
-        check(got);
-        out.resize(had + static_cast<size_t>(got));
+        context->resampler.convert(&from, now, out);
         frames += static_cast<size_t>(now) * context->channels;
         count -= static_cast<size_t>(now);
     }
@@ -60,15 +49,7 @@ void MonoResampler::add(const int16_t *frames, size_t count, std::vector<int16_t
 
 void MonoResampler::finish(std::vector<int16_t> &out)
 {
-    SwrContext *resampler = context->resampler.get();
-    const int room = swr_get_out_samples(resampler, 0);
-    check(room);
-    const size_t had = out.size();
-    out.resize(had + static_cast<size_t>(room));
-    auto *to = reinterpret_cast<uint8_t *>(out.data() + had);
-    const int got = swr_convert(resampler, &to, room, nullptr, 0);
-    check(got);
-    out.resize(had + static_cast<size_t>(got));
+    context->resampler.drain(out);
 }
 
 } // namespace vokid

@@ -60,7 +60,6 @@ const SpectralVariant kFixed = {
     fixed_transform,
     sfp_band_range_fixed,
     sfp_bands_analyse_fixed,
-    sfp_frames_steady_fixed,
     sfp_compute_result_fixed,
 };
 
@@ -115,7 +114,6 @@ const SpectralVariant kFloat = {
     float_transform,
     sfp_band_range_float,
     sfp_bands_analyse_float,
-    sfp_frames_steady_float,
     sfp_compute_result_float,
 };
 

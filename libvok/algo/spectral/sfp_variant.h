@@ -54,8 +54,6 @@ struct SpectralVariant {
      * equalisation, the transform and the band measurement into frame. */
     void (*analyse_frame)(BandStatistics *statistics, const void *first, uint32_t first_count,
                           const void *second, uint32_t second_count, BandFrame *frame);
-    /* The frames held are steady (see sfp_frames_steady_*). */
-    uint8_t (*frames_steady)(const BandStatistics *statistics);
     /* The 30 values from the frames held into the statistics' result; 0
      * when they cannot be computed. */
     uint8_t (*compute_result)(BandStatistics *statistics);

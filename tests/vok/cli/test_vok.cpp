@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/reachable_copy.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/wav_writer.h"
 
@@ -351,12 +352,11 @@ TEST_F(Vok, AnOutputInAFolderThatTakesNoNewFile)
     const std::string document = vok({"-f", wav}).out;
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
     ASSERT_EQ(0, chmod(wav.c_str(), 0644));
-    RunOptions nobody;
-    nobody.as_user = true;
+    const vok_test::ReachableCopy program(VOK_PROGRAM);
     for (const mode_t mode : {0666, 0444}) {
         vok_test::write_file(out, Bytes(10, 'y'));
         ASSERT_EQ(0, chmod(out.c_str(), mode));
-        const RunResult result = vok({"-f", wav, "-o", out}, nobody);
+        const RunResult result = program.run_as_user({"-f", wav, "-o", out});
         if (mode == 0666) {
             EXPECT_EQ(0, result.exit_code) << result.err;
             EXPECT_EQ(document, vok_test::read_file(out));

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/libvok/algo/spectral/sfp_test_signals.h"
+#include "tests/support/reachable_copy.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/wav_writer.h"
 
@@ -488,18 +489,14 @@ TEST_F(VokFingerprints, AReadOnlyInputFingerprints)
     // An unprivileged user meets the permission bits themselves.
     if (geteuid() == 0) {
         ASSERT_EQ(0, chmod(dir.path().c_str(), 0755));
-        RunOptions nobody;
-        nobody.as_user = true;
-        const RunResult result = vok({"-f", wav}, nobody);
-        if (!result.exec_failed) {
-            EXPECT_EQ(plain.out, result.out);
-            EXPECT_EQ("", result.err);
-            EXPECT_EQ(0, result.exit_code);
-            checked = true;
-        }
+        const RunResult result = vok_test::ReachableCopy(VOK_PROGRAM).run_as_user({"-f", wav});
+        EXPECT_EQ(plain.out, result.out);
+        EXPECT_EQ("", result.err);
+        EXPECT_EQ(0, result.exit_code);
+        checked = true;
     }
     if (!checked)
-        GTEST_SKIP() << "no immutable attribute here and vok cannot run as an unprivileged user";
+        GTEST_SKIP() << "no immutable attribute here, and only root can run vok as another user";
 }
 
 } // namespace

@@ -35,6 +35,10 @@ public:
     std::function<void()> during_read;
     std::vector<uint8_t> audio = std::vector<uint8_t>(1 << 16, 0x55);
 
+    // The driver's own record of its input, which only its subclasses see.
+    int32_t State() const { return state; }
+    const std::string &Path() const { return path; }
+
 protected:
     void GetAudioType(AudioFormat *out) override
     {

@@ -19,11 +19,13 @@ using test_family::calls;
 using vok_test::Bytes;
 using vok_test::WavWriter;
 
-// Opens the driver's protected input operations to the tests.
+// Opens the driver's protected input operations and record to the tests.
 class Probe : public WAVFingerprinter {
 public:
     using WAVFingerprinter::CloseAudio;
     using WAVFingerprinter::GetAudioSample;
+    const AudioFormat &Format() const { return format; }
+    int32_t State() const { return state; }
 };
 
 std::string chain(const FingerprinterException *e)

@@ -1,0 +1,96 @@
+// runVokid called in-process with an argument vector: a command line that
+// asks for something impossible ends with exit code 2 and one message on
+// standard error, before any input is opened; --help and --version print
+// to standard output and succeed.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "vokid/cli/vokid_app.h"
+#include <vok/vok_engine.h>
+
+namespace {
+
+struct Outcome {
+    int code;
+    std::string out, err;
+};
+
+std::string contentOf(std::FILE *file)
+{
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    std::fclose(file);
+    return text;
+}
+
+Outcome vokid(const std::vector<std::string> &args)
+{
+    std::vector<const char *> argv = {"vokid"};
+    for (const std::string &arg : args)
+        argv.push_back(arg.c_str());
+    std::FILE *out = std::tmpfile();
+    std::FILE *err = std::tmpfile();
+    Outcome run;
+    run.code = vokid::runVokid(static_cast<int>(argv.size()), argv.data(), out, err);
+    run.out = contentOf(out);
+    run.err = contentOf(err);
+    return run;
+}
+
+TEST(VokidApp, UsageErrors)
+{
+    const std::string tail = " (vokid --help shows the usage)\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{}, "A subcommand is required"},
+        {{"bogus"}, "A subcommand is required"},
+        {{"print"}, "FILE is required"},
+        {{"print", "--nope", "a.wav"}, "The following argument was not expected: --nope"},
+        {{"print", "--raw", "a.wav"}, "--raw goes with --format json"},
+        {{"print", "-", "-"}, "standard input ('-') can be named once"},
+        {{"print", "--format", "yaml", "a.wav"}, "--format: yaml not in {xml,json,text}"},
+        {{"print", "-a", "Stream9", "a.wav"},
+         "--algorithm: Stream9 not in {FileFixed,FileFloat,Stream1,Stream4}"},
+        {{"print", "-j", "0", "a.wav"}, "--jobs: Value 0 not in range 1 to 1024"},
+        {{"decode", "a", "b"}, "The following argument was not expected: b"},
+        {{"compare", "a"}, "B is required"},
+        {{"compare", "-", "-"}, "standard input can be A or B, not both"},
+        {{"compare", "--threshold", "2", "a", "b"},
+         "--threshold: Value 2 not in range 0.000000 to 1.000000"},
+        {{"identify", "db"}, "FILE is required"},
+        {{"identify", "db", "-", "-"}, "standard input ('-') can be named once"},
+        {{"identify", "db", "--length", "1", "a.wav"},
+         "--length: Value 1 not in range 3.400000 to 3600.000000"},
+        {{"monitor", "db", "a.wav", "b.wav"}, "FILE: At Most 1 required but received 2"},
+        {{"remove"}, "DB is required"},
+    };
+    for (const auto &[args, message] : rows) {
+        const Outcome run = vokid(args);
+        const std::string line = args.empty() ? "(none)" : args[0];
+        EXPECT_EQ(2, run.code) << line;
+        EXPECT_EQ("vokid: " + message + tail, run.err) << line;
+        EXPECT_EQ("", run.out) << line;
+    }
+}
+
+TEST(VokidApp, HelpAndVersion)
+{
+    const Outcome help = vokid({"--help"});
+    EXPECT_EQ(0, help.code);
+    EXPECT_EQ("", help.err);
+    for (const char *command : {"print", "decode", "compare", "add", "identify", "monitor", "list",
+                                "remove", "stats", "duplicates", "Exit codes: 0 success"})
+        EXPECT_NE(std::string::npos, help.out.find(command)) << command;
+    const Outcome version = vokid({"--version"});
+    EXPECT_EQ(0, version.code);
+    EXPECT_EQ(std::string("vokid ") + eng_version() + "\n", version.out);
+}
+
+} // namespace
