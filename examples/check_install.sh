@@ -20,7 +20,7 @@ echo "installed:"
 (cd "$stage" && find . -type f -o -type l | sort | sed 's/^/  /')
 
 sh "$top/tests/libvok/engine/check_exports.sh" "$libdir/libvok.so" "$stage/include"
-mandoc -T lint -W warning "$stage"/share/man/man1/vok.1
+mandoc -T lint -W warning "$stage"/share/man/man1/vok.1 "$stage"/share/man/man3/libvok.3
 
 example=$top/examples/fingerprint_pcm.c
 cc -std=c99 -Wall -Wextra -Werror -o "$work/shared" "$example" \
@@ -38,7 +38,18 @@ for program in "$work/shared" "$work/static" "$work/cmake/fingerprint_pcm" \
   cmp "$work/expected.xml" "$work/got.xml"
   echo "$(basename "$program"): the document vok prints"
 done
-for program in "$work/static" "$work/cmake/fingerprint_pcm_static"; do
+# The frames example on the public header alone: a handle's frames, its
+# document decoded raw and wrapped, and encoded back, for Stream1, Stream4
+# and both spectral algorithms; shared and static, pkg-config and CMake.
+cc -std=c99 -Wall -Wextra -Werror -o "$work/frames" "$top/examples/frames.c" \
+  $(pkg-config --cflags --libs vok) -Wl,-rpath,"$libdir"
+for program in "$work/frames" "$work/cmake/frames" "$work/cmake/frames_static"; do
+  for algorithm in 3 4 1 2; do
+    tail -c +45 "$top/data/sample.wav" | "$program" $algorithm 44100 > "$work/frames.txt"
+  done
+  echo "$(basename "$program"): frames, documents and values agree"
+done
+for program in "$work/static" "$work/cmake/fingerprint_pcm_static" "$work/cmake/frames_static"; do
   if ldd "$program" | grep -q libvok; then
     echo "$(basename "$program"): the static build depends on libvok.so" >&2
     exit 1

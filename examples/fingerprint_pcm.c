@@ -30,7 +30,7 @@ int main(int argc, char **argv)
         return 2;
     }
     eng_initialize(&config);
-    result = eng_create(3 /* Stream1 */, SAMPLE_PCM_S16, (uint32_t)rate, 2, &handle);
+    result = eng_create(ENG_ALG_STREAM1, SAMPLE_PCM_S16, (uint32_t)rate, 2, &handle);
     while (result == ENG_OK && (got = fread(buffer + held, 1, sizeof buffer - held, stdin)) > 0) {
         /* Whole frames go to the engine; a split frame waits for its rest. */
         size_t whole = (held + got) / FRAME_BYTES * FRAME_BYTES;
