@@ -37,7 +37,7 @@ private:
     size_t run(const uint8_t *const *planes, int count, std::vector<int16_t> &out);
 
     struct ContextFreer {
-        void operator()(SwrContext *context) const { swr_free(&context); }
+        void operator()(SwrContext *doomed) const { swr_free(&doomed); }
     };
     std::unique_ptr<SwrContext, ContextFreer> context;
     ChannelLayout inLayout;
