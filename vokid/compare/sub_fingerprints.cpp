@@ -11,6 +11,12 @@ namespace vokid {
 
 namespace {
 
+// A block is 256 hops: 2.97 s or 5.94 s, named by its whole seconds.
+unsigned blockLengthOf(double frameSeconds)
+{
+    return static_cast<unsigned>(std::lround(ENG_BLOCK_FRAMES * frameSeconds));
+}
+
 // The grid read off a handle that has had no audio.
 StreamGrid askEngine(uint32_t algorithm)
 {
@@ -24,15 +30,8 @@ StreamGrid askEngine(uint32_t algorithm)
     StreamGrid grid;
     grid.frameSeconds = frames.frame_seconds;
     grid.firstOffsetSeconds = frames.first_offset_seconds;
-    // A block is 256 hops: 2.97 s or 5.94 s, named by its whole seconds.
-    grid.blockLength =
-        static_cast<unsigned>(std::lround(ENG_BLOCK_FRAMES * frames.frame_seconds));
+    grid.blockLength = blockLengthOf(frames.frame_seconds);
     return grid;
-}
-
-unsigned blockLengthOf(double frameSeconds)
-{
-    return static_cast<unsigned>(std::lround(ENG_BLOCK_FRAMES * frameSeconds));
 }
 
 } // namespace
@@ -57,14 +56,6 @@ SubFingerprints SubFingerprints::of(const EngineFrames &frames, size_t count)
     out.quiet.assign(frames.quiet, frames.quiet + n);
     out.frameSeconds = frames.frame_seconds;
     out.blockLength = blockLengthOf(frames.frame_seconds);
-    return out;
-}
-
-SubFingerprints SubFingerprints::onGrid(uint32_t algorithm)
-{
-    SubFingerprints out;
-    out.frameSeconds = streamGrid(algorithm).frameSeconds;
-    out.blockLength = streamGrid(algorithm).blockLength;
     return out;
 }
 

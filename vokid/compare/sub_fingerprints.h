@@ -33,8 +33,6 @@ struct SubFingerprints {
 
     // The first `count` of the engine's frames (all when count is larger).
     static SubFingerprints of(const EngineFrames &frames, size_t count = SIZE_MAX);
-    // An empty sequence on an algorithm's grid.
-    static SubFingerprints onGrid(uint32_t algorithm);
 
     size_t size() const { return words.size(); }
     bool anyQuiet() const;
