@@ -15,24 +15,24 @@ constexpr double kFramesPerSecond = 5512.5 / 64;
 
 // Random words stand for sub-fingerprints: the comparison's cost does not
 // depend on what they are.
-vokid::Document fingerprint(double seconds, uint32_t seed)
+vokid::SubFingerprints fingerprint(double seconds, uint32_t seed)
 {
     std::mt19937 random(seed);
     const auto blocks = static_cast<size_t>(seconds * kFramesPerSecond / 256) + 1;
-    vokid::Document document;
-    document.blockLength = 3;
-    document.weakBits = 14;
+    vokid::SubFingerprints print;
+    print.frameSeconds = 1 / kFramesPerSecond;
+    print.blockLength = 3;
     for (size_t i = 0; i < blocks * 256; ++i)
-        document.words.push_back(static_cast<uint32_t>(random()));
-    document.masks.assign(blocks * 86, 0xFFFC0000u);
-    document.quiet.assign(document.words.size(), 0);
-    return document;
+        print.words.push_back(static_cast<uint32_t>(random()));
+    print.weak.assign(print.words.size(), 0xFFFC0000u);
+    print.quiet.assign(print.words.size(), 0);
+    return print;
 }
 
 // An excerpt of `seconds` from the middle of A, one bit in ten flipped.
-vokid::Document excerpt(const vokid::Document &a, double seconds)
+vokid::SubFingerprints excerpt(const vokid::SubFingerprints &a, double seconds)
 {
-    vokid::Document b = fingerprint(seconds, 2);
+    vokid::SubFingerprints b = fingerprint(seconds, 2);
     std::mt19937 random(3);
     const size_t start = a.words.size() / 2;
     for (size_t j = 0; j < b.words.size(); ++j) {
@@ -46,8 +46,8 @@ vokid::Document excerpt(const vokid::Document &a, double seconds)
 
 void BM_TenMinutesAgainstTenSeconds(benchmark::State &state)
 {
-    const vokid::Document a = fingerprint(600, 1);
-    const vokid::Document b = excerpt(a, 10);
+    const vokid::SubFingerprints a = fingerprint(600, 1);
+    const vokid::SubFingerprints b = excerpt(a, 10);
     for (auto _ : state)
         benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kAcceptance.maxBer));
     state.counters["words_a"] = static_cast<double>(a.words.size());
@@ -58,8 +58,8 @@ BENCHMARK(BM_TenMinutesAgainstTenSeconds)->Unit(benchmark::kMillisecond);
 // The same with a minute of quiet frames in A: every pair is masked.
 void BM_TenMinutesWithSilenceAgainstTenSeconds(benchmark::State &state)
 {
-    vokid::Document a = fingerprint(600, 1);
-    const vokid::Document b = excerpt(a, 10);
+    vokid::SubFingerprints a = fingerprint(600, 1);
+    const vokid::SubFingerprints b = excerpt(a, 10);
     std::fill(a.quiet.begin(), a.quiet.begin() + static_cast<long>(60 * kFramesPerSecond), 1);
     for (auto _ : state)
         benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kAcceptance.maxBer));
@@ -68,8 +68,8 @@ BENCHMARK(BM_TenMinutesWithSilenceAgainstTenSeconds)->Unit(benchmark::kMilliseco
 
 void BM_TenMinutesAgainstTenMinutes(benchmark::State &state)
 {
-    const vokid::Document a = fingerprint(600, 1);
-    const vokid::Document b = fingerprint(600, 4);
+    const vokid::SubFingerprints a = fingerprint(600, 1);
+    const vokid::SubFingerprints b = fingerprint(600, 4);
     for (auto _ : state)
         benchmark::DoNotOptimize(vokid::compareStreaming(a, b, vokid::kAcceptance.maxBer));
 }

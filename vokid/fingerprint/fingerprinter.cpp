@@ -26,17 +26,18 @@ InputError tooLittleAudio(Algorithm algorithm, double seconds)
         (familyOf(algorithm) == Family::Spectral ? " of sound after leading silence" : ""));
 }
 
-// The fingerprint's numbers, and its document when asked for.
+// The fingerprint's document when asked for, else its numbers: a long
+// streaming fingerprint's frames would take more memory than its text.
 void takeResult(FingerprintHandle &handle, const FingerprintRequest &request, Fingerprint &result)
 {
-    if (familyOf(request.algorithm) == Family::Streaming) {
+    if (request.document) {
+        result.xml = handle.serialize();
+    } else if (familyOf(request.algorithm) == Family::Streaming) {
         const EngineFrames frames = handle.frames();
         result.frames = SubFingerprints::of(frames, frames.complete);
     } else {
         result.values = handle.values();
     }
-    if (request.document)
-        result.xml = handle.serialize();
 }
 
 } // namespace

@@ -18,14 +18,14 @@ namespace vokid {
 struct FingerprintRequest {
     Algorithm algorithm = Algorithm::Stream1;
     double lengthSeconds = 0; // fingerprint only this much; 0: all there is
-    bool document = false;    // also write the document, exactly as vok writes it
+    bool document = false;    // the document, exactly as vok writes it, instead of numbers
 };
 
 struct Fingerprint {
     Algorithm algorithm = Algorithm::Stream1;
     SubFingerprints frames;       // streaming: the whole blocks a document holds
     std::vector<uint32_t> values; // spectral: the values (0 to 65535)
-    std::string xml;              // the document, when asked for
+    std::string xml;              // the document instead, when asked for
     double duration = 0;          // seconds of audio in the input
     uint32_t sampleRate = 0;      // the input's own format
     uint32_t channels = 0;
