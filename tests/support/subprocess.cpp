@@ -21,17 +21,6 @@ namespace {
 constexpr int kExecFailed = 127;
 constexpr int kSetupFailed = 126;
 
-std::string slurp(std::FILE *file)
-{
-    std::string text;
-    std::rewind(file);
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    std::fclose(file);
-    return text;
-}
 
 // In the child: sets up its descriptors, folder, user and limits, then
 // runs the program; never returns.
@@ -112,8 +101,10 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         options.while_running(child);
     RunResult result;
     const int status = wait_for(child, options.timeout_seconds, result.timed_out);
-    result.out = slurp(out);
-    result.err = slurp(err);
+    result.out = stream_contents(out);
+    result.err = stream_contents(err);
+    std::fclose(out);
+    std::fclose(err);
     if (WIFEXITED(status)) {
         result.exit_code = WEXITSTATUS(status);
         result.exec_failed = result.exit_code == kExecFailed || result.exit_code == kSetupFailed;
@@ -121,6 +112,18 @@ RunResult run_program(const std::string &program, const std::vector<std::string>
         result.signal = WTERMSIG(status);
     }
     return result;
+}
+
+std::string stream_contents(std::FILE *file)
+{
+    std::fflush(file);
+    std::rewind(file);
+    std::string text;
+    char chunk[4096];
+    size_t got;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
+        text.append(chunk, got);
+    return text;
 }
 
 } // namespace vok_test

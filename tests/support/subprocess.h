@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct RunResult {
     bool timed_out = false; // killed after RunOptions::timeout_seconds
     bool exec_failed = false;
 };
+
+// Everything written to a file stream, from its start (it stays open).
+std::string stream_contents(std::FILE *file);
 
 // Runs program with the given arguments (argv[0] is the program's path);
 // standard input is /dev/null.

@@ -7,22 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/subprocess.h"
 #include "vokid/cli/console.h"
 
 namespace {
 
-// A stream's whole content.
-std::string contentOf(std::FILE *file)
-{
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    return text;
-}
 
 class ConsoleTest : public ::testing::Test {
 protected:
@@ -53,11 +42,11 @@ TEST_F(ConsoleTest, OutputAndMessages)
     console.clearStatus();
     EXPECT_FALSE(console.errorsToTerminal());
     EXPECT_TRUE(console.finish());
-    EXPECT_EQ(std::string("first\nx\0y", 9), contentOf(out));
+    EXPECT_EQ(std::string("first\nx\0y", 9), vok_test::stream_contents(out));
     EXPECT_EQ("vokid: standard input: not audio in any format FFmpeg can read\n"
               "vokid: song.mp3: no such file\n"
               "vokid: the index holds 1 track\n",
-              contentOf(err));
+              vok_test::stream_contents(err));
 }
 
 TEST_F(ConsoleTest, NamesOfInputs)
@@ -79,7 +68,7 @@ TEST_F(ConsoleTest, AnOutputThatCannotBeWritten)
     console.write(std::string(100000, 'x'));
     EXPECT_FALSE(console.finish());
     std::fclose(full);
-    EXPECT_EQ("vokid: cannot write the output: No space left on device\n", contentOf(err));
+    EXPECT_EQ("vokid: cannot write the output: No space left on device\n", vok_test::stream_contents(err));
 }
 
 } // namespace

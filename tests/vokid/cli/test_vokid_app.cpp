@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/subprocess.h"
 #include "vokid/cli/vokid_app.h"
 #include <vok/vok_engine.h>
 
@@ -18,18 +19,6 @@ struct Outcome {
     std::string out, err;
 };
 
-std::string contentOf(std::FILE *file)
-{
-    std::fflush(file);
-    std::rewind(file);
-    std::string text;
-    char chunk[4096];
-    size_t got;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        text.append(chunk, got);
-    std::fclose(file);
-    return text;
-}
 
 Outcome vokid(const std::vector<std::string> &args)
 {
@@ -40,8 +29,10 @@ Outcome vokid(const std::vector<std::string> &args)
     std::FILE *err = std::tmpfile();
     Outcome run;
     run.code = vokid::runVokid(static_cast<int>(argv.size()), argv.data(), out, err);
-    run.out = contentOf(out);
-    run.err = contentOf(err);
+    run.out = vok_test::stream_contents(out);
+    run.err = vok_test::stream_contents(err);
+    std::fclose(out);
+    std::fclose(err);
     return run;
 }
 
