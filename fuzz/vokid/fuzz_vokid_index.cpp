@@ -48,9 +48,9 @@ void track(std::string_view bytes)
 
 void sequence(std::string_view bytes)
 {
-    const vokid::TrackPrint read = vokid::decodeSequence(bytes);
-    require(vokid::encodeSequence(read) == bytes);
-    const vokid::SequenceView view(bytes);
+    const vokid::TrackPrint read = vokid::decodeSequence(bytes, 7);
+    require(vokid::encodeSequence(read, 7) == bytes);
+    const vokid::SequenceView view(bytes, 7);
     require(view.size() == read.size());
     // A slice across the end stays within the track.
     int64_t first = 0;

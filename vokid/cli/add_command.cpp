@@ -107,7 +107,9 @@ std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &
 }
 
 // The one writer: tracks in argument order into a batch, committed every
-// `files` tracks, or once it has been open for kBatchTime.
+// `files` tracks, or once it has been open for kBatchTime. What a batch
+// stores is counted once it is committed; the tracks of a batch whose
+// commit fails (a full disk) are counted as failed.
 class Writer {
 public:
     Writer(IndexStore &indexStore, unsigned files, Tally &counts)
@@ -124,8 +126,8 @@ public:
         } else {
             outcome.track->info.id = known ? known->id : 0;
             batch->put(outcome.track->info, outcome.track->print, outcome.postings);
-            ++(known ? tally.replaced : tally.added);
-            tally.seconds += outcome.track->info.duration;
+            ++(known ? pending.replaced : pending.added);
+            pending.seconds += outcome.track->info.duration;
             ++inBatch;
         }
     }
@@ -134,19 +136,34 @@ public:
     void commitIfDue()
     {
         if (inBatch >= batchFiles || (inBatch > 0 && Clock::now() - batchStart >= kBatchTime)) {
-            batch->commit();
+            commit();
             batch = store.batch();
-            inBatch = 0;
             batchStart = Clock::now();
         }
     }
 
-    void commit() { batch->commit(); }
+    void commit()
+    {
+        try {
+            batch->commit();
+        } catch (const IndexError &) {
+            tally.failed += inBatch;
+            inBatch = 0;
+            pending = Tally();
+            throw;
+        }
+        tally.added += pending.added;
+        tally.replaced += pending.replaced;
+        tally.seconds += pending.seconds;
+        pending = Tally();
+        inBatch = 0;
+    }
 
 private:
     IndexStore &store;
     unsigned batchFiles;
     Tally &tally;
+    Tally pending; // of the open batch
     std::unique_ptr<IndexBatch> batch;
     size_t inBatch = 0;
     Clock::time_point batchStart = Clock::now();
@@ -164,6 +181,19 @@ std::string summaryLine(const Tally &tally, const StoreStats &stats)
     return summary;
 }
 
+// The summary of what was committed, after a full disk stopped the run.
+int stoppedByFullDisk(const IndexOptions &options, IndexStore &store, const Tally &tally,
+                      const NoSpaceError &error, Console &console)
+{
+    console.failure(options.db, std::string(error.what()) +
+                                    ": the tracks committed before it are kept");
+    try {
+        console.write(summaryLine(tally, store.view()->stats()));
+    } catch (const IndexError &) {
+    }
+    return kExitFailure;
+}
+
 } // namespace
 
 int runAdd(const IndexOptions &options, Console &console)
@@ -172,6 +202,9 @@ int runAdd(const IndexOptions &options, Console &console)
         openReporting(options.db, StoreAccess::Write, console);
     if (!store)
         return kExitFailure;
+    store->setWaitNotice([&console, &options] {
+        console.failure(options.db, "waiting for another process that writes to the index");
+    });
     Tally tally;
     const uint32_t step = store->step();
     const std::vector<Work> work = plan(options, *store, console, tally);
@@ -194,6 +227,8 @@ int runAdd(const IndexOptions &options, Console &console)
                 console.status(progressLine(done, work.size(), tally.seconds, start));
             });
         writer.commit();
+    } catch (const NoSpaceError &error) {
+        return stoppedByFullDisk(options, *store, tally, error, console);
     } catch (const IndexError &error) {
         console.failure(options.db, error.what());
         return kExitFailure;

@@ -133,28 +133,58 @@ int runList(const IndexOptions &options, Console &console)
     return kExitSuccess;
 }
 
+namespace {
+
+// One batch removes the tracks named; the lines to print once it is
+// committed. Names of no track are reported as they are met.
+std::vector<std::string> removeNamed(IndexStore &store, const IndexOptions &options,
+                                     Console &console, bool &failed)
+{
+    const std::unique_ptr<IndexBatch> batch = store.batch();
+    std::vector<std::string> removed;
+    for (const std::string &name : options.files) {
+        const std::optional<TrackInfo> track = trackNamed(*batch, name);
+        if (!track) {
+            console.failure(name, "no such track in the index");
+            failed = true;
+            continue;
+        }
+        batch->remove(track->id);
+        removed.push_back("removed track " + std::to_string(track->id) + ": " + track->path +
+                          "\n");
+    }
+    batch->commit();
+    return removed;
+}
+
+} // namespace
+
+// On a full disk the removal is tried again with the room the index keeps
+// for it (its reserve) given back.
 int runRemove(const IndexOptions &options, Console &console)
 {
     const std::unique_ptr<IndexStore> store =
         openReporting(options.db, StoreAccess::Update, console);
     if (!store)
         return kExitFailure;
+    store->setWaitNotice([&console, &options] {
+        console.failure(options.db, "waiting for another process that writes to the index");
+    });
     bool failed = false;
     try {
-        const std::unique_ptr<IndexBatch> batch = store->batch();
         std::vector<std::string> removed;
-        for (const std::string &name : options.files) {
-            const std::optional<TrackInfo> track = trackNamed(*batch, name);
-            if (!track) {
-                console.failure(name, "no such track in the index");
-                failed = true;
-                continue;
-            }
-            batch->remove(track->id);
-            removed.push_back("removed track " + std::to_string(track->id) + ": " + track->path +
-                              "\n");
+        try {
+            removed = removeNamed(*store, options, console, failed);
+        } catch (const NoSpaceError &) {
+            if (!store->releaseReserve())
+                throw;
+            IndexOptions found = options; // the names of no track are reported once
+            found.files.clear();
+            for (const std::string &name : options.files)
+                if (trackNamed(*store->view(), name))
+                    found.files.push_back(name);
+            removed = removeNamed(*store, found, console, failed);
         }
-        batch->commit();
         for (const std::string &line : removed)
             console.write(line);
     } catch (const IndexError &error) {

@@ -11,6 +11,7 @@
 #include "vokid/cli/decode_command.h"
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/index_commands.h"
+#include "vokid/cli/maintenance_commands.h"
 #include "vokid/cli/print_command.h"
 #include "vokid/cli/usage_error.h"
 
@@ -33,6 +34,7 @@ struct Request {
     bool json = false;
     IndexOptions index;
     bool asPlayed = false;
+    CopyOptions copy; // upgrade, backup, compact
 };
 
 void addPrint(CLI::App &app, Request &request)
@@ -170,6 +172,29 @@ void addCatalogueCommands(CLI::App &app, const IndexOptionAdder &shared)
     shared.jobs(duplicates, "Tracks searched at once (default: cores)");
 }
 
+// The commands on the whole index.
+void addMaintenanceCommands(CLI::App &app, CopyOptions &copy)
+{
+    CLI::App *upgrade = app.add_subcommand(
+        "upgrade", "Convert an index of an older format version in place (atomically).");
+    upgrade->add_option("DB", copy.db, "The index folder")->required();
+
+    CLI::App *backup = app.add_subcommand(
+        "backup", "Write a consistent, compacted copy of an index to a new folder, while "
+                  "others read and write it.");
+    backup->add_option("DB", copy.db, "The index folder")->required();
+    backup->add_option("DEST", copy.destination, "The new folder (must not exist)")->required();
+
+    CLI::App *compact = app.add_subcommand(
+        "compact", "Give an index's free pages back: a compacted copy renamed in over its store.");
+    compact->add_option("DB", copy.db, "The index folder")->required();
+    compact
+        ->add_option("--into", copy.destination,
+                     "Write the compacted index to this new folder instead (where the index's "
+                     "disk has no room for a copy), leaving DB as it is")
+        ->type_name("DIR");
+}
+
 // The index commands, in the order the help lists them: each names the
 // index folder DB first.
 void addIndexCommands(CLI::App &app, Request &request)
@@ -178,6 +203,7 @@ void addIndexCommands(CLI::App &app, Request &request)
     addAddCommand(app, shared);
     addSearchCommands(app, request, shared);
     addCatalogueCommands(app, shared);
+    addMaintenanceCommands(app, request.copy);
 }
 
 PrintFormat formatNamed(const std::string &name)
@@ -203,6 +229,14 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
     }
     if (app.got_subcommand("decode"))
         return runDecode(request.decodeInput, console);
+    const std::pair<const char *, int (*)(const CopyOptions &, Console &)> copies[] = {
+        {"upgrade", runUpgrade},
+        {"backup", runBackup},
+        {"compact", runCompact},
+    };
+    for (const auto &[name, run] : copies)
+        if (app.got_subcommand(name))
+            return run(request.copy, console);
     IndexOptions index = request.index;
     index.speeds = !request.asPlayed;
     if (std::count(index.files.begin(), index.files.end(), "-") > 1)

@@ -12,6 +12,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A write that found no room ("no space left on device"): what was
+// committed before it is kept.
+class NoSpaceError : public IndexError {
+public:
+    using IndexError::IndexError;
+};
+
 } // namespace vokid
 
 #endif

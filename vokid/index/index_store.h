@@ -17,6 +17,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -152,6 +153,13 @@ public:
     virtual std::unique_ptr<IndexBatch> batch() = 0;
     // Every step-th sub-fingerprint that is not a quiet frame has a posting.
     virtual uint32_t step() const = 0;
+
+    // Called (once, from another thread) when batch() has waited a moment
+    // for another process's batch to end; nothing by default.
+    virtual void setWaitNotice(std::function<void()> notice) { (void)notice; }
+    // Gives back the room a store keeps for a removal on a full disk (the
+    // next batch may use it); false when it keeps none.
+    virtual bool releaseReserve() { return false; }
 };
 
 } // namespace vokid

@@ -121,14 +121,14 @@ public:
         const auto it = state().tracks.find(id);
         if (it == state().tracks.end())
             return SubFingerprints();
-        return SequenceView(it->second->sequence).slice(from, length, first);
+        return SequenceView(it->second->sequence, id).slice(from, length, first);
     }
     std::optional<TrackPrint> print(uint32_t id) override
     {
         const auto it = state().tracks.find(id);
         if (it == state().tracks.end())
             return std::nullopt;
-        return decodeSequence(it->second->sequence);
+        return decodeSequence(it->second->sequence, id);
     }
     StoreStats stats() override { return statsOf(state(), step); }
 
@@ -257,7 +257,7 @@ uint32_t MemoryBatch::put(TrackInfo info, const TrackPrint &print, const PrintPo
     info.postings = static_cast<uint32_t>(postings.entries.size());
     auto track = std::make_shared<State::Track>();
     track->info = info;
-    track->sequence = encodeSequence(print);
+    track->sequence = encodeSequence(print, info.id);
     track->postings = postings.entries;
     for (const WordPosition &posting : postings.entries) {
         std::vector<uint64_t> &values = now.postings[posting.word];

@@ -1,6 +1,7 @@
 #include "vokid/index/open_store.h"
 
 #include "vokid/index/index_error.h"
+#include "vokid/index/lmdb/lmdb_copy.h"
 #include "vokid/index/lmdb/lmdb_folder.h"
 
 namespace vokid {
@@ -31,13 +32,55 @@ std::string_view schemeOf(std::string_view location)
     return location.substr(0, end);
 }
 
+namespace {
+
+[[noreturn]] void notSupported(std::string_view scheme)
+{
+    throw IndexError(std::string(scheme) +
+                     ":// indexes are not supported yet (an index folder is named by its path)");
+}
+
+// Backup, compact and upgrade on a folder; a store elsewhere is refused by
+// its scheme.
+void requireFolder(const std::string &location)
+{
+    const std::string_view scheme = schemeOf(location);
+    if (!scheme.empty())
+        notSupported(scheme);
+}
+
+} // namespace
+
 std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access)
 {
     const std::string_view scheme = schemeOf(location);
     if (scheme.empty())
         return openLmdbFolder(location, access);
-    throw IndexError(std::string(scheme) +
-                     ":// indexes are not supported yet (an index folder is named by its path)");
+    notSupported(scheme);
+}
+
+CopyReport backupIndex(const std::string &location, const std::string &destination,
+                       const CopyProgress &progress)
+{
+    requireFolder(location);
+    requireFolder(destination);
+    return backupLmdbFolder(location, destination, progress);
+}
+
+CopyReport compactIndex(const std::string &location, const std::string &into,
+                        const CopyProgress &progress)
+{
+    requireFolder(location);
+    if (into.empty())
+        return compactLmdbFolder(location, progress);
+    requireFolder(into);
+    return compactLmdbFolderInto(location, into, progress);
+}
+
+CopyReport upgradeIndex(const std::string &location, const CopyProgress &progress)
+{
+    requireFolder(location);
+    return upgradeLmdbFolder(location, progress);
 }
 
 } // namespace vokid

@@ -6,6 +6,8 @@
 #ifndef VOKID_INDEX_OPEN_STORE_H
 #define VOKID_INDEX_OPEN_STORE_H
 
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -22,6 +24,37 @@ std::string_view schemeOf(std::string_view location);
 // Throws IndexError with the cause in plain words: the store's own
 // refusals, or "postgresql:// indexes are not supported yet ...".
 std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access);
+
+// The work on a whole index: a copy of it, written record by record (a
+// store's every page full, its records checked as they are read).
+struct CopyProgress {
+    // Records copied of all; called now and then, and at the end.
+    std::function<void(uint64_t done, uint64_t total)> step;
+    // Called once when the work waits for another process's batch to end.
+    std::function<void()> waiting;
+};
+
+struct CopyReport {
+    uint64_t tracks = 0;
+    uint64_t commits = 0;     // the commits the copy counts
+    uint64_t bytesBefore = 0; // the store's files before
+    uint64_t bytesAfter = 0;  // the copy's
+    bool done = true;         // upgrade: false when there was nothing to do
+};
+
+// A consistent copy of the index as a new index at `destination`, which
+// must not exist, while others read and write it; it opens as it is.
+CopyReport backupIndex(const std::string &location, const std::string &destination,
+                       const CopyProgress &progress);
+// The index rewritten with no free pages, taking the write lock: in place
+// (the copy renamed in over its store, which needs room for it beside the
+// index), or, with `into`, as a new index there, the index itself left
+// as it is. Throws NoSpaceError when there is no room.
+CopyReport compactIndex(const std::string &location, const std::string &into,
+                        const CopyProgress &progress);
+// An index of an older format version converted in place, taking the
+// write lock; an interruption leaves it as it was.
+CopyReport upgradeIndex(const std::string &location, const CopyProgress &progress);
 
 } // namespace vokid
 

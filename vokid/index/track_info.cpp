@@ -7,24 +7,13 @@
 
 namespace vokid {
 
-std::string encodeTrack(const TrackInfo &track)
-{
-    ByteWriter out;
-    out.u64(track.fileSize);
-    out.u64(static_cast<uint64_t>(track.modified));
-    out.f64(track.duration);
-    out.u32(track.words);
-    out.u32(track.postings);
-    out.text(track.algorithm);
-    out.text(track.path);
-    out.text(track.title);
-    out.text(track.artist);
-    return std::move(out.data());
-}
+namespace {
 
-TrackInfo decodeTrack(uint32_t id, std::string_view bytes)
+constexpr size_t kCrcBytes = 4;
+
+TrackInfo readFields(uint32_t id, std::string_view bytes)
 {
-    ByteReader in(bytes, "a track record");
+    ByteReader in(bytes, "its record");
     TrackInfo track;
     track.id = id;
     track.fileSize = in.u64();
@@ -38,10 +27,49 @@ TrackInfo decodeTrack(uint32_t id, std::string_view bytes)
     track.artist = in.text();
     in.end();
     if (!std::isfinite(track.duration) || track.duration < 0)
-        throw IndexError("a track record has no valid duration");
+        throw IndexError("its record has no valid duration");
     if (track.postings > track.words)
-        throw IndexError("a track record has more postings than sub-fingerprints");
+        throw IndexError("its record has more postings than sub-fingerprints");
     return track;
+}
+
+// The fields of a form of version 2, once its checksum matches.
+std::string_view checkedFields(uint32_t id, std::string_view bytes)
+{
+    if (bytes.size() < kCrcBytes)
+        throw IndexError("its record is cut short");
+    const std::string_view fields = bytes.substr(0, bytes.size() - kCrcBytes);
+    ByteReader stored(bytes.substr(fields.size()), "its record");
+    if (stored.u32() != recordCrc(id, fields))
+        throw IndexError("its record fails its checksum");
+    return fields;
+}
+
+} // namespace
+
+std::string encodeTrack(const TrackInfo &track)
+{
+    ByteWriter out;
+    out.u64(track.fileSize);
+    out.u64(static_cast<uint64_t>(track.modified));
+    out.f64(track.duration);
+    out.u32(track.words);
+    out.u32(track.postings);
+    out.text(track.algorithm);
+    out.text(track.path);
+    out.text(track.title);
+    out.text(track.artist);
+    out.u32(recordCrc(track.id, out.data()));
+    return std::move(out.data());
+}
+
+TrackInfo decodeTrack(uint32_t id, std::string_view bytes, uint32_t form)
+{
+    try {
+        return readFields(id, form >= 2 ? checkedFields(id, bytes) : bytes);
+    } catch (const IndexError &error) {
+        throw damaged("track " + std::to_string(id) + ": " + error.what());
+    }
 }
 
 } // namespace vokid

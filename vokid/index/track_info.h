@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "vokid/index/stored_form.h"
+
 namespace vokid {
 
 struct TrackInfo {
@@ -29,10 +31,14 @@ struct TrackInfo {
     }
 };
 
-// The id is the record's key and is not part of the form.
+// The stored form (format version 2, stored_form.h): the fields, then the
+// CRC-32 of the id and the fields. The id is the record's key and is not
+// part of the fields.
 std::string encodeTrack(const TrackInfo &track);
-// Throws IndexError for bytes that are not exactly such a form.
-TrackInfo decodeTrack(uint32_t id, std::string_view bytes);
+// Reads the form of format version `form` (1 has no checksum). Throws
+// IndexError ("the index is damaged: track 7: ...") for bytes that are
+// not exactly such a form of this id.
+TrackInfo decodeTrack(uint32_t id, std::string_view bytes, uint32_t form = kStoredForm);
 
 } // namespace vokid
 

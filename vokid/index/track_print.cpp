@@ -11,6 +11,7 @@ namespace vokid {
 namespace {
 
 constexpr size_t kCountBytes = 4;
+constexpr size_t kCrcBytes = 4;
 
 size_t maskCount(size_t words)
 {
@@ -22,6 +23,7 @@ size_t quietBytes(size_t words)
     return (words + 7) / 8;
 }
 
+// Without the checksum.
 size_t formBytes(size_t words)
 {
     return kCountBytes + 4 * words + 4 * maskCount(words) + quietBytes(words);
@@ -33,6 +35,19 @@ uint32_t readU32(std::string_view bytes, size_t offset)
     for (size_t i = 0; i < 4; ++i)
         value |= uint32_t{static_cast<uint8_t>(bytes[offset + i])} << (8 * i);
     return value;
+}
+
+// The form without its checksum, once the checksum (version 2) matches.
+std::string_view checkedForm(std::string_view bytes, uint32_t id, uint32_t form)
+{
+    if (form < 2)
+        return bytes;
+    if (bytes.size() < kCountBytes + kCrcBytes)
+        throw IndexError("its sequence is cut short");
+    const std::string_view fields = bytes.substr(0, bytes.size() - kCrcBytes);
+    if (readU32(bytes, fields.size()) != recordCrc(id, fields))
+        throw IndexError("its sequence fails its checksum");
+    return fields;
 }
 
 } // namespace
@@ -72,7 +87,7 @@ SubFingerprints TrackPrint::subFingerprints() const
     return out;
 }
 
-std::string encodeSequence(const TrackPrint &print)
+std::string encodeSequence(const TrackPrint &print, uint32_t id)
 {
     ByteWriter out;
     out.data().reserve(formBytes(print.size()));
@@ -86,23 +101,34 @@ std::string encodeSequence(const TrackPrint &print)
         if (print.quiet[i])
             quiet[i / 8] = static_cast<char>(quiet[i / 8] | 1 << (i % 8));
     out.data() += quiet;
+    out.u32(recordCrc(id, out.data()));
     return std::move(out.data());
 }
 
-SequenceView::SequenceView(std::string_view form) : bytes(form)
+SequenceView::SequenceView(std::string_view stored, uint32_t id, uint32_t form)
 {
-    if (bytes.size() < kCountBytes)
-        throw IndexError("a stored sequence is cut short");
-    count = readU32(bytes, 0);
-    if (count == 0 || count % kBlockWords != 0)
-        throw IndexError("a stored sequence holds " + std::to_string(count) +
-                         " sub-fingerprints, not whole blocks");
-    if (bytes.size() != formBytes(count))
-        throw IndexError("a stored sequence of " + std::to_string(count) +
-                         " sub-fingerprints has " + std::to_string(bytes.size()) +
-                         " bytes instead of " + std::to_string(formBytes(count)));
+    try {
+        bytes = checkedForm(stored, id, form);
+        checkSizes();
+    } catch (const IndexError &error) {
+        throw damaged("track " + std::to_string(id) + ": " + error.what());
+    }
     masksOffset = kCountBytes + 4 * count;
     quietOffset = masksOffset + 4 * maskCount(count);
+}
+
+void SequenceView::checkSizes()
+{
+    if (bytes.size() < kCountBytes)
+        throw IndexError("its sequence is cut short");
+    count = readU32(bytes, 0);
+    if (count == 0 || count % kBlockWords != 0)
+        throw IndexError("its sequence holds " + std::to_string(count) +
+                         " sub-fingerprints, not whole blocks");
+    if (bytes.size() != formBytes(count))
+        throw IndexError("its sequence of " + std::to_string(count) + " sub-fingerprints has " +
+                         std::to_string(bytes.size()) + " bytes instead of " +
+                         std::to_string(formBytes(count)));
 }
 
 uint32_t SequenceView::word(size_t i) const
@@ -142,24 +168,20 @@ SubFingerprints SequenceView::slice(int64_t from, size_t length, int64_t &first)
     return out;
 }
 
-TrackPrint decodeSequence(std::string_view bytes)
+TrackPrint decodeSequence(std::string_view bytes, uint32_t id, uint32_t form)
 {
-    const SequenceView view(bytes);
+    const SequenceView view(bytes, id, form);
     TrackPrint print;
     const size_t n = view.size();
-    ByteReader in(bytes, "a stored sequence");
-    in.u32();
     print.words.resize(n);
-    for (uint32_t &word : print.words)
-        word = in.u32();
+    for (size_t i = 0; i < n; ++i)
+        print.words[i] = view.word(i);
     print.masks.resize(maskCount(n));
-    for (uint32_t &mask : print.masks)
-        mask = in.u32();
-    const std::string_view quiet = in.take(quietBytes(n));
+    for (size_t k = 0; k < print.masks.size(); ++k)
+        print.masks[k] = view.mask(k);
     print.quiet.resize(n);
     for (size_t i = 0; i < n; ++i)
-        print.quiet[i] = static_cast<uint8_t>(static_cast<uint8_t>(quiet[i / 8]) >> (i % 8) & 1u);
-    in.end();
+        print.quiet[i] = view.quiet(i) ? 1 : 0;
     return print;
 }
 

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "vokid/compare/sub_fingerprints.h"
+#include "vokid/index/stored_form.h"
 
 namespace vokid {
 
@@ -47,27 +48,33 @@ struct TrackPrint {
 // three-second blocks.
 double indexFrameSeconds();
 
-// The stored form: the word count (32 bits), the words, the kept masks,
-// then the quiet frames as a bitmap (bit i % 8 of byte i / 8), all
-// little-endian. About 5.5 bytes per sub-fingerprint, 1.7 MB an hour.
-std::string encodeSequence(const TrackPrint &print);
-// Throws IndexError for bytes that are not exactly such a form.
-TrackPrint decodeSequence(std::string_view bytes);
+// The stored form of track `id`'s print (format version 2,
+// stored_form.h): the word count (32 bits), the words, the kept masks, the
+// quiet frames as a bitmap (bit i % 8 of byte i / 8), then the CRC-32 of
+// the id and all that, all little-endian. About 5.5 bytes per
+// sub-fingerprint, 1.7 MB an hour. Version 1's has no checksum.
+std::string encodeSequence(const TrackPrint &print, uint32_t id);
+// Throws IndexError ("the index is damaged: track 7: ...") for bytes that
+// are not exactly such a form of this id in format version `form`.
+TrackPrint decodeSequence(std::string_view bytes, uint32_t id, uint32_t form = kStoredForm);
 
 // A stored sequence read in place, a stretch at a time.
 class SequenceView {
 public:
-    // Checks the form's sizes; throws IndexError.
-    explicit SequenceView(std::string_view bytes);
+    // Checks the form's sizes and checksum; throws IndexError as
+    // decodeSequence does.
+    SequenceView(std::string_view bytes, uint32_t id, uint32_t form = kStoredForm);
     size_t size() const { return count; }
     // Sub-fingerprints [from, from + length) clipped to the track; `first`
     // receives the position of the first one returned.
     SubFingerprints slice(int64_t from, size_t length, int64_t &first) const;
 
-private:
     uint32_t word(size_t i) const;
-    uint32_t mask(size_t k) const;
+    uint32_t mask(size_t k) const; // the k-th kept mask
     bool quiet(size_t i) const;
+
+private:
+    void checkSizes();
 
     std::string_view bytes;
     size_t count = 0;

@@ -1,6 +1,8 @@
-// The index's own records read back and refused: the folder's header, the
-// first look at the store's data file (meta pages written here field by
-// field), track records and stored sequences.
+// The index's own records read back and refused: the checksum they end
+// with, the folder's header, the first look at the store's data file (meta
+// pages written here field by field) and its meta pages given another
+// transaction id, track records and stored sequences, in both format
+// versions.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +11,7 @@
 
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
+#include "vokid/index/stored_form.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
 
@@ -34,53 +37,104 @@ void putLittleEndian(std::string &bytes, size_t at, uint64_t value, size_t size)
         bytes[at + i] = static_cast<char>(value >> (8 * i) & 0xFF);
 }
 
+// The CRC-32 of `bytes`, computed bit by bit here.
+uint32_t bitwiseCrc(const std::string &bytes)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char c : bytes) {
+        crc ^= static_cast<uint8_t>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1u ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+std::string littleEndian(uint64_t value, size_t size)
+{
+    std::string bytes(size, '\0');
+    putLittleEndian(bytes, 0, value, size);
+    return bytes;
+}
+
+// A record's fields with the checksum of version 2: the CRC-32 of the
+// track id and the fields.
+std::string sealed(uint32_t id, const std::string &fields)
+{
+    return fields + littleEndian(bitwiseCrc(littleEndian(id, 4) + fields), 4);
+}
+
+TEST(VokidStoredForm, Crc32AsComputedBitByBit)
+{
+    EXPECT_EQ(0xCBF43926u, vokid::crc32("123456789")); // the check value of CRC-32
+    EXPECT_EQ(0u, vokid::crc32(""));
+    std::mt19937 random(5);
+    std::string bytes;
+    for (size_t size = 0; size < 40; ++size) { // across the eight-byte steps
+        EXPECT_EQ(bitwiseCrc(bytes), vokid::crc32(bytes)) << size;
+        for (size_t cut = 0; cut <= size; cut += 3) // continued from a part
+            EXPECT_EQ(bitwiseCrc(bytes), vokid::crc32(bytes.substr(cut),
+                                                      vokid::crc32(bytes.substr(0, cut))));
+        bytes += static_cast<char>(random());
+    }
+    EXPECT_EQ(bitwiseCrc(littleEndian(0x01020304, 4) + "abc"), vokid::recordCrc(0x01020304, "abc"));
+    EXPECT_EQ("the index is damaged: what", std::string(vokid::damaged("what").what()));
+}
+
 // A header written byte by byte, with the CRC-32 computed bit by bit here.
-std::string header(uint32_t version, uint32_t size, uint32_t step)
+std::string header(uint32_t version, uint32_t size, uint32_t step, uint64_t commits = 0)
 {
     std::string bytes = "VOKIDIDX" + std::string(24, '\0');
     putLittleEndian(bytes, 8, version, 4);
     putLittleEndian(bytes, 12, size, 4);
     putLittleEndian(bytes, 16, step, 4);
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < 28; ++i) {
-        crc ^= static_cast<uint8_t>(bytes[i]);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = crc & 1u ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    putLittleEndian(bytes, 28, ~crc, 4);
+    putLittleEndian(bytes, 20, commits, 8);
+    putLittleEndian(bytes, 28, bitwiseCrc(bytes.substr(0, 28)), 4);
     return bytes;
 }
 
 TEST(VokidIndexHeader, WrittenAndReadBack)
 {
-    EXPECT_EQ(header(1, 32, 2), vokid::encodeHeader(vokid::IndexHeader{}));
-    const vokid::IndexHeader read = vokid::decodeHeader(header(1, 32, 5));
-    EXPECT_EQ(1u, read.version);
+    EXPECT_EQ(header(2, 32, 2), vokid::encodeHeader(vokid::IndexHeader{}));
+    vokid::IndexHeader counted;
+    counted.step = 3;
+    counted.commits = 0x0102030405060708u;
+    EXPECT_EQ(header(2, 32, 3, 0x0102030405060708u), vokid::encodeHeader(counted));
+    const vokid::IndexHeader read = vokid::decodeHeader(header(2, 32, 5, 77));
+    EXPECT_EQ(2u, read.version);
     EXPECT_EQ(5u, read.step);
+    EXPECT_EQ(77u, read.commits);
+    // Version 1's reserved words are no counter.
+    const vokid::IndexHeader old = vokid::decodeHeader(header(1, 32, 4, 99));
+    EXPECT_EQ(1u, old.version);
+    EXPECT_EQ(4u, old.step);
+    EXPECT_EQ(0u, old.commits);
 }
 
 TEST(VokidIndexHeader, Refusals)
 {
-    std::string flipped = header(1, 32, 2);
-    flipped[17] ^= 1;
+    std::string flipped = header(2, 32, 2, 5);
+    flipped[20] ^= 1;
     const struct {
         const char *name;
         std::string bytes;
         std::string message;
     } cases[] = {
         {"empty", "", "not a vokid index: its header file has the wrong magic"},
-        {"other magic", "VOKIDIDY" + header(1, 32, 2).substr(8),
+        {"other magic", "VOKIDIDY" + header(2, 32, 2).substr(8),
          "not a vokid index: its header file has the wrong magic"},
-        {"another version", header(2, 32, 2),
-         "the index has format version 2, this vokid reads version 1"},
-        {"cut short", header(1, 32, 2).substr(0, 10), "the index header is cut short"},
-        {"shorter", header(1, 32, 2).substr(0, 20),
-         "the index header is damaged: it should have 32 bytes"},
-        {"longer", header(1, 32, 2) + "x", "the index header is damaged: it should have 32 bytes"},
-        {"size field", header(1, 36, 2), "the index header is damaged: it should have 32 bytes"},
-        {"a flipped bit", flipped, "the index header is damaged: its checksum does not match"},
-        {"step 0", header(1, 32, 0), "the index header is damaged: step 0"},
-        {"step 17", header(1, 32, 17), "the index header is damaged: step 17"},
+        {"a newer version", header(3, 32, 2),
+         "the index has format version 3, this vokid reads versions 1 to 2 (a newer vokid "
+         "made it)"},
+        {"version 0", header(0, 32, 2), "the index is damaged: its header has format version 0"},
+        {"cut short", header(2, 32, 2).substr(0, 10), "the index header is cut short"},
+        {"shorter", header(2, 32, 2).substr(0, 20),
+         "the index is damaged: its header should have 32 bytes"},
+        {"longer", header(2, 32, 2) + "x", "the index is damaged: its header should have 32 bytes"},
+        {"size field", header(2, 36, 2), "the index is damaged: its header should have 32 bytes"},
+        {"a flipped bit of the counter", flipped,
+         "the index is damaged: its header's checksum does not match"},
+        {"step 0", header(2, 32, 0), "the index is damaged: its header has step 0"},
+        {"step 17", header(1, 32, 17), "the index is damaged: its header has step 17"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.message, refusal([&] { vokid::decodeHeader(c.bytes); })) << c.name;
@@ -133,22 +187,22 @@ TEST(VokidIndexDataFile, Refusals)
         std::string message;
     } cases[] = {
         {"truncated", metaPages(4096, 12, 4, 20, 5), 16 * 4096,
-         "the data file is truncated: it has 65536 bytes, but its pages reach to byte 86016"},
+         "the index is damaged: its data file is truncated: it has 65536 bytes, but its pages reach to byte 86016"},
         {"one byte short", metaPages(4096, 9, 4, 2, 3), 10 * 4096 - 1,
-         "the data file is truncated: it has 40959 bytes, but its pages reach to byte 40960"},
-        {"empty", "", 0, "the data file is cut short before its first meta page ends (0 bytes)"},
+         "the index is damaged: its data file is truncated: it has 40959 bytes, but its pages reach to byte 40960"},
+        {"empty", "", 0, "the index is damaged: its data file is cut short before its first meta page ends (0 bytes)"},
         {"one page", metaPages(4096, 3, 1, 3, 2).substr(0, 4096), 4096,
-         "the data file is cut short before its second meta page ends (4096 bytes)"},
+         "the index is damaged: its data file is cut short before its second meta page ends (4096 bytes)"},
         {"text", std::string(8192, 'x'), 8192,
-         "the data file is not an LMDB data file (no first meta page)"},
+         "the index is damaged: its data file is not an LMDB data file (no first meta page)"},
         {"second magic", magic, 8192,
-         "the data file is not an LMDB data file (no second meta page)"},
+         "the index is damaged: its data file is not an LMDB data file (no second meta page)"},
         {"version", version, 8192,
          "the data file has LMDB format version 2, this vokid reads version 1"},
         {"page size", metaPages(4096, 3, 1, 3, 2).replace(40, 4, std::string("\x00\x30\0\0", 4)),
-         8192, "the data file is damaged: page size 12288"},
+         8192, "the index is damaged: its data file has page size 12288"},
         {"last page", metaPages(4096, 3, 1, uint64_t{1} << 41, 2), 8192,
-         "the data file is damaged: last page 2199023255552"},
+         "the index is damaged: its data file has last page 2199023255552"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.message, refusal([&] { vokid::checkDataFile(c.head, c.size); })) << c.name;
@@ -157,6 +211,7 @@ TEST(VokidIndexDataFile, Refusals)
 TEST(VokidTrackRecord, WrittenAndReadBack)
 {
     vokid::TrackInfo track;
+    track.id = 42;
     track.path = "/music/a b.mp3";
     track.title = "Title";
     track.artist = "";
@@ -167,32 +222,76 @@ TEST(VokidTrackRecord, WrittenAndReadBack)
     track.words = 15616;
     track.postings = 7000;
     const std::string bytes = vokid::encodeTrack(track);
-    // Sizes, then four texts, each a length and its bytes.
-    EXPECT_EQ(8u + 8 + 8 + 4 + 4 + (4 + 7) + (4 + 14) + (4 + 5) + 4, bytes.size());
-    const vokid::TrackInfo read = vokid::decodeTrack(42, bytes);
-    EXPECT_EQ(42u, read.id);
-    EXPECT_EQ(track.path, read.path);
-    EXPECT_EQ(track.title, read.title);
-    EXPECT_EQ(track.artist, read.artist);
-    EXPECT_EQ(track.algorithm, read.algorithm);
-    EXPECT_EQ(track.duration, read.duration);
-    EXPECT_EQ(track.fileSize, read.fileSize);
-    EXPECT_EQ(track.modified, read.modified);
-    EXPECT_EQ(track.words, read.words);
-    EXPECT_EQ(track.postings, read.postings);
-    EXPECT_TRUE(read.unchanged(5000000123, -17));
-    EXPECT_FALSE(read.unchanged(5000000123, -16));
+    // Sizes, then four texts, each a length and its bytes, then the checksum.
+    ASSERT_EQ(8u + 8 + 8 + 4 + 4 + (4 + 7) + (4 + 14) + (4 + 5) + 4 + 4, bytes.size());
+    const std::string fields = bytes.substr(0, bytes.size() - 4);
+    EXPECT_EQ(sealed(42, fields), bytes);
+    EXPECT_EQ(littleEndian(5000000123, 8), fields.substr(0, 8));
+    EXPECT_EQ(littleEndian(7, 4) + "Stream1", fields.substr(32, 11));
+    for (const auto &[form, stored] : {std::pair<uint32_t, std::string>{2, bytes}, {1, fields}}) {
+        const vokid::TrackInfo read = vokid::decodeTrack(42, stored, form);
+        EXPECT_EQ(42u, read.id);
+        EXPECT_EQ(track.path, read.path);
+        EXPECT_EQ(track.title, read.title);
+        EXPECT_EQ(track.artist, read.artist);
+        EXPECT_EQ(track.algorithm, read.algorithm);
+        EXPECT_EQ(track.duration, read.duration);
+        EXPECT_EQ(track.fileSize, read.fileSize);
+        EXPECT_EQ(track.modified, read.modified);
+        EXPECT_EQ(track.words, read.words);
+        EXPECT_EQ(track.postings, read.postings);
+        EXPECT_TRUE(read.unchanged(5000000123, -17));
+        EXPECT_FALSE(read.unchanged(5000000123, -16));
+    }
+}
 
-    EXPECT_EQ("a track record is cut short",
-              refusal([&] { vokid::decodeTrack(1, bytes.substr(0, bytes.size() - 1)); }));
-    EXPECT_EQ("a track record has 1 bytes too many",
-              refusal([&] { vokid::decodeTrack(1, bytes + "x"); }));
-    std::string huge = bytes;
+TEST(VokidTrackRecord, Refusals)
+{
+    vokid::TrackInfo track;
+    track.id = 42;
+    track.path = "/a.wav";
+    track.algorithm = "Stream1";
+    track.words = 10;
+    track.postings = 4;
+    const std::string bytes = vokid::encodeTrack(track);
+    const std::string fields = bytes.substr(0, bytes.size() - 4);
+    std::string flipped = bytes;
+    flipped[9] ^= 0x10;
+    std::string huge = fields;
     huge[32] = '\xff'; // the algorithm's length
-    EXPECT_EQ("a track record is cut short", refusal([&] { vokid::decodeTrack(1, huge); }));
-    track.postings = track.words + 1;
-    EXPECT_EQ("a track record has more postings than sub-fingerprints",
-              refusal([&] { vokid::decodeTrack(1, vokid::encodeTrack(track)); }));
+    vokid::TrackInfo more = track;
+    more.postings = more.words + 1;
+    const std::string moreFields = vokid::encodeTrack(more).substr(0, bytes.size() - 4);
+    const struct {
+        const char *name;
+        uint32_t id;
+        std::string bytes;
+        uint32_t form;
+        std::string message;
+    } cases[] = {
+        {"a flipped bit", 42, flipped, 2, "the index is damaged: track 42: its record fails its checksum"},
+        {"another track's", 43, bytes, 2, "the index is damaged: track 43: its record fails its checksum"},
+        {"one byte short", 42, bytes.substr(0, bytes.size() - 1), 2,
+         "the index is damaged: track 42: its record fails its checksum"},
+        {"one byte more", 42, bytes + "x", 2,
+         "the index is damaged: track 42: its record fails its checksum"},
+        {"no checksum", 42, "abc", 2, "the index is damaged: track 42: its record is cut short"},
+        {"sealed but cut", 42, sealed(42, fields.substr(0, 20)), 2,
+         "the index is damaged: track 42: its record is cut short"},
+        {"sealed with more", 42, sealed(42, fields + "x"), 2,
+         "the index is damaged: track 42: its record has 1 bytes too many"},
+        {"sealed, too many postings", 42, sealed(42, moreFields), 2,
+         "the index is damaged: track 42: its record has more postings than sub-fingerprints"},
+        {"version 1 cut short", 1, fields.substr(0, fields.size() - 1), 1,
+         "the index is damaged: track 1: its record is cut short"},
+        {"version 1 with more", 1, fields + "x", 1,
+         "the index is damaged: track 1: its record has 1 bytes too many"},
+        {"version 1 text too long", 1, huge, 1, "the index is damaged: track 1: its record is cut short"},
+        {"version 2 read as 1", 42, bytes, 1,
+         "the index is damaged: track 42: its record has 4 bytes too many"},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(c.message, refusal([&] { vokid::decodeTrack(c.id, c.bytes, c.form); })) << c.name;
 }
 
 vokid::TrackPrint randomPrint(size_t blocks, uint32_t seed)
@@ -211,19 +310,26 @@ vokid::TrackPrint randomPrint(size_t blocks, uint32_t seed)
 TEST(VokidStoredSequence, WrittenReadBackAndSliced)
 {
     const vokid::TrackPrint print = randomPrint(3, 1);
-    const std::string bytes = vokid::encodeSequence(print);
-    ASSERT_EQ(4u + 768 * 4 + 258 * 4 + 96, bytes.size());
+    const std::string bytes = vokid::encodeSequence(print, 9);
+    ASSERT_EQ(4u + 768 * 4 + 258 * 4 + 96 + 4, bytes.size());
+    const std::string fields = bytes.substr(0, bytes.size() - 4);
+    EXPECT_EQ(sealed(9, fields), bytes);
+    EXPECT_EQ(littleEndian(768, 4), bytes.substr(0, 4));
+    EXPECT_EQ(littleEndian(print.words[1], 4), bytes.substr(8, 4));
+    EXPECT_EQ(littleEndian(print.masks[0], 4), bytes.substr(4 + 768 * 4, 4));
     // The quiet bitmap: bit i % 8 of byte i / 8.
     for (size_t i = 0; i < 768; ++i)
         EXPECT_EQ(print.quiet[i], (bytes[4 + 768 * 4 + 258 * 4 + i / 8] >> (i % 8)) & 1) << i;
-    const vokid::TrackPrint read = vokid::decodeSequence(bytes);
-    EXPECT_EQ(print.words, read.words);
-    EXPECT_EQ(print.masks, read.masks);
-    EXPECT_EQ(print.quiet, read.quiet);
+    for (const auto &[form, stored] : {std::pair<uint32_t, std::string>{2, bytes}, {1, fields}}) {
+        const vokid::TrackPrint read = vokid::decodeSequence(stored, 9, form);
+        EXPECT_EQ(print.words, read.words);
+        EXPECT_EQ(print.masks, read.masks);
+        EXPECT_EQ(print.quiet, read.quiet);
+    }
 
     // Slices: each word with the kept mask of 3k for 3k, 3k + 1 and of
     // 3k + 3 for 3k + 2, within its block.
-    const vokid::SequenceView view(bytes);
+    const vokid::SequenceView view(bytes, 9);
     const struct {
         int64_t from;
         size_t length;
@@ -249,29 +355,46 @@ TEST(VokidStoredSequence, WrittenReadBackAndSliced)
 
 TEST(VokidStoredSequence, Refusals)
 {
-    const std::string bytes = vokid::encodeSequence(randomPrint(1, 2));
-    std::string partBlock = bytes;
+    const std::string bytes = vokid::encodeSequence(randomPrint(1, 2), 5);
+    const std::string fields = bytes.substr(0, bytes.size() - 4);
+    std::string partBlock = fields;
     partBlock[0] = 100;
     partBlock[1] = 0;
-    std::string none = bytes;
+    std::string none = fields;
     none[0] = 0;
     none[1] = 0;
+    std::string flipped = bytes;
+    flipped[700] ^= 1;
     const struct {
         const char *name;
+        uint32_t id;
         std::string bytes;
+        uint32_t form;
         std::string message;
     } cases[] = {
-        {"empty", "", "a stored sequence is cut short"},
-        {"cut short", bytes.substr(0, bytes.size() - 1),
-         "a stored sequence of 256 sub-fingerprints has 1403 bytes instead of 1404"},
-        {"longer", bytes + "x",
-         "a stored sequence of 256 sub-fingerprints has 1405 bytes instead of 1404"},
-        {"part of a block", partBlock,
-         "a stored sequence holds 100 sub-fingerprints, not whole blocks"},
-        {"no words", none, "a stored sequence holds 0 sub-fingerprints, not whole blocks"},
+        {"a flipped bit", 5, flipped, 2, "its sequence fails its checksum"},
+        {"another track's", 6, bytes, 2, "its sequence fails its checksum"},
+        {"one byte short", 5, bytes.substr(0, bytes.size() - 1), 2, "its sequence fails its checksum"},
+        {"empty", 5, "", 2, "its sequence is cut short"},
+        {"sealed but cut", 5, sealed(5, fields.substr(0, fields.size() - 1)), 2,
+         "its sequence of 256 sub-fingerprints has 1403 bytes instead of 1404"},
+        {"sealed with more", 5, sealed(5, fields + "x"), 2,
+         "its sequence of 256 sub-fingerprints has 1405 bytes instead of 1404"},
+        {"sealed part of a block", 5, sealed(5, partBlock), 2,
+         "its sequence holds 100 sub-fingerprints, not whole blocks"},
+        {"version 1 empty", 5, "", 1, "its sequence is cut short"},
+        {"version 1 cut short", 5, fields.substr(0, fields.size() - 1), 1,
+         "its sequence of 256 sub-fingerprints has 1403 bytes instead of 1404"},
+        {"version 1 no words", 5, none, 1,
+         "its sequence holds 0 sub-fingerprints, not whole blocks"},
+        {"version 2 read as 1", 5, bytes, 1,
+         "its sequence of 256 sub-fingerprints has 1408 bytes instead of 1404"},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(c.message, refusal([&] { vokid::decodeSequence(c.bytes); })) << c.name;
+    for (const auto &c : cases) {
+        const std::string message = "the index is damaged: track " + std::to_string(c.id) + ": " + c.message;
+        EXPECT_EQ(message, refusal([&] { vokid::decodeSequence(c.bytes, c.id, c.form); })) << c.name;
+        EXPECT_EQ(message, refusal([&] { vokid::SequenceView(c.bytes, c.id, c.form); })) << c.name;
+    }
 }
 
 } // namespace

@@ -122,7 +122,7 @@ TEST(VokidIndexSafety, ReadersSeeCommittedStatesWhileAnAddRuns)
 }
 
 // A header written byte by byte, with its CRC-32 computed here.
-std::string header(uint32_t version)
+std::string header(uint32_t version, uint64_t commits = 0)
 {
     std::string bytes = "VOKIDIDX" + std::string(24, '\0');
     const auto put = [&](size_t at, uint32_t value) {
@@ -132,6 +132,8 @@ std::string header(uint32_t version)
     put(8, version);
     put(12, 32);
     put(16, 2);
+    put(20, static_cast<uint32_t>(commits));
+    put(24, static_cast<uint32_t>(commits >> 32));
     uint32_t crc = 0xFFFFFFFFu;
     for (size_t i = 0; i < 28; ++i) {
         crc ^= static_cast<uint8_t>(bytes[i]);
@@ -154,7 +156,8 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::vector<std::string> files = library(dir, 1, 12);
     const std::string good = dir.file("good");
     ASSERT_EQ(0, vokid({"add", good, files[0]}).exit_code);
-    EXPECT_EQ(header(1), vok_test::read_file(good + "/vokid-index"));
+    // Made by one commit, added to by one.
+    EXPECT_EQ(header(2, 2), vok_test::read_file(good + "/vokid-index"));
     const auto copyOfGood = [&](const std::string &name) {
         fs::copy(good, dir.file(name));
         fs::remove(dir.file(name) + "/lock.mdb"); // so that a store opened would show
@@ -167,9 +170,9 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::string file = dir.file("file.txt");
     writeText(file, "not a folder");
     const std::string magic = copyOfGood("magic");
-    writeText(magic + "/vokid-index", "VOKIDIDY" + header(1).substr(8));
+    writeText(magic + "/vokid-index", "VOKIDIDY" + header(2, 2).substr(8));
     const std::string version = copyOfGood("version");
-    writeText(version + "/vokid-index", header(2));
+    writeText(version + "/vokid-index", header(3, 2));
     const std::string truncated = copyOfGood("truncated");
     fs::resize_file(truncated + "/data.mdb", 3 * 4096);
     const std::string empty = dir.file("empty");
@@ -186,9 +189,11 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
         {"a file", file, "not a vokid index: not a folder", true},
         {"a wrong magic", magic, "not a vokid index: its header file has the wrong magic", true},
         {"another format version", version,
-         "the index has format version 2, this vokid reads version 1", true},
+         "the index has format version 3, this vokid reads versions 1 to 2 (a newer vokid made "
+         "it)",
+         true},
         {"a truncated data file", truncated,
-         "the data file is truncated: it has 12288 bytes, but its pages reach to byte ", true},
+         "the index is damaged: its data file is truncated: it has 12288 bytes, but its pages reach to byte ", true},
         {"an empty folder", empty, "no vokid index here (vokid add creates one)", false},
         {"no folder", dir.file("none"), "no vokid index here (vokid add creates one)", false},
         {"a store not built in", "postgresql://localhost/music",

@@ -9,17 +9,6 @@ namespace {
 
 constexpr std::string_view kMagic = "VOKIDIDX";
 
-uint32_t crc32(std::string_view bytes)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (char c : bytes) {
-        crc ^= static_cast<uint8_t>(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 // The store's meta page, as its C structures lay it out with words of
 // size_t: a page header (page number, two 16-bit fields, a 32-bit one),
 // then magic and version (32 bits each), the map address and size, two
@@ -55,11 +44,11 @@ struct Meta {
 Meta readMeta(std::string_view head, size_t at, const char *which)
 {
     if (head.size() < at + kMetaEnd)
-        throw IndexError(std::string("the data file is cut short before its ") + which +
-                         " meta page ends (" + std::to_string(head.size()) + " bytes)");
+        throw damaged(std::string("its data file is cut short before its ") + which +
+                      " meta page ends (" + std::to_string(head.size()) + " bytes)");
     if (readWord(head, at + kMagicAt, 4) != kStoreMagic)
-        throw IndexError(std::string("the data file is not an LMDB data file (no ") + which +
-                         " meta page)");
+        throw damaged(std::string("its data file is not an LMDB data file (no ") + which +
+                      " meta page)");
     const uint64_t version = readWord(head, at + kVersionAt, 4);
     if (version != kStoreVersion)
         throw IndexError("the data file has LMDB format version " + std::to_string(version) +
@@ -78,8 +67,7 @@ std::string encodeHeader(const IndexHeader &header)
     out.u32(header.version);
     out.u32(static_cast<uint32_t>(kHeaderBytes));
     out.u32(header.step);
-    out.u32(0);
-    out.u32(0);
+    out.u64(header.commits);
     out.u32(crc32(out.data()));
     return std::move(out.data());
 }
@@ -91,19 +79,22 @@ IndexHeader decodeHeader(std::string_view bytes)
     ByteReader in(bytes.substr(kMagic.size()), "the index header");
     IndexHeader header;
     header.version = in.u32();
-    if (header.version != kIndexFormatVersion)
+    if (header.version > kIndexFormatVersion)
         throw IndexError("the index has format version " + std::to_string(header.version) +
-                         ", this vokid reads version " + std::to_string(kIndexFormatVersion));
+                         ", this vokid reads versions " + std::to_string(kOldestForm) + " to " +
+                         std::to_string(kIndexFormatVersion) + " (a newer vokid made it)");
     if (bytes.size() != kHeaderBytes || in.u32() != kHeaderBytes)
-        throw IndexError("the index header is damaged: it should have " +
-                         std::to_string(kHeaderBytes) + " bytes");
+        throw damaged("its header should have " + std::to_string(kHeaderBytes) + " bytes");
     header.step = in.u32();
-    in.u32();
-    in.u32();
+    header.commits = in.u64();
     if (in.u32() != crc32(bytes.substr(0, kHeaderBytes - 4)))
-        throw IndexError("the index header is damaged: its checksum does not match");
+        throw damaged("its header's checksum does not match");
+    if (header.version < kOldestForm)
+        throw damaged("its header has format version " + std::to_string(header.version));
     if (header.step < 1 || header.step > kMaxStep)
-        throw IndexError("the index header is damaged: step " + std::to_string(header.step));
+        throw damaged("its header has step " + std::to_string(header.step));
+    if (header.version < 2)
+        header.commits = 0; // reserved words, not a counter
     return header;
 }
 
@@ -112,19 +103,40 @@ DataFileFacts checkDataFile(std::string_view head, uint64_t fileSize)
     const Meta first = readMeta(head, 0, "first");
     const uint32_t pageSize = first.pageSize;
     if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
-        throw IndexError("the data file is damaged: page size " + std::to_string(pageSize));
+        throw damaged("its data file has page size " + std::to_string(pageSize));
     const Meta second = readMeta(head, pageSize, "second");
     // The store uses the meta page of the newer transaction.
     const Meta &newer = second.transaction > first.transaction ? second : first;
     // Page numbers beyond 2^40 (4 PB of 4 kB pages) are damage, and would
     // overflow the size below.
     if (newer.lastPage < 1 || newer.lastPage >= uint64_t{1} << 40)
-        throw IndexError("the data file is damaged: last page " + std::to_string(newer.lastPage));
+        throw damaged("its data file has last page " + std::to_string(newer.lastPage));
     const uint64_t needed = (newer.lastPage + 1) * pageSize;
     if (fileSize < needed)
-        throw IndexError("the data file is truncated: it has " + std::to_string(fileSize) +
-                         " bytes, but its pages reach to byte " + std::to_string(needed));
+        throw damaged("its data file is truncated: it has " + std::to_string(fileSize) +
+                      " bytes, but its pages reach to byte " + std::to_string(needed));
     return DataFileFacts{pageSize, newer.lastPage, newer.transaction};
+}
+
+std::string restampedHead(std::string_view head, uint64_t fileSize, uint64_t transaction)
+{
+    const DataFileFacts facts = checkDataFile(head, fileSize);
+    if (transaction < 1)
+        throw IndexError("a data file cannot be given transaction id 0");
+    const size_t pageSize = facts.pageSize;
+    const Meta first = readMeta(head, 0, "first");
+    const size_t newerAt = readMeta(head, pageSize, "second").transaction > first.transaction
+                               ? pageSize
+                               : 0;
+    std::string pages(head.substr(0, 2 * pageSize));
+    const std::string_view meta = head.substr(newerAt + kMetaAt, kMetaEnd - kMetaAt);
+    for (size_t page = 0; page < 2; ++page) {
+        pages.replace(page * pageSize + kMetaAt, meta.size(), meta);
+        const uint64_t id = page == (transaction & 1) ? transaction : transaction - 1;
+        for (size_t i = 0; i < kWord; ++i)
+            pages[page * pageSize + kTransactionAt + i] = static_cast<char>(id >> (8 * i) & 0xFFu);
+    }
+    return pages;
 }
 
 } // namespace vokid

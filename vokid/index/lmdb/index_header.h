@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "vokid/index/postings.h"
+#include "vokid/index/stored_form.h"
 
 namespace vokid {
 
@@ -20,20 +21,29 @@ constexpr const char *kHeaderFile = "vokid-index";
 constexpr const char *kDataFile = "data.mdb";
 constexpr const char *kLockFile = "lock.mdb";
 
-constexpr uint32_t kIndexFormatVersion = 1;
+// The format version this vokid writes (stored_form.h): 2, whose header
+// holds the commit counter and whose records have checksums. It reads
+// version 1 as well.
+constexpr uint32_t kIndexFormatVersion = kStoredForm;
 constexpr size_t kHeaderBytes = 32;
 
 struct IndexHeader {
     uint32_t version = kIndexFormatVersion;
     uint32_t step = kDefaultStep; // every step-th sub-fingerprint has a posting
+    // vokid's own count of the commits to the index (not the store's
+    // transaction id, which a compacted copy starts again), as it was
+    // after the last commit whose header was written: the store must hold
+    // at least this many. 0 in version 1, which has none.
+    uint64_t commits = 0;
 };
 
-// 32 bytes: "VOKIDIDX", then the format version, the header's size, the
-// step and two reserved words (all 32-bit little-endian), then the CRC-32
-// of the 28 bytes before it.
+// 32 bytes: "VOKIDIDX", then the format version, the header's size and the
+// step (32-bit), the commit counter (64-bit; two reserved 32-bit words
+// in version 1), all little-endian, then the CRC-32 of the 28 bytes
+// before it.
 std::string encodeHeader(const IndexHeader &header);
-// Throws IndexError: not a header (size, magic), another format version,
-// damaged (checksum, step).
+// Throws IndexError: not a header (size, magic), a format version this
+// vokid does not read, damaged (checksum, step).
 IndexHeader decodeHeader(std::string_view bytes);
 
 // What the data file's two meta pages say: the page size and the last
@@ -52,6 +62,16 @@ constexpr size_t kDataHeadBytes = 2 * 65536;
 // size: it must be a store data file of this layout whose pages all lie
 // within the file. Throws IndexError.
 DataFileFacts checkDataFile(std::string_view head, uint64_t fileSize);
+
+// The first two pages of a data file (of `fileSize` bytes, whose first
+// bytes are `head`) that checkDataFile takes, both meta
+// pages now holding its newer meta page's state, under transaction ids
+// `transaction` and `transaction` - 1 (each in the page the store reads
+// for it: the id's lowest bit). A store whose readers and writers go by
+// another data file's transaction ids (a lock file they share) reads this
+// one at `transaction` as they expect. Throws IndexError as checkDataFile
+// does, and for a transaction id below 1.
+std::string restampedHead(std::string_view head, uint64_t fileSize, uint64_t transaction);
 
 } // namespace vokid
 

@@ -1,144 +1,203 @@
 #include "vokid/index/lmdb/lmdb_folder.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <memory>
+#include <set>
 
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
+#include "vokid/index/lmdb/lmdb_environment.h"
+#include "vokid/index/lmdb/lmdb_files.h"
 #include "vokid/index/lmdb/lmdb_store.h"
-#include "vokid/support/system_cause.h"
+#include "vokid/index/stored_form.h"
 
 namespace vokid {
 
 namespace {
 
-// A missing index may be a folder as well as a file.
-std::string causeOf(int error)
-{
-    return error == ENOENT ? "no such file or folder" : systemCause(error);
-}
-
-struct FileCloser {
-    void operator()(std::FILE *file) const { std::fclose(file); }
-};
-
-// Up to `limit` bytes from the start of a file; throws IndexError.
-std::string readStart(const std::string &path, size_t limit, const char *what)
-{
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
-    if (!file)
-        throw IndexError(std::string("cannot read its ") + what + ": " + causeOf(errno));
-    std::string bytes(limit, '\0');
-    const size_t got = std::fread(bytes.data(), 1, limit, file.get());
-    if (std::ferror(file.get()))
-        throw IndexError(std::string("cannot read its ") + what + ": read error");
-    bytes.resize(got);
-    return bytes;
-}
-
-bool exists(const std::string &path, struct stat &status)
-{
-    if (stat(path.c_str(), &status) == 0)
-        return true;
-    if (errno != ENOENT)
-        throw IndexError(causeOf(errno));
-    return false;
-}
-
-// Whether a folder holds anything besides "." and "..".
-bool isEmptyFolder(const std::string &folder)
+// The folder's entries besides "." and "..".
+std::set<std::string> entriesOf(const std::string &folder)
 {
     struct DirCloser {
         void operator()(DIR *dir) const { closedir(dir); }
     };
     std::unique_ptr<DIR, DirCloser> dir(opendir(folder.c_str()));
     if (!dir)
-        throw IndexError("cannot read the folder: " + causeOf(errno));
+        throw IndexError("cannot read the folder: " + fileCause(errno));
+    std::set<std::string> names;
     while (const dirent *entry = readdir(dir.get())) {
         if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0)
+            names.insert(entry->d_name);
+    }
+    return names;
+}
+
+// What a creation writes, in the order it writes it.
+const std::set<std::string> &creationFiles()
+{
+    static const std::set<std::string> names = {
+        kPartialHeaderFile, kNewHeaderFile, kDataFile, kLockFile, kReserveFile,
+        std::string(kReserveFile) + ".new"};
+    return names;
+}
+
+// A header that counts no commit over no data file: a creation that
+// stopped (or an index of vokid before 1.2 whose first add stopped).
+bool unfinished(const std::string &folder)
+{
+    if (readHeaderFile(folder).commits != 0)
+        return false;
+    const std::optional<struct stat> data = entryStatus(folder, kDataFile);
+    return !data || data->st_size == 0;
+}
+
+bool needsCreation(const std::string &folder)
+{
+    return !entryStatus(folder, kHeaderFile) || unfinished(folder);
+}
+
+// Whether the folder holds only what a creation that stopped leaves: its
+// mark (or an unfinished header) with the store's files.
+bool onlyLeftovers(const std::string &folder, const std::set<std::string> &names)
+{
+    bool marked = false;
+    for (const std::string &name : names) {
+        if (name == kPartialHeaderFile || name == kHeaderFile)
+            marked = true;
+        else if (!creationFiles().count(name))
             return false;
     }
-    return true;
+    return marked || names.empty() || (entryStatus(folder, kHeaderFile) && unfinished(folder));
 }
 
-// The header is written whole to a file of its own, then renamed into
-// place: a folder has a complete header or none.
-void writeHeader(const std::string &folder, const IndexHeader &header)
+std::string whyNoIndex(const std::string &folder)
 {
-    const std::string bytes = encodeHeader(header);
-    const std::string path = folder + "/" + kHeaderFile;
-    const std::string partial = path + ".partial";
-    const int fd = open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0)
-        throw IndexError("cannot create the index header: " + causeOf(errno));
-    const bool written =
-        ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size()) &&
-        fsync(fd) == 0;
-    const int error = errno;
-    close(fd);
-    if (!written || rename(partial.c_str(), path.c_str()) != 0) {
-        const int cause = written ? errno : error;
-        unlink(partial.c_str());
-        throw IndexError("cannot write the index header: " + causeOf(cause));
+    const std::set<std::string> names = entriesOf(folder);
+    if (names.count(kHeaderFile))
+        return "the index has no data file yet (its creation stopped): vokid add makes it";
+    if (onlyLeftovers(folder, names))
+        return "no vokid index here (vokid add creates one)";
+    return "not a vokid index: the folder holds other files and no index header";
+}
+
+void clearLeftovers(const std::string &folder)
+{
+    const std::set<std::string> names = entriesOf(folder);
+    if (!onlyLeftovers(folder, names))
+        throw IndexError("not a vokid index: the folder holds other files and no index header");
+    for (const std::string &name : names)
+        if (unlink((folder + "/" + name).c_str()) != 0 && errno != ENOENT)
+            throw IndexError("cannot clear what a stopped creation left (" + name +
+                             "): " + fileCause(errno));
+}
+
+// The mark first, the store with its tables and first commit, the reserve,
+// then the header: renamed from the mark, it makes the index.
+void createStore(const std::string &folder, uint32_t step)
+{
+    IndexHeader header;
+    header.step = step;
+    header.commits = 1;
+    writeScratchHeader(folder, header, kPartialHeaderFile);
+    {
+        const LmdbEnvironment env(folder, LmdbEnvironment::Mode::Create);
+        LmdbTxn txn(env.get(), true);
+        putCommits(txn.get(), env.tables(), header.commits);
+        txn.commit();
+    }
+    keepReserve(folder);
+    renameScratchHeader(folder, kPartialHeaderFile);
+}
+
+// The step an unfinished header names (an index made with another step
+// than the default), kept by the creation that finishes it.
+uint32_t stepToCreate(const std::string &folder)
+{
+    if (entryStatus(folder, kHeaderFile)) {
+        try {
+            return readHeaderFile(folder).step;
+        } catch (const IndexError &) {
+        }
+    }
+    return kDefaultStep;
+}
+
+void createIndex(const std::string &folder)
+{
+    if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+        throw IndexError("cannot create the index folder: " + fileCause(errno));
+    const FolderLock lock(folder);
+    requirePlainFiles(folder);
+    if (!needsCreation(folder))
+        return; // another creator made it meanwhile
+    const uint32_t step = stepToCreate(folder);
+    clearLeftovers(folder);
+    try {
+        createStore(folder, step);
+    } catch (const IndexError &) {
+        try {
+            clearLeftovers(folder);
+        } catch (const IndexError &) {
+        }
+        throw;
     }
 }
 
-// Creates the folder or takes an empty one; refuses any other.
-IndexHeader createIndex(const std::string &folder, bool folderExists)
+bool isFolder(const std::string &path)
 {
-    if (!folderExists && mkdir(folder.c_str(), 0755) != 0)
-        throw IndexError("cannot create the index folder: " + causeOf(errno));
-    if (folderExists && !isEmptyFolder(folder))
-        throw IndexError("not a vokid index: the folder holds other files and no index header");
-    const IndexHeader header;
-    writeHeader(folder, header);
-    return header;
+    struct stat status;
+    if (stat(path.c_str(), &status) == 0) {
+        if (!S_ISDIR(status.st_mode))
+            throw IndexError("not a vokid index: not a folder");
+        return true;
+    }
+    if (errno != ENOENT)
+        throw IndexError(fileCause(errno));
+    return false;
 }
 
 } // namespace
 
+void checkLmdbFolder(const std::string &folder)
+{
+    requirePlainFiles(folder);
+    const std::optional<struct stat> data = entryStatus(folder, kDataFile);
+    if (!data)
+        throw damaged("it has no data file (" + std::string(kDataFile) + ")");
+    // Looked at before it is mapped: a truncated one would fault on the
+    // first page read past its end.
+    checkDataFile(readStart(folder, kDataFile, kDataHeadBytes, "data file"),
+                  static_cast<uint64_t>(data->st_size));
+}
+
 std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAccess access)
 {
-    const bool writing = access != StoreAccess::Read;
+    return openLmdbStore(folder, access);
+}
+
+std::unique_ptr<LmdbStore> openLmdbStore(const std::string &folder, StoreAccess access,
+                                         bool upgrading)
+{
     const bool creating = access == StoreAccess::Write;
-    struct stat status;
-    const bool folderExists = exists(folder, status);
-    if (folderExists && !S_ISDIR(status.st_mode))
-        throw IndexError("not a vokid index: not a folder");
-    if (!folderExists && !creating)
-        throw IndexError("no vokid index here (vokid add creates one)");
-
-    const std::string headerPath = folder + "/" + kHeaderFile;
-    IndexHeader header;
-    if (!folderExists || !exists(headerPath, status)) {
+    if (!isFolder(folder)) {
         if (!creating)
-            throw IndexError(isEmptyFolder(folder)
-                                 ? "no vokid index here (vokid add creates one)"
-                                 : "not a vokid index: the folder holds other files and no "
-                                   "index header");
-        header = createIndex(folder, folderExists);
-    } else {
-        header = decodeHeader(readStart(headerPath, kHeaderBytes + 1, "header"));
+            throw IndexError("no vokid index here (vokid add creates one)");
+        createIndex(folder);
     }
-
-    // The data file is looked at before it is mapped: a truncated one
-    // would fault on the first page read past its end.
-    const std::string dataPath = folder + "/" + kDataFile;
-    if (exists(dataPath, status)) {
-        checkDataFile(readStart(dataPath, kDataHeadBytes, "data file"),
-                      static_cast<uint64_t>(status.st_size));
-    } else if (!creating) {
-        throw IndexError("the index has no data file (" + std::string(kDataFile) +
-                         "): run vokid add again");
+    requirePlainFiles(folder);
+    if (needsCreation(folder)) {
+        if (!creating)
+            throw IndexError(whyNoIndex(folder));
+        createIndex(folder);
     }
-    return std::make_unique<LmdbStore>(folder, writing, header.step);
+    const IndexHeader header = readHeaderFile(folder);
+    checkLmdbFolder(folder);
+    return std::make_unique<LmdbStore>(folder, header, access != StoreAccess::Read, upgrading);
 }
 
 } // namespace vokid

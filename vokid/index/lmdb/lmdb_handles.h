@@ -6,6 +6,7 @@
 
 #include <lmdb.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 
@@ -26,8 +27,13 @@ private:
     int code;
 };
 
+// A full disk (or quota) is a NoSpaceError, whatever was being done.
 inline void checkLmdb(int result, const char *doing)
 {
+    if (result == ENOSPC)
+        throw NoSpaceError("no space left on device");
+    if (result == EDQUOT)
+        throw NoSpaceError("no space left on device (the disk quota is used up)");
     if (result != MDB_SUCCESS)
         throw LmdbError(doing, result);
 }
@@ -55,8 +61,10 @@ public:
         if (txn)
             mdb_txn_abort(txn);
     }
+    LmdbTxn(LmdbTxn &&other) noexcept : txn(other.txn) { other.txn = nullptr; }
     LmdbTxn(const LmdbTxn &) = delete;
     LmdbTxn &operator=(const LmdbTxn &) = delete;
+    LmdbTxn &operator=(LmdbTxn &&) = delete;
     MDB_txn *get() const
     {
         if (!txn)
@@ -68,6 +76,12 @@ public:
         MDB_txn *done = get();
         txn = nullptr; // a failed commit has freed it too
         checkLmdb(mdb_txn_commit(done), "commit");
+    }
+    // A read-only transaction moved to the newest committed state.
+    void renew()
+    {
+        mdb_txn_reset(get());
+        checkLmdb(mdb_txn_renew(txn), "read");
     }
 
 private:

@@ -3,25 +3,148 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <stdexcept>
 
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/postings.h"
+#include "vokid/index/stored_form.h"
 
 namespace vokid {
 
+struct LmdbStore::Shared {
+    std::string folder;
+    uint32_t step = kDefaultStep;
+    bool writable = false;
+    bool upgrading = false; // a store of an older format opened for writing
+    std::mutex mutex;
+    std::condition_variable idle;
+    size_t live = 0; // views and batches open, of whichever opening
+    std::shared_ptr<LmdbEnvironment> env;
+    std::function<void()> waitNotice;
+    std::atomic<bool> noticed{false};
+};
+
+IndexError olderThanItsHeader(const std::string &folder, uint64_t stored, uint64_t header)
+{
+    return IndexError("the index is older than its last commit (its store holds " +
+                      std::to_string(stored) + " commits, its header counts " +
+                      std::to_string(header) + "): it was rolled back or replaced by an older "
+                      "copy; vokid check " + folder + " examines it, and a backup restores it");
+}
+
 namespace {
 
-// The map is address space, not memory or disk: 256 GB hold the index of
-// some 40,000 hours of audio. Where the process may not map that much (a
-// limit on its address space, a memory checker), smaller maps are tried,
-// down to twice the data file.
-constexpr uint64_t kMapBytes[] = {uint64_t{256} << 30, uint64_t{32} << 30, uint64_t{4} << 30,
-                                  uint64_t{1} << 30};
-constexpr int kMaxTables = 8;
+using Shared = LmdbStore::Shared;
+
+// How long a new view waits for the views of a replaced data file to end
+// before it reads the old one (a snapshot of it, as consistent as ever),
+// and how long a batch waits before it gives up (it must not write to the
+// old one).
+constexpr auto kViewDrain = std::chrono::seconds(2);
+constexpr auto kBatchDrain = std::chrono::seconds(60);
 const std::string kNextIdKey = "next_id";
+
+// An opening of the store, counted open while a view or batch holds it:
+// the store opens a replaced data file only when none is held.
+class Held {
+public:
+    Held(std::shared_ptr<Shared> state, std::shared_ptr<LmdbEnvironment> opening)
+        : shared(std::move(state)), env(std::move(opening))
+    {
+    }
+    ~Held()
+    {
+        const std::lock_guard<std::mutex> lock(shared->mutex);
+        --shared->live;
+        shared->idle.notify_all();
+    }
+    Held(const Held &) = delete;
+    Held &operator=(const Held &) = delete;
+    LmdbEnvironment &operator*() const { return *env; }
+    LmdbEnvironment *operator->() const { return env.get(); }
+
+private:
+    std::shared_ptr<Shared> shared;
+    std::shared_ptr<LmdbEnvironment> env;
+};
+
+// The header and the store agree on the format; the store holds at least
+// the commits the header counts. A header left at version 1 by an upgrade
+// that stopped after renaming its store in is brought up by a writer.
+void checkAgainstHeader(const Shared &shared, LmdbEnvironment &env)
+{
+    if (env.form() > kStoredForm)
+        throw IndexError("the index's store has format version " + std::to_string(env.form()) +
+                         ", this vokid reads versions " + std::to_string(kOldestForm) + " to " +
+                         std::to_string(kStoredForm) + " (a newer vokid made it)");
+    if (shared.writable && !shared.upgrading && env.form() < kStoredForm)
+        throw IndexError("the index has format version " + std::to_string(env.form()) +
+                         ", which this vokid only reads: vokid upgrade " + shared.folder +
+                         " converts it");
+    LmdbTxn txn(env.get(), false);
+    const uint64_t stored = storedCommits(txn.get(), env.tables());
+    IndexHeader header = readHeaderFile(shared.folder);
+    if (header.version > env.form())
+        throw damaged("its header has format version " + std::to_string(header.version) +
+                      ", its store version " + std::to_string(env.form()));
+    if (stored < header.commits)
+        throw olderThanItsHeader(shared.folder, stored, header.commits);
+    if (header.version < env.form() && shared.writable) {
+        const FolderLock lock(shared.folder);
+        header.version = env.form();
+        header.commits = stored;
+        writeHeaderFile(shared.folder, header);
+    }
+}
+
+std::shared_ptr<LmdbEnvironment> openChecked(const Shared &shared)
+{
+    auto env = std::make_shared<LmdbEnvironment>(
+        shared.folder, shared.writable ? LmdbEnvironment::Mode::Write : LmdbEnvironment::Mode::Read);
+    checkAgainstHeader(shared, *env);
+    return env;
+}
+
+// The opening to read or write with, held: a data file renamed in since
+// the last one is opened once the views of the old one have ended (the
+// old opening closed first).
+std::unique_ptr<Held> holdCurrent(const std::shared_ptr<Shared> &shared, bool forWrite)
+{
+    std::unique_lock<std::mutex> lock(shared->mutex);
+    const std::optional<FileIdentity> now =
+        shared->env ? dataFileIdentity(shared->folder) : std::nullopt;
+    if (now && *now != shared->env->dataFile()) {
+        const FileIdentity old = shared->env->dataFile();
+        const auto ready = [&] {
+            return shared->live == 0 || !shared->env || shared->env->dataFile() != old;
+        };
+        if (shared->idle.wait_for(lock, forWrite ? kBatchDrain : kViewDrain, ready)) {
+            if (shared->env && shared->env->dataFile() == old)
+                shared->env.reset();
+        } else if (forWrite) {
+            throw IndexError("its data file was replaced (by compact or upgrade) while this "
+                             "process kept views of the old one open");
+        }
+    }
+    if (!shared->env)
+        shared->env = openChecked(*shared);
+    shared->env->clearStaleReaders(forWrite);
+    ++shared->live;
+    return std::make_unique<Held>(shared, shared->env);
+}
+
+LmdbTxn beginTxn(LmdbEnvironment &env, Shared &shared, bool write)
+{
+    if (!write)
+        return LmdbTxn(env.get(), false);
+    return beginWrite(env.get(), shared.waitNotice, shared.noticed);
+}
 
 uint64_t fileBytes(const std::string &path)
 {
@@ -58,10 +181,11 @@ Posting postingOf(const char *bytes)
 
 class LmdbTransaction final : public IndexBatch {
 public:
-    LmdbTransaction(MDB_env *environment, const LmdbStore::Tables &tableSet, bool forWriting,
-                    uint32_t indexStep, std::string folderPath)
-        : env(environment), tables(tableSet), txn(environment, forWriting), write(forWriting),
-          step(indexStep), folder(std::move(folderPath))
+    LmdbTransaction(std::unique_ptr<Held> opening, std::shared_ptr<Shared> state, bool forWriting)
+        : held(std::move(opening)), shared(std::move(state)), env((*held)->get()),
+          tables((*held)->tables()), form((*held)->form()), unlocked((*held)->unlocked()),
+          txn(beginTxn(**held, *shared, forWriting)), write(forWriting), step(shared->step),
+          snapshot(mdb_txn_id(txn.get()))
     {
     }
 
@@ -77,30 +201,99 @@ public:
     bool remove(uint32_t id) override;
     void commit() override;
 
+    // For a batch just begun: whether it writes to the folder's data file
+    // (not one that compact or upgrade replaced while it waited for the
+    // lock), and that the store holds the commits its header counts.
+    bool onCurrentDataFile() const;
+    void checkNotOlder();
+
 private:
     struct Pending {
         uint64_t value;
         uint32_t word;
     };
 
+    template <class Read>
+    auto guarded(Read read) -> decltype(read());
+    bool unchangedSinceSnapshot() const;
     std::optional<std::string_view> get(MDB_dbi dbi, MDB_val key);
     std::optional<std::string_view> storedSequence(uint32_t track);
+    std::optional<TrackInfo> trackRecord(uint32_t id);
+    std::vector<TrackInfo> allTracks();
     void requireWrite() const;
     uint32_t nextId(uint32_t taken = 0);
     void removeContents(const TrackInfo &old);
     void flushPending();
+    void afterCommit(uint64_t commits) const;
+    StoreStats measure();
     uint64_t tableBytes(MDB_dbi dbi, uint64_t *entries = nullptr);
     uint64_t freePages();
+    uint64_t activeReaders();
     std::vector<StoreFact> facts();
 
+    std::unique_ptr<Held> held;
+    std::shared_ptr<Shared> shared;
     MDB_env *env;
-    const LmdbStore::Tables &tables;
+    const LmdbTables &tables;
+    uint32_t form;  // of the records
+    bool unlocked;  // read without the lock file
     LmdbTxn txn;
     bool write;
     uint32_t step;
-    std::string folder;
+    uint64_t snapshot; // the store's transaction id it reads
+    bool served = false;
     std::vector<Pending> pending;
 };
+
+// Without the lock file no writer knows of this view, and may reuse the
+// pages it reads once two transactions have been committed after its
+// snapshot (LMDB reuses the pages a transaction freed two transactions
+// later). A read that saw at most one is sound; otherwise it is read
+// again from the newest state, when nothing was read before (a view is
+// one state), or refused.
+template <class Read>
+auto LmdbTransaction::guarded(Read read) -> decltype(read())
+{
+    if (!unlocked)
+        return read();
+    for (int attempt = 0;; ++attempt) {
+        try {
+            auto result = read();
+            if (unchangedSinceSnapshot()) {
+                served = true;
+                return result;
+            }
+        } catch (const IndexError &) {
+            if (unchangedSinceSnapshot())
+                throw;
+        }
+        if (served || attempt > 0)
+            throw IndexError("the index changed while it was read (this user reads it without "
+                             "its lock file, unseen by those who write): run the command again");
+        txn.renew();
+        snapshot = mdb_txn_id(txn.get());
+    }
+}
+
+bool LmdbTransaction::unchangedSinceSnapshot() const
+{
+    MDB_envinfo info;
+    return mdb_env_info(env, &info) == MDB_SUCCESS && info.me_last_txnid <= snapshot + 1;
+}
+
+bool LmdbTransaction::onCurrentDataFile() const
+{
+    const std::optional<FileIdentity> now = dataFileIdentity(shared->folder);
+    return !now || *now == (*held)->dataFile();
+}
+
+void LmdbTransaction::checkNotOlder()
+{
+    const uint64_t stored = storedCommits(txn.get(), tables);
+    const uint64_t header = readHeaderFile(shared->folder).commits;
+    if (stored < header)
+        throw olderThanItsHeader(shared->folder, stored, header);
+}
 
 std::optional<std::string_view> LmdbTransaction::get(MDB_dbi dbi, MDB_val key)
 {
@@ -112,35 +305,44 @@ std::optional<std::string_view> LmdbTransaction::get(MDB_dbi dbi, MDB_val key)
     return bytesOf(data);
 }
 
-std::optional<TrackInfo> LmdbTransaction::track(uint32_t id)
+std::optional<TrackInfo> LmdbTransaction::trackRecord(uint32_t id)
 {
     const auto bytes = get(tables.tracks, valueOf(id));
     if (!bytes)
         return std::nullopt;
-    return decodeTrack(id, *bytes);
+    return decodeTrack(id, *bytes, form);
+}
+
+std::optional<TrackInfo> LmdbTransaction::track(uint32_t id)
+{
+    return guarded([&] { return trackRecord(id); });
 }
 
 std::optional<TrackInfo> LmdbTransaction::trackAt(const std::string &path)
 {
-    uint64_t key = pathKey(path);
-    MDB_val keyValue = valueOf(key);
-    MDB_val data;
-    LmdbCursor cursor(txn.get(), tables.paths);
-    int result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_SET_KEY);
-    while (result == MDB_SUCCESS) {
-        uint32_t id = 0;
-        std::memcpy(&id, data.mv_data, sizeof id);
-        std::optional<TrackInfo> found = track(id);
-        if (found && found->path == path)
-            return found;
-        result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_NEXT_DUP);
-    }
-    if (result != MDB_NOTFOUND)
-        checkLmdb(result, "read");
-    return std::nullopt;
+    return guarded([&]() -> std::optional<TrackInfo> {
+        uint64_t key = pathKey(path);
+        MDB_val keyValue = valueOf(key);
+        MDB_val data;
+        LmdbCursor cursor(txn.get(), tables.paths);
+        int result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_SET_KEY);
+        while (result == MDB_SUCCESS) {
+            uint32_t id = 0;
+            if (data.mv_size != sizeof id)
+                throw damaged("a path's entry has " + std::to_string(data.mv_size) + " bytes");
+            std::memcpy(&id, data.mv_data, sizeof id);
+            std::optional<TrackInfo> found = trackRecord(id);
+            if (found && found->path == path)
+                return found;
+            result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_NEXT_DUP);
+        }
+        if (result != MDB_NOTFOUND)
+            checkLmdb(result, "read");
+        return std::nullopt;
+    });
 }
 
-std::vector<TrackInfo> LmdbTransaction::tracks()
+std::vector<TrackInfo> LmdbTransaction::allTracks()
 {
     std::vector<TrackInfo> all;
     LmdbCursor cursor(txn.get(), tables.tracks);
@@ -149,14 +351,19 @@ std::vector<TrackInfo> LmdbTransaction::tracks()
     while ((result = mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT)) == MDB_SUCCESS) {
         uint32_t id = 0;
         if (key.mv_size != sizeof id)
-            throw IndexError("a track record has a key of " + std::to_string(key.mv_size) +
-                             " bytes");
+            throw damaged("a track record has a key of " + std::to_string(key.mv_size) +
+                          " bytes");
         std::memcpy(&id, key.mv_data, sizeof id);
-        all.push_back(decodeTrack(id, bytesOf(data)));
+        all.push_back(decodeTrack(id, bytesOf(data), form));
     }
     if (result != MDB_NOTFOUND)
         checkLmdb(result, "read");
     return all;
+}
+
+std::vector<TrackInfo> LmdbTransaction::tracks()
+{
+    return guarded([&] { return allTracks(); });
 }
 
 // The postings of one word at the cursor, unless there are more than
@@ -193,10 +400,13 @@ void LmdbTransaction::postings(const std::vector<uint32_t> &words, size_t limit,
     requireAscending(words);
     if (write)
         flushPending(); // a batch finds the postings it has put
-    out.clear();
-    LmdbCursor cursor(txn.get(), tables.postings);
-    for (uint32_t word : words)
-        out.close(wordPostings(cursor.get(), word, limit, out));
+    guarded([&] {
+        out.clear();
+        LmdbCursor cursor(txn.get(), tables.postings);
+        for (uint32_t word : words)
+            out.close(wordPostings(cursor.get(), word, limit, out));
+        return true;
+    });
 }
 
 std::optional<std::string_view> LmdbTransaction::storedSequence(uint32_t track)
@@ -207,19 +417,23 @@ std::optional<std::string_view> LmdbTransaction::storedSequence(uint32_t track)
 SubFingerprints LmdbTransaction::sequence(uint32_t track, int64_t from, size_t length,
                                           int64_t &first)
 {
-    first = 0;
-    const auto bytes = storedSequence(track);
-    if (!bytes)
-        return SubFingerprints();
-    return SequenceView(*bytes).slice(from, length, first);
+    return guarded([&] {
+        first = 0;
+        const auto bytes = storedSequence(track);
+        if (!bytes)
+            return SubFingerprints();
+        return SequenceView(*bytes, track, form).slice(from, length, first);
+    });
 }
 
 std::optional<TrackPrint> LmdbTransaction::print(uint32_t track)
 {
-    const auto bytes = storedSequence(track);
-    if (!bytes)
-        return std::nullopt;
-    return decodeSequence(*bytes);
+    return guarded([&]() -> std::optional<TrackPrint> {
+        const auto bytes = storedSequence(track);
+        if (!bytes)
+            return std::nullopt;
+        return decodeSequence(*bytes, track, form);
+    });
 }
 
 uint64_t LmdbTransaction::tableBytes(MDB_dbi dbi, uint64_t *entries)
@@ -236,9 +450,14 @@ StoreStats LmdbTransaction::stats()
 {
     if (write)
         flushPending(); // a batch counts the postings it has put
+    return guarded([&] { return measure(); });
+}
+
+StoreStats LmdbTransaction::measure()
+{
     StoreStats stats;
     stats.step = step;
-    for (const TrackInfo &info : tracks()) {
+    for (const TrackInfo &info : allTracks()) {
         ++stats.tracks;
         stats.seconds += info.duration;
         stats.words += info.words;
@@ -257,8 +476,10 @@ StoreStats LmdbTransaction::stats()
     const uint64_t used = (uint64_t{info.me_last_pgno} + 1) * pageSize;
     const uint64_t counted = stats.postingBytes + stats.sequenceBytes + stats.metadataBytes;
     stats.freeBytes = used > counted ? used - counted : 0;
+    const std::string &folder = shared->folder;
     stats.fileBytes = fileBytes(folder + "/" + kDataFile) + fileBytes(folder + "/" + kLockFile) +
-                      fileBytes(folder + "/" + kHeaderFile);
+                      fileBytes(folder + "/" + kHeaderFile) +
+                      fileBytes(folder + "/" + kReserveFile);
     stats.kind = "lmdb";
     stats.facts = facts();
     return stats;
@@ -286,7 +507,24 @@ uint64_t LmdbTransaction::freePages()
     return pages;
 }
 
-// LMDB's own figures, each read without a walk of the tables.
+// Readers in the lock table now, stale ones among them: LMDB lists them
+// a line each after a heading line.
+uint64_t LmdbTransaction::activeReaders()
+{
+    if (unlocked)
+        return 0;
+    uint64_t lines = 0;
+    const auto count = [](const char *line, void *context) {
+        if (std::strncmp(line, "(no ", 4) != 0)
+            ++*static_cast<uint64_t *>(context);
+        return 0;
+    };
+    mdb_reader_list(env, count, &lines);
+    return lines > 0 ? lines - 1 : 0;
+}
+
+// LMDB's own figures, each read without a walk of the tables, and the
+// store's records of itself.
 std::vector<StoreFact> LmdbTransaction::facts()
 {
     MDB_envinfo info;
@@ -295,14 +533,19 @@ std::vector<StoreFact> LmdbTransaction::facts()
     checkLmdb(mdb_env_stat(env, &main), "measure the store");
     MDB_stat postings;
     checkLmdb(mdb_stat(txn.get(), tables.postings, &postings), "measure a table");
+    const std::string &folder = shared->folder;
     return {
         {"page_size", "page size", main.ms_psize, "bytes"},
         {"pages_in_use", "pages in use", uint64_t{info.me_last_pgno} + 1, ""},
         {"free_pages", "pages on the free list", freePages(), ""},
         {"map_size", "map size", info.me_mapsize, "bytes"},
         {"data_file_bytes", "data file", fileBytes(folder + "/" + kDataFile), "bytes"},
+        {"reserve_bytes", "reserve", fileBytes(folder + "/" + kReserveFile), "bytes"},
         {"transaction", "last transaction", info.me_last_txnid, ""},
+        {"commits", "commits", storedCommits(txn.get(), tables), ""},
+        {"format_version", "format version", form, ""},
         {"reader_slots", "reader slots used", info.me_numreaders, ""},
+        {"readers", "readers now", activeReaders(), ""},
         {"max_readers", "reader slots", info.me_maxreaders, ""},
         {"posting_depth", "postings tree depth", postings.ms_depth, ""},
     };
@@ -323,7 +566,7 @@ uint32_t LmdbTransaction::nextId(uint32_t taken)
     uint32_t id = 1;
     if (const auto stored = get(tables.info, keyValue)) {
         if (stored->size() != sizeof id)
-            throw IndexError("the index's next track id is damaged");
+            throw damaged("its next track id has " + std::to_string(stored->size()) + " bytes");
         std::memcpy(&id, stored->data(), sizeof id);
     }
     if (taken != 0 && taken < id)
@@ -345,7 +588,8 @@ void LmdbTransaction::removeContents(const TrackInfo &old)
     flushPending(); // postings of this batch are in the store before any leaves it
     uint32_t id = old.id;
     if (const auto bytes = storedSequence(id)) {
-        for (const WordPosition &posting : postingsOf(decodeSequence(*bytes), step).entries) {
+        for (const WordPosition &posting :
+             postingsOf(decodeSequence(*bytes, id, form), step).entries) {
             uint32_t word = posting.word;
             uint64_t value = postingValue(id, posting.position);
             MDB_val key = valueOf(word);
@@ -372,7 +616,7 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
     checkTrack(print, postings, step);
     if (info.id == 0) {
         info.id = nextId();
-    } else if (const std::optional<TrackInfo> old = track(info.id)) {
+    } else if (const std::optional<TrackInfo> old = trackRecord(info.id)) {
         removeContents(*old);
     } else {
         nextId(info.id);
@@ -386,7 +630,7 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
     std::string record = encodeTrack(info);
     MDB_val recordValue{record.size(), record.data()};
     checkLmdb(mdb_put(txn.get(), tables.tracks, &key, &recordValue, 0), "write a track");
-    std::string sequence = encodeSequence(print);
+    std::string sequence = encodeSequence(print, id);
     MDB_val sequenceValue{sequence.size(), sequence.data()};
     checkLmdb(mdb_put(txn.get(), tables.sequences, &key, &sequenceValue, 0), "write a sequence");
     uint64_t hash = pathKey(info.path);
@@ -398,7 +642,7 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
 bool LmdbTransaction::remove(uint32_t id)
 {
     requireWrite();
-    const std::optional<TrackInfo> old = track(id);
+    const std::optional<TrackInfo> old = trackRecord(id);
     if (!old)
         return false;
     removeContents(*old);
@@ -440,76 +684,94 @@ void LmdbTransaction::flushPending()
     pending.shrink_to_fit();
 }
 
+// The commit counts itself in the store, then in the header.
 void LmdbTransaction::commit()
 {
     requireWrite();
     flushPending();
+    const uint64_t commits = storedCommits(txn.get(), tables) + 1;
+    putCommits(txn.get(), tables, commits);
     txn.commit();
+    afterCommit(commits);
+}
+
+// A header that could not be written (a full disk) stays behind its store,
+// which is safe: only a rollback to a state it still counts goes unseen,
+// until the next commit writes it. The reserve is made again where it was
+// used and there is room.
+void LmdbTransaction::afterCommit(uint64_t commits) const
+{
+    const std::string &folder = shared->folder;
+    try {
+        const FolderLock lock(folder);
+        IndexHeader header = readHeaderFile(folder);
+        if (header.commits < commits) {
+            header.commits = commits;
+            writeHeaderFile(folder, header);
+        }
+    } catch (const IndexError &) {
+    }
+    try {
+        keepReserve(folder);
+    } catch (const IndexError &) {
+    }
 }
 
 } // namespace
 
-LmdbStore::LmdbStore(const std::string &folderPath, bool forWriting, uint32_t step)
-    : indexStep(step), folder(folderPath), writable(forWriting)
+LmdbStore::LmdbStore(const std::string &folder, const IndexHeader &header, bool writable,
+                     bool upgrading)
+    : shared(std::make_shared<Shared>())
 {
-    openEnvironment(forWriting);
-    openTables(forWriting);
+    shared->folder = folder;
+    shared->step = header.step;
+    shared->writable = writable;
+    shared->upgrading = upgrading;
+    const std::lock_guard<std::mutex> lock(shared->mutex);
+    shared->env = openChecked(*shared);
 }
 
-void LmdbStore::openEnvironment(bool forWriting)
+LmdbStore::~LmdbStore() = default;
+
+uint32_t LmdbStore::step() const
 {
-    const uint64_t size = fileBytes(folder + "/" + kDataFile);
-    // Views are handed from thread to thread (MDB_NOTLS); lookups jump
-    // about the file, where reading ahead only fills memory (MDB_NORDAHEAD).
-    unsigned flags = MDB_NOTLS | MDB_NORDAHEAD;
-    if (!forWriting)
-        flags |= MDB_RDONLY;
-    int result = MDB_SUCCESS;
-    for (uint64_t map : kMapBytes) {
-        // A failed open leaves the environment unusable: each try has its own.
-        env = std::make_unique<LmdbEnv>();
-        checkLmdb(mdb_env_set_maxdbs(env->get(), kMaxTables), "start");
-        checkLmdb(mdb_env_set_mapsize(env->get(), std::max(map, 2 * size)), "start");
-        result = mdb_env_open(env->get(), folder.c_str(), flags, 0644);
-        if (result != EINVAL && result != ENOMEM)
-            break;
-    }
-    checkLmdb(result, "open the index");
+    return shared->step;
 }
 
-void LmdbStore::openTables(bool forWriting)
+void LmdbStore::setWaitNotice(std::function<void()> notice)
 {
-    LmdbTxn txn(env->get(), forWriting);
-    const unsigned create = forWriting ? MDB_CREATE : 0;
-    const auto open = [&](const char *name, unsigned flags) {
-        MDB_dbi dbi = 0;
-        const int result = mdb_dbi_open(txn.get(), name, flags | create, &dbi);
-        if (result == MDB_NOTFOUND)
-            throw IndexError("the index has no tables yet (an add stopped as it began): run "
-                             "vokid add again");
-        checkLmdb(result, "open a table");
-        return dbi;
-    };
-    tables.tracks = open("tracks", MDB_INTEGERKEY);
-    tables.sequences = open("sequences", MDB_INTEGERKEY);
-    tables.postings =
-        open("postings", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
-    tables.paths = open("paths", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
-    tables.info = open("info", 0);
-    checkLmdb(mdb_dbi_open(txn.get(), nullptr, 0, &tables.main), "open a table");
-    txn.commit();
+    shared->waitNotice = std::move(notice);
+}
+
+bool LmdbStore::releaseReserve()
+{
+    return shared->writable && vokid::releaseReserve(shared->folder);
+}
+
+std::shared_ptr<LmdbEnvironment> LmdbStore::environment()
+{
+    const std::shared_ptr<Held> held = holdCurrent(shared, false);
+    return std::shared_ptr<LmdbEnvironment>(held, &**held);
 }
 
 std::unique_ptr<IndexView> LmdbStore::view()
 {
-    return std::make_unique<LmdbTransaction>(env->get(), tables, false, indexStep, folder);
+    return std::make_unique<LmdbTransaction>(holdCurrent(shared, false), shared, false);
 }
 
+// A batch that waited for the lock while compact or upgrade renamed a new
+// data file in begins again on that one.
 std::unique_ptr<IndexBatch> LmdbStore::batch()
 {
-    if (!writable)
+    if (!shared->writable)
         throw std::logic_error("the index was opened for reading");
-    return std::make_unique<LmdbTransaction>(env->get(), tables, true, indexStep, folder);
+    for (;;) {
+        auto batch = std::make_unique<LmdbTransaction>(holdCurrent(shared, true), shared, true);
+        if (batch->onCurrentDataFile()) {
+            batch->checkNotOlder();
+            return batch;
+        }
+    }
 }
 
 } // namespace vokid
