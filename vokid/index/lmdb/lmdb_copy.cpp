@@ -359,6 +359,7 @@ CopyReport upgradeLmdbFolder(const std::string &folder, const CopyProgress &prog
     written.version = kStoredForm;
     written.commits = report.commits;
     writeHeaderFile(folder, written);
+    keepReserve(folder); // the room an index of this version keeps for a removal
     report.bytesAfter = folderBytes(folder);
     return report;
 }

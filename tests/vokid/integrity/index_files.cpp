@@ -1,0 +1,210 @@
+#include "tests/vokid/integrity/index_files.h"
+
+#include <gtest/gtest.h>
+#include <lmdb.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+#include "tests/support/recording.h"
+
+namespace integrity_test {
+
+namespace {
+
+void check(int result, const char *doing)
+{
+    if (result != MDB_SUCCESS)
+        throw std::runtime_error(std::string(doing) + ": " + mdb_strerror(result));
+}
+
+// An LMDB environment over the folder, closed with the object.
+class Env {
+public:
+    explicit Env(const std::string &folder)
+    {
+        check(mdb_env_create(&env), "create");
+        check(mdb_env_set_maxdbs(env, 8), "maxdbs");
+        check(mdb_env_set_mapsize(env, uint64_t{1} << 30), "mapsize");
+        check(mdb_env_open(env, folder.c_str(), 0, 0644), "open");
+    }
+    ~Env() { mdb_env_close(env); }
+    Env(const Env &) = delete;
+    Env &operator=(const Env &) = delete;
+    MDB_env *get() const { return env; }
+
+private:
+    MDB_env *env = nullptr;
+};
+
+std::map<std::string, std::string> allOf(MDB_txn *txn, MDB_dbi dbi)
+{
+    std::map<std::string, std::string> records;
+    MDB_cursor *cursor = nullptr;
+    check(mdb_cursor_open(txn, dbi, &cursor), "cursor");
+    MDB_val key, data;
+    while (mdb_cursor_get(cursor, &key, &data, MDB_NEXT) == MDB_SUCCESS)
+        records[std::string(static_cast<char *>(key.mv_data), key.mv_size)] =
+            std::string(static_cast<char *>(data.mv_data), data.mv_size);
+    mdb_cursor_close(cursor);
+    return records;
+}
+
+std::map<uint32_t, std::string> byId(const std::map<std::string, std::string> &records)
+{
+    std::map<uint32_t, std::string> out;
+    for (const auto &[key, data] : records) {
+        uint32_t id = 0;
+        std::copy(key.begin(), key.end(), reinterpret_cast<char *>(&id));
+        out[id] = data;
+    }
+    return out;
+}
+
+uint64_t readLittleEndian(const std::string &bytes, size_t at, size_t size)
+{
+    uint64_t value = 0;
+    for (size_t i = 0; i < size; ++i)
+        value |= uint64_t{static_cast<uint8_t>(bytes[at + i])} << (8 * i);
+    return value;
+}
+
+} // namespace
+
+vok_test::RunResult vokid(const std::vector<std::string> &args, const vok_test::RunOptions &options)
+{
+    return vok_test::run_program(VOKID_PROGRAM, args, options);
+}
+
+std::vector<std::string> library(const vok_test::TempDir &dir, size_t count, double seconds)
+{
+    std::vector<std::string> files;
+    for (size_t i = 0; i < count; ++i) {
+        files.push_back(dir.file("track-" + std::to_string(i + 1) + ".wav"));
+        vok_test::write_recording(files.back(), static_cast<uint32_t>(400 + i), seconds, 11025, 1);
+    }
+    return files;
+}
+
+std::vector<std::string> args(std::vector<std::string> head, const std::vector<std::string> &files)
+{
+    head.insert(head.end(), files.begin(), files.end());
+    return head;
+}
+
+size_t lines(const std::string &text)
+{
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+uint32_t bitwiseCrc(const std::string &bytes)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (char c : bytes) {
+        crc ^= static_cast<uint8_t>(c);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 1u ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+std::string littleEndian(uint64_t value, size_t size)
+{
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(value >> (8 * i) & 0xFF);
+    return bytes;
+}
+
+std::string headerBytes(uint32_t version, uint64_t commits, uint32_t step)
+{
+    const std::string fields = "VOKIDIDX" + littleEndian(version, 4) + littleEndian(32, 4) +
+                               littleEndian(step, 4) + littleEndian(commits, 8);
+    return fields + littleEndian(bitwiseCrc(fields), 4);
+}
+
+uint64_t headerCommits(const std::string &folder)
+{
+    return readLittleEndian(vok_test::read_file(folder + "/vokid-index"), 20, 8);
+}
+
+uint32_t headerVersion(const std::string &folder)
+{
+    return static_cast<uint32_t>(
+        readLittleEndian(vok_test::read_file(folder + "/vokid-index"), 8, 4));
+}
+
+StoredRecords readRecords(const std::string &folder)
+{
+    const Env env(folder);
+    MDB_txn *txn = nullptr;
+    check(mdb_txn_begin(env.get(), nullptr, MDB_RDONLY, &txn), "begin");
+    StoredRecords records;
+    for (const char *table : {"tracks", "sequences", "info"}) {
+        MDB_dbi dbi = 0;
+        check(mdb_dbi_open(txn, table, 0, &dbi), table);
+        const auto all = allOf(txn, dbi);
+        if (std::string(table) == "info")
+            records.info = all;
+        else
+            (std::string(table) == "tracks" ? records.tracks : records.sequences) = byId(all);
+    }
+    mdb_txn_abort(txn);
+    return records;
+}
+
+void makeVersion1(const std::string &folder)
+{
+    const Env env(folder);
+    MDB_txn *txn = nullptr;
+    check(mdb_txn_begin(env.get(), nullptr, 0, &txn), "begin");
+    for (const char *table : {"tracks", "sequences"}) {
+        MDB_dbi dbi = 0;
+        check(mdb_dbi_open(txn, table, MDB_INTEGERKEY, &dbi), table);
+        for (const auto &[key, data] : allOf(txn, dbi)) {
+            MDB_val k{key.size(), const_cast<char *>(key.data())};
+            MDB_val d{data.size() - 4, const_cast<char *>(data.data())};
+            check(mdb_put(txn, dbi, &k, &d, 0), "put");
+        }
+    }
+    MDB_dbi info = 0;
+    check(mdb_dbi_open(txn, "info", 0, &info), "info");
+    for (std::string name : {"format", "commits"}) {
+        MDB_val key{name.size(), name.data()};
+        check(mdb_del(txn, info, &key, nullptr), "del");
+    }
+    check(mdb_txn_commit(txn), "commit");
+    const std::string header = headerBytes(1, 0);
+    vok_test::write_file(folder + "/vokid-index", vok_test::Bytes(header.begin(), header.end()));
+    std::remove((folder + "/vokid-reserve").c_str());
+}
+
+void putInfoRecord(const std::string &folder, const std::string &name, const std::string &bytes)
+{
+    const Env env(folder);
+    MDB_txn *txn = nullptr;
+    check(mdb_txn_begin(env.get(), nullptr, 0, &txn), "begin");
+    MDB_dbi info = 0;
+    check(mdb_dbi_open(txn, "info", 0, &info), "info");
+    MDB_val key{name.size(), const_cast<char *>(name.data())};
+    MDB_val data{bytes.size(), const_cast<char *>(bytes.data())};
+    check(mdb_put(txn, info, &key, &data, 0), "put");
+    check(mdb_txn_commit(txn), "commit");
+}
+
+// The meta pages of this 64-bit host's layout: the page size 40 bytes
+// into the first, the transaction id 144 bytes into each.
+void makeOlderMetaPageNewest(const std::string &folder)
+{
+    const std::string path = folder + "/data.mdb";
+    std::string bytes = vok_test::read_file(path);
+    const size_t pageSize = readLittleEndian(bytes, 40, 4);
+    const uint64_t first = readLittleEndian(bytes, 144, 8);
+    const uint64_t second = readLittleEndian(bytes, pageSize + 144, 8);
+    const size_t older = first < second ? 144 : pageSize + 144;
+    bytes.replace(older, 8, littleEndian(std::max(first, second) + 1, 8));
+    vok_test::write_file(path, vok_test::Bytes(bytes.begin(), bytes.end()));
+}
+
+} // namespace integrity_test

@@ -1,0 +1,246 @@
+// The index's own commit counter against a store that opens older than it
+// (its older meta page made the newest, an older data file put back, a
+// header that counts more), a store of a newer format, and the upgrade of
+// a version-1 index (made here from a version-2 one with LMDB itself): read
+// as it is, written only once upgraded, its records then checksummed, and
+// an interrupted upgrade leaving it as it was.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "tests/vokid/integrity/index_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace integrity_test;
+
+// The store's files, to see that a refused command changed none.
+std::string storeFiles(const std::string &db)
+{
+    return vok_test::read_file(db + "/vokid-index") + vok_test::read_file(db + "/data.mdb");
+}
+
+// Every command on the index, reading and writing.
+std::vector<std::vector<std::string>> everyCommand(const std::string &db, const std::string &file,
+                                                   const std::string &dest)
+{
+    return {{"list", db},         {"stats", db},   {"identify", db, file},
+            {"add", db, file},    {"remove", db, "1"}, {"compact", db},
+            {"backup", db, dest}, {"upgrade", db}};
+}
+
+TEST(VokidCommitCounter, AnIndexOlderThanItsLastCommitIsRefused)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 3, 12);
+    const std::string base = dir.file("base");
+    ASSERT_EQ(0, vokid({"add", base, files[0]}).exit_code);
+    const std::string olderData = vok_test::read_file(base + "/data.mdb");
+    ASSERT_EQ(0, vokid({"add", base, files[1]}).exit_code);
+    ASSERT_EQ(3u, headerCommits(base)); // made, then two adds
+
+    const struct {
+        const char *name;
+        std::function<void(const std::string &)> rollBack;
+        uint64_t stored;
+        uint64_t counted;
+    } cases[] = {
+        {"the older meta page made the newest", makeOlderMetaPageNewest, 2, 3},
+        {"an older data file put back",
+         [&](const std::string &db) {
+             vok_test::write_file(db + "/data.mdb",
+                                  vok_test::Bytes(olderData.begin(), olderData.end()));
+         },
+         2, 3},
+        {"a header that counts more",
+         [](const std::string &db) {
+             const std::string header = headerBytes(2, 9);
+             vok_test::write_file(db + "/vokid-index",
+                                  vok_test::Bytes(header.begin(), header.end()));
+         },
+         3, 9},
+    };
+    int made = 0;
+    for (const auto &c : cases) {
+        const std::string db = dir.file("db" + std::to_string(++made));
+        fs::copy(base, db);
+        c.rollBack(db);
+        const std::string before = storeFiles(db);
+        const std::string dest = dir.file("backup" + std::to_string(made));
+        for (const auto &run : everyCommand(db, files[2], dest)) {
+            const vok_test::RunResult result = vokid(run);
+            EXPECT_EQ(1, result.exit_code) << c.name << ": " << run[0];
+            EXPECT_EQ("", result.out) << c.name << ": " << run[0];
+            const std::string expected =
+                "vokid: " + db + ": the index is older than its last commit (its store holds " +
+                std::to_string(c.stored) + " commits, its header counts " +
+                std::to_string(c.counted) + "): it was rolled back or replaced by an older copy; "
+                "vokid check " + db + " examines it, and a backup restores it\n";
+            EXPECT_EQ(expected, result.err) << c.name << ": " << run[0];
+        }
+        EXPECT_EQ(before, storeFiles(db)) << c.name; // no write ran
+        EXPECT_FALSE(fs::exists(dest)) << c.name;
+    }
+}
+
+TEST(VokidFormatVersion, AStoreOfANewerFormatIsRefused)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 1, 12);
+    const std::string db = dir.file("index");
+    ASSERT_EQ(0, vokid({"add", db, files[0]}).exit_code);
+    putInfoRecord(db, "format", littleEndian(3, 4));
+    const std::string before = storeFiles(db);
+    for (const auto &run : everyCommand(db, files[0], dir.file("dest"))) {
+        const vok_test::RunResult result = vokid(run);
+        EXPECT_EQ(1, result.exit_code) << run[0];
+        EXPECT_EQ("vokid: " + db + ": the index's store has format version 3, this vokid reads "
+                  "versions 1 to 2 (a newer vokid made it)\n",
+                  result.err)
+            << run[0];
+    }
+    EXPECT_EQ(before, storeFiles(db));
+}
+
+// An index of three tracks as vokid wrote it before checksums, and what
+// its reading commands answered before it was made so.
+struct Version1 {
+    std::vector<std::string> files;
+    std::string db;
+    std::string listed;
+    std::string found;
+};
+
+Version1 makeIndex(const vok_test::TempDir &dir, const std::string &name)
+{
+    Version1 made;
+    made.files = library(dir, 4, 12);
+    made.db = dir.file(name);
+    const std::vector<std::string> three(made.files.begin(), made.files.begin() + 3);
+    EXPECT_EQ(0, vokid(args({"add", made.db}, three)).exit_code);
+    made.listed = vokid({"list", "--json", made.db}).out;
+    made.found = vokid({"identify", made.db, made.files[1]}).out;
+    makeVersion1(made.db);
+    return made;
+}
+
+// Each track record and sequence ends with the CRC-32 of its id and the
+// bytes before it.
+void expectChecksummed(const std::string &db, size_t tracks)
+{
+    const StoredRecords records = readRecords(db);
+    EXPECT_EQ(tracks, records.tracks.size());
+    EXPECT_EQ(tracks, records.sequences.size());
+    for (const auto *table : {&records.tracks, &records.sequences})
+        for (const auto &[id, bytes] : *table) {
+            ASSERT_GT(bytes.size(), 4u);
+            const std::string fields = bytes.substr(0, bytes.size() - 4);
+            EXPECT_EQ(littleEndian(bitwiseCrc(littleEndian(id, 4) + fields), 4),
+                      bytes.substr(fields.size()))
+                << id;
+        }
+    EXPECT_EQ(littleEndian(2, 4), records.info.at("format"));
+    EXPECT_EQ(littleEndian(headerCommits(db), 8), records.info.at("commits"));
+}
+
+TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndWrittenOnceUpgraded)
+{
+    vok_test::TempDir dir;
+    const Version1 old = makeIndex(dir, "index");
+    ASSERT_EQ(headerBytes(1, 0), vok_test::read_file(old.db + "/vokid-index"));
+    const std::string before = storeFiles(old.db);
+    // Read as it is.
+    EXPECT_EQ(old.listed, vokid({"list", "--json", old.db}).out);
+    EXPECT_EQ(old.found, vokid({"identify", old.db, old.files[1]}).out);
+    EXPECT_EQ(0, vokid({"stats", old.db}).exit_code);
+    // Written only once upgraded.
+    for (const auto &run : std::vector<std::vector<std::string>>{
+             {"add", old.db, old.files[3]}, {"remove", old.db, "1"}}) {
+        const vok_test::RunResult result = vokid(run);
+        EXPECT_EQ(1, result.exit_code) << run[0];
+        EXPECT_EQ("vokid: " + old.db + ": the index has format version 1, which this vokid only "
+                  "reads: vokid upgrade " + old.db + " converts it\n",
+                  result.err)
+            << run[0];
+    }
+    EXPECT_EQ(before, storeFiles(old.db));
+
+    const vok_test::RunResult upgraded = vokid({"upgrade", old.db});
+    ASSERT_EQ(0, upgraded.exit_code) << upgraded.err;
+    EXPECT_EQ("upgraded " + old.db + " to format version 2 (3 tracks)\n", upgraded.out);
+    EXPECT_EQ(2u, headerVersion(old.db));
+    EXPECT_EQ(1u, headerCommits(old.db)); // the upgrade is its first counted commit
+    expectChecksummed(old.db, 3);
+    EXPECT_EQ(std::set<std::string>({"data.mdb", "lock.mdb", "vokid-index", "vokid-reserve"}),
+              vok_test::folder_entries(old.db));
+    EXPECT_EQ(old.listed, vokid({"list", "--json", old.db}).out);
+    EXPECT_EQ(old.found, vokid({"identify", old.db, old.files[1]}).out);
+
+    const vok_test::RunResult again = vokid({"upgrade", old.db});
+    EXPECT_EQ(0, again.exit_code);
+    EXPECT_EQ(old.db + " has format version 2 already (3 tracks)\n", again.out);
+    ASSERT_EQ(0, vokid({"add", old.db, old.files[3]}).exit_code);
+    EXPECT_EQ(2u, headerCommits(old.db));
+    expectChecksummed(old.db, 4);
+}
+
+// What an upgrade stopped at any point leaves: the old index as it was
+// (a copy beside it, cleared by the next upgrade), or the new store
+// renamed in under a header still of version 1, which the next command
+// that writes brings up. Either reads as before.
+TEST(VokidUpgrade, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
+{
+    vok_test::TempDir dir;
+    const Version1 old = makeIndex(dir, "index");
+    const std::string db = old.db;
+
+    // Killed at points through its run.
+    for (useconds_t delay : {0u, 2000u, 5000u, 10000u, 20000u, 40000u}) {
+        const std::string copy = dir.file("killed-" + std::to_string(delay));
+        fs::copy(db, copy);
+        vok_test::RunOptions options;
+        options.while_running = [delay](pid_t child) {
+            usleep(delay);
+            kill(child, SIGKILL);
+        };
+        vokid({"upgrade", copy}, options);
+        const uint32_t version = headerVersion(copy);
+        EXPECT_TRUE(version == 1 || version == 2) << delay;
+        EXPECT_EQ(old.listed, vokid({"list", "--json", copy}).out) << delay;
+        const vok_test::RunResult finished = vokid({"upgrade", copy});
+        EXPECT_EQ(0, finished.exit_code) << delay << finished.err;
+        EXPECT_FALSE(fs::exists(copy + "/vokid-copy.tmp")) << delay;
+        expectChecksummed(copy, 3);
+        EXPECT_EQ(old.listed, vokid({"list", "--json", copy}).out) << delay;
+    }
+
+    // Stopped after the copy was written, before it was renamed in.
+    const std::string left = dir.file("left");
+    fs::copy(db, left);
+    fs::create_directory(left + "/vokid-copy.tmp");
+    fs::copy(db + "/data.mdb", left + "/vokid-copy.tmp/data.mdb");
+    EXPECT_EQ(old.listed, vokid({"list", "--json", left}).out);
+    EXPECT_EQ(0, vokid({"upgrade", left}).exit_code);
+    EXPECT_FALSE(fs::exists(left + "/vokid-copy.tmp"));
+    expectChecksummed(left, 3);
+
+    // Stopped after the rename, before the header was written.
+    const std::string renamed = dir.file("renamed");
+    fs::copy(db, renamed);
+    ASSERT_EQ(0, vokid({"upgrade", renamed}).exit_code);
+    const std::string header = headerBytes(1, 0);
+    vok_test::write_file(renamed + "/vokid-index", vok_test::Bytes(header.begin(), header.end()));
+    EXPECT_EQ(old.listed, vokid({"list", "--json", renamed}).out);
+    EXPECT_EQ(1u, headerVersion(renamed)); // a reader writes nothing
+    ASSERT_EQ(0, vokid({"add", renamed, old.files[3]}).exit_code);
+    EXPECT_EQ(2u, headerVersion(renamed));
+    EXPECT_EQ(2u, headerCommits(renamed));
+    expectChecksummed(renamed, 4);
+}
+
+} // namespace
