@@ -169,12 +169,11 @@ void writeScratchHeader(const std::string &folder, const IndexHeader &header, co
 
 void renameScratchHeader(const std::string &folder, const char *scratch)
 {
+    // A scratch file that could not be renamed stays: a creation's is its
+    // mark, which the clearing of what it left removes last.
     const std::string partial = pathOf(folder, scratch);
-    if (rename(partial.c_str(), pathOf(folder, kHeaderFile).c_str()) != 0) {
-        const int cause = errno;
-        unlink(partial.c_str());
-        throw IndexError("cannot write the index header: " + fileCause(cause));
-    }
+    if (rename(partial.c_str(), pathOf(folder, kHeaderFile).c_str()) != 0)
+        throw IndexError("cannot write the index header: " + fileCause(errno));
     syncFolder(folder);
 }
 

@@ -90,10 +90,17 @@ void clearLeftovers(const std::string &folder)
     const std::set<std::string> names = entriesOf(folder);
     if (!onlyLeftovers(folder, names))
         throw IndexError("not a vokid index: the folder holds other files and no index header");
-    for (const std::string &name : names)
-        if (unlink((folder + "/" + name).c_str()) != 0 && errno != ENOENT)
-            throw IndexError("cannot clear what a stopped creation left (" + name +
-                             "): " + fileCause(errno));
+    // The mark (or the unfinished header) last: a clearing that stops
+    // midway leaves a folder the next one clears.
+    const auto marks = [](const std::string &name) {
+        return name == kPartialHeaderFile || name == kHeaderFile;
+    };
+    for (const bool last : {false, true})
+        for (const std::string &name : names)
+            if (marks(name) == last && unlink((folder + "/" + name).c_str()) != 0 &&
+                errno != ENOENT)
+                throw IndexError("cannot clear what a stopped creation left (" + name +
+                                 "): " + fileCause(errno));
 }
 
 // The mark first, the store with its tables and first commit, the reserve,
