@@ -1,0 +1,130 @@
+// Readers of the index: a user who may read its folder but not write it
+// runs every read command (without the lock file, checking that no
+// writer reused what it read), while a writer adds, and is refused what
+// writes; readers killed while they hold a snapshot are cleared from the
+// lock table by a process that keeps the index open.
+#include <gtest/gtest.h>
+#include <lmdb.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <set>
+
+#include "tests/support/reachable_copy.h"
+#include "tests/vokid/integrity/index_files.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace integrity_test;
+
+// The folder and its files readable by all, writable by their owner only.
+void openToReaders(const std::string &db)
+{
+    fs::permissions(db, fs::perms(0755));
+    for (const std::string &name : vok_test::folder_entries(db))
+        fs::permissions(db + "/" + name, fs::perms(0644));
+}
+
+TEST(VokidOtherUser, AUserWhoMayOnlyReadRunsEveryReadCommand)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "runs as root, to run vokid as the user nobody";
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 8, 12);
+    const vok_test::ReachableCopy copy(VOKID_PROGRAM, files);
+    const std::string db = copy.file("index");
+    ASSERT_EQ(0, vokid({"add", db, copy.file("track-1.wav"), copy.file("track-2.wav")}).exit_code);
+    openToReaders(db);
+    const std::string before = vok_test::read_file(db + "/data.mdb");
+    const std::set<std::string> entries = vok_test::folder_entries(db);
+
+    const std::vector<std::vector<std::string>> reads = {
+        {"list", db},
+        {"list", "--json", db},
+        {"stats", db},
+        {"identify", db, copy.file("track-2.wav")},
+        {"identify", "--json", db, copy.file("track-1.wav")},
+        {"duplicates", db},
+    };
+    for (size_t i = 0; i < reads.size(); ++i) {
+        const vok_test::RunResult own = vokid(reads[i]);
+        const vok_test::RunResult theirs = copy.run_as_user(reads[i]);
+        EXPECT_EQ(0, theirs.exit_code) << reads[i][0] << ": " << theirs.err;
+        EXPECT_EQ("", theirs.err) << reads[i][0];
+        if (reads[i][0] != "stats") { // its figures name the readers now
+            EXPECT_EQ(own.out, theirs.out) << reads[i][0];
+        }
+    }
+    // A backup of it into a folder of their own.
+    const std::string theirs = copy.file("theirs");
+    fs::create_directory(theirs);
+    fs::permissions(theirs, fs::perms(0777));
+    const vok_test::RunResult backup = copy.run_as_user({"backup", db, theirs + "/b"});
+    EXPECT_EQ(0, backup.exit_code) << backup.err;
+    EXPECT_EQ(vokid({"list", db}).out, vokid({"list", theirs + "/b"}).out);
+    const struct {
+        std::vector<std::string> run;
+        std::string cause;
+    } writes[] = {
+        {{"add", db, copy.file("track-3.wav")}, "permission denied"},
+        {{"remove", db, "1"}, "permission denied"},
+        {{"compact", db}, "permission denied"},
+        {{"upgrade", db}, "permission denied"},
+    };
+    for (const auto &w : writes) {
+        const vok_test::RunResult result = copy.run_as_user(w.run);
+        EXPECT_EQ(1, result.exit_code) << w.run[0];
+        EXPECT_EQ(0u, result.err.find("vokid: " + db + ": " + w.cause)) << w.run[0] << ": "
+                                                                        << result.err;
+    }
+    EXPECT_EQ(before, vok_test::read_file(db + "/data.mdb"));
+    EXPECT_EQ(entries, vok_test::folder_entries(db));
+}
+
+// While the owner adds a track a commit, the reader's every answer is a
+// committed state (the tracks only grow), or says the index changed while
+// it read.
+TEST(VokidOtherUser, AReaderWithoutTheLockFileWhileTheOwnerAdds)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "runs as root, to run vokid as the user nobody";
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 12, 30);
+    const vok_test::ReachableCopy copy(VOKID_PROGRAM);
+    const std::string db = copy.file("index");
+    ASSERT_EQ(0, vokid({"add", db, files[0]}).exit_code);
+    openToReaders(db);
+    int readings = 0, changed = 0;
+    vok_test::RunOptions options;
+    options.while_running = [&](pid_t) {
+        size_t tracks = 1;
+        while (tracks < files.size() && readings < 100) {
+            ++readings;
+            const vok_test::RunResult read = copy.run_as_user({"list", db});
+            if (read.exit_code != 0) {
+                EXPECT_EQ("vokid: " + db + ": the index changed while it was read (this user "
+                          "reads it without its lock file, unseen by those who write): run the "
+                          "command again\n",
+                          read.err);
+                ++changed;
+                continue;
+            }
+            EXPECT_GE(lines(read.out), tracks);
+            tracks = lines(read.out);
+        }
+    };
+    const std::vector<std::string> rest(files.begin() + 1, files.end());
+    const vok_test::RunResult added = vok_test::run_program(
+        VOKID_PROGRAM, args({"add", "-j", "1", "--batch", "1", db}, rest), options);
+    EXPECT_EQ(0, added.exit_code) << added.err;
+    EXPECT_GT(readings, 0);
+    std::cerr << readings << " readings, " << changed << " saw the index change\n";
+    EXPECT_EQ(files.size(), lines(copy.run_as_user({"list", db}).out));
+}
+
+} // namespace
