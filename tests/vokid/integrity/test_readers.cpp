@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 
@@ -125,6 +126,127 @@ TEST(VokidOtherUser, AReaderWithoutTheLockFileWhileTheOwnerAdds)
     EXPECT_GT(readings, 0);
     std::cerr << readings << " readings, " << changed << " saw the index change\n";
     EXPECT_EQ(files.size(), lines(copy.run_as_user({"list", db}).out));
+}
+
+// A reader of the store, by LMDB itself, killed while it holds a snapshot:
+// its slot in the lock table stays, under its process id. Returns the id.
+pid_t readerKilledMidRead(const std::string &db)
+{
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        MDB_env *env = nullptr;
+        MDB_txn *txn = nullptr;
+        const char one = 1;
+        if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 8) != 0 ||
+            mdb_env_open(env, db.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0 ||
+            mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn) != 0 || write(ready[1], &one, 1) != 1)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    close(ready[1]);
+    char got = 0;
+    const bool read = ::read(ready[0], &got, 1) == 1;
+    close(ready[0]);
+    kill(pid, SIGKILL);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return read ? pid : -1;
+}
+
+// The process ids in the store's lock table now, read without clearing it.
+std::set<pid_t> lockTable(const std::string &db)
+{
+    MDB_env *env = nullptr;
+    std::set<pid_t> pids;
+    if (mdb_env_create(&env) == 0 && mdb_env_set_maxdbs(env, 8) == 0 &&
+        mdb_env_open(env, db.c_str(), MDB_RDONLY, 0644) == 0) {
+        // A heading line, then "pid thread txnid" a reader.
+        mdb_reader_list(
+            env,
+            [](const char *line, void *context) {
+                const long pid = std::strtol(line, nullptr, 10);
+                if (pid > 0)
+                    static_cast<std::set<pid_t> *>(context)->insert(static_cast<pid_t>(pid));
+                return 0;
+            },
+            &pids);
+    }
+    mdb_env_close(env);
+    return pids;
+}
+
+bool running(pid_t pid)
+{
+    std::string state = vok_test::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = state.rfind(')');
+    return close != std::string::npos && close + 2 < state.size() && state[close + 2] != 'Z';
+}
+
+// Waits (up to a minute) until the header counts `commits`.
+void awaitCommits(const std::string &db, uint64_t commits)
+{
+    for (int i = 0; i < 6000 && headerCommits(db) < commits; ++i)
+        usleep(10000);
+}
+
+struct LongAdd {
+    uint64_t dataBytes = 0;
+    bool checked = false; // the lock table was read while the add ran
+};
+
+// An add of many tracks, a commit each, as the process that keeps the
+// index open; when `killReaders`, readers killed mid-read meanwhile, and
+// the lock table read two commits later.
+LongAdd addWhileReadersDie(const std::string &db, const std::vector<std::string> &files,
+                           bool killReaders)
+{
+    LongAdd outcome;
+    vok_test::RunOptions options;
+    options.while_running = [&](pid_t child) {
+        if (!killReaders)
+            return;
+        awaitCommits(db, 4);
+        std::set<pid_t> killed;
+        for (int i = 0; i < 8; ++i)
+            killed.insert(readerKilledMidRead(db));
+        EXPECT_EQ(0u, killed.count(-1));
+        awaitCommits(db, headerCommits(db) + 2);
+        if (!running(child))
+            return;
+        const std::set<pid_t> table = lockTable(db);
+        outcome.checked = true;
+        for (pid_t pid : killed)
+            EXPECT_EQ(0u, table.count(pid)) << pid << " is still in the lock table";
+    };
+    const vok_test::RunResult added = vok_test::run_program(
+        VOKID_PROGRAM, args({"add", "-j", "1", "--batch", "1", db}, files), options);
+    EXPECT_EQ(0, added.exit_code) << added.err;
+    outcome.dataBytes = fs::file_size(db + "/data.mdb");
+    return outcome;
+}
+
+TEST(VokidStaleReadersSlow, AProcessThatKeepsTheIndexOpenClearsReadersKilledMidRead)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 40, 20);
+    const std::string first = dir.file("first"), second = dir.file("second");
+    ASSERT_EQ(0, vokid({"add", first, files[0]}).exit_code);
+    fs::copy(first, second);
+    const std::vector<std::string> rest(files.begin() + 1, files.end());
+    const LongAdd quiet = addWhileReadersDie(first, rest, false);
+    const LongAdd killed = addWhileReadersDie(second, rest, true);
+    if (!killed.checked)
+        std::cerr << "the add ended before the lock table could be read\n";
+    // Snapshots left pinned would keep every page freed after them from
+    // being used again.
+    std::cerr << "data file: " << killed.dataBytes << " bytes, " << quiet.dataBytes
+              << " without readers killed\n";
+    EXPECT_LE(killed.dataBytes, quiet.dataBytes + quiet.dataBytes / 10);
+    EXPECT_EQ(lines(vokid({"list", first}).out), lines(vokid({"list", second}).out));
 }
 
 } // namespace
