@@ -72,7 +72,7 @@ uint64_t readLittleEndian(const std::string &bytes, size_t at, size_t size)
 
 } // namespace
 
-vok_test::RunResult vokid(const std::vector<std::string> &args, const vok_test::RunOptions &options)
+vok_test::RunResult runVokid(const std::vector<std::string> &args, const vok_test::RunOptions &options)
 {
     return vok_test::run_program(VOKID_PROGRAM, args, options);
 }

@@ -17,7 +17,7 @@
 namespace integrity_test {
 
 // The built vokid as a child process.
-vok_test::RunResult vokid(const std::vector<std::string> &args,
+vok_test::RunResult runVokid(const std::vector<std::string> &args,
                           const vok_test::RunOptions &options = vok_test::RunOptions());
 
 // `count` generated recordings of `seconds` each in `dir`.

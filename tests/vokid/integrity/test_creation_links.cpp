@@ -34,7 +34,7 @@ void writeText(const std::string &path, const std::string &text)
 // The tracks `list` shows.
 size_t listed(const std::string &db)
 {
-    const vok_test::RunResult result = vokid({"list", db});
+    const vok_test::RunResult result = runVokid({"list", db});
     EXPECT_EQ(0, result.exit_code) << result.err;
     return lines(result.out);
 }
@@ -44,7 +44,7 @@ TEST(VokidCreation, WhatAStoppedCreationLeftIsFinishedByTheNextAdd)
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 1, 12);
     const std::string whole = dir.file("whole");
-    ASSERT_EQ(0, vokid({"add", whole, files[0]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", whole, files[0]}).exit_code);
     const std::string store = vok_test::read_file(whole + "/data.mdb");
     const std::string noIndex = "no vokid index here (vokid add creates one)";
     const std::string noData =
@@ -79,12 +79,12 @@ TEST(VokidCreation, WhatAStoppedCreationLeftIsFinishedByTheNextAdd)
             writeText(db + "/" + name, content);
         const std::set<std::string> before = vok_test::folder_entries(db);
         for (const char *command : {"list", "stats"}) {
-            const vok_test::RunResult read = vokid({command, db});
+            const vok_test::RunResult read = runVokid({command, db});
             EXPECT_EQ(1, read.exit_code) << c.name;
             EXPECT_EQ("vokid: " + db + ": " + c.refusal + "\n", read.err) << c.name;
         }
         EXPECT_EQ(before, vok_test::folder_entries(db)) << c.name;
-        const vok_test::RunResult added = vokid({"add", db, files[0]});
+        const vok_test::RunResult added = runVokid({"add", db, files[0]});
         EXPECT_EQ(0, added.exit_code) << c.name << ": " << added.err;
         EXPECT_EQ(kIndexFiles, vok_test::folder_entries(db)) << c.name;
         EXPECT_EQ(1u, listed(db)) << c.name;
@@ -136,12 +136,12 @@ TEST(VokidCreation, ACreationStoppedAtEachStepIsFinishedByTheNextAdd)
                 left.insert(fs::exists(db) ? vok_test::folder_entries(db)
                                            : std::set<std::string>());
                 // A reader sees the index, or none, and changes nothing.
-                const vok_test::RunResult read = vokid({"list", db});
+                const vok_test::RunResult read = runVokid({"list", db});
                 EXPECT_TRUE(read.exit_code == 0 ||
                             read.err == "vokid: " + db +
                                             ": no vokid index here (vokid add creates one)\n")
                     << step << ": " << read.err;
-                const vok_test::RunResult again = vokid({"add", db, files[0]});
+                const vok_test::RunResult again = runVokid({"add", db, files[0]});
                 EXPECT_EQ(0, again.exit_code) << step << ": " << again.err;
                 EXPECT_EQ(kIndexFiles, vok_test::folder_entries(db)) << step;
                 EXPECT_EQ(1u, listed(db)) << step;
@@ -161,7 +161,7 @@ TEST(VokidCreationSlow, CreatorsAtOnceAllSucceed)
         std::vector<vok_test::RunResult> results(kCreators);
         std::vector<std::thread> creators;
         for (size_t i = 0; i < kCreators; ++i)
-            creators.emplace_back([&, i] { results[i] = vokid({"add", db, files[i]}); });
+            creators.emplace_back([&, i] { results[i] = runVokid({"add", db, files[i]}); });
         for (std::thread &creator : creators)
             creator.join();
         for (size_t i = 0; i < kCreators; ++i)
@@ -177,7 +177,7 @@ TEST(VokidStoreFiles, LinksFifosAndFoldersAreRefusedAndNeverWrittenThrough)
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 2, 12);
     const std::string base = dir.file("base");
-    ASSERT_EQ(0, vokid({"add", base, files[0]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", base, files[0]}).exit_code);
     const std::string target = dir.file("target");
     fs::create_directory(target);
 
@@ -225,7 +225,7 @@ TEST(VokidStoreFiles, LinksFifosAndFoldersAreRefusedAndNeverWrittenThrough)
                      {"compact", db}}) {
                 vok_test::RunOptions options;
                 options.timeout_seconds = 20; // a FIFO opened would block
-                const vok_test::RunResult result = vokid(run, options);
+                const vok_test::RunResult result = runVokid(run, options);
                 EXPECT_EQ(1, result.exit_code) << name << ", " << kind.kind << ": " << run[0];
                 EXPECT_EQ("vokid: " + db + ": its " + name + " is " + kind.said +
                               " (vokid opens only plain files in an index folder)\n",
@@ -241,7 +241,7 @@ TEST(VokidStoreFiles, LinksFifosAndFoldersAreRefusedAndNeverWrittenThrough)
     // The folder itself may be a link.
     const std::string linked = dir.file("linked");
     fs::create_directory_symlink(base, linked);
-    EXPECT_EQ(0, vokid({"add", linked, files[1]}).exit_code);
+    EXPECT_EQ(0, runVokid({"add", linked, files[1]}).exit_code);
     EXPECT_EQ(2u, listed(linked));
     EXPECT_EQ(2u, listed(base));
 }

@@ -39,7 +39,7 @@ TEST(VokidOtherUser, AUserWhoMayOnlyReadRunsEveryReadCommand)
     const std::vector<std::string> files = library(dir, 8, 12);
     const vok_test::ReachableCopy copy(VOKID_PROGRAM, files);
     const std::string db = copy.file("index");
-    ASSERT_EQ(0, vokid({"add", db, copy.file("track-1.wav"), copy.file("track-2.wav")}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", db, copy.file("track-1.wav"), copy.file("track-2.wav")}).exit_code);
     openToReaders(db);
     const std::string before = vok_test::read_file(db + "/data.mdb");
     const std::set<std::string> entries = vok_test::folder_entries(db);
@@ -53,7 +53,7 @@ TEST(VokidOtherUser, AUserWhoMayOnlyReadRunsEveryReadCommand)
         {"duplicates", db},
     };
     for (size_t i = 0; i < reads.size(); ++i) {
-        const vok_test::RunResult own = vokid(reads[i]);
+        const vok_test::RunResult own = runVokid(reads[i]);
         const vok_test::RunResult theirs = copy.run_as_user(reads[i]);
         EXPECT_EQ(0, theirs.exit_code) << reads[i][0] << ": " << theirs.err;
         EXPECT_EQ("", theirs.err) << reads[i][0];
@@ -67,7 +67,7 @@ TEST(VokidOtherUser, AUserWhoMayOnlyReadRunsEveryReadCommand)
     fs::permissions(theirs, fs::perms(0777));
     const vok_test::RunResult backup = copy.run_as_user({"backup", db, theirs + "/b"});
     EXPECT_EQ(0, backup.exit_code) << backup.err;
-    EXPECT_EQ(vokid({"list", db}).out, vokid({"list", theirs + "/b"}).out);
+    EXPECT_EQ(runVokid({"list", db}).out, runVokid({"list", theirs + "/b"}).out);
     const struct {
         std::vector<std::string> run;
         std::string cause;
@@ -98,7 +98,7 @@ TEST(VokidOtherUser, AReaderWithoutTheLockFileWhileTheOwnerAdds)
     const std::vector<std::string> files = library(dir, 12, 30);
     const vok_test::ReachableCopy copy(VOKID_PROGRAM);
     const std::string db = copy.file("index");
-    ASSERT_EQ(0, vokid({"add", db, files[0]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
     openToReaders(db);
     int readings = 0, changed = 0;
     vok_test::RunOptions options;
@@ -234,7 +234,7 @@ TEST(VokidStaleReadersSlow, AProcessThatKeepsTheIndexOpenClearsReadersKilledMidR
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 40, 20);
     const std::string first = dir.file("first"), second = dir.file("second");
-    ASSERT_EQ(0, vokid({"add", first, files[0]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", first, files[0]}).exit_code);
     fs::copy(first, second);
     const std::vector<std::string> rest(files.begin() + 1, files.end());
     const LongAdd quiet = addWhileReadersDie(first, rest, false);
@@ -246,7 +246,7 @@ TEST(VokidStaleReadersSlow, AProcessThatKeepsTheIndexOpenClearsReadersKilledMidR
     std::cerr << "data file: " << killed.dataBytes << " bytes, " << quiet.dataBytes
               << " without readers killed\n";
     EXPECT_LE(killed.dataBytes, quiet.dataBytes + quiet.dataBytes / 10);
-    EXPECT_EQ(lines(vokid({"list", first}).out), lines(vokid({"list", second}).out));
+    EXPECT_EQ(lines(runVokid({"list", first}).out), lines(runVokid({"list", second}).out));
 }
 
 } // namespace

@@ -39,9 +39,9 @@ TEST(VokidCommitCounter, AnIndexOlderThanItsLastCommitIsRefused)
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 3, 12);
     const std::string base = dir.file("base");
-    ASSERT_EQ(0, vokid({"add", base, files[0]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", base, files[0]}).exit_code);
     const std::string olderData = vok_test::read_file(base + "/data.mdb");
-    ASSERT_EQ(0, vokid({"add", base, files[1]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", base, files[1]}).exit_code);
     ASSERT_EQ(3u, headerCommits(base)); // made, then two adds
 
     const struct {
@@ -73,7 +73,7 @@ TEST(VokidCommitCounter, AnIndexOlderThanItsLastCommitIsRefused)
         const std::string before = storeFiles(db);
         const std::string dest = dir.file("backup" + std::to_string(made));
         for (const auto &run : everyCommand(db, files[2], dest)) {
-            const vok_test::RunResult result = vokid(run);
+            const vok_test::RunResult result = runVokid(run);
             EXPECT_EQ(1, result.exit_code) << c.name << ": " << run[0];
             EXPECT_EQ("", result.out) << c.name << ": " << run[0];
             const std::string expected =
@@ -93,11 +93,11 @@ TEST(VokidFormatVersion, AStoreOfANewerFormatIsRefused)
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 1, 12);
     const std::string db = dir.file("index");
-    ASSERT_EQ(0, vokid({"add", db, files[0]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
     putInfoRecord(db, "format", littleEndian(3, 4));
     const std::string before = storeFiles(db);
     for (const auto &run : everyCommand(db, files[0], dir.file("dest"))) {
-        const vok_test::RunResult result = vokid(run);
+        const vok_test::RunResult result = runVokid(run);
         EXPECT_EQ(1, result.exit_code) << run[0];
         EXPECT_EQ("vokid: " + db + ": the index's store has format version 3, this vokid reads "
                   "versions 1 to 2 (a newer vokid made it)\n",
@@ -122,9 +122,9 @@ Version1 makeIndex(const vok_test::TempDir &dir, const std::string &name)
     made.files = library(dir, 4, 12);
     made.db = dir.file(name);
     const std::vector<std::string> three(made.files.begin(), made.files.begin() + 3);
-    EXPECT_EQ(0, vokid(args({"add", made.db}, three)).exit_code);
-    made.listed = vokid({"list", "--json", made.db}).out;
-    made.found = vokid({"identify", made.db, made.files[1]}).out;
+    EXPECT_EQ(0, runVokid(args({"add", made.db}, three)).exit_code);
+    made.listed = runVokid({"list", "--json", made.db}).out;
+    made.found = runVokid({"identify", made.db, made.files[1]}).out;
     makeVersion1(made.db);
     return made;
 }
@@ -155,13 +155,13 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndWrittenOnceUpgraded)
     ASSERT_EQ(headerBytes(1, 0), vok_test::read_file(old.db + "/vokid-index"));
     const std::string before = storeFiles(old.db);
     // Read as it is.
-    EXPECT_EQ(old.listed, vokid({"list", "--json", old.db}).out);
-    EXPECT_EQ(old.found, vokid({"identify", old.db, old.files[1]}).out);
-    EXPECT_EQ(0, vokid({"stats", old.db}).exit_code);
+    EXPECT_EQ(old.listed, runVokid({"list", "--json", old.db}).out);
+    EXPECT_EQ(old.found, runVokid({"identify", old.db, old.files[1]}).out);
+    EXPECT_EQ(0, runVokid({"stats", old.db}).exit_code);
     // Written only once upgraded.
     for (const auto &run : std::vector<std::vector<std::string>>{
              {"add", old.db, old.files[3]}, {"remove", old.db, "1"}}) {
-        const vok_test::RunResult result = vokid(run);
+        const vok_test::RunResult result = runVokid(run);
         EXPECT_EQ(1, result.exit_code) << run[0];
         EXPECT_EQ("vokid: " + old.db + ": the index has format version 1, which this vokid only "
                   "reads: vokid upgrade " + old.db + " converts it\n",
@@ -170,7 +170,7 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndWrittenOnceUpgraded)
     }
     EXPECT_EQ(before, storeFiles(old.db));
 
-    const vok_test::RunResult upgraded = vokid({"upgrade", old.db});
+    const vok_test::RunResult upgraded = runVokid({"upgrade", old.db});
     ASSERT_EQ(0, upgraded.exit_code) << upgraded.err;
     EXPECT_EQ("upgraded " + old.db + " to format version 2 (3 tracks)\n", upgraded.out);
     EXPECT_EQ(2u, headerVersion(old.db));
@@ -178,13 +178,13 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndWrittenOnceUpgraded)
     expectChecksummed(old.db, 3);
     EXPECT_EQ(std::set<std::string>({"data.mdb", "lock.mdb", "vokid-index", "vokid-reserve"}),
               vok_test::folder_entries(old.db));
-    EXPECT_EQ(old.listed, vokid({"list", "--json", old.db}).out);
-    EXPECT_EQ(old.found, vokid({"identify", old.db, old.files[1]}).out);
+    EXPECT_EQ(old.listed, runVokid({"list", "--json", old.db}).out);
+    EXPECT_EQ(old.found, runVokid({"identify", old.db, old.files[1]}).out);
 
-    const vok_test::RunResult again = vokid({"upgrade", old.db});
+    const vok_test::RunResult again = runVokid({"upgrade", old.db});
     EXPECT_EQ(0, again.exit_code);
     EXPECT_EQ(old.db + " has format version 2 already (3 tracks)\n", again.out);
-    ASSERT_EQ(0, vokid({"add", old.db, old.files[3]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", old.db, old.files[3]}).exit_code);
     EXPECT_EQ(2u, headerCommits(old.db));
     expectChecksummed(old.db, 4);
 }
@@ -208,15 +208,15 @@ TEST(VokidUpgrade, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
             usleep(delay);
             kill(child, SIGKILL);
         };
-        vokid({"upgrade", copy}, options);
+        runVokid({"upgrade", copy}, options);
         const uint32_t version = headerVersion(copy);
         EXPECT_TRUE(version == 1 || version == 2) << delay;
-        EXPECT_EQ(old.listed, vokid({"list", "--json", copy}).out) << delay;
-        const vok_test::RunResult finished = vokid({"upgrade", copy});
+        EXPECT_EQ(old.listed, runVokid({"list", "--json", copy}).out) << delay;
+        const vok_test::RunResult finished = runVokid({"upgrade", copy});
         EXPECT_EQ(0, finished.exit_code) << delay << finished.err;
         EXPECT_FALSE(fs::exists(copy + "/vokid-copy.tmp")) << delay;
         expectChecksummed(copy, 3);
-        EXPECT_EQ(old.listed, vokid({"list", "--json", copy}).out) << delay;
+        EXPECT_EQ(old.listed, runVokid({"list", "--json", copy}).out) << delay;
     }
 
     // Stopped after the copy was written, before it was renamed in.
@@ -224,20 +224,20 @@ TEST(VokidUpgrade, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
     fs::copy(db, left);
     fs::create_directory(left + "/vokid-copy.tmp");
     fs::copy(db + "/data.mdb", left + "/vokid-copy.tmp/data.mdb");
-    EXPECT_EQ(old.listed, vokid({"list", "--json", left}).out);
-    EXPECT_EQ(0, vokid({"upgrade", left}).exit_code);
+    EXPECT_EQ(old.listed, runVokid({"list", "--json", left}).out);
+    EXPECT_EQ(0, runVokid({"upgrade", left}).exit_code);
     EXPECT_FALSE(fs::exists(left + "/vokid-copy.tmp"));
     expectChecksummed(left, 3);
 
     // Stopped after the rename, before the header was written.
     const std::string renamed = dir.file("renamed");
     fs::copy(db, renamed);
-    ASSERT_EQ(0, vokid({"upgrade", renamed}).exit_code);
+    ASSERT_EQ(0, runVokid({"upgrade", renamed}).exit_code);
     const std::string header = headerBytes(1, 0);
     vok_test::write_file(renamed + "/vokid-index", vok_test::Bytes(header.begin(), header.end()));
-    EXPECT_EQ(old.listed, vokid({"list", "--json", renamed}).out);
+    EXPECT_EQ(old.listed, runVokid({"list", "--json", renamed}).out);
     EXPECT_EQ(1u, headerVersion(renamed)); // a reader writes nothing
-    ASSERT_EQ(0, vokid({"add", renamed, old.files[3]}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", renamed, old.files[3]}).exit_code);
     EXPECT_EQ(2u, headerVersion(renamed));
     EXPECT_EQ(2u, headerCommits(renamed));
     expectChecksummed(renamed, 4);

@@ -234,7 +234,7 @@ private:
     std::unique_ptr<Held> held;
     std::shared_ptr<Shared> shared;
     MDB_env *env;
-    const LmdbTables &tables;
+    LmdbTables tables; // a copy: the opening may be closed once the batch is committed
     uint32_t form;  // of the records
     bool unlocked;  // read without the lock file
     LmdbTxn txn;
@@ -693,6 +693,9 @@ void LmdbTransaction::commit()
     putCommits(txn.get(), tables, commits);
     txn.commit();
     afterCommit(commits);
+    // A committed batch holds its opening no longer: the next batch may
+    // open a data file that compact renamed in while this one is kept.
+    held.reset();
 }
 
 // A header that could not be written (a full disk) stays behind its store,
