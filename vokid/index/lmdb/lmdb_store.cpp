@@ -1,6 +1,7 @@
 #include "vokid/index/lmdb/lmdb_store.h"
 
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <atomic>
@@ -150,6 +151,16 @@ uint64_t fileBytes(const std::string &path)
 {
     struct stat status;
     return stat(path.c_str(), &status) == 0 ? static_cast<uint64_t>(status.st_size) : 0;
+}
+
+// The store reports a write cut short by a full disk as an I/O error
+// (only a write that gets no byte in says ENOSPC): one whose disk has less
+// than 1 MB left for this user was cut short by it.
+bool diskFull(const std::string &folder)
+{
+    struct statvfs disk;
+    return statvfs(folder.c_str(), &disk) == 0 &&
+           uint64_t{disk.f_bavail} * disk.f_frsize < (uint64_t{1} << 20);
 }
 
 // Paths are found by a 64-bit hash of their bytes (FNV-1a): a key holds at
@@ -691,7 +702,13 @@ void LmdbTransaction::commit()
     flushPending();
     const uint64_t commits = storedCommits(txn.get(), tables) + 1;
     putCommits(txn.get(), tables, commits);
-    txn.commit();
+    try {
+        txn.commit();
+    } catch (const LmdbError &error) {
+        if (error.result() == EIO && diskFull(shared->folder))
+            throw NoSpaceError("no space left on device");
+        throw;
+    }
     afterCommit(commits);
     // A committed batch holds its opening no longer: the next batch may
     // open a data file that compact renamed in while this one is kept.
