@@ -526,9 +526,15 @@ def crc32(data):
     return crc ^ 0xFFFFFFFF
 
 
-def index_header(version, step):
-    head = b"VOKIDIDX" + struct.pack("<IIIII", version, 32, step, 0, 0)
+def index_header(version, step, commits=0):
+    head = b"VOKIDIDX" + struct.pack("<IIIQ", version, 32, step, commits)
     return head + struct.pack("<I", crc32(head))
+
+
+def sealed(track_id, fields):
+    """A record of format version 2: its fields, then the CRC-32 of its
+    track id and its fields."""
+    return fields + struct.pack("<I", crc32(struct.pack("<I", track_id) + fields))
 
 
 def meta_pages(page_size, last_pages, transactions):
@@ -565,15 +571,16 @@ def stored_sequence(blocks):
 def seeds_vokid_index():
     seeds = {
         "header": b"\0" + index_header(1, 2),
-        "header_version_2": b"\0" + index_header(2, 2),
+        "header_version_2": b"\0" + index_header(2, 2, 17),
         "header_step_16": b"\0" + index_header(1, 16),
         "data_file": b"\1" + meta_pages(4096, (3, 5), (1, 2)) + b"\0" * (4 * 4096),
         "data_file_truncated": b"\1" + meta_pages(4096, (3, 9), (1, 2)),
         "data_file_small_pages": b"\1" + meta_pages(512, (2, 2), (4, 3)) + b"\0" * 512,
-        "track": b"\2" + track_record("/music/a.mp3", "Title", ""),
-        "track_unicode": b"\2" + track_record("/m\u00fcsic/\u00e9t\u00e9.flac", "", "Artist"),
-        "sequence": b"\3" + stored_sequence(1),
-        "sequence_two_blocks": b"\3" + stored_sequence(2),
+        "track": b"\2" + sealed(7, track_record("/music/a.mp3", "Title", "")),
+        "track_unicode": b"\2" + sealed(7, track_record("/m\u00fcsic/\u00e9t\u00e9.flac", "",
+                                                         "Artist")),
+        "sequence": b"\3" + sealed(7, stored_sequence(1)),
+        "sequence_two_blocks": b"\3" + sealed(7, stored_sequence(2)),
         "location_scheme": b"\4" + b"postgresql://localhost/music",
         "location_path": b"\4" + b"/home/me/music.idx",
         "location_path_like_uri": b"\4" + b"./my+db://x",

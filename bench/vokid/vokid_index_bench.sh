@@ -4,7 +4,8 @@
 #      them (espeak-ng, mixed with sox) and 4 spoken texts: 100 tracks of 2
 #      to 5 minutes as 192 kbit/s MP3 files, all with different seeds;
 #   2. `vokid add` from MP3: times real time per core, and with -j 2;
-#   3. the index size per hour of audio, with its breakdown;
+#   3. the index size per hour of audio, with its breakdown, before and
+#      after vokid compact;
 #   4. 6-s clips at random offsets where the tracks are not quiet, clean and
 #      degraded (gain -9 dB, white noise at 20 and 10 dB SNR, MP3 at 64
 #      kbit/s, a 3 kHz low-pass, resampled to 16 kHz and back, played 2%
@@ -98,6 +99,14 @@ echo "== 3. index size"
 "$vokid" stats "$db"
 "$vokid" stats --json "$db" | awk -F': ' '/"bytes_per_hour"/ { sub(",", "", $2);
   printf "goal: at most 16 MB an hour of audio ... %.1f MB %s\n", $2 / 1e6, ($2 <= 16e6 ? "met" : "MISSED") }'
+# The free pages given back: the folder's every file (header, store,
+# lock file, reserve) after vokid compact.
+"$vokid" compact "$db" | sed 's/^/compact: /'
+"$vokid" stats "$db" | sed -n '/^bytes on disk/,/free pages/p' | sed 's/^/after compact: /'
+folder=$(du -sb "$db" | awk '{ print $1 }')
+awk -v b="$folder" -v h="$hours" 'BEGIN {
+  printf "goal: the folder at most 6 MB an hour of audio after compact ... %.1f MB for %.2f h, %.2f MB an hour %s\n", b / 1e6, h, b / 1e6 / h, (b / 1e6 / h <= 6 ? "met" : "MISSED")
+}'
 
 echo "== 4. clips (cached in $clips)"
 # What must not match: recordings not in the index, other recordings of
