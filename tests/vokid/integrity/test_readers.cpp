@@ -249,4 +249,61 @@ TEST(VokidStaleReadersSlow, AProcessThatKeepsTheIndexOpenClearsReadersKilledMidR
     EXPECT_EQ(lines(runVokid({"list", first}).out), lines(runVokid({"list", second}).out));
 }
 
+// Another writer, by LMDB itself: a write transaction held for `seconds`
+// in a child process, begun before this returns. Returns its id.
+pid_t writerHolding(const std::string &db, unsigned seconds)
+{
+    int ready[2];
+    if (pipe(ready) != 0)
+        return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        MDB_env *env = nullptr;
+        MDB_txn *txn = nullptr;
+        const char one = 1;
+        if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 8) != 0 ||
+            mdb_env_open(env, db.c_str(), MDB_NOTLS, 0644) != 0 ||
+            mdb_txn_begin(env, nullptr, 0, &txn) != 0 || write(ready[1], &one, 1) != 1)
+            _exit(1);
+        sleep(seconds);
+        mdb_txn_abort(txn);
+        mdb_env_close(env);
+        _exit(0);
+    }
+    close(ready[1]);
+    char got = 0;
+    const bool began = ::read(ready[0], &got, 1) == 1;
+    close(ready[0]);
+    return began ? pid : -1;
+}
+
+TEST(VokidWriters, AWriterThatWaitsForAnotherSaysSoOnce)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 3, 12);
+    const std::string db = dir.file("index");
+    ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
+    const std::string waiting =
+        "vokid: " + db + ": waiting for another process that writes to the index\n";
+    const struct {
+        std::vector<std::string> run;
+        std::string out;
+    } cases[] = {
+        {{"add", "--batch", "1", db, files[1], files[2]}, "2 added"},
+        {{"remove", db, "1"}, "removed track 1: " + files[0] + "\n"},
+    };
+    for (const auto &c : cases) {
+        const pid_t writer = writerHolding(db, 2);
+        ASSERT_GT(writer, 0);
+        const vok_test::RunResult result = runVokid(c.run);
+        int status = 0;
+        waitpid(writer, &status, 0);
+        EXPECT_EQ(0, result.exit_code) << c.run[0] << ": " << result.err;
+        EXPECT_EQ(waiting, result.err) << c.run[0];
+        EXPECT_EQ(0u, result.out.find(c.out)) << c.run[0] << ": " << result.out;
+        // With no other writer, nothing is said.
+        EXPECT_EQ("", runVokid({"add", db, files[0]}).err);
+    }
+}
+
 } // namespace

@@ -222,9 +222,11 @@ void putForm(MDB_txn *txn, const LmdbTables &tables, uint32_t form)
     putInfo(txn, tables, kFormatKey, form);
 }
 
+// Only a creation writes here: a writer that opens an index another
+// process is writing to waits at its first batch, which says so.
 void LmdbEnvironment::loadTables(Mode mode)
 {
-    LmdbTxn txn(env->get(), mode != Mode::Read);
+    LmdbTxn txn(env->get(), mode == Mode::Create);
     opened = vokid::openTables(txn.get(), mode == Mode::Create ? MDB_CREATE : 0);
     if (mode == Mode::Create && !infoValue<uint32_t>(txn.get(), opened, kFormatKey))
         putForm(txn.get(), opened, kStoredForm);
