@@ -335,6 +335,11 @@ CopyReport upgradeLmdbFolder(const std::string &folder, const CopyProgress &prog
     CopyReport report;
     report.bytesBefore = folderBytes(folder);
     if (env->form() >= kStoredForm) { // opening it brought its header up, if need be
+        // What an upgrade stopped after its rename left beside the store.
+        if (entryStatus(folder, kCopyFolder)) {
+            const LmdbTxn lock = lockWriters(folder, *env, progress);
+            removeCopyFolder(folder + "/" + kCopyFolder);
+        }
         const LmdbTxn look(env->get(), false);
         report.commits = storedCommits(look.get(), env->tables());
         report.tracks = entries(look.get(), env->tables().tracks);
