@@ -203,4 +203,46 @@ TEST(VokidCompact, AStoreKeptOpenReopensTheNewDataFile)
     expectCountedCommits(db);
 }
 
+// Compact killed at each system call by which it changes the folder (the
+// strace program counts each call on its own; a count past the last lets
+// it finish): the index reads as before, takes an add, and the next
+// compact clears what the stopped one left.
+TEST(VokidCompactSlow, ACompactKilledAtEachStepLeavesTheIndexWhole)
+{
+    if (vok_test::run_program("/bin/sh", {"-c", "strace -V > /dev/null 2>&1"}).exit_code != 0)
+        GTEST_SKIP() << "the strace program is needed to stop vokid at each system call";
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 4, 12);
+    const std::string db = dir.file("index");
+    const std::vector<std::string> three(files.begin(), files.begin() + 3);
+    ASSERT_EQ(0, runVokid(args({"add", "--batch", "1", db}, three)).exit_code);
+    ASSERT_EQ(0, runVokid({"remove", db, "2"}).exit_code);
+    const std::string listed = runVokid({"list", "--json", db}).out;
+    int made = 0;
+    for (const char *call : {"mkdir", "pwrite64", "fdatasync", "fsync", "rename", "unlink",
+                             "rmdir"})
+        for (int time = 1; time <= 3; ++time) {
+            const std::string step = std::string(call) + " " + std::to_string(time);
+            const std::string copy = dir.file("killed-" + std::to_string(++made));
+            fs::copy(db, copy);
+            vok_test::run_program("/usr/bin/env",
+                                  {"strace", "-o", "/dev/null", "-e",
+                                   std::string("trace=") + call, "-e",
+                                   std::string("inject=") + call + ":signal=SIGKILL:when=" +
+                                       std::to_string(time),
+                                   VOKID_PROGRAM, "compact", copy});
+            EXPECT_EQ(listed, runVokid({"list", "--json", copy}).out) << step;
+            EXPECT_EQ(0, runVokid({"stats", copy}).exit_code) << step;
+            expectCountedCommits(copy);
+            const vok_test::RunResult added = runVokid({"add", copy, files[3]});
+            EXPECT_EQ(0, added.exit_code) << step << ": " << added.err;
+            EXPECT_EQ(0, runVokid({"compact", copy}).exit_code) << step;
+            EXPECT_EQ(std::set<std::string>(
+                          {"data.mdb", "lock.mdb", "vokid-index", "vokid-reserve"}),
+                      vok_test::folder_entries(copy))
+                << step;
+            EXPECT_EQ(3u, lines(runVokid({"list", copy}).out)) << step;
+        }
+}
+
 } // namespace

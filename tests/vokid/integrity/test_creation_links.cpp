@@ -115,7 +115,7 @@ vok_test::RunResult addStopped(const std::string &db, const std::string &file,
                                   VOKID_PROGRAM, "add", db, file});
 }
 
-TEST(VokidCreation, ACreationStoppedAtEachStepIsFinishedByTheNextAdd)
+TEST(VokidCreationSlow, ACreationStoppedAtEachStepIsFinishedByTheNextAdd)
 {
     if (!haveStrace())
         GTEST_SKIP() << "the strace program is needed to stop vokid at each system call";

@@ -191,7 +191,7 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndWrittenOnceUpgraded)
 // (a copy beside it, cleared by the next upgrade), or the new store
 // renamed in under a header still of version 1, which the next command
 // that writes brings up. Either reads as before.
-TEST(VokidUpgrade, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
+TEST(VokidUpgradeSlow, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
 {
     vok_test::TempDir dir;
     const Version1 old = makeIndex(dir, "index");
