@@ -237,8 +237,14 @@ TEST(VokidStoreFiles, LinksFifosAndFoldersAreRefusedAndNeverWrittenThrough)
                 EXPECT_EQ(content, vok_test::read_file(target + "/" + file)) << file;
             EXPECT_FALSE(fs::exists(dir.file("b")));
         }
+}
 
-    // The folder itself may be a link.
+TEST(VokidStoreFiles, TheIndexFolderMayBeALink)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 2, 12);
+    const std::string base = dir.file("base");
+    ASSERT_EQ(0, runVokid({"add", base, files[0]}).exit_code);
     const std::string linked = dir.file("linked");
     fs::create_directory_symlink(base, linked);
     EXPECT_EQ(0, runVokid({"add", linked, files[1]}).exit_code);

@@ -233,6 +233,16 @@ TEST(VokidUpgradeSlow, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
         EXPECT_EQ(std::set<uint32_t>({1, 2}), versions);
     }
 
+}
+
+// An upgrade stopped after its copy was written (before it was renamed
+// in), and one stopped after the rename (before the header was written).
+TEST(VokidUpgrade, WhatAStoppedUpgradeLeftIsClearedOrBroughtUp)
+{
+    vok_test::TempDir dir;
+    const Version1 old = makeIndex(dir, "index");
+    const std::string db = old.db;
+
     // Stopped after the copy was written, before it was renamed in.
     const std::string left = dir.file("left");
     fs::copy(db, left);
