@@ -174,7 +174,7 @@ int runStats(const IndexOptions &options, Console &console)
         console.write(options.json ? statsJson(stats) : statsText(stats));
         // One snapshot: the postings and the tracks' own counts agree.
         if (stats.postings != stats.trackPostings) {
-            console.failure(options.db, "the index is inconsistent: it holds " +
+            console.failure(options.db, "the index is damaged: it holds " +
                                             std::to_string(stats.postings) +
                                             " postings, its tracks account for " +
                                             std::to_string(stats.trackPostings));

@@ -75,12 +75,12 @@ TEST(VokidIndexHeader, Refusals)
          "the index has format version 2, this vokid reads version 1"},
         {"cut short", header(1, 32, 2).substr(0, 10), "the index header is cut short"},
         {"shorter", header(1, 32, 2).substr(0, 20),
-         "the index header is damaged: it should have 32 bytes"},
-        {"longer", header(1, 32, 2) + "x", "the index header is damaged: it should have 32 bytes"},
-        {"size field", header(1, 36, 2), "the index header is damaged: it should have 32 bytes"},
-        {"a flipped bit", flipped, "the index header is damaged: its checksum does not match"},
-        {"step 0", header(1, 32, 0), "the index header is damaged: step 0"},
-        {"step 17", header(1, 32, 17), "the index header is damaged: step 17"},
+         "the index is damaged: its header should have 32 bytes"},
+        {"longer", header(1, 32, 2) + "x", "the index is damaged: its header should have 32 bytes"},
+        {"size field", header(1, 36, 2), "the index is damaged: its header should have 32 bytes"},
+        {"a flipped bit", flipped, "the index is damaged: its header's checksum does not match"},
+        {"step 0", header(1, 32, 0), "the index is damaged: its header names step 0"},
+        {"step 17", header(1, 32, 17), "the index is damaged: its header names step 17"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.message, refusal([&] { vokid::decodeHeader(c.bytes); })) << c.name;

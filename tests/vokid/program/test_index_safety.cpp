@@ -188,7 +188,9 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
         {"another format version", version,
          "the index has format version 2, this vokid reads version 1", true},
         {"a truncated data file", truncated,
-         "the data file is truncated: it has 12288 bytes, but its pages reach to byte ", true},
+         "the index is damaged: the data file is truncated: it has 12288 bytes, but its pages "
+         "reach to byte ",
+         true},
         {"an empty folder", empty, "no vokid index here (vokid add creates one)", false},
         {"no folder", dir.file("none"), "no vokid index here (vokid add creates one)", false},
         {"a store not built in", "postgresql://localhost/music",

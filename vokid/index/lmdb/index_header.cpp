@@ -84,10 +84,15 @@ std::string encodeHeader(const IndexHeader &header)
     return std::move(out.data());
 }
 
+// The checksum is looked at before the version, so that a flipped byte of
+// an index's own header reads as damage, not as another format.
 IndexHeader decodeHeader(std::string_view bytes)
 {
     if (bytes.size() < kMagic.size() || bytes.substr(0, kMagic.size()) != kMagic)
         throw IndexError("not a vokid index: its header file has the wrong magic");
+    if (bytes.size() == kHeaderBytes &&
+        readWord(bytes, kHeaderBytes - 4, 4) != crc32(bytes.substr(0, kHeaderBytes - 4)))
+        throw IndexDamaged("its header's checksum does not match");
     ByteReader in(bytes.substr(kMagic.size()), "the index header");
     IndexHeader header;
     header.version = in.u32();
@@ -95,15 +100,10 @@ IndexHeader decodeHeader(std::string_view bytes)
         throw IndexError("the index has format version " + std::to_string(header.version) +
                          ", this vokid reads version " + std::to_string(kIndexFormatVersion));
     if (bytes.size() != kHeaderBytes || in.u32() != kHeaderBytes)
-        throw IndexError("the index header is damaged: it should have " +
-                         std::to_string(kHeaderBytes) + " bytes");
+        throw IndexDamaged("its header should have " + std::to_string(kHeaderBytes) + " bytes");
     header.step = in.u32();
-    in.u32();
-    in.u32();
-    if (in.u32() != crc32(bytes.substr(0, kHeaderBytes - 4)))
-        throw IndexError("the index header is damaged: its checksum does not match");
     if (header.step < 1 || header.step > kMaxStep)
-        throw IndexError("the index header is damaged: step " + std::to_string(header.step));
+        throw IndexDamaged("its header names step " + std::to_string(header.step));
     return header;
 }
 

@@ -132,8 +132,15 @@ std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAcces
     // would fault on the first page read past its end.
     const std::string dataPath = folder + "/" + kDataFile;
     if (exists(dataPath, status)) {
-        checkDataFile(readStart(dataPath, kDataHeadBytes, "data file"),
-                      static_cast<uint64_t>(status.st_size));
+        const std::string head = readStart(dataPath, kDataHeadBytes, "data file");
+        try {
+            checkDataFile(head, static_cast<uint64_t>(status.st_size));
+        } catch (const IndexDamaged &) {
+            throw;
+        } catch (const IndexError &error) {
+            // Beside a header, the data file is the index's own.
+            throw IndexDamaged(error.what());
+        }
     } else if (!creating) {
         throw IndexError("the index has no data file (" + std::string(kDataFile) +
                          "): run vokid add again");
