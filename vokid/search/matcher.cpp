@@ -141,8 +141,9 @@ Candidate Matcher::verify(const SubFingerprints &query, Candidate candidate)
 }
 
 // Every posting found that points into the stretch of a track read back
-// names the word stored there: the postings and the stored sequences are
-// the same track's, and neither is damaged where the search looked.
+// names the word stored there, which is no quiet frame: the postings and
+// the stored sequences are the same track's, and neither is damaged where
+// the search looked.
 void Matcher::checkPostings(uint32_t track, const SubFingerprints &stored, int64_t first) const
 {
     const int64_t end = first + static_cast<int64_t>(stored.size());
@@ -151,7 +152,8 @@ void Matcher::checkPostings(uint32_t track, const SubFingerprints &stored, int64
             const int64_t at = posting.position;
             if (posting.track != track || at < first || at >= end)
                 continue;
-            if (stored.words[static_cast<size_t>(at - first)] != words[w])
+            const auto i = static_cast<size_t>(at - first);
+            if (stored.words[i] != words[w] || stored.quiet[i] != 0)
                 throw IndexDamaged("a posting of track " + std::to_string(track) +
                                    " names a word that its sequence does not hold at " +
                                    std::to_string(at));

@@ -1,6 +1,12 @@
 #include "vokid/index/lmdb/page_check.h"
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 
 #include "vokid/index/fault_guard.h"
@@ -44,22 +50,42 @@ PageHeader headerAt(const char *page)
 
 StoreMap storeMap(MDB_env *env)
 {
-    MDB_envinfo info;
-    checkedCall("measure the store", [&] { return mdb_env_info(env, &info); });
+    StoreMap map;
     MDB_stat stat;
     checkedCall("measure the store", [&] { return mdb_env_stat(env, &stat); });
-    return StoreMap{static_cast<const char *>(info.me_mapaddr), info.me_mapsize, stat.ms_psize};
+    map.pageSize = stat.ms_psize;
+    mdb_filehandle_t fd = -1;
+    struct stat file;
+    if (mdb_env_get_fd(env, &fd) != MDB_SUCCESS || fstat(fd, &file) != 0)
+        return map;
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    // "start-end perms offset major:minor inode path"
+    while (std::getline(maps, line)) {
+        unsigned long long start = 0, end = 0, offset = 0, inode = 0;
+        unsigned major = 0, minor = 0;
+        if (std::sscanf(line.c_str(), "%llx-%llx %*s %llx %x:%x %llu", &start, &end, &offset,
+                        &major, &minor, &inode) == 6 &&
+            offset == 0 && inode == file.st_ino && makedev(major, minor) == file.st_dev)
+            map.regions.push_back({reinterpret_cast<const char *>(start), end - start});
+    }
+    return map;
 }
 
 void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what)
 {
-    const auto *at = static_cast<const char *>(value.mv_data);
-    if (!map.start || map.pageSize == 0 || at < map.start || at >= map.start + map.bytes)
+    const auto at = reinterpret_cast<uintptr_t>(value.mv_data);
+    const auto region =
+        std::find_if(map.regions.begin(), map.regions.end(), [&](const StoreMap::Region &r) {
+            const auto start = reinterpret_cast<uintptr_t>(r.start);
+            return at >= start && at - start < r.bytes;
+        });
+    if (region == map.regions.end() || map.pageSize == 0)
         return;
-    const uint64_t offset = static_cast<uint64_t>(at - map.start);
+    const uint64_t offset = at - reinterpret_cast<uintptr_t>(region->start);
     const uint64_t page = offset / map.pageSize;
     const uint64_t within = offset % map.pageSize;
-    const PageHeader header = headerAt(map.start + page * map.pageSize);
+    const PageHeader header = headerAt(region->start + page * map.pageSize);
     const bool overflow = (header.flags & kOverflow) != 0 && within == kHeaderBytes;
     const uint64_t room =
         overflow ? uint64_t{header.run} * map.pageSize - kHeaderBytes : map.pageSize - within;

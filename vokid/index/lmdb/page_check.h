@@ -11,16 +11,22 @@
 #include <lmdb.h>
 
 #include <cstdint>
+#include <vector>
 
 namespace vokid {
 
 struct StoreMap {
-    const char *start = nullptr;
-    uint64_t bytes = 0; // of the map; pages lie within the data file's part
+    struct Region {
+        const char *start = nullptr;
+        uint64_t bytes = 0; // pages lie within the data file's part
+    };
+    std::vector<Region> regions; // the data file mapped at offset 0, by any environment
     uint64_t pageSize = 0;
 };
 
-// The environment's map, asked of the store under a guard.
+// The environment's map: where the process maps its data file, as the
+// system lists the process's mappings (the store does not say where its
+// map lies). Values in none of them are not looked at.
 StoreMap storeMap(MDB_env *env);
 
 // Throws IndexDamaged.
