@@ -251,6 +251,8 @@ size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, uint64_t by
     checkOnPage(map, key, "a key");
     size_t count = 0;
     checkedCall("count", [&] { return mdb_cursor_count(cursor, &count); });
+    if (count > bytes / sizeof(uint64_t))
+        throw IndexDamaged("a word counts more postings than the data file can hold");
     if (count > limit)
         return count;
     size_t listed = 0;
