@@ -151,6 +151,10 @@ void makeIndex()
     }
     dataBytes = readAll(folder + "/made/data.mdb");
     headerBytes = readAll(folder + "/made/vokid-index");
+    // The copy's folder, header and lock file stay; its data file is
+    // written anew for each input.
+    std::filesystem::create_directory(folder + "/trial");
+    writeAll(folder + "/trial/vokid-index", headerBytes);
 }
 
 // Five bytes a mutation: what, a page, two bytes of offset, a value.
@@ -196,10 +200,6 @@ std::string mutated(std::string_view input)
 void store(std::string_view input)
 {
     const std::string trial = folder + "/trial";
-    std::error_code ignored;
-    std::filesystem::remove_all(trial, ignored);
-    std::filesystem::create_directory(trial);
-    writeAll(trial + "/vokid-index", headerBytes);
     writeAll(trial + "/data.mdb", mutated(input));
     const auto opened = vokid::openStore(trial, vokid::StoreAccess::Read);
     const vokid::CheckReport report = vokid::checkIndex(*opened);
