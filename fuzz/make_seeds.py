@@ -584,7 +584,21 @@ def seeds_vokid_index():
         "location_scheme": b"\4" + b"postgresql://localhost/music",
         "location_path": b"\4" + b"/home/me/music.idx",
         "location_path_like_uri": b"\4" + b"./my+db://x",
+        "store_unchanged": b"\5",
     }
+    # The store's data file damaged: five bytes a mutation (what: 0 flip,
+    # 1 set, 2 zero the page, 3 swap pages, 4 cut short, 5 extend; the
+    # page; the offset in it, 16 bits; the value).
+    mutation = lambda what, page, offset, value: struct.pack("<BBHB", what, page, offset, value)
+    for page in range(12):
+        seeds["store_page_%d_header" % page] = b"\5" + mutation(0, page, 11, 0x05)
+        seeds["store_page_%d_body" % page] = b"\5" + mutation(0, page, 100 + 37 * page, 0x40)
+    seeds["store_meta_txnid"] = b"\5" + mutation(1, 1, 136, 0x7F)
+    seeds["store_zero_page"] = b"\5" + mutation(2, 3, 0, 0)
+    seeds["store_swap_pages"] = b"\5" + mutation(3, 4, 9, 0)
+    seeds["store_cut_short"] = b"\5" + mutation(4, 5, 100, 0)
+    seeds["store_extended"] = b"\5" + mutation(5, 0, 0xFF, 200)
+    seeds["store_two_flips"] = b"\5" + mutation(0, 2, 20, 1) + mutation(0, 6, 3000, 0x80)
     return seeds
 
 

@@ -5,12 +5,28 @@
 // what it writes: a header, record or sequence written again gives the
 // same bytes, and a data file taken holds every page its meta pages name;
 // a location's scheme is exactly what precedes its "://".
+//
+// And the store itself damaged: a small index is written once, then each
+// input's mutations (bytes flipped or set, pages zeroed or swapped, the
+// file cut short or extended) are applied to a copy of its data file, and
+// the copy is opened, checked whole (`vokid check`'s walk) and searched.
+// Each must answer or throw IndexError: a fault in the mapped file or an
+// assertion of the store must be contained, and an unchanged copy must
+// check as whole.
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
+#include "vokid/index/index_check.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/open_store.h"
@@ -77,7 +93,136 @@ void location(std::string_view bytes)
                 c == '+' || c == '-' || c == '.');
 }
 
+// The small index: 3 tracks of 2 blocks, words from a fixed generator,
+// some quiet frames; the data file's bytes are kept.
+std::string folder;
+std::string dataBytes;
+std::string headerBytes;
+constexpr size_t kPage = 4096;
+
+vokid::TrackPrint printOf(uint32_t seed)
+{
+    vokid::TrackPrint print;
+    uint32_t state = seed * 2654435761u + 1;
+    for (size_t i = 0; i < 2 * vokid::kBlockWords; ++i) {
+        state = state * 1664525u + 1013904223u;
+        print.words.push_back(state);
+        print.quiet.push_back(i % 97 == 0 ? 1 : 0);
+    }
+    print.masks.assign(2 * vokid::kKeptMasks, 0xFFFC0000u);
+    return print;
+}
+
+std::string readAll(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeAll(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+void removeFolder()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+}
+
+void makeIndex()
+{
+    char name[] = "/tmp/fuzz-vokid-index-XXXXXX";
+    require(mkdtemp(name) != nullptr);
+    folder = name;
+    std::atexit(removeFolder);
+    {
+        const auto store = vokid::openStore(folder + "/made", vokid::StoreAccess::Write);
+        const auto batch = store->batch();
+        for (uint32_t i = 1; i <= 3; ++i) {
+            vokid::TrackInfo info;
+            info.path = "/music/" + std::to_string(i) + ".flac";
+            info.algorithm = "Stream1";
+            info.duration = 6;
+            const vokid::TrackPrint print = printOf(i);
+            batch->put(info, print, vokid::postingsOf(print, store->step()));
+        }
+        batch->commit();
+    }
+    dataBytes = readAll(folder + "/made/data.mdb");
+    headerBytes = readAll(folder + "/made/vokid-index");
+    // The copy's folder, header and lock file stay; its data file is
+    // written anew for each input.
+    std::filesystem::create_directory(folder + "/trial");
+    writeAll(folder + "/trial/vokid-index", headerBytes);
+}
+
+// Five bytes a mutation: what, a page, two bytes of offset, a value.
+std::string mutated(std::string_view input)
+{
+    std::string data = dataBytes;
+    for (size_t at = 0; at + 5 <= input.size() && !data.empty(); at += 5) {
+        const auto byte = [&](size_t i) { return static_cast<uint8_t>(input[at + i]); };
+        const size_t pages = (data.size() + kPage - 1) / kPage;
+        const size_t page = byte(1) % pages * kPage;
+        const size_t offset = (byte(2) | size_t{byte(3)} << 8) % kPage;
+        const size_t where = std::min(page + offset, data.size() - 1);
+        switch (byte(0) % 6) {
+        case 0:
+            data[where] = static_cast<char>(data[where] ^ (byte(4) ? byte(4) : 0xFF));
+            break;
+        case 1:
+            data[where] = static_cast<char>(byte(4));
+            break;
+        case 2:
+            std::fill_n(data.begin() + static_cast<std::ptrdiff_t>(page),
+                        std::min(kPage, data.size() - page), '\0');
+            break;
+        case 3: {
+            const size_t other = byte(2) % pages * kPage;
+            const size_t length = std::min({kPage, data.size() - page, data.size() - other});
+            for (size_t i = 0; i < length; ++i)
+                std::swap(data[page + i], data[other + i]);
+            break;
+        }
+        case 4:
+            data.resize(page + offset < data.size() ? page + offset : data.size());
+            break;
+        default:
+            data.append(size_t{byte(4)} * 64, static_cast<char>(byte(2)));
+            break;
+        }
+    }
+    return data;
+}
+
+// The copy opened, checked whole and searched.
+void store(std::string_view input)
+{
+    const std::string trial = folder + "/trial";
+    writeAll(trial + "/data.mdb", mutated(input));
+    const auto opened = vokid::openStore(trial, vokid::StoreAccess::Read);
+    const vokid::CheckReport report = vokid::checkIndex(*opened);
+    if (input.size() < 5)
+        require(report.ok() && report.tracks == 3);
+    const auto view = opened->view();
+    const vokid::TrackPrint second = printOf(2);
+    std::vector<uint32_t> words(second.words.begin(), second.words.begin() + 64);
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    vokid::PostingLists lists;
+    view->postings(words, 256, lists);
+    int64_t first = 0;
+    view->sequence(2, 100, 200, first);
+}
+
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    makeIndex();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
@@ -86,7 +231,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // The first byte says which record the rest is.
     const std::string_view bytes(reinterpret_cast<const char *>(data) + 1, size - 1);
     try {
-        switch (data[0] % 5) {
+        switch (data[0] % 6) {
         case 0:
             header(bytes);
             break;
@@ -99,8 +244,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 3:
             sequence(bytes);
             break;
-        default:
+        case 4:
             location(bytes);
+            break;
+        default:
+            store(bytes);
             break;
         }
     } catch (const vokid::IndexError &) {

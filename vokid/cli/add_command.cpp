@@ -207,11 +207,11 @@ int runAdd(const IndexOptions &options, Console &console)
     });
     Tally tally;
     const uint32_t step = store->step();
-    const std::vector<Work> work = plan(options, *store, console, tally);
-    const Clock::time_point start = Clock::now();
-    size_t done = 0;
-    console.status(progressLine(0, work.size(), 0, start));
     try {
+        const std::vector<Work> work = plan(options, *store, console, tally);
+        const Clock::time_point start = Clock::now();
+        size_t done = 0;
+        console.status(progressLine(0, work.size(), 0, start));
         Writer writer(*store, options.batch, tally);
         runInOrder<Outcome>(
             work.size(), options.jobs, [&](size_t i) { return readFile(work[i], step); },
@@ -227,14 +227,15 @@ int runAdd(const IndexOptions &options, Console &console)
                 console.status(progressLine(done, work.size(), tally.seconds, start));
             });
         writer.commit();
+        const StoreStats stats = store->view()->stats();
+        console.clearStatus();
+        console.write(summaryLine(tally, stats));
     } catch (const NoSpaceError &error) {
         return stoppedByFullDisk(options, *store, tally, error, console);
     } catch (const IndexError &error) {
         console.failure(options.db, error.what());
         return kExitFailure;
     }
-    console.clearStatus();
-    console.write(summaryLine(tally, store->view()->stats()));
     return tally.failed > 0 ? kExitFailure : kExitSuccess;
 }
 

@@ -1,5 +1,5 @@
 // The commands on an identification index: add, identify, monitor, list,
-// remove, stats and duplicates. Each opens the index folder DB (add
+// remove, stats, duplicates and check. Each opens the index folder DB (add
 // creates it), does its work and returns the exit code: 0 when every input
 // was done, 1 when the index or an input failed (named on standard error
 // with the cause).
@@ -30,6 +30,9 @@ int runList(const IndexOptions &options, Console &console);
 int runRemove(const IndexOptions &options, Console &console);
 int runStats(const IndexOptions &options, Console &console);
 int runDuplicates(const IndexOptions &options, Console &console);
+// Walks the whole index (index_check.h): "ok", or "damaged" and a line per
+// damaged track (id, path, cause) and per problem of the whole.
+int runCheck(const IndexOptions &options, Console &console);
 
 } // namespace vokid
 

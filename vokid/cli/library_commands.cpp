@@ -8,6 +8,7 @@
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/index_commands.h"
 #include "vokid/cli/json_text.h"
+#include "vokid/index/index_check.h"
 #include "vokid/index/index_error.h"
 #include "vokid/search/duplicates.h"
 #include "vokid/search/track_source.h"
@@ -104,7 +105,55 @@ std::string statsJson(const StoreStats &stats)
     });
 }
 
+std::string checkText(const CheckReport &report)
+{
+    if (report.ok())
+        return "ok\n";
+    std::string text = "damaged\n";
+    for (const TrackProblem &track : report.damaged)
+        text += std::to_string(track.id) + "\t" + track.path + "\t" + track.problem + "\n";
+    for (const std::string &problem : report.problems)
+        text += "index: " + problem + "\n";
+    return text;
+}
+
+std::string checkJson(const CheckReport &report)
+{
+    nlohmann::ordered_json tracks = nlohmann::ordered_json::array();
+    for (const TrackProblem &track : report.damaged)
+        tracks.push_back({{"id", track.id}, {"path", track.path}, {"problem", track.problem}});
+    return nlohmann::ordered_json{{"state", report.ok() ? "ok" : "damaged"},
+                                  {"tracks", tracks},
+                                  {"problems", report.problems}}
+               .dump() +
+           "\n";
+}
+
 } // namespace
+
+int runCheck(const IndexOptions &options, Console &console)
+{
+    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
+    if (!store)
+        return kExitFailure;
+    try {
+        const CheckReport report = checkIndex(*store, [&](size_t done, size_t total) {
+            console.status("checked " + std::to_string(done) + "/" + std::to_string(total) +
+                           " tracks");
+        });
+        console.clearStatus();
+        console.write(options.json ? checkJson(report) : checkText(report));
+        if (report.ok())
+            return kExitSuccess;
+        console.failure(options.db,
+                        "the index is damaged: " + std::to_string(report.damaged.size()) + " of " +
+                            std::to_string(report.tracks) + " tracks do not read back whole, " +
+                            std::to_string(report.problems.size()) + " other problems");
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+    }
+    return kExitFailure;
+}
 
 int runList(const IndexOptions &options, Console &console)
 {
@@ -204,7 +253,7 @@ int runStats(const IndexOptions &options, Console &console)
         console.write(options.json ? statsJson(stats) : statsText(stats));
         // One snapshot: the postings and the tracks' own counts agree.
         if (stats.postings != stats.trackPostings) {
-            console.failure(options.db, "the index is inconsistent: it holds " +
+            console.failure(options.db, "the index is damaged: it holds " +
                                             std::to_string(stats.postings) +
                                             " postings, its tracks account for " +
                                             std::to_string(stats.trackPostings));

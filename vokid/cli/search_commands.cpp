@@ -28,6 +28,7 @@ std::string speedText(double speed)
 struct ClipOutcome {
     Identification found;
     std::string failure;
+    std::string damage; // of the index: the run stops
 };
 
 std::string clipText(const std::string &file, const Identification &found,
@@ -36,9 +37,9 @@ std::string clipText(const std::string &file, const Identification &found,
     const Match &match = found.match;
     if (!match.accepted)
         return file + ": no match\n";
-    std::string line = file + ": track " + std::to_string(match.best.track) + " at " +
-                       seconds3(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds()) +
-                       " s";
+    std::string line =
+        file + ": track " + std::to_string(match.best.track) + " at " +
+        seconds3(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds()) + " s";
     char figures[128];
     std::snprintf(figures, sizeof figures, ", BER %.3f, %.2f s matched, confidence %.2f",
                   match.best.ber(),
@@ -64,8 +65,8 @@ std::string clipJson(const std::string &file, const Identification &found,
     result["offset_seconds"] =
         roundedSeconds(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds());
     result["ber"] = rounded4(match.best.ber());
-    result["matched_seconds"] =
-        roundedSeconds(static_cast<double>(match.best.alignment.evidencePairs()) * indexFrameSeconds());
+    result["matched_seconds"] = roundedSeconds(
+        static_cast<double>(match.best.alignment.evidencePairs()) * indexFrameSeconds());
     result["confidence"] = rounded4(match.confidence());
     result["speed"] = found.speed;
     result["runner_up_ber"] = rounded4(match.runnerUpBer);
@@ -122,6 +123,8 @@ int runIdentify(const IndexOptions &options, Console &console)
                 try {
                     outcome.found =
                         identifier.identify(AudioInput::named(options.files[i]), options.length);
+                } catch (const IndexDamaged &error) {
+                    outcome.damage = error.what();
                 } catch (const std::bad_alloc &) {
                     outcome.failure = "out of memory";
                 } catch (const std::exception &error) {
@@ -131,6 +134,8 @@ int runIdentify(const IndexOptions &options, Console &console)
             },
             [&](size_t i, ClipOutcome outcome) {
                 const std::string &file = options.files[i];
+                if (!outcome.damage.empty())
+                    throw IndexError(outcome.damage);
                 if (!outcome.failure.empty()) {
                     console.failure(file, outcome.failure);
                     failed = true;
@@ -171,10 +176,15 @@ int runMonitor(const IndexOptions &options, Console &console)
         console.failure(file, error.what());
         return kExitFailure;
     }
-    const std::unique_ptr<IndexView> view = store->view();
-    for (const Segment &segment : segments) {
-        const std::optional<TrackInfo> track = view->track(segment.track);
-        console.write(options.json ? segmentJson(segment, track) : segmentText(segment, track));
+    try {
+        const std::unique_ptr<IndexView> view = store->view();
+        for (const Segment &segment : segments) {
+            const std::optional<TrackInfo> track = view->track(segment.track);
+            console.write(options.json ? segmentJson(segment, track) : segmentText(segment, track));
+        }
+    } catch (const IndexError &error) {
+        console.failure(options.db, error.what());
+        return kExitFailure;
     }
     return kExitSuccess;
 }

@@ -170,6 +170,11 @@ void addCatalogueCommands(CLI::App &app, const IndexOptionAdder &shared)
     shared.db(duplicates);
     shared.json(duplicates, "One JSON object per group");
     shared.jobs(duplicates, "Tracks searched at once (default: cores)");
+
+    CLI::App *check = app.add_subcommand(
+        "check", "Read back a whole index: every track, sequence, posting and path.");
+    shared.db(check);
+    shared.json(check, "Print JSON: state, damaged tracks, other problems");
 }
 
 // The commands on the whole index.
@@ -249,6 +254,7 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
         {"remove", runRemove},
         {"stats", runStats},
         {"duplicates", runDuplicates},
+        {"check", runCheck},
     };
     for (const auto &[name, run] : commands)
         if (app.got_subcommand(name))

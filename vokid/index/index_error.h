@@ -4,6 +4,7 @@
 #define VOKID_INDEX_INDEX_ERROR_H
 
 #include <stdexcept>
+#include <string>
 
 namespace vokid {
 
@@ -17,6 +18,16 @@ public:
 class NoSpaceError : public IndexError {
 public:
     using IndexError::IndexError;
+};
+
+// What the index holds is not what was written: a record or a page that
+// does not read back, a fault while reading the store's file. The message
+// starts "the index is damaged: " and then names what was found.
+class IndexDamaged : public IndexError {
+public:
+    explicit IndexDamaged(const std::string &cause) : IndexError("the index is damaged: " + cause)
+    {
+    }
 };
 
 } // namespace vokid

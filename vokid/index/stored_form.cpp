@@ -65,9 +65,9 @@ uint32_t recordCrc(uint32_t id, std::string_view bytes)
     return crc32(bytes, crc32(std::string_view(key, sizeof key)));
 }
 
-IndexError damaged(const std::string &what)
+IndexDamaged damaged(const std::string &what)
 {
-    return IndexError("the index is damaged: " + what);
+    return IndexDamaged(what);
 }
 
 } // namespace vokid

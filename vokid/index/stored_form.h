@@ -29,7 +29,7 @@ uint32_t recordCrc(uint32_t id, std::string_view bytes);
 
 // "the index is damaged: WHAT": the one form of every report of damage,
 // so that the line a user sees names the folder and says so.
-IndexError damaged(const std::string &what);
+IndexDamaged damaged(const std::string &what);
 
 } // namespace vokid
 

@@ -1,6 +1,9 @@
 #include "vokid/search/matcher.h"
 
 #include <algorithm>
+#include <string>
+
+#include "vokid/index/index_error.h"
 
 namespace vokid {
 
@@ -128,8 +131,33 @@ Candidate Matcher::verify(const SubFingerprints &query, Candidate candidate)
     int64_t first = 0;
     const SubFingerprints stored =
         view.sequence(candidate.track, center - kRadius, query.size() + 2 * kRadius, first);
+    // The stretch holds the position of a posting that voted for it.
+    if (stored.size() == 0)
+        throw IndexDamaged("a posting names position " + std::to_string(center) + " of track " +
+                           std::to_string(candidate.track) + ", which it does not hold");
+    checkPostings(candidate.track, stored, first);
     candidate.alignment = bestNear(stored, first, query, center, rule.minPairs);
     return candidate;
+}
+
+// Every posting found that points into the stretch of a track read back
+// names the word stored there, which is no quiet frame: the postings and
+// the stored sequences are the same track's, and neither is damaged where
+// the search looked.
+void Matcher::checkPostings(uint32_t track, const SubFingerprints &stored, int64_t first) const
+{
+    const int64_t end = first + static_cast<int64_t>(stored.size());
+    for (size_t w = 0; w < words.size(); ++w)
+        for (const Posting &posting : found.at(w)) {
+            const int64_t at = posting.position;
+            if (posting.track != track || at < first || at >= end)
+                continue;
+            const auto i = static_cast<size_t>(at - first);
+            if (stored.words[i] != words[w] || stored.quiet[i] != 0)
+                throw IndexDamaged("a posting of track " + std::to_string(track) +
+                                   " names a word that its sequence does not hold at " +
+                                   std::to_string(at));
+        }
 }
 
 // Whether two tracks are the same recording where the query met them:

@@ -62,6 +62,7 @@ private:
     void vote(const SubFingerprints &query, uint32_t exclude);
     std::vector<Candidate> bestVoted() const;
     Candidate verify(const SubFingerprints &query, Candidate candidate);
+    void checkPostings(uint32_t track, const SubFingerprints &stored, int64_t first) const;
     bool sameRecording(const Candidate &a, const Candidate &b, size_t length);
 
     IndexView &view;

@@ -72,10 +72,15 @@ std::string encodeHeader(const IndexHeader &header)
     return std::move(out.data());
 }
 
+// The checksum is looked at before the version, so that a flipped byte of
+// an index's own header reads as damage, not as another format.
 IndexHeader decodeHeader(std::string_view bytes)
 {
     if (bytes.size() < kMagic.size() || bytes.substr(0, kMagic.size()) != kMagic)
         throw IndexError("not a vokid index: its header file has the wrong magic");
+    if (bytes.size() == kHeaderBytes &&
+        readWord(bytes, kHeaderBytes - 4, 4) != crc32(bytes.substr(0, kHeaderBytes - 4)))
+        throw damaged("its header's checksum does not match");
     ByteReader in(bytes.substr(kMagic.size()), "the index header");
     IndexHeader header;
     header.version = in.u32();
@@ -87,8 +92,6 @@ IndexHeader decodeHeader(std::string_view bytes)
         throw damaged("its header should have " + std::to_string(kHeaderBytes) + " bytes");
     header.step = in.u32();
     header.commits = in.u64();
-    if (in.u32() != crc32(bytes.substr(0, kHeaderBytes - 4)))
-        throw damaged("its header's checksum does not match");
     if (header.version < kOldestForm)
         throw damaged("its header has format version " + std::to_string(header.version));
     if (header.step < 1 || header.step > kMaxStep)

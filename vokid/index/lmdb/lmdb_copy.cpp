@@ -24,6 +24,12 @@ namespace vokid {
 
 namespace {
 
+// The bytes of a value that walk() has copied out of the map.
+std::string_view bytesOf(const MDB_val &value)
+{
+    return std::string_view(static_cast<const char *>(value.mv_data), value.mv_size);
+}
+
 // The folder inside an index where compact and upgrade write their copy.
 constexpr const char *kCopyFolder = "vokid-copy.tmp";
 constexpr uint64_t kProgressEvery = 65536;
@@ -70,22 +76,42 @@ private:
 uint64_t entries(MDB_txn *txn, MDB_dbi dbi)
 {
     MDB_stat stat;
-    checkLmdb(mdb_stat(txn, dbi, &stat), "measure a table");
+    checkedCall("measure a table", [&] { return mdb_stat(txn, dbi, &stat); });
     return stat.ms_entries;
 }
 
+// The most entries a walk of the store can meet: one per 4 bytes of its
+// pages. More means pages that lead back.
+uint64_t walkLimit(MDB_txn *txn)
+{
+    MDB_envinfo info;
+    checkedCall("measure the store", [&] { return mdb_env_info(mdb_txn_env(txn), &info); });
+    MDB_stat stat;
+    checkedCall("measure the store", [&] { return mdb_env_stat(mdb_txn_env(txn), &stat); });
+    return (uint64_t{info.me_last_pgno} + 1) * stat.ms_psize / 4 + 1024;
+}
+
 // Calls each(key, data) for every record of a table in order (each
-// duplicate of a key on its own).
+// duplicate of a key on its own), with copies made out of the map under a
+// fault guard: a damaged page is an IndexDamaged, never a fault.
 template <class Each>
 void walk(MDB_txn *txn, MDB_dbi dbi, Each each)
 {
+    const uint64_t limit = walkLimit(txn);
     LmdbCursor cursor(txn, dbi);
     MDB_val key, data;
-    int result;
-    while ((result = mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT)) == MDB_SUCCESS)
-        each(key, data);
-    if (result != MDB_NOTFOUND)
+    for (uint64_t taken = 0;; ++taken) {
+        const int result =
+            lmdbCall("read", [&] { return mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT); });
+        if (result == MDB_NOTFOUND)
+            return;
         checkLmdb(result, "read");
+        if (taken >= limit)
+            throw damaged("a walk of a table meets more entries than the data file holds");
+        std::string keyBytes = copyOf(key, limit * 4, "a key");
+        std::string dataBytes = copyOf(data, limit * 4, "a stored value");
+        each(MDB_val{keyBytes.size(), keyBytes.data()}, MDB_val{dataBytes.size(), dataBytes.data()});
+    }
 }
 
 // Puts records into a table in its own order: each one after the last.
@@ -248,7 +274,7 @@ void requireRoom(const std::string &folder, MDB_txn *txn, const LmdbTables &tabl
     for (MDB_dbi dbi : {tables.tracks, tables.sequences, tables.postings, tables.paths,
                         tables.info, tables.main}) {
         MDB_stat stat;
-        checkLmdb(mdb_stat(txn, dbi, &stat), "measure a table");
+        checkedCall("measure a table", [&] { return mdb_stat(txn, dbi, &stat); });
         pages += stat.ms_branch_pages + stat.ms_leaf_pages + stat.ms_overflow_pages;
         pageSize = stat.ms_psize;
     }

@@ -29,7 +29,7 @@ std::optional<T> infoValue(MDB_txn *txn, const LmdbTables &tables, const std::st
 {
     MDB_val key{name.size(), const_cast<char *>(name.data())};
     MDB_val data;
-    const int result = mdb_get(txn, tables.info, &key, &data);
+    const int result = lmdbCall("read", [&] { return mdb_get(txn, tables.info, &key, &data); });
     if (result == MDB_NOTFOUND)
         return std::nullopt;
     checkLmdb(result, "read");
@@ -37,7 +37,8 @@ std::optional<T> infoValue(MDB_txn *txn, const LmdbTables &tables, const std::st
         throw damaged("its record of " + name + " has " + std::to_string(data.mv_size) +
                       " bytes");
     T value;
-    std::memcpy(&value, data.mv_data, sizeof value);
+    if (!guardFaults([&] { std::memcpy(&value, data.mv_data, sizeof value); }))
+        throwFault("read");
     return value;
 }
 
@@ -46,7 +47,7 @@ void putInfo(MDB_txn *txn, const LmdbTables &tables, const std::string &name, T 
 {
     MDB_val key{name.size(), const_cast<char *>(name.data())};
     MDB_val data = valueOf(value);
-    checkLmdb(mdb_put(txn, tables.info, &key, &data, 0), "write");
+    checkedCall("write", [&] { return mdb_put(txn, tables.info, &key, &data, 0); });
 }
 
 uint64_t fileBytes(const std::string &path)
@@ -132,7 +133,8 @@ int openEnvironment(std::unique_ptr<LmdbEnv> &env, const std::string &folder, un
         env = std::make_unique<LmdbEnv>();
         checkLmdb(mdb_env_set_maxdbs(env->get(), kMaxTables), "start");
         checkLmdb(mdb_env_set_mapsize(env->get(), std::max(map, 2 * dataBytes)), "start");
-        result = mdb_env_open(env->get(), folder.c_str(), flags, 0644);
+        result = lmdbCall("open the index",
+                          [&] { return mdb_env_open(env->get(), folder.c_str(), flags, 0644); });
         if (result != EINVAL && result != ENOMEM)
             break;
     }
@@ -200,7 +202,8 @@ LmdbTables openTables(MDB_txn *txn, unsigned create)
 {
     const auto table = [&](const char *name, unsigned flags) {
         MDB_dbi dbi = 0;
-        const int result = mdb_dbi_open(txn, name, flags | create, &dbi);
+        const int result =
+            lmdbCall("open a table", [&] { return mdb_dbi_open(txn, name, flags | create, &dbi); });
         if (result == MDB_NOTFOUND)
             throw damaged(std::string("its store has no table of ") + name);
         checkLmdb(result, "open a table");
@@ -213,7 +216,7 @@ LmdbTables openTables(MDB_txn *txn, unsigned create)
         table("postings", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
     tables.paths = table("paths", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
     tables.info = table("info", 0);
-    checkLmdb(mdb_dbi_open(txn, nullptr, 0, &tables.main), "open a table");
+    checkedCall("open a table", [&] { return mdb_dbi_open(txn, nullptr, 0, &tables.main); });
     return tables;
 }
 

@@ -178,8 +178,16 @@ void checkLmdbFolder(const std::string &folder)
         throw damaged("it has no data file (" + std::string(kDataFile) + ")");
     // Looked at before it is mapped: a truncated one would fault on the
     // first page read past its end.
-    checkDataFile(readStart(folder, kDataFile, kDataHeadBytes, "data file"),
-                  static_cast<uint64_t>(data->st_size));
+    const std::string head = readStart(folder, kDataFile, kDataHeadBytes, "data file");
+    try {
+        checkDataFile(head, static_cast<uint64_t>(data->st_size));
+    } catch (const IndexDamaged &) {
+        throw;
+    } catch (const IndexError &error) {
+        // Beside a header, the data file is the index's own: a store format
+        // that is not LMDB's is damage too.
+        throw damaged(error.what());
+    }
 }
 
 std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAccess access)

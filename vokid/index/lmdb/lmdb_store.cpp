@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "vokid/index/lmdb/index_header.h"
+#include "vokid/index/lmdb/page_check.h"
 #include "vokid/index/postings.h"
 #include "vokid/index/stored_form.h"
 
@@ -190,13 +191,73 @@ Posting postingOf(const char *bytes)
     return Posting{static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)};
 }
 
+// A stored record that does not read back (cut short, a value out of
+// range, a checksum that does not match) is damage.
+template <class Decode>
+auto decodeStored(Decode &&decode)
+{
+    try {
+        return decode();
+    } catch (const IndexDamaged &) {
+        throw;
+    } catch (const IndexError &error) {
+        throw damaged(error.what());
+    }
+}
+
+// A 32-bit key or value read out of the map, its size checked first.
+uint32_t read32(const MDB_val &value, const char *what)
+{
+    if (value.mv_size != sizeof(uint32_t))
+        throw damaged(std::string(what) + " of " + std::to_string(value.mv_size) + " bytes");
+    uint32_t number = 0;
+    if (!guardFaults([&] { std::memcpy(&number, value.mv_data, sizeof number); }))
+        throwFault("read");
+    return number;
+}
+
+// A key not found must not be so because the page the search ended on is
+// not the one it was sent to: the entry the search ends beside (the first
+// above the key, else the table's last) is checked on its page, and a
+// table whose record counts entries must have a last one.
+void checkAbsent(MDB_cursor *cursor, MDB_val key, const StoreMap &map)
+{
+    MDB_val data;
+    int result =
+        lmdbCall("read", [&] { return mdb_cursor_get(cursor, &key, &data, MDB_SET_RANGE); });
+    if (result == MDB_NOTFOUND)
+        result = lmdbCall("read", [&] { return mdb_cursor_get(cursor, &key, &data, MDB_LAST); });
+    if (result == MDB_NOTFOUND) {
+        MDB_stat stat;
+        checkedCall("measure a table", [&] {
+            return mdb_stat(mdb_cursor_txn(cursor), mdb_cursor_dbi(cursor), &stat);
+        });
+        if (stat.ms_entries != 0)
+            throw damaged("a table counts " + std::to_string(stat.ms_entries) +
+                          " entries, and its pages hold none");
+        return;
+    }
+    checkLmdb(result, "read");
+    checkOnPage(map, key, "a key");
+    checkOnPage(map, data, "a stored value");
+}
+
+// No walk of a table in a file of `bytes` can take more steps than the
+// file has room for entries of 4 bytes: more means pages that lead back.
+uint64_t walkLimit(uint64_t bytes)
+{
+    return bytes / 4 + 1024;
+}
+
 class LmdbTransaction final : public IndexBatch {
 public:
     LmdbTransaction(std::unique_ptr<Held> opening, std::shared_ptr<Shared> state, bool forWriting)
         : held(std::move(opening)), shared(std::move(state)), env((*held)->get()),
           tables((*held)->tables()), form((*held)->form()), unlocked((*held)->unlocked()),
           txn(beginTxn(**held, *shared, forWriting)), write(forWriting), step(shared->step),
-          snapshot(mdb_txn_id(txn.get()))
+          snapshot(mdb_txn_id(txn.get())),
+          maxValue(forWriting ? UINT64_MAX : fileBytes(shared->folder + "/" + kDataFile)),
+          steps(walkLimit(fileBytes(shared->folder + "/" + kDataFile))), map(storeMap(env))
     {
     }
 
@@ -227,8 +288,10 @@ private:
     template <class Read>
     auto guarded(Read read) -> decltype(read());
     bool unchangedSinceSnapshot() const;
-    std::optional<std::string_view> get(MDB_dbi dbi, MDB_val key);
-    std::optional<std::string_view> storedSequence(uint32_t track);
+    std::optional<std::string> get(MDB_dbi dbi, MDB_val key);
+    std::optional<std::string> storedSequence(uint32_t track);
+    // The next entry of a walk; false at the end.
+    bool next(MDB_cursor *cursor, MDB_val &key, MDB_val &data, MDB_cursor_op op, uint64_t &taken);
     std::optional<TrackInfo> trackRecord(uint32_t id);
     std::vector<TrackInfo> allTracks();
     void requireWrite() const;
@@ -252,6 +315,9 @@ private:
     bool write;
     uint32_t step;
     uint64_t snapshot; // the store's transaction id it reads
+    uint64_t maxValue; // the most bytes a stored value can have
+    uint64_t steps;    // the most entries a walk can meet
+    StoreMap map;
     bool served = false;
     std::vector<Pending> pending;
 };
@@ -306,14 +372,31 @@ void LmdbTransaction::checkNotOlder()
         throw olderThanItsHeader(shared->folder, stored, header);
 }
 
-std::optional<std::string_view> LmdbTransaction::get(MDB_dbi dbi, MDB_val key)
+std::optional<std::string> LmdbTransaction::get(MDB_dbi dbi, MDB_val key)
 {
     MDB_val data;
-    const int result = mdb_get(txn.get(), dbi, &key, &data);
-    if (result == MDB_NOTFOUND)
+    const int result = lmdbCall("read", [&] { return mdb_get(txn.get(), dbi, &key, &data); });
+    if (result == MDB_NOTFOUND) {
+        checkAbsent(LmdbCursor(txn.get(), dbi).get(), key, map);
         return std::nullopt;
+    }
     checkLmdb(result, "read");
-    return bytesOf(data);
+    checkOnPage(map, data, "a stored value");
+    return copyOf(data, maxValue, "a stored value");
+}
+
+bool LmdbTransaction::next(MDB_cursor *cursor, MDB_val &key, MDB_val &data, MDB_cursor_op op,
+                           uint64_t &taken)
+{
+    const int result = lmdbCall("read", [&] { return mdb_cursor_get(cursor, &key, &data, op); });
+    if (result == MDB_NOTFOUND)
+        return false;
+    checkLmdb(result, "read");
+    if (++taken > steps)
+        throw damaged("a walk of a table meets more entries than the data file holds");
+    checkOnPage(map, key, "a key");
+    checkOnPage(map, data, "a stored value");
+    return true;
 }
 
 std::optional<TrackInfo> LmdbTransaction::trackRecord(uint32_t id)
@@ -321,7 +404,7 @@ std::optional<TrackInfo> LmdbTransaction::trackRecord(uint32_t id)
     const auto bytes = get(tables.tracks, valueOf(id));
     if (!bytes)
         return std::nullopt;
-    return decodeTrack(id, *bytes, form);
+    return decodeStored([&] { return decodeTrack(id, *bytes, form); });
 }
 
 std::optional<TrackInfo> LmdbTransaction::track(uint32_t id)
@@ -336,19 +419,14 @@ std::optional<TrackInfo> LmdbTransaction::trackAt(const std::string &path)
         MDB_val keyValue = valueOf(key);
         MDB_val data;
         LmdbCursor cursor(txn.get(), tables.paths);
-        int result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_SET_KEY);
-        while (result == MDB_SUCCESS) {
-            uint32_t id = 0;
-            if (data.mv_size != sizeof id)
-                throw damaged("a path's entry has " + std::to_string(data.mv_size) + " bytes");
-            std::memcpy(&id, data.mv_data, sizeof id);
-            std::optional<TrackInfo> found = trackRecord(id);
+        uint64_t taken = 0;
+        MDB_cursor_op op = MDB_SET_KEY;
+        while (next(cursor.get(), keyValue, data, op, taken)) {
+            std::optional<TrackInfo> found = trackRecord(read32(data, "a path's track id"));
             if (found && found->path == path)
                 return found;
-            result = mdb_cursor_get(cursor.get(), &keyValue, &data, MDB_NEXT_DUP);
+            op = MDB_NEXT_DUP;
         }
-        if (result != MDB_NOTFOUND)
-            checkLmdb(result, "read");
         return std::nullopt;
     });
 }
@@ -358,17 +436,12 @@ std::vector<TrackInfo> LmdbTransaction::allTracks()
     std::vector<TrackInfo> all;
     LmdbCursor cursor(txn.get(), tables.tracks);
     MDB_val key, data;
-    int result;
-    while ((result = mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT)) == MDB_SUCCESS) {
-        uint32_t id = 0;
-        if (key.mv_size != sizeof id)
-            throw damaged("a track record has a key of " + std::to_string(key.mv_size) +
-                          " bytes");
-        std::memcpy(&id, key.mv_data, sizeof id);
-        all.push_back(decodeTrack(id, bytesOf(data), form));
+    uint64_t taken = 0;
+    while (next(cursor.get(), key, data, MDB_NEXT, taken)) {
+        const uint32_t id = read32(key, "a track record's key");
+        const std::string record = copyOf(data, maxValue, "a track record");
+        all.push_back(decodeStored([&] { return decodeTrack(id, record, form); }));
     }
-    if (result != MDB_NOTFOUND)
-        checkLmdb(result, "read");
     return all;
 }
 
@@ -378,29 +451,50 @@ std::vector<TrackInfo> LmdbTransaction::tracks()
 }
 
 // The postings of one word at the cursor, unless there are more than
-// `limit`; returns how many there are.
-size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, PostingLists &out)
+// `limit`; returns how many there are. They must ascend, and number what
+// the word's count says; none can be larger than the data file (`bytes`).
+size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, uint64_t bytes,
+                    const StoreMap &map, PostingLists &out)
 {
     MDB_val key = valueOf(word);
     MDB_val data;
-    int result = mdb_cursor_get(cursor, &key, &data, MDB_SET_KEY);
-    if (result == MDB_NOTFOUND)
+    int result = lmdbCall("read", [&] { return mdb_cursor_get(cursor, &key, &data, MDB_SET_KEY); });
+    if (result == MDB_NOTFOUND) {
+        checkAbsent(cursor, valueOf(word), map);
         return 0;
+    }
     checkLmdb(result, "read");
+    checkOnPage(map, key, "a key");
     size_t count = 0;
-    checkLmdb(mdb_cursor_count(cursor, &count), "count");
+    checkedCall("count", [&] { return mdb_cursor_count(cursor, &count); });
+    if (count > bytes / sizeof(uint64_t))
+        throw damaged("a word counts more postings than the data file can hold");
     if (count > limit)
         return count;
+    size_t listed = 0;
+    uint64_t last = 0;
     // A page of postings at a time.
-    result = mdb_cursor_get(cursor, &key, &data, MDB_GET_MULTIPLE);
-    while (result == MDB_SUCCESS) {
-        const auto *bytes = static_cast<const char *>(data.mv_data);
-        for (size_t at = 0; at + sizeof(uint64_t) <= data.mv_size; at += sizeof(uint64_t))
-            out.add(postingOf(bytes + at));
-        result = mdb_cursor_get(cursor, &key, &data, MDB_NEXT_MULTIPLE);
-    }
-    if (result != MDB_NOTFOUND)
+    for (MDB_cursor_op op = MDB_GET_MULTIPLE;; op = MDB_NEXT_MULTIPLE) {
+        result = lmdbCall("read", [&] { return mdb_cursor_get(cursor, &key, &data, op); });
+        if (result == MDB_NOTFOUND)
+            break;
         checkLmdb(result, "read");
+        checkOnPage(map, data, "a page of postings");
+        const std::string page = copyOf(data, bytes, "a page of postings");
+        if (page.empty() || page.size() % sizeof last != 0 ||
+            listed + page.size() / sizeof last > count)
+            throw damaged("a word's postings do not number what its count says");
+        for (size_t at = 0; at < page.size(); at += sizeof last) {
+            const Posting posting = postingOf(page.data() + at);
+            const uint64_t value = postingValue(posting.track, posting.position);
+            if (listed++ > 0 && value <= last)
+                throw damaged("a word's postings are out of order");
+            last = value;
+            out.add(posting);
+        }
+    }
+    if (listed != count)
+        throw damaged("a word's postings do not number what its count says");
     return count;
 }
 
@@ -415,12 +509,12 @@ void LmdbTransaction::postings(const std::vector<uint32_t> &words, size_t limit,
         out.clear();
         LmdbCursor cursor(txn.get(), tables.postings);
         for (uint32_t word : words)
-            out.close(wordPostings(cursor.get(), word, limit, out));
+            out.close(wordPostings(cursor.get(), word, limit, maxValue, map, out));
         return true;
     });
 }
 
-std::optional<std::string_view> LmdbTransaction::storedSequence(uint32_t track)
+std::optional<std::string> LmdbTransaction::storedSequence(uint32_t track)
 {
     return get(tables.sequences, valueOf(track));
 }
@@ -433,7 +527,8 @@ SubFingerprints LmdbTransaction::sequence(uint32_t track, int64_t from, size_t l
         const auto bytes = storedSequence(track);
         if (!bytes)
             return SubFingerprints();
-        return SequenceView(*bytes, track, form).slice(from, length, first);
+        return decodeStored(
+            [&] { return SequenceView(*bytes, track, form).slice(from, length, first); });
     });
 }
 
@@ -443,14 +538,14 @@ std::optional<TrackPrint> LmdbTransaction::print(uint32_t track)
         const auto bytes = storedSequence(track);
         if (!bytes)
             return std::nullopt;
-        return decodeSequence(*bytes, track, form);
+        return decodeStored([&] { return decodeSequence(*bytes, track, form); });
     });
 }
 
 uint64_t LmdbTransaction::tableBytes(MDB_dbi dbi, uint64_t *entries)
 {
     MDB_stat stat;
-    checkLmdb(mdb_stat(txn.get(), dbi, &stat), "measure a table");
+    checkedCall("measure a table", [&] { return mdb_stat(txn.get(), dbi, &stat); });
     if (entries)
         *entries = stat.ms_entries;
     return uint64_t{stat.ms_psize} *
@@ -477,9 +572,9 @@ StoreStats LmdbTransaction::measure()
     stats.postingBytes = tableBytes(tables.postings, &stats.postings);
     stats.sequenceBytes = tableBytes(tables.sequences);
     MDB_envinfo info;
-    checkLmdb(mdb_env_info(env, &info), "measure the store");
+    checkedCall("measure the store", [&] { return mdb_env_info(env, &info); });
     MDB_stat main;
-    checkLmdb(mdb_env_stat(env, &main), "measure the store");
+    checkedCall("measure the store", [&] { return mdb_env_stat(env, &main); });
     const uint64_t pageSize = main.ms_psize;
     // The two meta pages and the table of tables belong to the store.
     stats.metadataBytes = tableBytes(tables.tracks) + tableBytes(tables.paths) +
@@ -506,15 +601,16 @@ uint64_t LmdbTransaction::freePages()
     LmdbCursor cursor(txn.get(), 0);
     MDB_val key, data;
     uint64_t pages = 0;
-    int result;
-    while ((result = mdb_cursor_get(cursor.get(), &key, &data, MDB_NEXT)) == MDB_SUCCESS) {
+    uint64_t taken = 0;
+    while (next(cursor.get(), key, data, MDB_NEXT, taken)) {
         size_t count = 0;
-        if (data.mv_size >= sizeof count)
-            std::memcpy(&count, data.mv_data, sizeof count);
+        if (data.mv_size >= sizeof count &&
+            !guardFaults([&] { std::memcpy(&count, data.mv_data, sizeof count); }))
+            throwFault("read the free list");
+        if (count > steps)
+            throw damaged("a record of the free list names more pages than the file has");
         pages += count;
     }
-    if (result != MDB_NOTFOUND)
-        checkLmdb(result, "read the free list");
     return pages;
 }
 
@@ -539,11 +635,11 @@ uint64_t LmdbTransaction::activeReaders()
 std::vector<StoreFact> LmdbTransaction::facts()
 {
     MDB_envinfo info;
-    checkLmdb(mdb_env_info(env, &info), "measure the store");
+    checkedCall("measure the store", [&] { return mdb_env_info(env, &info); });
     MDB_stat main;
-    checkLmdb(mdb_env_stat(env, &main), "measure the store");
+    checkedCall("measure the store", [&] { return mdb_env_stat(env, &main); });
     MDB_stat postings;
-    checkLmdb(mdb_stat(txn.get(), tables.postings, &postings), "measure a table");
+    checkedCall("measure a table", [&] { return mdb_stat(txn.get(), tables.postings, &postings); });
     const std::string &folder = shared->folder;
     return {
         {"page_size", "page size", main.ms_psize, "bytes"},
@@ -579,6 +675,8 @@ uint32_t LmdbTransaction::nextId(uint32_t taken)
         if (stored->size() != sizeof id)
             throw damaged("its next track id has " + std::to_string(stored->size()) + " bytes");
         std::memcpy(&id, stored->data(), sizeof id);
+    } else if (uint64_t entries = 0; tableBytes(tables.tracks, &entries) > 0 && entries > 0) {
+        throw damaged("it holds tracks but no next track id");
     }
     if (taken != 0 && taken < id)
         return id;
@@ -588,7 +686,7 @@ uint32_t LmdbTransaction::nextId(uint32_t taken)
         throw IndexError("the index has used every track id");
     uint32_t next = id + 1;
     MDB_val nextValue = valueOf(next);
-    checkLmdb(mdb_put(txn.get(), tables.info, &keyValue, &nextValue, 0), "write");
+    checkedCall("write", [&] { return mdb_put(txn.get(), tables.info, &keyValue, &nextValue, 0); });
     return id;
 }
 
@@ -599,23 +697,27 @@ void LmdbTransaction::removeContents(const TrackInfo &old)
     flushPending(); // postings of this batch are in the store before any leaves it
     uint32_t id = old.id;
     if (const auto bytes = storedSequence(id)) {
-        for (const WordPosition &posting :
-             postingsOf(decodeSequence(*bytes, id, form), step).entries) {
+        const TrackPrint print = decodeStored([&] { return decodeSequence(*bytes, id, form); });
+        for (const WordPosition &posting : postingsOf(print, step).entries) {
             uint32_t word = posting.word;
             uint64_t value = postingValue(id, posting.position);
             MDB_val key = valueOf(word);
             MDB_val data = valueOf(value);
-            const int result = mdb_del(txn.get(), tables.postings, &key, &data);
+            const int result = lmdbCall("remove a posting", [&] {
+                return mdb_del(txn.get(), tables.postings, &key, &data);
+            });
             if (result != MDB_NOTFOUND)
                 checkLmdb(result, "remove a posting");
         }
         MDB_val key = valueOf(id);
-        checkLmdb(mdb_del(txn.get(), tables.sequences, &key, nullptr), "remove a sequence");
+        checkedCall("remove a sequence",
+                    [&] { return mdb_del(txn.get(), tables.sequences, &key, nullptr); });
     }
     uint64_t hash = pathKey(old.path);
     MDB_val key = valueOf(hash);
     MDB_val data = valueOf(id);
-    const int result = mdb_del(txn.get(), tables.paths, &key, &data);
+    const int result =
+        lmdbCall("remove a path", [&] { return mdb_del(txn.get(), tables.paths, &key, &data); });
     if (result != MDB_NOTFOUND)
         checkLmdb(result, "remove a path");
 }
@@ -640,13 +742,16 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
     MDB_val key = valueOf(id);
     std::string record = encodeTrack(info);
     MDB_val recordValue{record.size(), record.data()};
-    checkLmdb(mdb_put(txn.get(), tables.tracks, &key, &recordValue, 0), "write a track");
+    checkedCall("write a track",
+                [&] { return mdb_put(txn.get(), tables.tracks, &key, &recordValue, 0); });
     std::string sequence = encodeSequence(print, id);
     MDB_val sequenceValue{sequence.size(), sequence.data()};
-    checkLmdb(mdb_put(txn.get(), tables.sequences, &key, &sequenceValue, 0), "write a sequence");
+    checkedCall("write a sequence",
+                [&] { return mdb_put(txn.get(), tables.sequences, &key, &sequenceValue, 0); });
     uint64_t hash = pathKey(info.path);
     MDB_val pathValue = valueOf(hash);
-    checkLmdb(mdb_put(txn.get(), tables.paths, &pathValue, &key, 0), "write a path");
+    checkedCall("write a path",
+                [&] { return mdb_put(txn.get(), tables.paths, &pathValue, &key, 0); });
     return info.id;
 }
 
@@ -658,7 +763,7 @@ bool LmdbTransaction::remove(uint32_t id)
         return false;
     removeContents(*old);
     MDB_val key = valueOf(id);
-    checkLmdb(mdb_del(txn.get(), tables.tracks, &key, nullptr), "remove a track");
+    checkedCall("remove a track", [&] { return mdb_del(txn.get(), tables.tracks, &key, nullptr); });
     return true;
 }
 
@@ -674,12 +779,11 @@ void LmdbTransaction::flushPending()
     });
     LmdbCursor cursor(txn.get(), tables.postings);
     MDB_val key, data;
-    const int last = mdb_cursor_get(cursor.get(), &key, &data, MDB_LAST);
+    const int last =
+        lmdbCall("read", [&] { return mdb_cursor_get(cursor.get(), &key, &data, MDB_LAST); });
     if (last != MDB_NOTFOUND)
         checkLmdb(last, "read");
-    uint32_t lastWord = 0;
-    if (last == MDB_SUCCESS)
-        std::memcpy(&lastWord, key.mv_data, sizeof lastWord);
+    const uint32_t lastWord = last == MDB_SUCCESS ? read32(key, "a posting's word") : 0;
     const bool append = last == MDB_NOTFOUND || pending.front().word > lastWord;
     for (size_t i = 0; i < pending.size(); ++i) {
         uint32_t word = pending[i].word;
@@ -689,7 +793,8 @@ void LmdbTransaction::flushPending()
         unsigned flags = 0;
         if (append)
             flags = i > 0 && pending[i - 1].word == word ? MDB_APPENDDUP : MDB_APPEND;
-        checkLmdb(mdb_cursor_put(cursor.get(), &key, &data, flags), "write a posting");
+        checkedCall("write a posting",
+                    [&] { return mdb_cursor_put(cursor.get(), &key, &data, flags); });
     }
     pending.clear();
     pending.shrink_to_fit();

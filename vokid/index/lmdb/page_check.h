@@ -1,0 +1,37 @@
+// What the store returns is checked against the page it lies on before it
+// is trusted: a key or value read from the map must lie within one page
+// whose header names the page where it is (a page swapped or copied
+// elsewhere names another) and that holds keys and values (a leaf, or the
+// first of an overflow run that the value starts right after and ends
+// within). Values of a write transaction's own changes lie outside the map
+// and are not looked at.
+#ifndef VOKID_INDEX_LMDB_PAGE_CHECK_H
+#define VOKID_INDEX_LMDB_PAGE_CHECK_H
+
+#include <lmdb.h>
+
+#include <cstdint>
+#include <vector>
+
+namespace vokid {
+
+struct StoreMap {
+    struct Region {
+        const char *start = nullptr;
+        uint64_t bytes = 0; // pages lie within the data file's part
+    };
+    std::vector<Region> regions; // the data file mapped at offset 0, by any environment
+    uint64_t pageSize = 0;
+};
+
+// The environment's map: where the process maps its data file, as the
+// system lists the process's mappings (the store does not say where its
+// map lies). Values in none of them are not looked at.
+StoreMap storeMap(MDB_env *env);
+
+// Throws IndexDamaged.
+void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what);
+
+} // namespace vokid
+
+#endif
