@@ -111,7 +111,7 @@ TEST(VokidIndexCheck, FindsEachChangeAndTheTrackItBelongsTo)
         {"a sequence of another track", "sequences",
          [](MDB_txn *txn, MDB_dbi dbi) {
              uint32_t id = 1;
-             std::string bytes = vokid::encodeSequence(printOf(7));
+             std::string bytes = vokid::encodeSequence(printOf(7), id);
              MDB_val key{sizeof id, &id}, value{bytes.size(), bytes.data()};
              ASSERT_EQ(0, mdb_put(txn, dbi, &key, &value, 0));
          },

@@ -81,6 +81,12 @@ private:
 // that stopped after renaming its store in is brought up by a writer.
 void checkAgainstHeader(const Shared &shared, LmdbEnvironment &env)
 {
+    IndexHeader header = readHeaderFile(shared.folder);
+    // A store that reads as older than its header (its record of its format
+    // lost with a damaged page) is damaged, not one to upgrade.
+    if (header.version > env.form())
+        throw damaged("its header has format version " + std::to_string(header.version) +
+                      ", its store version " + std::to_string(env.form()));
     if (env.form() > kStoredForm)
         throw IndexError("the index's store has format version " + std::to_string(env.form()) +
                          ", this vokid reads versions " + std::to_string(kOldestForm) + " to " +
@@ -91,10 +97,6 @@ void checkAgainstHeader(const Shared &shared, LmdbEnvironment &env)
                          " converts it");
     LmdbTxn txn(env.get(), false);
     const uint64_t stored = storedCommits(txn.get(), env.tables());
-    IndexHeader header = readHeaderFile(shared.folder);
-    if (header.version > env.form())
-        throw damaged("its header has format version " + std::to_string(header.version) +
-                      ", its store version " + std::to_string(env.form()));
     if (stored < header.commits)
         throw olderThanItsHeader(shared.folder, stored, header.commits);
     if (header.version < env.form() && shared.writable) {
