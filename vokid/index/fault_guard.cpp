@@ -1,5 +1,6 @@
 #include "vokid/index/fault_guard.h"
 
+#include <pthread.h>
 #include <signal.h>
 
 #include <cstdlib>
@@ -134,9 +135,18 @@ void leave(Scope &scope)
     innermost = scope.outer;
 }
 
+// A handler that runs ours from its own (as a fuzzer's does), installed
+// without SA_NODEFER, leaves the signal blocked when ours jumps back: the
+// next fault would then end the process. So the two are unblocked here,
+// on the way back from a fault only.
 void landed(Scope &scope)
 {
     innermost = scope.outer;
+    sigset_t faults;
+    sigemptyset(&faults);
+    sigaddset(&faults, SIGSEGV);
+    sigaddset(&faults, SIGBUS);
+    pthread_sigmask(SIG_UNBLOCK, &faults, nullptr);
 }
 
 } // namespace fault_guard

@@ -37,7 +37,8 @@ void landed(Scope &scope);
 
 // Runs work(); false when a fault was contained ("SIGBUS", "SIGSEGV" or
 // the assertion's text then in lastFault()). The mask of blocked signals
-// is not saved (a system call each time): the handlers block nothing.
+// is not saved (a system call each time); after a fault, SIGSEGV and
+// SIGBUS are unblocked, whatever handler ran ours.
 template <class Work>
 bool guardFaults(Work &&work)
 {

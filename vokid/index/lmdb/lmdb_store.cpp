@@ -429,6 +429,8 @@ std::optional<TrackInfo> LmdbTransaction::trackAt(const std::string &path)
                 return found;
             op = MDB_NEXT_DUP;
         }
+        if (op == MDB_SET_KEY) // no path of that hash: not because of a page sent astray
+            checkAbsent(cursor.get(), valueOf(key), map);
         return std::nullopt;
     });
 }
