@@ -44,6 +44,13 @@ std::string readableJson(const nlohmann::ordered_json &value)
     return out + "\n";
 }
 
+std::string readableJson(const nlohmann::ordered_json &value, size_t indent)
+{
+    std::string out;
+    append(value, out, indent);
+    return out;
+}
+
 double roundedSeconds(double seconds)
 {
     return std::round(seconds * 1000.0) / 1000.0;

@@ -11,6 +11,9 @@ namespace vokid {
 
 // The value as indented text, ending with a line feed.
 std::string readableJson(const nlohmann::ordered_json &value);
+// The same, standing at `indent` columns in a larger text, without the line
+// feed (a text written a piece at a time).
+std::string readableJson(const nlohmann::ordered_json &value, size_t indent);
 
 // Seconds rounded to the millisecond, so that 3.3435374... reads 3.344.
 double roundedSeconds(double seconds);

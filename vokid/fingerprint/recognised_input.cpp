@@ -71,6 +71,19 @@ std::string readInputText(const std::string &name, size_t limit)
     return readRest(name, file.get(), std::string(), limit);
 }
 
+std::function<std::string()> inputChunks(const std::string &name)
+{
+    constexpr size_t kChunk = 65536;
+    if (name == "-")
+        return [] { return readStdin(kChunk); };
+    std::shared_ptr<std::FILE> file(openFile(name).release(), FileCloser());
+    return [file] {
+        std::string chunk;
+        readInto(file.get(), chunk, kChunk);
+        return chunk;
+    };
+}
+
 RecognisedInput recogniseInput(const std::string &name)
 {
     RecognisedInput input;
