@@ -65,7 +65,8 @@ struct EngineDecoder {
     uint8_t datas;     // FPDATA elements met
     uint8_t data_text; // FPDATA held text
     uint32_t block_count;
-    EnginePiece piece; // made ready
+    size_t data_offset; // of FPDATA's start tag in the caller's text
+    EnginePiece piece;  // made ready
 };
 
 namespace {
@@ -79,10 +80,12 @@ bool is(const char *text, const char *expected)
 
 // --- Faults ---------------------------------------------------------------------
 
-// Where a fault of the reader's lies in the caller's text.
+// Where the reader stands in the caller's text: for FPDATA's document,
+// where FPDATA begins (how far its escaped text has been read depends on
+// the chunks it came in).
 size_t caller_offset(const EngineDecoder *decoder, const Reader *reader)
 {
-    return eng_text_offset(&(reader == &decoder->outer ? reader : &decoder->outer)->text, 0);
+    return reader == &decoder->outer ? eng_text_offset(&reader->text, 0) : decoder->data_offset;
 }
 
 // A fault that eng_text_* recorded: exactly where it lies in the caller's
@@ -309,6 +312,7 @@ Step open_data(EngineDecoder *decoder, Reader *reader)
     if (decoder->datas)
         return outline_fault(decoder, reader, "ZUSERVER_QUERY holds more than one FPDATA");
     const size_t offset = caller_offset(decoder, reader);
+    decoder->data_offset = offset;
     uint8_t empty = 0;
     const uint32_t step =
         eng_text_start_tag(&reader->text, 2, &decoder->data, &empty, &decoder->fault);

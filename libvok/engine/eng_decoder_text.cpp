@@ -102,13 +102,16 @@ size_t characters_end(const DecoderText *text, size_t limit)
         ++end;
     if ((end < count && rest[end] == '<') || text->ended)
         return end;
+    // The earliest '&' that no ';' follows yet: the next bytes may be the
+    // end of its reference (and of any '&' after it).
+    size_t cut = end;
     for (size_t back = 1; back <= kLongestReference && back <= end; ++back) {
         if (rest[end - back] == ';')
             break;
         if (rest[end - back] == '&')
-            return end - back;
+            cut = end - back;
     }
-    return end;
+    return cut;
 }
 
 } // namespace

@@ -192,8 +192,8 @@ typedef struct EnginePiece {
     EngineFrames frames;
     int16_t values[30]; /* END of a spectral document: its values */
     /* In the text fed: just after what was read for the piece, or where a
-     * fault lies (for a document in a server query, how far its escaped
-     * text had been read). */
+     * fault lies; for a block of a document in a server query, or a fault
+     * in that document, where its FPDATA element begins. */
     size_t offset;
 } EnginePiece;
 

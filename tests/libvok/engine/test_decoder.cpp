@@ -97,6 +97,38 @@ TEST_F(Decoder, TellsWhereInTheTextAcrossChunks)
     eng_decoder_destroy(&decoder);
 }
 
+// Damage the whole-text decoder finds, found alike whatever the chunks:
+// the same words, where references may be cut between chunks.
+TEST_F(Decoder, RefusesWhatTheWholeTextDecoderRefusesWhateverTheChunks)
+{
+    const std::string stream1 = music(3), query = wrapped(stream1, "ZUVOK");
+    const struct {
+        const char *name;
+        std::string text;
+    } cases[] = {
+        {"an unknown entity, '&' within its reach",
+         replaced(query, "&gt;\n    &lt;FP_BLOCK", "&gU\n  &lt;FP_BLOCK")},
+        {"'&' without ';'", replaced(query, "&quot;1.0", "&quot1.0")},
+        {"a control character in FPDATA", replaced(query, "&lt;FP_BLOCKS", "\x01&lt;FP_BLOCKS")},
+        {"a bad block in FPDATA", replaced(query, "ORD=&quot;2&quot;&gt;", "ORD=&quot;2&quot;&gt;!")},
+        {"a bad block", replaced(stream1, "ORD=\"2\">", "ORD=\"2\">!")},
+        {"no end", stream1.substr(0, stream1.size() / 2)},
+    };
+    for (const auto &c : cases) {
+        EngineFrames frames{};
+        size_t consumed = 0;
+        ASSERT_EQ(ENG_E_BAD_DOCUMENT,
+                  eng_decode_stream_xml(c.text.data(), c.text.size(), &frames, &consumed))
+            << c.name;
+        const std::string problem = eng_decode_problem();
+        for (size_t chunk : {size_t{1}, size_t{3}, size_t{98}, c.text.size()}) {
+            const piecewise::Read read = piecewise::read_piecewise(c.text, chunk);
+            EXPECT_EQ(ENG_E_BAD_DOCUMENT, read.result) << c.name << " " << chunk;
+            EXPECT_EQ(problem, read.problem) << c.name << " " << chunk;
+        }
+    }
+}
+
 // The document with its FP_BLOCKS before its ALGORITHM.
 std::string blocks_first(const std::string &document)
 {
