@@ -1,6 +1,7 @@
 #include "vokid/cli/vokid_app.h"
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 #include <thread>
 
@@ -17,6 +18,41 @@
 namespace vokid {
 
 namespace {
+
+// The longest --length of print, in seconds (about 115 days): enough for
+// any recording, and small enough that it counts in samples without
+// overflow.
+constexpr double kLongestPrint = 1e7;
+
+// Refuses nan and the infinities, which CLI11 reads as numbers and its
+// ranges let through (every comparison with nan is false).
+CLI::Validator finiteNumber()
+{
+    return CLI::Validator(
+        [](std::string &text) {
+            double value = 0;
+            if (CLI::detail::lexical_cast(text, value) && !std::isfinite(value))
+                return "Value " + text + " is not a finite number";
+            return std::string();
+        },
+        "");
+}
+
+// A number above 0 and at most `most`.
+CLI::Validator positiveUpTo(double most)
+{
+    return CLI::Validator(
+        [most](std::string &text) {
+            double value = 0;
+            if (CLI::detail::lexical_cast(text, value) && (value <= 0 || value > most)) {
+                std::ostringstream message;
+                message << "Value " << text << " is not above 0 and at most " << std::llround(most);
+                return message.str();
+            }
+            return std::string();
+        },
+        "");
+}
 
 // What the command line asked for, as CLI11 fills it in.
 struct Request {
@@ -49,7 +85,8 @@ void addPrint(CLI::App &app, Request &request)
         ->capture_default_str();
     print->add_option("--length", request.length, "Fingerprint only the first SECONDS")
         ->type_name("SECONDS")
-        ->check(CLI::PositiveNumber);
+        ->check(finiteNumber())
+        ->check(positiveUpTo(kLongestPrint));
     print->add_option("-j,--jobs", request.jobs, "Files fingerprinted at once (default: cores)")
         ->type_name("N")
         ->check(CLI::Range(1u, 1024u));
@@ -80,6 +117,7 @@ void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
     compare
         ->add_option("--threshold", request.threshold,
                      "Bit error rate at or below which recordings are the same")
+        ->check(finiteNumber())
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
     compare->add_flag("--json", request.json, "Print the result as JSON");
@@ -131,6 +169,7 @@ void addSearchCommands(CLI::App &app, Request &request, const IndexOptionAdder &
     shared.jobs(identify, "Clips identified at once (default: cores)");
     identify->add_option("--length", index.length, "Seconds of each clip searched, from its start")
         ->type_name("SECONDS")
+        ->check(finiteNumber())
         ->check(CLI::Range(3.4, 3600.0))
         ->capture_default_str();
     identify->add_flag("--as-played", request.asPlayed,
