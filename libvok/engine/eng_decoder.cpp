@@ -31,10 +31,15 @@ enum Place : uint8_t {
 // How one step of reading went.
 enum Step { kProgress, kMore, kPiece, kStop };
 
-// At most this much character data is read at a time: FPDATA's text is
-// handed to its document's reader as it comes, and white space between
-// elements is let go.
+// At most this much character data is read at a time: white space
+// between elements is let go.
 const size_t kCharacterStep = 65536;
+
+// FPDATA's text is handed to its document's reader in steps that end at
+// multiples of this many bytes of the caller's text, each read whole (or to
+// FPDATA's end), so that whichever fault comes first, in the text around the
+// document or in the document, does not depend on the chunks it came in.
+const size_t kDataStep = 4096;
 
 struct Reader {
     DecoderText text;
@@ -336,8 +341,10 @@ Step feed_inner(EngineDecoder *decoder, Reader *reader)
 {
     DecoderText *text = &reader->text;
     TextBuffer *scratch = decoder->scratch;
-    const uint32_t step =
-        eng_text_characters(text, nullptr, scratch, kCharacterStep, &decoder->fault);
+    size_t limit = kDataStep - eng_text_offset(text, 0) % kDataStep;
+    if (limit <= ENG_LONGEST_REFERENCE)
+        limit += kDataStep; // a reference just before the step's end is read whole
+    const uint32_t step = eng_text_characters(text, nullptr, scratch, limit, 1, &decoder->fault);
     if (step != ENG_TEXT_READ)
         return after_text_step(decoder, reader, step);
     const ResultCode result = eng_text_append(&decoder->inner.text, scratch->data, scratch->length);
@@ -543,7 +550,8 @@ Step read_inside(EngineDecoder *decoder, Reader *reader)
         return unclosed(decoder, reader, element_at(reader->place));
     if (rest[0] != '<') {
         const uint32_t step = eng_text_characters(text, element_at(reader->place),
-                                                  decoder->scratch, kCharacterStep, &decoder->fault);
+                                                  decoder->scratch, kCharacterStep, 0,
+                                                  &decoder->fault);
         decoder->scratch->length = 0;
         return after_text_step(decoder, reader, step);
     }

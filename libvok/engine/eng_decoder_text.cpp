@@ -9,8 +9,7 @@
 namespace {
 
 const size_t kNone = ~static_cast<size_t>(0);
-// A reference is at most twelve bytes: '&', ten characters, ';'.
-const size_t kLongestReference = 12;
+const size_t kLongestReference = ENG_LONGEST_REFERENCE;
 // The buffer grows by at least this much.
 const size_t kLeastGrowth = 4096;
 
@@ -92,16 +91,19 @@ size_t whole_piece(DecoderText *text, uint8_t element, uint32_t *step, DecoderFa
 }
 
 // Where character data held from the next byte stops: before '<', at the
-// limit, or, while more text may come, before a reference it may cut.
-size_t characters_end(const DecoderText *text, size_t limit)
+// limit, or before a reference that the limit or the bytes held so far may
+// cut; 0 with `whole` until the text holds the limit, a '<' or its end.
+size_t characters_end(const DecoderText *text, size_t limit, uint8_t whole)
 {
     size_t count = 0;
     const char *rest = eng_text_rest(text, &count);
     size_t end = 0;
     while (end < count && end < limit && rest[end] != '<')
         ++end;
-    if ((end < count && rest[end] == '<') || text->ended)
+    if ((end < count && rest[end] == '<') || (end == count && text->ended))
         return end;
+    if (whole && end < limit)
+        return 0;
     // The earliest '&' that no ';' follows yet: the next bytes may be the
     // end of its reference (and of any '&' after it).
     size_t cut = end;
@@ -327,9 +329,9 @@ uint32_t eng_text_end_tag(DecoderText *text, const char *name, DecoderFault *fau
 }
 
 uint32_t eng_text_characters(DecoderText *text, const char *inside, TextBuffer *out,
-                             size_t limit, DecoderFault *fault)
+                             size_t limit, uint8_t whole, DecoderFault *fault)
 {
-    const size_t end = characters_end(text, limit);
+    const size_t end = characters_end(text, limit, whole);
     if (end == 0)
         return ENG_TEXT_MORE;
     size_t count = 0, used = 0, first_text = kNone;

@@ -21,6 +21,9 @@ ENG_BEGIN_DECLS
  * element): a block of a fingerprint takes about 1 kB. */
 #define ENG_LONGEST_PIECE ENG_DECODER_LONGEST_ELEMENT
 
+/* A reference is at most twelve bytes: '&', ten characters, ';'. */
+#define ENG_LONGEST_REFERENCE 12u
+
 /* How a step on a text went. */
 #define ENG_TEXT_READ  0u /* read, and the text advanced past it */
 #define ENG_TEXT_MORE  1u /* the text does not hold it whole yet */
@@ -103,11 +106,13 @@ uint32_t eng_text_element(DecoderText *text, uint32_t depth, QueryElement **elem
 uint32_t eng_text_end_tag(DecoderText *text, const char *name, DecoderFault *fault);
 
 /* Character data at the next byte, up to '<' and at most limit bytes of
- * text (a reference is not cut), appended to out. Inside a container
+ * text (a reference is not cut: a limit above ENG_LONGEST_REFERENCE always
+ * reads some), appended to out; with whole, only once the text holds those
+ * limit bytes, a '<' or its end. Inside a container
  * (inside names it), anything but white space is a fault; null keeps any
  * text. ENG_TEXT_MORE when there is none to read yet. */
 uint32_t eng_text_characters(DecoderText *text, const char *inside, TextBuffer *out,
-                             size_t limit, DecoderFault *fault);
+                             size_t limit, uint8_t whole, DecoderFault *fault);
 
 ENG_END_DECLS
 

@@ -62,6 +62,26 @@ TEST_F(Decoder, AnyChunkingGivesTheWholeTextDecodersDocuments)
     }
 }
 
+// A server query's text goes to its document in steps that end at every
+// 4096 bytes of the caller's text: a reference across that line, at each
+// of its bytes, is read whole.
+TEST_F(Decoder, ReadsAReferenceAcrossTheStepsOfAServerQuery)
+{
+    const std::string query = wrapped(music(3), "ZUVOK");
+    const size_t reference = query.rfind("&quot;", 4000);
+    const piecewise::Read whole = piecewise::read_whole(query);
+    ASSERT_EQ(ENG_OK, whole.result);
+    for (size_t split = 1; split < 6; ++split) {
+        const std::string text = std::string(4096 - reference - split, ' ') + query;
+        for (size_t chunk : {size_t{1}, size_t{4096}, text.size()}) {
+            const piecewise::Read read = piecewise::read_piecewise(text, chunk);
+            ASSERT_EQ(ENG_OK, read.result) << split << " " << chunk << ": " << read.problem;
+            ASSERT_EQ(1u, read.documents.size());
+            EXPECT_TRUE(whole.documents[0] == read.documents[0]) << split << " " << chunk;
+        }
+    }
+}
+
 // Pieces carry where they end in the text, and a fault where it lies: the
 // same words as the whole-text decoder, the line and column counted across
 // chunks.
