@@ -35,8 +35,8 @@ std::string clipText(const std::string &file, const Identification &found,
 {
     const Match &match = found.match;
     if (!match.accepted)
-        return file + ": no match\n";
-    std::string line = file + ": track " + std::to_string(match.best.track) + " at " +
+        return shownText(file) + ": no match\n";
+    std::string line = shownText(file) + ": track " + std::to_string(match.best.track) + " at " +
                        seconds3(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds()) +
                        " s";
     char figures[128];
@@ -57,7 +57,7 @@ std::string clipJson(const std::string &file, const Identification &found,
     nlohmann::ordered_json object = {{"file", file}, {"seconds", roundedSeconds(found.seconds)}};
     if (!match.accepted) {
         object["match"] = nullptr;
-        return object.dump() + "\n";
+        return compactJson(object) + "\n";
     }
     nlohmann::ordered_json result =
         track ? trackJson(*track) : nlohmann::ordered_json{{"track", match.best.track}};
@@ -74,7 +74,7 @@ std::string clipJson(const std::string &file, const Identification &found,
         same.push_back(other.track);
     result["same_recording"] = same;
     object["match"] = result;
-    return object.dump() + "\n";
+    return compactJson(object) + "\n";
 }
 
 std::string segmentText(const Segment &segment, const std::optional<TrackInfo> &track)
@@ -101,7 +101,7 @@ std::string segmentJson(const Segment &segment, const std::optional<TrackInfo> &
     object["offset_seconds"] = roundedSeconds(segment.trackOffset);
     object["speed"] = segment.speed;
     object["ber"] = rounded4(segment.ber);
-    return object.dump() + "\n";
+    return compactJson(object) + "\n";
 }
 
 } // namespace

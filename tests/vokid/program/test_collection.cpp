@@ -1,0 +1,56 @@
+// A collection as users keep it, through the program: names and tags with
+// control characters and bytes that are not UTF-8.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/support/recording.h"
+#include "tests/support/wav_writer.h"
+#include "tests/vokid/program/vokid_runs.h"
+
+namespace {
+
+using vokid_test::vokid;
+
+std::string canonical(const std::string &path)
+{
+    return std::filesystem::canonical(path).string();
+}
+
+// A path holding ESC, a tab and a Latin-1 byte: text output spells them
+// out, JSON escapes them and replaces the byte with U+FFFD, in every
+// command that shows a path.
+TEST(VokidCollection, ControlCharactersAndBytesThatAreNotUtf8InPaths)
+{
+    vok_test::TempDir dir;
+    const std::string name = "red\x1b[31m\ttab caf\xe9.wav";
+    const std::string path = dir.file(name);
+    vok_test::write_recording(path, 31, 12, 11025, 1);
+    const std::string db = dir.file("db");
+    ASSERT_EQ(0, vokid({"add", db, path}).exit_code);
+    const std::string folder = canonical(dir.path());
+    const std::string shown = folder + "/red\\x1b[31m\\x09tab caf\\xe9.wav";
+    const std::string escaped = folder + "/red\\u001b[31m\\ttab caf\xef\xbf\xbd.wav";
+    const struct {
+        std::vector<std::string> args;
+        std::string expected; // a part of the output
+    } runs[] = {
+        {{"list", db}, "\t" + shown + "\n"},
+        {{"list", db, "--json"}, "\"path\":\"" + escaped + "\""},
+        {{"identify", db, path}, path.substr(0, path.size() - name.size()) +
+                                     "red\\x1b[31m\\x09tab caf\\xe9.wav: track 1 at 0.000 s"},
+        {{"identify", db, path, "--json"}, "\"path\":\"" + escaped + "\""},
+        {{"duplicates", db}, ""},
+    };
+    for (const auto &run : runs) {
+        const vok_test::RunResult result = vokid(run.args);
+        EXPECT_EQ(0, result.exit_code) << run.args[0] << result.err;
+        EXPECT_NE(std::string::npos, result.out.find(run.expected)) << run.args[0] << result.out;
+        EXPECT_EQ(std::string::npos, result.out.find('\x1b')) << run.args[0];
+        EXPECT_EQ(std::string::npos, result.out.find('\xe9')) << run.args[0];
+    }
+    const vok_test::RunResult missing = vokid({"print", dir.file("gone\x1b.wav")});
+    EXPECT_EQ("vokid: " + dir.file("gone") + "\\x1b.wav: no such file\n", missing.err);
+}
+
+} // namespace
