@@ -548,6 +548,10 @@ Step read_inside(EngineDecoder *decoder, Reader *reader)
         return kMore;
     if (count == 0)
         return unclosed(decoder, reader, element_at(reader->place));
+    if (rest[0] == '<' && text->beside.result != ENG_OK) {
+        decoder->fault = text->beside;
+        return text_fault(decoder, reader);
+    }
     if (rest[0] != '<') {
         const uint32_t step = eng_text_characters(text, element_at(reader->place),
                                                   decoder->scratch, kCharacterStep, 0,

@@ -342,11 +342,10 @@ uint32_t eng_text_characters(DecoderText *text, const char *inside, TextBuffer *
         eng_text_reader_fault(text, result, &xml, fault);
         return ENG_TEXT_FAULT;
     }
-    if (inside && first_text != kNone) {
+    if (inside && first_text != kNone && text->beside.result == ENG_OK) {
         char problem[96];
         eng_snprintf(problem, sizeof problem, "text beside the elements inside %.40s", inside);
-        eng_text_fault(text, first_text, problem, fault);
-        return ENG_TEXT_FAULT;
+        eng_text_fault(text, first_text, problem, &text->beside);
     }
     eng_text_advance(text, used);
     return ENG_TEXT_READ;

@@ -49,6 +49,10 @@ typedef struct DecoderText {
     size_t markup_offset;
     size_t markup_line;
     size_t markup_column;
+    /* Text found beside the elements of a container: told once the run of
+     * character data it stands in has been read (a fault in that run comes
+     * first, whatever the chunks). */
+    DecoderFault beside;
     uint8_t ended; /* the whole text has been given */
     uint8_t inner; /* the document in FPDATA: positions are told in it */
 } DecoderText;
@@ -108,9 +112,9 @@ uint32_t eng_text_end_tag(DecoderText *text, const char *name, DecoderFault *fau
 /* Character data at the next byte, up to '<' and at most limit bytes of
  * text (a reference is not cut: a limit above ENG_LONGEST_REFERENCE always
  * reads some), appended to out; with whole, only once the text holds those
- * limit bytes, a '<' or its end. Inside a container
- * (inside names it), anything but white space is a fault; null keeps any
- * text. ENG_TEXT_MORE when there is none to read yet. */
+ * limit bytes, a '<' or its end. Inside a container (inside names it),
+ * anything but white space is a fault, kept in text->beside until the run
+ * of character data ends; null keeps any text. ENG_TEXT_MORE when there is none to read yet. */
 uint32_t eng_text_characters(DecoderText *text, const char *inside, TextBuffer *out,
                              size_t limit, uint8_t whole, DecoderFault *fault);
 

@@ -132,6 +132,8 @@ TEST_F(Decoder, RefusesWhatTheWholeTextDecoderRefusesWhateverTheChunks)
         {"a control character in FPDATA", replaced(query, "&lt;FP_BLOCKS", "\x01&lt;FP_BLOCKS")},
         {"a bad block in FPDATA", replaced(query, "ORD=&quot;2&quot;&gt;", "ORD=&quot;2&quot;&gt;!")},
         {"a bad block", replaced(stream1, "ORD=\"2\">", "ORD=\"2\">!")},
+        {"text beside the elements, then a control character",
+         replaced(stream1, "  <FP_BLOCKS>", "x\x01 <FP_BLOCKS>")},
         {"no end", stream1.substr(0, stream1.size() / 2)},
     };
     for (const auto &c : cases) {
