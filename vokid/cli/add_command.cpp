@@ -88,7 +88,7 @@ std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &
         Work item;
         item.name = name;
         try {
-            item.file = trackFile(name);
+            item.file = name == "-" ? standardInputFile(options.name) : trackFile(name);
         } catch (const std::exception &error) {
             console.failure(name, error.what());
             ++tally.failed;
@@ -97,7 +97,8 @@ std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &
         if (!seen.insert(item.file.path).second)
             continue;
         const std::optional<TrackInfo> known = view->trackAt(item.file.path);
-        if (known && known->unchanged(item.file.size, item.file.modified)) {
+        if (known && !item.file.standardInput &&
+            known->unchanged(item.file.size, item.file.modified)) {
             ++tally.unchanged;
             continue;
         }
@@ -119,7 +120,8 @@ public:
     {
         // Another add may have stored the file meanwhile.
         const std::optional<TrackInfo> known = batch->trackAt(work.file.path);
-        if (known && known->unchanged(work.file.size, work.file.modified)) {
+        if (known && !work.file.standardInput &&
+            known->unchanged(work.file.size, work.file.modified)) {
             ++tally.unchanged;
         } else {
             outcome.track->info.id = known ? known->id : 0;

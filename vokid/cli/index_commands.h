@@ -21,6 +21,7 @@ struct IndexOptions {
     double length = 12;             // identify: seconds of each clip searched
     bool speeds = true;             // identify, monitor: try other playback speeds
     bool json = false;
+    std::string name; // add: the track's path for audio from standard input
 };
 
 int runAdd(const IndexOptions &options, Console &console);

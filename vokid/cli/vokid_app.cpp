@@ -152,6 +152,10 @@ void addAddCommand(CLI::App &app, const IndexOptionAdder &shared)
     shared.db(add);
     add->add_option("FILE", shared.index.files, "Audio files or fingerprint documents")->required();
     shared.jobs(add, "Files decoded and fingerprinted at once (default: cores)");
+    add->add_option("--name", shared.index.name,
+                    "The track's path for audio from standard input ('-'); adding the same "
+                    "name again replaces the track")
+        ->type_name("NAME");
     add->add_option("--batch", shared.index.batch, "Files stored per transaction")
         ->type_name("N")
         ->check(CLI::Range(1u, 100000u))
@@ -246,6 +250,12 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
     index.speeds = !request.asPlayed;
     if (std::count(index.files.begin(), index.files.end(), "-") > 1)
         throw UsageError("standard input ('-') can be named once");
+    const bool standardInput =
+        std::find(index.files.begin(), index.files.end(), "-") != index.files.end();
+    if (app.got_subcommand("add") && standardInput && index.name.empty())
+        throw UsageError("add: standard input ('-') needs --name NAME, the track's path");
+    if (!index.name.empty() && !standardInput)
+        throw UsageError("--name goes with standard input ('-')");
     const std::pair<const char *, int (*)(const IndexOptions &, Console &)> commands[] = {
         {"add", runAdd},
         {"identify", runIdentify},

@@ -108,13 +108,21 @@ TrackFile trackFile(const std::string &name)
     return file;
 }
 
+TrackFile standardInputFile(const std::string &name)
+{
+    TrackFile file;
+    file.path = name;
+    file.standardInput = true;
+    return file;
+}
+
 Indexable readTrack(const TrackFile &file)
 {
     Indexable track;
     track.info.path = file.path;
     track.info.fileSize = file.size;
     track.info.modified = file.modified;
-    RecognisedInput input = recogniseInput(file.path);
+    RecognisedInput input = recogniseInput(file.standardInput ? "-" : file.path);
     if (input.audio)
         return fromAudio(*input.audio, std::move(track));
     if (input.documents.size() != 1)

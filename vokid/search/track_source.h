@@ -14,10 +14,15 @@
 namespace vokid {
 
 struct TrackFile {
-    std::string path; // absolute, links resolved
+    std::string path; // absolute, links resolved; for standard input, the name given
     uint64_t size = 0;
-    int64_t modified = 0; // nanoseconds since 1970
+    int64_t modified = 0; // nanoseconds since 1970; 0 for standard input
+    bool standardInput = false;
 };
+
+// Standard input as a track file called `name`: never the same file as
+// before, so that adding it again replaces the track.
+TrackFile standardInputFile(const std::string &name);
 
 // Throws InputError ("no such file", "a folder, not a file", ...).
 TrackFile trackFile(const std::string &name);

@@ -61,6 +61,8 @@ TEST(VokidApp, UsageErrors)
          "--length: Value 1 not in range 3.400000 to 3600.000000"},
         {{"monitor", "db", "a.wav", "b.wav"}, "FILE: At Most 1 required but received 2"},
         {{"remove"}, "DB is required"},
+        {{"add", "db", "-"}, "add: standard input ('-') needs --name NAME, the track's path"},
+        {{"add", "db", "a.wav", "--name", "x"}, "--name goes with standard input ('-')"},
     };
     for (const auto &[args, message] : rows) {
         const Outcome run = vokid(args);

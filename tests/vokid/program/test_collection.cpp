@@ -53,4 +53,36 @@ TEST(VokidCollection, ControlCharactersAndBytesThatAreNotUtf8InPaths)
     EXPECT_EQ("vokid: " + dir.file("gone") + "\\x1b.wav: no such file\n", missing.err);
 }
 
+// Audio from standard input is a track named by --name: the same name
+// again replaces it, another name is another track, and it is found by
+// its audio.
+TEST(VokidCollection, AddsStandardInputUnderAName)
+{
+    vok_test::TempDir dir;
+    const std::string first = dir.file("first.wav"), second = dir.file("second.wav");
+    vok_test::write_recording(first, 41, 12, 11025, 1);
+    vok_test::write_recording(second, 42, 14, 11025, 1);
+    const std::string db = dir.file("db");
+    const auto add = [&](const std::string &file, const std::string &name) {
+        return vokid_test::shell("\"$VOKID\" add " + db + " - --name '" + name + "' < " + file);
+    };
+    const struct {
+        std::string file, name, summary;
+    } steps[] = {
+        {first, "live/set 1", "1 added, 0 replaced"},
+        {first, "live/set 1", "0 added, 1 replaced"},
+        {second, "live/set 1", "0 added, 1 replaced"},
+        {first, "live/set 2", "1 added, 0 replaced"},
+    };
+    for (const auto &step : steps) {
+        const vok_test::RunResult run = add(step.file, step.name);
+        EXPECT_EQ(0, run.exit_code) << run.err;
+        EXPECT_EQ(0u, run.out.find(step.summary)) << run.out;
+    }
+    EXPECT_EQ("1\t0:14.0\tlive/set 1\n2\t0:12.0\tlive/set 2\n", vokid({"list", db}).out);
+    const vok_test::RunResult found = vokid({"identify", db, second});
+    EXPECT_NE(std::string::npos, found.out.find(": track 1 at ")) << found.out;
+    EXPECT_NE(std::string::npos, found.out.find(": live/set 1\n")) << found.out;
+}
+
 } // namespace
