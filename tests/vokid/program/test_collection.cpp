@@ -85,4 +85,64 @@ TEST(VokidCollection, AddsStandardInputUnderAName)
     EXPECT_NE(std::string::npos, found.out.find(": live/set 1\n")) << found.out;
 }
 
+// The fmt chunk of WAVE_FORMAT_EXTENSIBLE 16-bit PCM with a channel mask.
+vok_test::Bytes extensibleFmt(uint16_t channels, uint32_t rate, uint32_t mask)
+{
+    vok_test::Bytes body = vok_test::fmt_body(0xFFFE, channels, rate, 16, 24);
+    body[16] = 22; // cbSize
+    body[18] = 16; // valid bits
+    for (int i = 0; i < 4; ++i)
+        body[20 + i] = static_cast<uint8_t>(mask >> (8 * i));
+    const uint8_t pcm[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xaa, 0, 0x38, 0x9b, 0x71};
+    std::copy(pcm, pcm + 16, body.begin() + 24);
+    return body;
+}
+
+// Any channel count FFmpeg decodes, with a layout it knows or none (sox
+// writes 9, 32 or 64 channels without one): every channel the same
+// recording gives the mono recording's fingerprint, or all but a few bits.
+TEST(VokidCollection, TakesAnyChannelCount)
+{
+    vok_test::TempDir dir;
+    const uint32_t rate = 11025;
+    const std::vector<int16_t> mono = vok_test::recording(51, 8, rate, 1);
+    vok_test::write_wav(dir.file("mono.wav"), 1, 1, rate, 16, vok_test::pcm16(mono));
+    const nlohmann::json expected = vokid_test::jsonOf(
+        vokid({"print", "--format", "json", "--raw", dir.file("mono.wav")}))["sub_fingerprints"];
+    // The share of bits that differ from the mono recording's: a mix by the
+    // channels' places (a layout with LFE) rounds a little differently.
+    const auto errorRate = [&](const nlohmann::json &words) {
+        size_t bits = 0;
+        for (size_t i = 0; i < expected.size() && i < words.size(); ++i)
+            bits += static_cast<size_t>(
+                __builtin_popcount(expected[i].get<uint32_t>() ^ words[i].get<uint32_t>()));
+        return static_cast<double>(bits) / (32.0 * static_cast<double>(expected.size()));
+    };
+    const struct {
+        uint16_t channels;
+        bool extensible;
+        uint32_t mask;
+    } cases[] = {{3, false, 0},  {3, true, 0x7},    {9, false, 0},  {9, true, 0},
+                 {32, false, 0}, {32, true, 0},     {64, false, 0}, {64, true, 0},
+                 {6, true, 0x3f}, {9, true, 0x1ff}};
+    for (const auto &c : cases) {
+        std::vector<int16_t> samples;
+        for (int16_t sample : mono)
+            samples.insert(samples.end(), c.channels, sample);
+        const std::string path = dir.file("many.wav");
+        vok_test::WavWriter writer;
+        if (c.extensible)
+            writer.chunk("fmt ", extensibleFmt(c.channels, rate, c.mask));
+        else
+            writer.fmt(1, c.channels, rate, 16);
+        writer.data(vok_test::pcm16(samples)).write(path);
+        const vok_test::RunResult run = vokid({"print", "--format", "json", "--raw", path});
+        ASSERT_EQ(0, run.exit_code) << c.channels << " " << c.mask << ": " << run.err;
+        const nlohmann::json printed = nlohmann::json::parse(run.out);
+        EXPECT_EQ(c.channels, printed["channels"]) << c.channels;
+        EXPECT_EQ(expected.size(), printed["sub_fingerprints"].size()) << c.channels;
+        EXPECT_LT(errorRate(printed["sub_fingerprints"]), 0.02) << c.channels << " " << c.mask;
+    }
+}
+
 } // namespace
