@@ -8,6 +8,7 @@
 #include "vokid/cli/json_text.h"
 #include "vokid/compare/sub_fingerprints.h"
 #include "vokid/document/document_stream.h"
+#include "vokid/document/document_text.h"
 #include "vokid/fingerprint/recognised_input.h"
 
 namespace vokid {
@@ -160,7 +161,7 @@ private:
 int runDecode(const std::string &input, Console &console)
 {
     try {
-        DocumentStream documents(inputChunks(input));
+        DocumentStream documents(utf8Chunks(inputChunks(input)));
         DecodeOutput output(console, input);
         EnginePiece piece;
         while (documents.next(piece))

@@ -145,4 +145,50 @@ TEST(VokidCollection, TakesAnyChannelCount)
     }
 }
 
+std::string utf16(const std::string &ascii, bool little)
+{
+    std::string out;
+    for (char c : ascii)
+        out += little ? std::string{c, '\0'} : std::string{'\0', c};
+    return out;
+}
+
+// A document with a byte-order mark, in UTF-16 of either order, or after
+// 10 kB of white space: decode gives what it gives for the plain text,
+// compare and add take it as a document, from a file and from a pipe.
+TEST(VokidCollection, DocumentsInEveryEncoding)
+{
+    vok_test::TempDir dir;
+    const std::string music = dir.file("music.wav");
+    vok_test::write_recording(music, 61, 10, 11025, 1);
+    const std::string document = vokid_test::vok({"-c", "-f", music}).out;
+    vok_test::write_file(dir.file("plain.xml"), vok_test::Bytes(document.begin(), document.end()));
+    const nlohmann::json plain = vokid_test::jsonOf(vokid({"decode", dir.file("plain.xml")}));
+    const std::string spaces(10240, ' ');
+    const struct {
+        const char *name;
+        std::string bytes;
+    } cases[] = {
+        {"mark", "\xEF\xBB\xBF" + document},
+        {"utf16le", "\xFF\xFE" + utf16(document, true)},
+        {"utf16be", "\xFE\xFF" + utf16(document, false)},
+        {"utf16le-unmarked", utf16("\n" + document, true)},
+        {"spaces", spaces + "\n" + document},
+        {"utf16le-spaces", "\xFF\xFE" + utf16(spaces + document, true)},
+    };
+    const std::string db = dir.file("db");
+    for (const auto &c : cases) {
+        const std::string path = dir.file(std::string(c.name) + ".xml");
+        vok_test::write_file(path, vok_test::Bytes(c.bytes.begin(), c.bytes.end()));
+        EXPECT_EQ(plain["documents"], vokid_test::jsonOf(vokid({"decode", path}))["documents"])
+            << c.name;
+        const vok_test::RunResult piped =
+            vokid_test::shell("\"$VOKID\" compare --json - " + music + " < " + path);
+        EXPECT_EQ(0, piped.exit_code) << c.name << piped.err;
+        EXPECT_EQ("same recording", vokid_test::jsonOf(piped)["verdict"]) << c.name;
+        const vok_test::RunResult added = vokid({"add", db, path});
+        EXPECT_EQ(0u, added.out.find("1 added")) << c.name << added.out << added.err;
+    }
+}
+
 } // namespace
