@@ -30,6 +30,15 @@ void check(int result)
         throw InputError(ffmpegCause(result));
 }
 
+// While the input is opened: what tells that it holds no audio.
+void checkOpening(int result)
+{
+    if (result == AVERROR_INVALIDDATA || result == AVERROR_DEMUXER_NOT_FOUND ||
+        result == AVERROR_STREAM_NOT_FOUND)
+        throw NotAudioError(ffmpegCause(result));
+    check(result);
+}
+
 } // namespace
 
 struct AudioSource::Decoder {
@@ -98,8 +107,9 @@ void AudioSource::Decoder::open(const AudioInput &input)
         if (known &&
             (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0))) {
             avformat_free_context(context);
-            throw InputError(S_ISDIR(status.st_mode) ? ffmpegCause(AVERROR(EISDIR))
-                                                     : "an empty file");
+            if (S_ISDIR(status.st_mode))
+                throw InputError(ffmpegCause(AVERROR(EISDIR)));
+            throw NotAudioError("an empty file");
         }
         // The name is a file's, never a protocol's ("http:...", "pipe:...").
         url = "file:" + input.path;
@@ -110,7 +120,7 @@ void AudioSource::Decoder::open(const AudioInput &input)
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const int opened = avformat_open_input(&context, url.c_str(), nullptr, &options);
     av_dict_free(&options);
-    check(opened); // a failed open has freed the context
+    checkOpening(opened); // a failed open has freed the context
     format.reset(context);
     // Looking for stream parameters reads at most this much. The default
     // (5 MB) makes FFmpeg test every 16-bit PCM WAVE file for hidden
@@ -121,14 +131,14 @@ void AudioSource::Decoder::open(const AudioInput &input)
     // a consumer of short clips, for which even that is most of the work,
     // may ask for less.
     context->probesize = target.probeBytes;
-    check(avformat_find_stream_info(context, nullptr));
+    checkOpening(avformat_find_stream_info(context, nullptr));
 }
 
 void AudioSource::Decoder::openDecoder()
 {
     const AVCodec *found = nullptr;
     stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &found, 0);
-    check(stream);
+    checkOpening(stream);
     // Packets of other streams (a cover picture, video) are not even read.
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (static_cast<int>(i) != stream)

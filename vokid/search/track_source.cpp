@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -106,6 +108,40 @@ TrackFile trackFile(const std::string &name)
     file.size = static_cast<uint64_t>(status.st_size);
     file.modified = int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
     return file;
+}
+
+std::vector<std::string> filesInFolder(const std::string &folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    std::error_code error;
+    fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied,
+                                          error);
+    for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+        const fs::directory_entry &entry = *walk;
+        std::error_code ignored;
+        const bool hidden = entry.path().filename().string().front() == '.';
+        // The walk itself never goes through a link to a folder.
+        if (hidden && entry.is_directory(ignored) && !entry.is_symlink(ignored))
+            walk.disable_recursion_pending();
+        if (!hidden && entry.is_regular_file(ignored))
+            files.push_back(entry.path().string());
+    }
+    if (error)
+        throw InputError(systemCause(error.value()));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+bool isFolder(const std::string &name)
+{
+    struct stat status;
+    return name != "-" && stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+size_t usableFrames(const TrackPrint &print)
+{
+    return static_cast<size_t>(std::count(print.quiet.begin(), print.quiet.end(), 0));
 }
 
 TrackFile standardInputFile(const std::string &name)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 
 #include "tests/support/recording.h"
 #include "tests/support/wav_writer.h"
@@ -189,6 +190,56 @@ TEST(VokidCollection, DocumentsInEveryEncoding)
         const vok_test::RunResult added = vokid({"add", db, path});
         EXPECT_EQ(0u, added.out.find("1 added")) << c.name << added.out << added.err;
     }
+}
+
+// A folder walked: nested folders, links to files taken, links to folders
+// and hidden files and folders left out, files that are not audio skipped
+// and counted, documents taken, silence warned about and not indexed.
+TEST(VokidCollection, AddsAFolder)
+{
+    vok_test::TempDir dir;
+    const std::string lib = dir.file("lib"), other = dir.file("other");
+    for (const std::string folder : {"lib", "lib/a", "lib/a/b", "lib/.hidden", "other"})
+        std::filesystem::create_directory(dir.file(folder));
+    const struct {
+        const char *name;
+        uint32_t seed;
+    } recordings[] = {{"lib/one.wav", 1},         {"lib/a/two.wav", 2},
+                      {"lib/a/b/three.wav", 3},   {"lib/.hidden/four.wav", 4},
+                      {"lib/.five.wav", 5},       {"other/six.wav", 6},
+                      {"other/seven.wav", 7}};
+    for (const auto &r : recordings)
+        vok_test::write_recording(dir.file(r.name), r.seed, 10, 11025, 1);
+    std::filesystem::create_symlink("../../other/six.wav", dir.file("lib/a/six.wav"));
+    std::filesystem::create_symlink("../other", dir.file("lib/other"));
+    vok_test::write_file(dir.file("lib/notes.txt"), {'h', 'i', '\n'});
+    vok_test::write_file(dir.file("lib/a/empty.mp3"), {});
+    const std::string document = vokid_test::vok({"-c", "-f", dir.file("lib/one.wav")}).out;
+    vok_test::write_file(dir.file("lib/a/b/one.xml"),
+                         vok_test::Bytes(document.begin(), document.end()));
+    vok_test::write_wav(dir.file("lib/silence.wav"), 1, 1, 11025, 16,
+                        vok_test::Bytes(11025 * 2 * 10, 0));
+
+    const std::string db = dir.file("db");
+    const vok_test::RunResult run = vokid({"add", db, lib});
+    EXPECT_EQ(0, run.exit_code) << run.err;
+    EXPECT_EQ(0u, run.out.find("5 added, 0 replaced, 0 unchanged, 0 failed, 2 skipped (not "
+                               "audio), 1 without usable audio ("))
+        << run.out;
+    EXPECT_EQ("vokid: " + lib + "/silence.wav: no usable audio (0 sub-fingerprints that are not "
+                                "quiet, fewer than 256); not indexed\n",
+              run.err);
+    const std::string root = canonical(dir.path());
+    std::vector<std::string> paths;
+    std::istringstream lines(vokid({"list", db, "--json"}).out);
+    for (std::string line; std::getline(lines, line);)
+        paths.push_back(nlohmann::json::parse(line)["path"]);
+    EXPECT_EQ((std::vector<std::string>{root + "/lib/a/b/one.xml", root + "/lib/a/b/three.wav",
+                                        root + "/other/six.wav", root + "/lib/a/two.wav",
+                                        root + "/lib/one.wav"}),
+              paths);
+    // Named alone, a file that is not audio still fails.
+    EXPECT_EQ(1, vokid({"add", db, dir.file("lib/notes.txt")}).exit_code);
 }
 
 } // namespace
