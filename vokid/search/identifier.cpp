@@ -44,8 +44,9 @@ bool improves(const Match &x, const Match &y)
 DecodedAudio decodeForPrint(const AudioInput &input, double maxSeconds, int64_t probeBytes)
 {
     const Algorithm algorithm = Algorithm::Stream1;
-    AudioSource source(input, AudioTarget{acceptedRates(algorithm), fallbackRate(algorithm),
-                                          maxSeconds, probeBytes});
+    AudioTarget target{acceptedRates(algorithm), fallbackRate(algorithm), maxSeconds, probeBytes};
+    target.louderChannel = true;
+    AudioSource source(input, target);
     DecodedAudio audio;
     audio.rate = source.rate();
     audio.channels = source.channels();

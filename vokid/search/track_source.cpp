@@ -60,7 +60,7 @@ double documentSeconds(const Document &document)
 
 Indexable fromAudio(const AudioInput &audio, Indexable track)
 {
-    const Fingerprint made = fingerprint(audio, {Algorithm::Stream1, 0, false});
+    const Fingerprint made = fingerprint(audio, {Algorithm::Stream1, 0, false, true});
     track.print = TrackPrint::of(made.frames);
     track.info.algorithm = algorithmName(made.algorithm);
     track.info.duration = made.duration;

@@ -242,4 +242,50 @@ TEST(VokidCollection, AddsAFolder)
     EXPECT_EQ(1, vokid({"add", db, dir.file("lib/notes.txt")}).exit_code);
 }
 
+// Stereo in anti-phase (its mix near silence) is indexed and identified by
+// its louder channel; print keeps the mix. Stereo whose mix is loud enough
+// is taken as it is.
+TEST(VokidCollection, FingerprintsTheLouderChannelOfAntiPhaseStereo)
+{
+    vok_test::TempDir dir;
+    const uint32_t rate = 11025;
+    const std::vector<int16_t> mono = vok_test::recording(71, 12, rate, 1);
+    vok_test::write_wav(dir.file("mono.wav"), 1, 1, rate, 16, vok_test::pcm16(mono));
+    const auto stereo = [&](const std::string &name, double left, double right) {
+        std::vector<int16_t> samples;
+        for (int16_t sample : mono) {
+            samples.push_back(static_cast<int16_t>(sample * left));
+            samples.push_back(static_cast<int16_t>(sample * right));
+        }
+        vok_test::write_wav(dir.file(name), 1, 2, rate, 16, vok_test::pcm16(samples));
+        return dir.file(name);
+    };
+    const auto wordsOf = [&](const std::vector<std::string> &args) {
+        return vokid_test::jsonOf(vokid(args))["sub_fingerprints"];
+    };
+    const struct {
+        const char *name;
+        double left, right; // the mix 20 dB or more below the louder, or 6 dB
+    } cases[] = {{"anti.wav", 1, -1}, {"anti-quieter-right.wav", -1, 0.9}, {"half.wav", 1, -0.5}};
+    for (const auto &c : cases) {
+        const std::string path = stereo(c.name, c.left, c.right);
+        const std::string db = dir.file(std::string(c.name) + ".db");
+        const vok_test::RunResult added = vokid({"add", db, path});
+        EXPECT_EQ(0u, added.out.find("1 added, 0 replaced, 0 unchanged, 0 failed ("))
+            << c.name << added.out << added.err;
+        const vok_test::RunResult found = vokid({"identify", db, dir.file("mono.wav")});
+        EXPECT_NE(std::string::npos, found.out.find(": track 1 at 0.000 s")) << c.name << found.out;
+    }
+    // print takes the mix: silence.
+    stereo("silence.wav", 0, 0);
+    EXPECT_EQ(wordsOf({"print", "--format", "json", "--raw", dir.file("silence.wav")}),
+              wordsOf({"print", "--format", "json", "--raw", dir.file("anti.wav")}));
+    // The same audio in phase is the mix, as print gives it.
+    const std::string db = dir.file("phase.db");
+    ASSERT_EQ(0, vokid({"add", db, stereo("phase.wav", 0.5, 0.5)}).exit_code);
+    EXPECT_EQ(0, vokid({"add", db, dir.file("anti.wav")}).exit_code);
+    const vok_test::RunResult duplicates = vokid({"duplicates", db});
+    EXPECT_NE(std::string::npos, duplicates.out.find("tracks 1 and 2")) << duplicates.out;
+}
+
 } // namespace
