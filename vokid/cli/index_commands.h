@@ -22,6 +22,8 @@ struct IndexOptions {
     bool speeds = true;             // identify, monitor: try other playback speeds
     bool json = false;
     std::string name; // add: the track's path for audio from standard input
+    bool changed = false; // prune: also tracks whose file changed
+    bool dryRun = false;  // prune: only tell what would go
 };
 
 int runAdd(const IndexOptions &options, Console &console);
@@ -31,6 +33,7 @@ int runList(const IndexOptions &options, Console &console);
 int runRemove(const IndexOptions &options, Console &console);
 int runStats(const IndexOptions &options, Console &console);
 int runDuplicates(const IndexOptions &options, Console &console);
+int runPrune(const IndexOptions &options, Console &console);
 
 } // namespace vokid
 

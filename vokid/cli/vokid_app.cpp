@@ -201,6 +201,14 @@ void addCatalogueCommands(CLI::App &app, const IndexOptionAdder &shared)
     shared.db(remove);
     remove->add_option("TRACK", shared.index.files, "Track ids or paths")->required();
 
+    CLI::App *prune = app.add_subcommand(
+        "prune", "Remove the tracks whose file is gone (not those from documents or standard "
+                 "input).");
+    shared.db(prune);
+    prune->add_flag("--changed", shared.index.changed,
+                    "Also the tracks whose file's size or time changed");
+    prune->add_flag("--dry-run", shared.index.dryRun, "Only show what would be removed");
+
     CLI::App *stats =
         app.add_subcommand("stats", "Tracks, hours, postings and bytes on disk of an index.");
     shared.db(stats);
@@ -264,6 +272,7 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
         {"remove", runRemove},
         {"stats", runStats},
         {"duplicates", runDuplicates},
+        {"prune", runPrune},
     };
     for (const auto &[name, run] : commands)
         if (app.got_subcommand(name))

@@ -2,6 +2,8 @@
 // control characters and bytes that are not UTF-8.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 
@@ -286,6 +288,57 @@ TEST(VokidCollection, FingerprintsTheLouderChannelOfAntiPhaseStereo)
     EXPECT_EQ(0, vokid({"add", db, dir.file("anti.wav")}).exit_code);
     const vok_test::RunResult duplicates = vokid({"duplicates", db});
     EXPECT_NE(std::string::npos, duplicates.out.find("tracks 1 and 2")) << duplicates.out;
+}
+
+// prune: a gone file's track goes, a changed file's with --changed, a dry
+// run changes nothing; tracks from documents (gone or changed) and from
+// standard input stay.
+TEST(VokidCollection, PrunesTracksWhoseFilesAreGone)
+{
+    vok_test::TempDir dir;
+    for (uint32_t i = 1; i <= 3; ++i)
+        vok_test::write_recording(dir.file("t" + std::to_string(i) + ".wav"), 80 + i, 10, 11025, 1);
+    const std::string document = vokid_test::vok({"-c", "-f", dir.file("t3.wav")}).out;
+    for (const char *name : {"gone.xml", "changed.xml"})
+        vok_test::write_file(dir.file(name), vok_test::Bytes(document.begin(), document.end()));
+    const std::string db = dir.file("db");
+    ASSERT_EQ(0, vokid({"add", db, dir.file("t1.wav"), dir.file("t2.wav"), dir.file("t3.wav"),
+                        dir.file("gone.xml"), dir.file("changed.xml")})
+                     .exit_code);
+    ASSERT_EQ(0, vokid_test::shell("\"$VOKID\" add " + db + " - --name piped < " +
+                                   dir.file("t1.wav"))
+                     .exit_code);
+    std::filesystem::remove(dir.file("t1.wav"));
+    std::filesystem::remove(dir.file("gone.xml"));
+    for (const char *name : {"t2.wav", "changed.xml"}) {
+        const std::string path = dir.file(name);
+        std::filesystem::last_write_time(
+            path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
+    }
+    const std::string root = canonical(dir.path());
+    const std::string gone = "track 1 (gone): " + root + "/t1.wav\n";
+    const std::string changed = "track 2 (changed): " + root + "/t2.wav\n";
+    const struct {
+        std::vector<std::string> options;
+        std::string out;
+        size_t tracks; // left in the index
+    } steps[] = {
+        {{"--dry-run"}, "would remove " + gone + "1 would be removed, 5 kept\n", 6},
+        {{"--changed", "--dry-run"},
+         "would remove " + gone + "would remove " + changed + "2 would be removed, 4 kept\n", 6},
+        {{}, "removed " + gone + "1 removed, 5 kept\n", 5},
+        {{"--changed"}, "removed " + changed + "1 removed, 4 kept\n", 4},
+        {{"--changed"}, "0 removed, 4 kept\n", 4},
+    };
+    for (const auto &step : steps) {
+        std::vector<std::string> args = {"prune", db};
+        args.insert(args.end(), step.options.begin(), step.options.end());
+        const vok_test::RunResult run = vokid(args);
+        EXPECT_EQ(0, run.exit_code) << run.err;
+        EXPECT_EQ(step.out, run.out);
+        const std::string list = vokid({"list", db}).out;
+        EXPECT_EQ(step.tracks, static_cast<size_t>(std::count(list.begin(), list.end(), '\n')));
+    }
 }
 
 } // namespace
