@@ -27,6 +27,7 @@ std::string speedText(double speed)
 
 struct ClipOutcome {
     Identification found;
+    std::optional<TrackInfo> track; // of an accepted match
     std::string failure;
 };
 
@@ -120,8 +121,8 @@ int runIdentify(const IndexOptions &options, Console &console)
             [&](size_t i) {
                 ClipOutcome outcome;
                 try {
-                    outcome.found =
-                        identifier.identify(AudioInput::named(options.files[i]), options.length);
+                    outcome.found = identifier.identifyKnown(AudioInput::named(options.files[i]),
+                                                             options.length, outcome.track);
                 } catch (const std::bad_alloc &) {
                     outcome.failure = "out of memory";
                 } catch (const std::exception &error) {
@@ -136,11 +137,8 @@ int runIdentify(const IndexOptions &options, Console &console)
                     failed = true;
                     return;
                 }
-                std::optional<TrackInfo> track;
-                if (outcome.found.match.accepted)
-                    track = store->view()->track(outcome.found.match.best.track);
-                console.write(options.json ? clipJson(file, outcome.found, track)
-                                           : clipText(file, outcome.found, track));
+                console.write(options.json ? clipJson(file, outcome.found, outcome.track)
+                                           : clipText(file, outcome.found, outcome.track));
             });
     } catch (const IndexError &error) {
         console.failure(options.db, error.what());
@@ -173,8 +171,10 @@ int runMonitor(const IndexOptions &options, Console &console)
     }
     const std::unique_ptr<IndexView> view = store->view();
     for (const Segment &segment : segments) {
+        // A track removed while the recording was searched: its segment goes.
         const std::optional<TrackInfo> track = view->track(segment.track);
-        console.write(options.json ? segmentJson(segment, track) : segmentText(segment, track));
+        if (track)
+            console.write(options.json ? segmentJson(segment, track) : segmentText(segment, track));
     }
     return kExitSuccess;
 }

@@ -67,6 +67,23 @@ Identification Identifier::identify(const AudioInput &clip, double maxSeconds)
     return identify(audio.frames, audio.rate, audio.channels);
 }
 
+Identification Identifier::identifyKnown(const AudioInput &clip, double maxSeconds,
+                                         std::optional<TrackInfo> &track)
+{
+    const DecodedAudio audio = decodeForPrint(clip, maxSeconds, kClipProbeBytes);
+    Identification found;
+    for (int search = 0; search < kSearches; ++search) {
+        found = identify(audio.frames, audio.rate, audio.channels);
+        if (!found.match.accepted)
+            return found;
+        track = store.view()->track(found.match.best.track);
+        if (track)
+            return found;
+    }
+    found.match.accepted = false;
+    return found;
+}
+
 // One clip's search: the queries made at each speed, and the best result.
 class Identifier::ClipSearch {
 public:
