@@ -493,6 +493,25 @@ def seeds_decode_xml():
     return {name: text.encode("latin-1") for name, text in seeds.items()}
 
 
+def seeds_decoder():
+    """The documents of the whole-text target, each fed in chunks of 1 and 98,
+    of 64 and 971, and of 7 and 9 bytes with its eighth allocation failing;
+    and the pieces the decoder itself refuses."""
+    documents = seeds_decode_xml()
+    stream1 = vok_documents()["Stream1"]
+    blocks = re.search(r"  <FP_BLOCKS>.*</FP_BLOCKS>\n", stream1, re.S).group(0)
+    documents["blocks_before_algorithm"] = stream1.replace(blocks, "").replace(
+        "  <ALGORITHM>", blocks + "  <ALGORITHM>").encode("latin-1")
+    documents["comments_between"] = ("<?xml version='1.0'?><!-- a -->" + stream1 +
+                                     "<!-- b -->\n" + stream1).encode("latin-1")
+    seeds = {}
+    for name, text in documents.items():
+        for prefix, chunks in ((bytes([0, 1, 0]), "1_98"), (bytes([63, 10, 0]), "64_971"),
+                               (bytes([6, 0, 8]), "7_1_fail8")):
+            seeds["%s_%s" % (name, chunks)] = prefix + text
+    return seeds
+
+
 def seeds_vokid_document():
     vok = vok_documents()
     mask14, mask8 = 0xFFFC0000, 0xFF000000
@@ -819,6 +838,7 @@ def main():
         ("libvok", "fuzz_engine"): seeds_engine(),
         ("libvok", "fuzz_query_xml"): seeds_query(),
         ("libvok", "fuzz_decode_xml"): seeds_decode_xml(),
+        ("libvok", "fuzz_decoder"): seeds_decoder(),
         ("libvok", "fuzz_stream_frame"): seeds_stream_frame(),
         ("libvok", "fuzz_stream_block"): seeds_stream_block(),
         ("libvok", "fuzz_stream_input"): seeds_stream_input(),

@@ -94,9 +94,15 @@ ResultCode eng_document_children(DocumentRead *read, const QueryElement *parent,
  * ("its masks mark 8 weak bits (Stream4)"). */
 ResultCode eng_check_wrapping(DocumentRead *read, uint8_t stream1, const char *what);
 
-/* Why the last read of this thread failed; "" after eng_clear_problem. */
+/* FPDATA's TYPE, ZUVOK or QDV, into read->wrapping; a fault otherwise. */
+ResultCode eng_check_data_type(DocumentRead *read, const QueryElement *data);
+
+/* Why the last read of this thread failed; "" after eng_clear_problem.
+ * eng_set_problem records a text of the caller's (the piecewise decoder
+ * tells a fault again each time it is asked). */
 const char *eng_document_problem(void);
 void eng_clear_problem(void);
+void eng_set_problem(const char *problem);
 
 ENG_END_DECLS
 

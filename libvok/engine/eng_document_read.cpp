@@ -110,23 +110,14 @@ ResultCode only_child(DocumentRead *read, const QueryElement *parent, const char
 // FPDATA of type ZUVOK or QDV, holding text and no elements.
 ResultCode check_data(DocumentRead *read, const QueryElement *data)
 {
-    const char *type = nullptr;
-    for (const QueryAttribute *a = data->attributes; a; a = a->next) {
-        if (qe_compare_n(a->name, qe_text_length(a->name), "TYPE", 4) == 0)
-            type = a->value;
-    }
-    const bool zuvok = type && qe_compare_n(type, qe_text_length(type), "ZUVOK", 5) == 0;
-    const bool qdv = type && qe_compare_n(type, qe_text_length(type), "QDV", 3) == 0;
-    if (!type)
-        return fault(read, data->offset, "FPDATA TYPE is missing, not ZUVOK or QDV");
-    if (!zuvok && !qdv)
-        return fault(read, data->offset, "FPDATA TYPE is \"%.40s\", not ZUVOK or QDV", type);
+    const ResultCode result = eng_check_data_type(read, data);
+    if (result != ENG_OK)
+        return result;
     if (data->first_child)
         return fault(read, data->first_child->offset, "<%s> inside FPDATA",
                      data->first_child->name);
     if (!data->value)
         return fault(read, data->offset, "empty FPDATA");
-    read->wrapping = zuvok ? ENG_WRAP_ZUVOK : ENG_WRAP_QDV;
     return ENG_OK;
 }
 
@@ -160,6 +151,23 @@ ResultCode read_wrapped(DocumentRead *read)
 }
 
 } // namespace
+
+ResultCode eng_check_data_type(DocumentRead *read, const QueryElement *data)
+{
+    const char *type = nullptr;
+    for (const QueryAttribute *a = data->attributes; a; a = a->next) {
+        if (qe_compare_n(a->name, qe_text_length(a->name), "TYPE", 4) == 0)
+            type = a->value;
+    }
+    const bool zuvok = type && qe_compare_n(type, qe_text_length(type), "ZUVOK", 5) == 0;
+    const bool qdv = type && qe_compare_n(type, qe_text_length(type), "QDV", 3) == 0;
+    if (!type)
+        return fault(read, data->offset, "FPDATA TYPE is missing, not ZUVOK or QDV");
+    if (!zuvok && !qdv)
+        return fault(read, data->offset, "FPDATA TYPE is \"%.40s\", not ZUVOK or QDV", type);
+    read->wrapping = zuvok ? ENG_WRAP_ZUVOK : ENG_WRAP_QDV;
+    return ENG_OK;
+}
 
 ResultCode eng_read_document(const char *text, size_t length, const char *name, DocumentRead *read)
 {
@@ -265,4 +273,9 @@ const char *eng_document_problem(void)
 void eng_clear_problem(void)
 {
     t_problem[0] = '\0';
+}
+
+void eng_set_problem(const char *problem)
+{
+    eng_snprintf(t_problem, sizeof t_problem, "%s", problem);
 }

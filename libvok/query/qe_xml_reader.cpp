@@ -336,16 +336,16 @@ bool read_attributes(Reader *reader, QueryElement *element)
     }
 }
 
-bool read_end_tag(Reader *reader, const QueryElement *element)
+bool read_end_tag(Reader *reader, const char *element)
 {
     reader->at += 2;
     size_t name = 0;
     uint32_t count = 0;
     if (!read_name(reader, &name, &count))
         return false;
-    if (qe_compare_n(element->name, qe_text_length(element->name), reader->text + name, count))
+    if (qe_compare_n(element, qe_text_length(element), reader->text + name, count))
         return fail(reader, name, "end tag %.*s where %s should end", static_cast<int>(count),
-                    reader->text + name, element->name);
+                    reader->text + name, element);
     skip_spaces(reader);
     return expect(reader, '>');
 }
@@ -382,7 +382,7 @@ bool read_content(Reader *reader, QueryElement *element, uint32_t depth)
         if (at == reader->length)
             return fail(reader, at, "element %s is not closed", element->name);
         if (begins(reader->text, reader->length, at, "</"))
-            return read_end_tag(reader, element) && keep_value(reader, element, mark);
+            return read_end_tag(reader, element->name) && keep_value(reader, element, mark);
         if (begins(reader->text, reader->length, at, "<!--")) {
             if (!skip_past(reader, at + 4, "-->", "unterminated comment"))
                 return false;
@@ -398,7 +398,9 @@ bool read_content(Reader *reader, QueryElement *element, uint32_t depth)
     }
 }
 
-bool read_element(Reader *reader, uint32_t depth, QueryElement **out)
+// The start tag at reader->at: a new element with its attributes; *empty
+// for one that ends with "/>".
+bool read_start_tag(Reader *reader, uint32_t depth, QueryElement **out, bool *empty)
 {
     const size_t start = reader->at;
     if (depth >= QE_XML_MAX_DEPTH)
@@ -417,10 +419,11 @@ bool read_element(Reader *reader, uint32_t depth, QueryElement **out)
         return out_of_memory(reader);
     element->offset = start;
     bool read = read_attributes(reader, element);
-    if (read && begins(reader->text, reader->length, reader->at, "/>"))
+    *empty = read && begins(reader->text, reader->length, reader->at, "/>");
+    if (*empty)
         reader->at += 2;
     else if (read)
-        read = expect(reader, '>') && read_content(reader, element, depth);
+        read = expect(reader, '>');
     if (!read) {
         qe_destroy(&element);
         return false;
@@ -429,7 +432,21 @@ bool read_element(Reader *reader, uint32_t depth, QueryElement **out)
     return true;
 }
 
-bool read_root(Reader *reader, QueryElement **root)
+bool read_element(Reader *reader, uint32_t depth, QueryElement **out)
+{
+    QueryElement *element = nullptr;
+    bool empty = false;
+    if (!read_start_tag(reader, depth, &element, &empty))
+        return false;
+    if (!empty && !read_content(reader, element, depth)) {
+        qe_destroy(&element);
+        return false;
+    }
+    *out = element;
+    return true;
+}
+
+bool read_root(Reader *reader, uint32_t depth, QueryElement **root)
 {
     if (!skip_misc(reader))
         return false;
@@ -445,7 +462,7 @@ bool read_root(Reader *reader, QueryElement **root)
                                                          : static_cast<uint32_t>(step));
     if (!reader->scratch)
         return out_of_memory(reader);
-    return read_element(reader, 0, root);
+    return read_element(reader, depth, root);
 }
 
 // Just after the '>' of the start tag at offset (quoted values may hold '>').
@@ -464,10 +481,54 @@ size_t after_start_tag(const char *text, size_t length, size_t offset)
     return length;
 }
 
+// Just past the '>' that ends the tag at `at` (quoted values may hold
+// '>'); kNotFound when the text does not hold it.
+size_t tag_end(const char *text, size_t length, size_t at)
+{
+    char quote = '\0';
+    for (size_t i = at + 1; i < length; ++i) {
+        const char c = text[i];
+        if (quote)
+            quote = c == quote ? '\0' : quote;
+        else if (c == '"' || c == '\'')
+            quote = c;
+        else if (c == '>')
+            return i + 1;
+    }
+    return kNotFound;
+}
+
+// Just past the markup at `at` ('<'): a comment, a declaration, or a tag;
+// kNotFound when the text does not hold its end. Other markup
+// ("<!DOCTYPE") counts as a tag: the reader refuses it.
+size_t markup_end(const char *text, size_t length, size_t at)
+{
+    if (begins(text, length, at, "<!--")) {
+        const size_t close = find(text, length, at + 4, "-->");
+        return close == kNotFound ? kNotFound : close + 3;
+    }
+    if (begins(text, length, at, "<?")) {
+        const size_t close = find(text, length, at + 2, "?>");
+        return close == kNotFound ? kNotFound : close + 2;
+    }
+    return tag_end(text, length, at);
+}
+
+bool is_start_tag(const char *text, size_t length, size_t at)
+{
+    return at + 1 < length && text[at + 1] != '/' && text[at + 1] != '!' && text[at + 1] != '?';
+}
+
 } // namespace
 
 ResultCode qe_read_xml(const char *text, size_t length, QueryElement **root, size_t *used,
                        QeXmlFault *fault)
+{
+    return qe_read_xml_at(text, length, 0, root, used, fault);
+}
+
+ResultCode qe_read_xml_at(const char *text, size_t length, uint32_t depth, QueryElement **root,
+                          size_t *used, QeXmlFault *fault)
 {
     if (!text || !root || !used || !fault)
         return QE_E_INVALID_ARG;
@@ -475,12 +536,87 @@ ResultCode qe_read_xml(const char *text, size_t length, QueryElement **root, siz
     fault->problem[0] = '\0';
     Reader reader = {text, length, 0, nullptr, fault, ENG_OK};
     QueryElement *element = nullptr;
-    const bool read = read_root(&reader, &element);
+    const bool read = read_root(&reader, depth, &element);
     tb_destroy(reader.scratch);
     if (!read)
         return reader.result;
     *root = element;
     *used = reader.at;
+    return ENG_OK;
+}
+
+size_t qe_xml_markup_end(const char *text, size_t length, uint8_t whole_element)
+{
+    if (!text || length == 0 || text[0] != '<')
+        return 0;
+    size_t depth = 0;
+    size_t at = 0;
+    for (;;) {
+        while (at < length && text[at] != '<')
+            ++at;
+        const size_t end = at < length ? markup_end(text, length, at) : kNotFound;
+        if (end == kNotFound)
+            return 0;
+        if (begins(text, length, at, "</"))
+            depth -= depth > 0 ? 1 : 0;
+        else if (is_start_tag(text, length, at) && text[end - 2] != '/')
+            ++depth;
+        at = end;
+        if (!whole_element || depth == 0)
+            return at;
+    }
+}
+
+ResultCode qe_read_start_tag(const char *text, size_t length, uint32_t depth,
+                             QueryElement **element, uint8_t *empty, size_t *used,
+                             QeXmlFault *fault)
+{
+    if (!text || length == 0 || text[0] != '<' || !element || !empty || !used || !fault)
+        return QE_E_INVALID_ARG;
+    fault->offset = 0;
+    fault->problem[0] = '\0';
+    Reader reader = {text, length, 0, tb_create(256, 256), fault, ENG_OK};
+    if (!reader.scratch)
+        return QE_E_NO_MEMORY;
+    QueryElement *read = nullptr;
+    bool closed = false;
+    const bool ok = read_start_tag(&reader, depth, &read, &closed);
+    tb_destroy(reader.scratch);
+    if (!ok)
+        return reader.result;
+    *element = read;
+    *empty = closed ? 1 : 0;
+    *used = reader.at;
+    return ENG_OK;
+}
+
+ResultCode qe_read_end_tag(const char *text, size_t length, const char *name, size_t *used,
+                           QeXmlFault *fault)
+{
+    if (!text || !begins(text, length, 0, "</") || !name || !used || !fault)
+        return QE_E_INVALID_ARG;
+    fault->offset = 0;
+    fault->problem[0] = '\0';
+    Reader reader = {text, length, 0, nullptr, fault, ENG_OK};
+    if (!read_end_tag(&reader, name))
+        return reader.result;
+    *used = reader.at;
+    return ENG_OK;
+}
+
+ResultCode qe_read_text(const char *text, size_t length, TextBuffer *out, size_t *used,
+                        size_t *first_text, QeXmlFault *fault)
+{
+    if (!text || !out || !used || !first_text || !fault)
+        return QE_E_INVALID_ARG;
+    fault->offset = 0;
+    fault->problem[0] = '\0';
+    Reader reader = {text, length, 0, out, fault, ENG_OK};
+    size_t first = kNotFound;
+    if (!read_characters(&reader, '<', &first))
+        return reader.result;
+    *used = reader.at;
+    *first_text = first;
     return ENG_OK;
 }
 

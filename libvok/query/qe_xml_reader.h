@@ -18,6 +18,7 @@
 #define VOK_QUERY_QE_XML_READER_H
 
 #include "query/query_element.h"
+#include "query/tb_buffer.h"
 
 ENG_BEGIN_DECLS
 
@@ -41,6 +42,42 @@ typedef struct QeXmlFault {
  * written only on success. */
 ResultCode qe_read_xml(const char *text, size_t length, QueryElement **root, size_t *used,
                        QeXmlFault *fault);
+
+/* The same, for an element that stands at depth (its ancestors) in a text
+ * read a piece at a time, so that the nesting bound counts them. */
+ResultCode qe_read_xml_at(const char *text, size_t length, uint32_t depth, QueryElement **root,
+                          size_t *used, QeXmlFault *fault);
+
+/* --- A text read a piece at a time -----------------------------------------
+ * The reader's own steps, for a reader that holds only part of a text (the
+ * engine's piecewise decoder): it finds where a piece of markup ends, and
+ * once it holds the piece whole it reads it here, as qe_read_xml reads it
+ * inside a whole text, with the same faults. Each reads from text[0]. */
+
+/* Just past the markup at text[0] ('<'): a comment, a declaration or a
+ * tag, or with whole_element the start tag's whole element (its end tag
+ * found by counting tags; the reader checks their names); 0 when the text
+ * does not hold its end. */
+size_t qe_xml_markup_end(const char *text, size_t length, uint8_t whole_element);
+
+/* The start tag at text[0], "<NAME ...>" or "<NAME .../>" (*empty 1), as a
+ * new element (owned by the caller) with its attributes, standing at depth;
+ * *used is the tag's length. */
+ResultCode qe_read_start_tag(const char *text, size_t length, uint32_t depth,
+                             QueryElement **element, uint8_t *empty, size_t *used,
+                             QeXmlFault *fault);
+
+/* The end tag at text[0], which must close an element named name. */
+ResultCode qe_read_end_tag(const char *text, size_t length, const char *name, size_t *used,
+                           QeXmlFault *fault);
+
+/* Character data up to the first '<' or the end of the text, references
+ * resolved, appended to out; *first_text is the offset of its first
+ * character that is not white space (a reference counts as what it stands
+ * for), ~(size_t)0 when there is none. A reference cut by the end of the
+ * text is a fault: give the text up to its '&' until more has come. */
+ResultCode qe_read_text(const char *text, size_t length, TextBuffer *out, size_t *used,
+                        size_t *first_text, QeXmlFault *fault);
 
 /* Where byte index of the value of a childless element that qe_read_xml
  * read from text lies in the text: element_offset is the element's offset,

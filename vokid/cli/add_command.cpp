@@ -14,6 +14,7 @@
 #include "vokid/cli/ordered_parallel.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/postings.h"
+#include "vokid/input/input_error.h"
 #include "vokid/search/track_source.h"
 
 namespace vokid {
@@ -27,14 +28,16 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kBatchTime = std::chrono::seconds(10);
 
 struct Work {
-    std::string name; // as given
+    std::string name; // as given, or found in a folder given
     TrackFile file;
+    bool found = false; // in a folder: a file that is not audio is skipped
 };
 
 struct Outcome {
     std::optional<Indexable> track;
     PrintPostings postings; // of the track's print, for an index of this step
     std::string failure;
+    bool notAudio = false;
 };
 
 // On a worker thread: the track and its postings, ready for the writer.
@@ -44,6 +47,9 @@ Outcome readFile(const Work &work, uint32_t step)
     try {
         outcome.track = readTrack(work.file);
         outcome.postings = postingsOf(outcome.track->print, step);
+    } catch (const NotAudioError &error) {
+        outcome.failure = error.what();
+        outcome.notAudio = true;
     } catch (const std::bad_alloc &) {
         outcome.failure = "out of memory";
     } catch (const std::exception &error) {
@@ -57,6 +63,8 @@ struct Tally {
     size_t replaced = 0;
     size_t unchanged = 0;
     size_t failed = 0;
+    size_t skipped = 0;  // files in folders that are not audio
+    size_t unusable = 0; // tracks without usable audio
     double seconds = 0;
 };
 
@@ -76,6 +84,27 @@ std::string progressLine(size_t done, size_t total, double audioSeconds, Clock::
     return text;
 }
 
+// The files named, and those in the folders named (see filesInFolder).
+std::vector<std::pair<std::string, bool>> filesNamed(const IndexOptions &options,
+                                                     Console &console, Tally &tally)
+{
+    std::vector<std::pair<std::string, bool>> files;
+    for (const std::string &name : options.files) {
+        if (!isFolder(name)) {
+            files.emplace_back(name, false);
+            continue;
+        }
+        try {
+            for (const std::string &file : filesInFolder(name))
+                files.emplace_back(file, true);
+        } catch (const std::exception &error) {
+            console.failure(name, error.what());
+            ++tally.failed;
+        }
+    }
+    return files;
+}
+
 // The files that need work: each file once, those added before with the
 // same size and time left out.
 std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &console,
@@ -84,11 +113,12 @@ std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &
     const std::unique_ptr<IndexView> view = store.view();
     std::vector<Work> work;
     std::set<std::string> seen;
-    for (const std::string &name : options.files) {
+    for (const auto &[name, found] : filesNamed(options, console, tally)) {
         Work item;
         item.name = name;
+        item.found = found;
         try {
-            item.file = trackFile(name);
+            item.file = name == "-" ? standardInputFile(options.name) : trackFile(name);
         } catch (const std::exception &error) {
             console.failure(name, error.what());
             ++tally.failed;
@@ -97,7 +127,8 @@ std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &
         if (!seen.insert(item.file.path).second)
             continue;
         const std::optional<TrackInfo> known = view->trackAt(item.file.path);
-        if (known && known->unchanged(item.file.size, item.file.modified)) {
+        if (known && !item.file.standardInput &&
+            known->unchanged(item.file.size, item.file.modified)) {
             ++tally.unchanged;
             continue;
         }
@@ -117,11 +148,21 @@ public:
     {
     }
 
-    void take(const Work &work, Outcome &outcome)
+    void take(const Work &work, Outcome &outcome, Console &console)
     {
+        const size_t usable = usableFrames(outcome.track->print);
+        if (usable < kLeastUsableFrames) {
+            console.failure(work.name, "no usable audio (" + std::to_string(usable) +
+                                           " sub-fingerprints that are not quiet, fewer than " +
+                                           std::to_string(kLeastUsableFrames) +
+                                           "); not indexed");
+            ++tally.unusable;
+            return;
+        }
         // Another add may have stored the file meanwhile.
         const std::optional<TrackInfo> known = batch->trackAt(work.file.path);
-        if (known && known->unchanged(work.file.size, work.file.modified)) {
+        if (known && !work.file.standardInput &&
+            known->unchanged(work.file.size, work.file.modified)) {
             ++tally.unchanged;
         } else {
             outcome.track->info.id = known ? known->id : 0;
@@ -171,13 +212,20 @@ private:
 
 std::string summaryLine(const Tally &tally, const StoreStats &stats)
 {
-    char summary[256];
+    // Files skipped in folders and tracks without usable audio are told
+    // when there are any.
+    std::string others;
+    if (tally.skipped > 0)
+        others += ", " + std::to_string(tally.skipped) + " skipped (not audio)";
+    if (tally.unusable > 0)
+        others += ", " + std::to_string(tally.unusable) + " without usable audio";
+    char summary[320];
     std::snprintf(summary, sizeof summary,
-                  "%zu added, %zu replaced, %zu unchanged, %zu failed (%.2f h of audio); the "
+                  "%zu added, %zu replaced, %zu unchanged, %zu failed%s (%.2f h of audio); the "
                   "index holds %llu track%s, %.2f h\n",
-                  tally.added, tally.replaced, tally.unchanged, tally.failed, tally.seconds / 3600,
-                  static_cast<unsigned long long>(stats.tracks), stats.tracks == 1 ? "" : "s",
-                  stats.seconds / 3600);
+                  tally.added, tally.replaced, tally.unchanged, tally.failed, others.c_str(),
+                  tally.seconds / 3600, static_cast<unsigned long long>(stats.tracks),
+                  stats.tracks == 1 ? "" : "s", stats.seconds / 3600);
     return summary;
 }
 
@@ -217,11 +265,13 @@ int runAdd(const IndexOptions &options, Console &console)
             work.size(), options.jobs, [&](size_t i) { return readFile(work[i], step); },
             [&](size_t i, Outcome outcome) {
                 ++done;
-                if (!outcome.track) {
+                if (!outcome.track && work[i].found && outcome.notAudio) {
+                    ++tally.skipped;
+                } else if (!outcome.track) {
                     console.failure(work[i].name, outcome.failure);
                     ++tally.failed;
                 } else {
-                    writer.take(work[i], outcome);
+                    writer.take(work[i], outcome, console);
                 }
                 writer.commitIfDue();
                 console.status(progressLine(done, work.size(), tally.seconds, start));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <thread>
 
+#include "vokid/cli/json_text.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/open_store.h"
 
@@ -49,14 +50,15 @@ std::string clockTime(double seconds)
 std::string tagsOf(const TrackInfo &track)
 {
     if (!track.artist.empty() && !track.title.empty())
-        return track.artist + " - " + track.title;
-    return track.title.empty() ? track.artist : track.title;
+        return shownText(track.artist) + " - " + shownText(track.title);
+    return shownText(track.title.empty() ? track.artist : track.title);
 }
 
 std::string describeTrack(const TrackInfo &track)
 {
     const std::string tags = tagsOf(track);
-    return tags.empty() ? track.path : track.path + " (" + tags + ")";
+    const std::string path = shownText(track.path);
+    return tags.empty() ? path : path + " (" + tags + ")";
 }
 
 nlohmann::ordered_json trackJson(const TrackInfo &track)

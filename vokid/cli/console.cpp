@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include "vokid/cli/json_text.h"
+
 namespace vokid {
 
 std::string displayName(const std::string &name)
@@ -21,7 +23,7 @@ void Console::write(const std::string &text)
 
 void Console::failure(const std::string &name, const std::string &cause)
 {
-    message(displayName(name) + ": " + cause);
+    message(shownText(displayName(name)) + ": " + cause);
 }
 
 void Console::message(const std::string &text)

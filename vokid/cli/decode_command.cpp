@@ -6,36 +6,38 @@
 
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/json_text.h"
-#include "vokid/document/document.h"
+#include "vokid/compare/sub_fingerprints.h"
+#include "vokid/document/document_stream.h"
+#include "vokid/document/document_text.h"
 #include "vokid/fingerprint/recognised_input.h"
 
 namespace vokid {
 
 namespace {
 
-nlohmann::ordered_json streamingBlocks(const Document &document)
+using Json = nlohmann::ordered_json;
+
+// Output is held until it reaches this much, so that a small input that
+// proves malformed prints nothing; past it, it is written as it comes (a
+// fault found later cuts the output short, and the exit code says so).
+constexpr size_t kHeldOutput = size_t{1} << 20;
+
+Json blockOf(const EngineFrames &frames, uint32_t ordinal)
 {
-    const SubFingerprints &frames = document.frames;
-    nlohmann::ordered_json blocks = nlohmann::ordered_json::array();
-    for (size_t b = 0; b < document.blockCount(); ++b) {
-        const size_t first = b * ENG_BLOCK_FRAMES;
-        std::vector<uint32_t> words, masks;
-        std::vector<size_t> quiet;
-        for (size_t i = 0; i < ENG_BLOCK_FRAMES; ++i) {
-            words.push_back(frames.words[first + i]);
-            if (i % ENG_MASK_STRIDE == 0)
-                masks.push_back(frames.weak[first + i]); // the kept ones
-            if (frames.quiet[first + i])
-                quiet.push_back(i);
-        }
-        blocks.push_back({
-            {"ord", b + 1},
-            {"sub_fingerprints", words},
-            {"masks", masks},
-            {"quiet_frames", quiet},
-        });
+    std::vector<uint32_t> masks;
+    std::vector<size_t> quiet;
+    for (size_t i = 0; i < frames.count; ++i) {
+        if (i % ENG_MASK_STRIDE == 0)
+            masks.push_back(frames.masks[i]); // the kept ones
+        if (frames.quiet[i])
+            quiet.push_back(i);
     }
-    return blocks;
+    return {
+        {"ord", ordinal},
+        {"sub_fingerprints", std::vector<uint32_t>(frames.words, frames.words + frames.count)},
+        {"masks", masks},
+        {"quiet_frames", quiet},
+    };
 }
 
 struct Variant {
@@ -45,63 +47,126 @@ struct Variant {
 
 // Which algorithm wrote a streaming document, and what tells it: the weak
 // bits of its masks, its six-second blocks, or the query type it came in.
-Variant streamingVariant(const Document &document, unsigned weakBits)
+Variant streamingVariant(const std::string &wrapping, uint32_t algorithm, unsigned blockLength,
+                         unsigned weakBits)
 {
-    const std::string wrapped =
-        document.wrapping.empty() ? "" : "wrapped as " + document.wrapping;
+    const std::string wrapped = wrapping.empty() ? "" : "wrapped as " + wrapping;
     const std::string masks = std::to_string(weakBits) + " weak bits per mask";
     const auto joined = [&](const std::string &basis) {
         return wrapped.empty() ? basis : wrapped + ", " + basis;
     };
-    if (document.frames.blockLength == 6)
+    if (blockLength == 6)
         return {"engine algorithm 5", joined("six-second blocks")};
-    if (document.algorithm == ENG_ALG_STREAM1)
+    if (algorithm == ENG_ALG_STREAM1)
         return {"Stream1", joined(masks)};
-    if (document.algorithm == ENG_ALG_STREAM4)
+    if (algorithm == ENG_ALG_STREAM4)
         return {"Stream4", joined(masks)};
     if (wrapped.empty())
         return {"Stream1 or Stream4", "no blocks to tell by"};
-    return {document.wrapping == "ZUVOK" ? "Stream1" : "Stream4", wrapped};
+    return {wrapping == "ZUVOK" ? "Stream1" : "Stream4", wrapped};
 }
 
-nlohmann::ordered_json describe(const Document &document)
+// A document's members before its blocks or values, from its first block
+// (or its end, without blocks).
+Json headOf(const EnginePiece &piece)
 {
-    const bool streaming = document.family == Family::Streaming;
+    const bool spectral = piece.spectral != 0;
+    const std::string wrapping =
+        wrappingName(piece.wrapping, spectral, piece.frames.algorithm);
     const unsigned weakBits =
-        streaming && document.frames.size() > 0
-            ? static_cast<unsigned>(__builtin_popcount(document.frames.weak[0]))
-            : 0;
+        piece.frames.count > 0 ? static_cast<unsigned>(__builtin_popcount(piece.frames.masks[0]))
+                               : 0;
+    const unsigned blockLength = SubFingerprints::of(piece.frames, 0).blockLength;
     const Variant variant =
-        streaming ? streamingVariant(document, weakBits)
-                  : Variant{"FileFixed or FileFloat",
-                            "FileFixed and FileFloat documents cannot be told apart"};
-    nlohmann::ordered_json object = {
-        {"family", streaming ? "streaming" : "spectral"},
-        {"wrapping", document.wrapping.empty() ? nlohmann::ordered_json()
-                                               : nlohmann::ordered_json(document.wrapping)},
+        spectral ? Variant{"FileFixed or FileFloat",
+                           "FileFixed and FileFloat documents cannot be told apart"}
+                 : streamingVariant(wrapping, piece.frames.algorithm, blockLength, weakBits);
+    Json head = {
+        {"family", spectral ? "spectral" : "streaming"},
+        {"wrapping", wrapping.empty() ? Json() : Json(wrapping)},
         {"variant", variant.name},
         {"variant_basis", variant.basis},
     };
-    if (!streaming) {
-        object["values"] = document.values;
-        return object;
+    if (!spectral) {
+        head["block_length"] = blockLength;
+        head["weak_bits"] = weakBits;
     }
-    object["block_length"] = document.frames.blockLength;
-    object["weak_bits"] = weakBits;
-    object["blocks"] = streamingBlocks(document);
-    return object;
+    return head;
 }
+
+// The JSON that readableJson writes for {"file", "documents"}, written a
+// block at a time.
+class DecodeOutput {
+public:
+    DecodeOutput(Console &output, const std::string &file) : console(output)
+    {
+        put("{\n  \"file\": " + readableJson(Json(file), 2) + ",\n  \"documents\": [\n");
+    }
+
+    void take(const EnginePiece &piece)
+    {
+        if (piece.kind == ENG_PIECE_BLOCK) {
+            if (piece.block == 1)
+                openDocument(piece, true);
+            put((piece.block > 1 ? ",\n" : "") + std::string(8, ' ') +
+                readableJson(blockOf(piece.frames, piece.block), 8));
+            return;
+        }
+        if (piece.spectral) {
+            openDocument(piece, false);
+            put(",\n      \"values\": " +
+                Json(std::vector<uint16_t>(piece.values, piece.values + 30)).dump());
+        } else if (piece.block == 0) {
+            openDocument(piece, false);
+            put(",\n      \"blocks\": []");
+        } else {
+            put("\n      ]");
+        }
+        put("\n    }");
+    }
+
+    void finish()
+    {
+        put("\n  ]\n}\n");
+        console.write(held);
+    }
+
+private:
+    void openDocument(const EnginePiece &piece, bool blocks)
+    {
+        std::string text = piece.document > 1 ? ",\n    {\n" : "    {\n";
+        const Json head = headOf(piece);
+        size_t left = head.size();
+        for (const auto &member : head.items())
+            text += "      " + Json(member.key()).dump() + ": " +
+                    readableJson(member.value(), 6) + (--left ? ",\n" : "");
+        put(text + (blocks ? ",\n      \"blocks\": [\n" : ""));
+    }
+
+    void put(const std::string &text)
+    {
+        held += text;
+        if (held.size() >= kHeldOutput) {
+            console.write(held);
+            held.clear();
+        }
+    }
+
+    Console &console;
+    std::string held;
+};
 
 } // namespace
 
 int runDecode(const std::string &input, Console &console)
 {
     try {
-        const std::vector<Document> documents = readDocuments(readInputText(input));
-        nlohmann::ordered_json described = nlohmann::ordered_json::array();
-        for (const Document &document : documents)
-            described.push_back(describe(document));
-        console.write(readableJson({{"file", input}, {"documents", described}}));
+        DocumentStream documents(utf8Chunks(inputChunks(input)));
+        DecodeOutput output(console, input);
+        EnginePiece piece;
+        while (documents.next(piece))
+            output.take(piece);
+        output.finish();
         return kExitSuccess;
     } catch (const std::bad_alloc &) {
         console.failure(input, "out of memory");

@@ -21,6 +21,9 @@ struct IndexOptions {
     double length = 12;             // identify: seconds of each clip searched
     bool speeds = true;             // identify, monitor: try other playback speeds
     bool json = false;
+    std::string name; // add: the track's path for audio from standard input
+    bool changed = false; // prune: also tracks whose file changed
+    bool dryRun = false;  // prune: only tell what would go
 };
 
 int runAdd(const IndexOptions &options, Console &console);
@@ -33,6 +36,7 @@ int runDuplicates(const IndexOptions &options, Console &console);
 // Walks the whole index (index_check.h): "ok", or "damaged" and a line per
 // damaged track (id, path, cause) and per problem of the whole.
 int runCheck(const IndexOptions &options, Console &console);
+int runPrune(const IndexOptions &options, Console &console);
 
 } // namespace vokid
 

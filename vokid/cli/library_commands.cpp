@@ -168,11 +168,11 @@ int runList(const IndexOptions &options, Console &console)
                 object["algorithm"] = track.algorithm;
                 object["sub_fingerprints"] = track.words;
                 object["postings"] = track.postings;
-                console.write(object.dump() + "\n");
+                console.write(compactJson(object) + "\n");
             } else {
                 const std::string tags = tagsOf(track);
                 console.write(std::to_string(track.id) + "\t" + clockTime(track.duration) + "\t" +
-                              track.path + (tags.empty() ? "" : "\t" + tags) + "\n");
+                              shownText(track.path) + (tags.empty() ? "" : "\t" + tags) + "\n");
             }
         }
     } catch (const IndexError &error) {
@@ -305,8 +305,8 @@ int runDuplicates(const IndexOptions &options, Console &console)
             }
             if (options.json)
                 console.write(
-                    nlohmann::ordered_json{{"group", number}, {"tracks", tracks}, {"pairs", pairs}}
-                        .dump() +
+                    compactJson(nlohmann::ordered_json{
+                        {"group", number}, {"tracks", tracks}, {"pairs", pairs}}) +
                     "\n");
             else
                 console.write(text);

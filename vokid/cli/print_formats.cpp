@@ -51,7 +51,7 @@ std::string json(const std::string &file, const Fingerprint &fingerprint, bool r
     } else {
         object["values"] = fingerprint.values;
     }
-    return object.dump() + "\n";
+    return compactJson(object) + "\n";
 }
 
 std::string text(const std::string &file, const Fingerprint &fingerprint)

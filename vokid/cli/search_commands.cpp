@@ -27,6 +27,7 @@ std::string speedText(double speed)
 
 struct ClipOutcome {
     Identification found;
+    std::optional<TrackInfo> track; // of an accepted match
     std::string failure;
     std::string damage; // of the index: the run stops
 };
@@ -36,10 +37,10 @@ std::string clipText(const std::string &file, const Identification &found,
 {
     const Match &match = found.match;
     if (!match.accepted)
-        return file + ": no match\n";
-    std::string line =
-        file + ": track " + std::to_string(match.best.track) + " at " +
-        seconds3(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds()) + " s";
+        return shownText(file) + ": no match\n";
+    std::string line = shownText(file) + ": track " + std::to_string(match.best.track) + " at " +
+                       seconds3(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds()) +
+                       " s";
     char figures[128];
     std::snprintf(figures, sizeof figures, ", BER %.3f, %.2f s matched, confidence %.2f",
                   match.best.ber(),
@@ -58,7 +59,7 @@ std::string clipJson(const std::string &file, const Identification &found,
     nlohmann::ordered_json object = {{"file", file}, {"seconds", roundedSeconds(found.seconds)}};
     if (!match.accepted) {
         object["match"] = nullptr;
-        return object.dump() + "\n";
+        return compactJson(object) + "\n";
     }
     nlohmann::ordered_json result =
         track ? trackJson(*track) : nlohmann::ordered_json{{"track", match.best.track}};
@@ -75,7 +76,7 @@ std::string clipJson(const std::string &file, const Identification &found,
         same.push_back(other.track);
     result["same_recording"] = same;
     object["match"] = result;
-    return object.dump() + "\n";
+    return compactJson(object) + "\n";
 }
 
 std::string segmentText(const Segment &segment, const std::optional<TrackInfo> &track)
@@ -102,7 +103,7 @@ std::string segmentJson(const Segment &segment, const std::optional<TrackInfo> &
     object["offset_seconds"] = roundedSeconds(segment.trackOffset);
     object["speed"] = segment.speed;
     object["ber"] = rounded4(segment.ber);
-    return object.dump() + "\n";
+    return compactJson(object) + "\n";
 }
 
 } // namespace
@@ -121,8 +122,8 @@ int runIdentify(const IndexOptions &options, Console &console)
             [&](size_t i) {
                 ClipOutcome outcome;
                 try {
-                    outcome.found =
-                        identifier.identify(AudioInput::named(options.files[i]), options.length);
+                    outcome.found = identifier.identifyKnown(AudioInput::named(options.files[i]),
+                                                             options.length, outcome.track);
                 } catch (const IndexDamaged &error) {
                     outcome.damage = error.what();
                 } catch (const std::bad_alloc &) {
@@ -141,11 +142,8 @@ int runIdentify(const IndexOptions &options, Console &console)
                     failed = true;
                     return;
                 }
-                std::optional<TrackInfo> track;
-                if (outcome.found.match.accepted)
-                    track = store->view()->track(outcome.found.match.best.track);
-                console.write(options.json ? clipJson(file, outcome.found, track)
-                                           : clipText(file, outcome.found, track));
+                console.write(options.json ? clipJson(file, outcome.found, outcome.track)
+                                           : clipText(file, outcome.found, outcome.track));
             });
     } catch (const IndexError &error) {
         console.failure(options.db, error.what());
@@ -179,8 +177,11 @@ int runMonitor(const IndexOptions &options, Console &console)
     try {
         const std::unique_ptr<IndexView> view = store->view();
         for (const Segment &segment : segments) {
+            // A track removed while the recording was searched: its segment goes.
             const std::optional<TrackInfo> track = view->track(segment.track);
-            console.write(options.json ? segmentJson(segment, track) : segmentText(segment, track));
+            if (track)
+                console.write(options.json ? segmentJson(segment, track)
+                                           : segmentText(segment, track));
         }
     } catch (const IndexError &error) {
         console.failure(options.db, error.what());

@@ -1,6 +1,7 @@
 #include "vokid/cli/vokid_app.h"
 
 #include <algorithm>
+#include <cmath>
 #include <sstream>
 #include <thread>
 
@@ -18,6 +19,41 @@
 namespace vokid {
 
 namespace {
+
+// The longest --length of print, in seconds (about 115 days): enough for
+// any recording, and small enough that it counts in samples without
+// overflow.
+constexpr double kLongestPrint = 1e7;
+
+// Refuses nan and the infinities, which CLI11 reads as numbers and its
+// ranges let through (every comparison with nan is false).
+CLI::Validator finiteNumber()
+{
+    return CLI::Validator(
+        [](std::string &text) {
+            double value = 0;
+            if (CLI::detail::lexical_cast(text, value) && !std::isfinite(value))
+                return "Value " + text + " is not a finite number";
+            return std::string();
+        },
+        "");
+}
+
+// A number above 0 and at most `most`.
+CLI::Validator positiveUpTo(double most)
+{
+    return CLI::Validator(
+        [most](std::string &text) {
+            double value = 0;
+            if (CLI::detail::lexical_cast(text, value) && (value <= 0 || value > most)) {
+                std::ostringstream message;
+                message << "Value " << text << " is not above 0 and at most " << std::llround(most);
+                return message.str();
+            }
+            return std::string();
+        },
+        "");
+}
 
 // What the command line asked for, as CLI11 fills it in.
 struct Request {
@@ -51,7 +87,8 @@ void addPrint(CLI::App &app, Request &request)
         ->capture_default_str();
     print->add_option("--length", request.length, "Fingerprint only the first SECONDS")
         ->type_name("SECONDS")
-        ->check(CLI::PositiveNumber);
+        ->check(finiteNumber())
+        ->check(positiveUpTo(kLongestPrint));
     print->add_option("-j,--jobs", request.jobs, "Files fingerprinted at once (default: cores)")
         ->type_name("N")
         ->check(CLI::Range(1u, 1024u));
@@ -82,6 +119,7 @@ void addCompare(CLI::App &app, Request &request, bool &algorithmGiven)
     compare
         ->add_option("--threshold", request.threshold,
                      "Bit error rate at or below which recordings are the same")
+        ->check(finiteNumber())
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
     compare->add_flag("--json", request.json, "Print the result as JSON");
@@ -116,6 +154,10 @@ void addAddCommand(CLI::App &app, const IndexOptionAdder &shared)
     shared.db(add);
     add->add_option("FILE", shared.index.files, "Audio files or fingerprint documents")->required();
     shared.jobs(add, "Files decoded and fingerprinted at once (default: cores)");
+    add->add_option("--name", shared.index.name,
+                    "The track's path for audio from standard input ('-'); adding the same "
+                    "name again replaces the track")
+        ->type_name("NAME");
     add->add_option("--batch", shared.index.batch, "Files stored per transaction")
         ->type_name("N")
         ->check(CLI::Range(1u, 100000u))
@@ -133,6 +175,7 @@ void addSearchCommands(CLI::App &app, Request &request, const IndexOptionAdder &
     shared.jobs(identify, "Clips identified at once (default: cores)");
     identify->add_option("--length", index.length, "Seconds of each clip searched, from its start")
         ->type_name("SECONDS")
+        ->check(finiteNumber())
         ->check(CLI::Range(3.4, 3600.0))
         ->capture_default_str();
     identify->add_flag("--as-played", request.asPlayed,
@@ -159,6 +202,14 @@ void addCatalogueCommands(CLI::App &app, const IndexOptionAdder &shared)
     CLI::App *remove = app.add_subcommand("remove", "Remove tracks from an index.");
     shared.db(remove);
     remove->add_option("TRACK", shared.index.files, "Track ids or paths")->required();
+
+    CLI::App *prune = app.add_subcommand(
+        "prune", "Remove the tracks whose file is gone (not those from documents or standard "
+                 "input).");
+    shared.db(prune);
+    prune->add_flag("--changed", shared.index.changed,
+                    "Also the tracks whose file's size or time changed");
+    prune->add_flag("--dry-run", shared.index.dryRun, "Only show what would be removed");
 
     CLI::App *stats =
         app.add_subcommand("stats", "Tracks, hours, postings and bytes on disk of an index.");
@@ -246,6 +297,12 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
     index.speeds = !request.asPlayed;
     if (std::count(index.files.begin(), index.files.end(), "-") > 1)
         throw UsageError("standard input ('-') can be named once");
+    const bool standardInput =
+        std::find(index.files.begin(), index.files.end(), "-") != index.files.end();
+    if (app.got_subcommand("add") && standardInput && index.name.empty())
+        throw UsageError("add: standard input ('-') needs --name NAME, the track's path");
+    if (!index.name.empty() && !standardInput)
+        throw UsageError("--name goes with standard input ('-')");
     const std::pair<const char *, int (*)(const IndexOptions &, Console &)> commands[] = {
         {"add", runAdd},
         {"identify", runIdentify},
@@ -255,6 +312,7 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
         {"stats", runStats},
         {"duplicates", runDuplicates},
         {"check", runCheck},
+        {"prune", runPrune},
     };
     for (const auto &[name, run] : commands)
         if (app.got_subcommand(name))

@@ -1,6 +1,7 @@
 #include "vokid/document/document.h"
 
 
+#include "vokid/document/document_text.h"
 #include "vokid/support/engine.h"
 
 namespace vokid {
@@ -131,15 +132,19 @@ std::vector<Document> readDocuments(std::string_view text)
     return Reader(text).readAll();
 }
 
-bool looksLikeDocuments(std::string_view start)
+bool looksLikeDocuments(std::string_view bytes)
 {
-    if (start.substr(0, 3) == "\xEF\xBB\xBF")
-        start.remove_prefix(3);
-    start = skipSpace(start);
+    const std::string text = utf8Text(bytes);
+    const std::string_view start = skipSpace(text);
     for (std::string_view opening : {"<?xml", "<ZUVOK_FP_QUERY", "<ZUSERVER_QUERY_LIST"})
         if (start.substr(0, opening.size()) == opening)
             return true;
     return false;
+}
+
+bool onlySpaceSoFar(std::string_view bytes)
+{
+    return skipSpace(DocumentText().take(bytes)).empty();
 }
 
 std::string blockText(const SubFingerprints &frames, uint32_t algorithm, size_t block)

@@ -38,8 +38,13 @@ public:
 
 std::vector<Document> readDocuments(std::string_view text);
 
-// Whether the start of an input is fingerprint documents rather than audio.
+// Whether the start of an input is fingerprint documents rather than audio
+// (in UTF-8 or UTF-16, see document_text.h).
 bool looksLikeDocuments(std::string_view start);
+
+// Whether the start of an input is white space alone, so far: more must be
+// read to tell documents from audio.
+bool onlySpaceSoFar(std::string_view start);
 
 // The BASE64 text of whole block `block` (from 0) of streaming frames, as
 // the document's FP_BLOCK element carries it.

@@ -55,8 +55,9 @@ Document Fingerprint::asDocument() const
 Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &request)
 {
     const Algorithm algorithm = request.algorithm;
-    AudioSource source(input, AudioTarget{acceptedRates(algorithm), fallbackRate(algorithm),
-                                          request.lengthSeconds});
+    AudioTarget target{acceptedRates(algorithm), fallbackRate(algorithm), request.lengthSeconds};
+    target.louderChannel = request.louderChannel;
+    AudioSource source(input, target);
     FingerprintHandle handle(engineId(algorithm), source.rate(), source.channels());
 
     // A streaming fingerprint grows with every block, to the end of the

@@ -19,6 +19,7 @@ struct FingerprintRequest {
     Algorithm algorithm = Algorithm::Stream1;
     double lengthSeconds = 0; // fingerprint only this much; 0: all there is
     bool document = false;    // the document, exactly as vok writes it, instead of numbers
+    bool louderChannel = false; // see AudioTarget (for the index: print takes the mix)
 };
 
 struct Fingerprint {

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "vokid/document/document.h"
+#include "vokid/document/document_text.h"
 #include "vokid/input/input_error.h"
 #include "vokid/input/stdin_io.h"
 #include "vokid/support/system_cause.h"
@@ -71,20 +72,43 @@ std::string readInputText(const std::string &name, size_t limit)
     return readRest(name, file.get(), std::string(), limit);
 }
 
+std::function<std::string()> inputChunks(const std::string &name)
+{
+    constexpr size_t kChunk = 65536;
+    if (name == "-")
+        return [] { return readStdin(kChunk); };
+    std::shared_ptr<std::FILE> file(openFile(name).release(), FileCloser());
+    return [file] {
+        std::string chunk;
+        readInto(file.get(), chunk, kChunk);
+        return chunk;
+    };
+}
+
 RecognisedInput recogniseInput(const std::string &name)
 {
     RecognisedInput input;
     File file;
     std::string start;
-    if (name == "-") {
-        start = readStdin(kSniffBytes);
-    } else {
+    if (name != "-")
         file = openFile(name);
-        readInto(file.get(), start, kSniffBytes);
+    const auto readMore = [&] {
+        if (file)
+            readInto(file.get(), start, start.size() + kSniffBytes);
+        else
+            start += readStdin(kSniffBytes);
+    };
+    readMore();
+    // White space of any length may come before a document.
+    while (onlySpaceSoFar(start) && start.size() <= kMaxDocumentBytes) {
+        const size_t had = start.size();
+        readMore();
+        if (start.size() == had)
+            break;
     }
     if (looksLikeDocuments(start)) {
-        input.documents =
-            readDocuments(readRest(name, file.get(), std::move(start), kMaxDocumentBytes));
+        input.documents = readDocuments(
+            utf8Text(readRest(name, file.get(), std::move(start), kMaxDocumentBytes)));
         return input;
     }
     AudioInput audio = AudioInput::named(name);

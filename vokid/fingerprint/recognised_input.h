@@ -4,6 +4,7 @@
 #define VOKID_FINGERPRINT_RECOGNISED_INPUT_H
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,10 @@ constexpr size_t kMaxDocumentBytes = size_t{256} << 20;
 
 // A whole file, or standard input for "-". Throws InputError.
 std::string readInputText(const std::string &name, size_t limit = kMaxDocumentBytes);
+
+// The input as it comes, in chunks of at most 64 kB, empty at its end: a
+// file, or standard input for "-". Throws InputError.
+std::function<std::string()> inputChunks(const std::string &name);
 
 struct RecognisedInput {
     std::vector<Document> documents; // when it holds fingerprint documents

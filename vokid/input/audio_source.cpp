@@ -30,6 +30,15 @@ void check(int result)
         throw InputError(ffmpegCause(result));
 }
 
+// While the input is opened: what tells that it holds no audio.
+void checkOpening(int result)
+{
+    if (result == AVERROR_INVALIDDATA || result == AVERROR_DEMUXER_NOT_FOUND ||
+        result == AVERROR_STREAM_NOT_FOUND)
+        throw NotAudioError(ffmpegCause(result));
+    check(result);
+}
+
 } // namespace
 
 struct AudioSource::Decoder {
@@ -98,8 +107,9 @@ void AudioSource::Decoder::open(const AudioInput &input)
         if (known &&
             (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0))) {
             avformat_free_context(context);
-            throw InputError(S_ISDIR(status.st_mode) ? ffmpegCause(AVERROR(EISDIR))
-                                                     : "an empty file");
+            if (S_ISDIR(status.st_mode))
+                throw InputError(ffmpegCause(AVERROR(EISDIR)));
+            throw NotAudioError("an empty file");
         }
         // The name is a file's, never a protocol's ("http:...", "pipe:...").
         url = "file:" + input.path;
@@ -110,7 +120,7 @@ void AudioSource::Decoder::open(const AudioInput &input)
     av_dict_set(&options, "protocol_whitelist", "file", 0);
     const int opened = avformat_open_input(&context, url.c_str(), nullptr, &options);
     av_dict_free(&options);
-    check(opened); // a failed open has freed the context
+    checkOpening(opened); // a failed open has freed the context
     format.reset(context);
     // Looking for stream parameters reads at most this much. The default
     // (5 MB) makes FFmpeg test every 16-bit PCM WAVE file for hidden
@@ -121,14 +131,14 @@ void AudioSource::Decoder::open(const AudioInput &input)
     // a consumer of short clips, for which even that is most of the work,
     // may ask for less.
     context->probesize = target.probeBytes;
-    check(avformat_find_stream_info(context, nullptr));
+    checkOpening(avformat_find_stream_info(context, nullptr));
 }
 
 void AudioSource::Decoder::openDecoder()
 {
     const AVCodec *found = nullptr;
     stream = av_find_best_stream(format.get(), AVMEDIA_TYPE_AUDIO, -1, -1, &found, 0);
-    check(stream);
+    checkOpening(stream);
     // Packets of other streams (a cover picture, video) are not even read.
     for (unsigned i = 0; i < format->nb_streams; ++i)
         if (static_cast<int>(i) != stream)
@@ -284,12 +294,45 @@ AudioChunk AudioSource::Decoder::next()
     return AudioChunk{};
 }
 
+// Two channels held while their first seconds tell whether one of them is
+// delivered alone.
+struct AudioSource::Choice {
+    static constexpr double kSeconds = 10;
+    std::vector<int16_t> held; // the first frames, interleaved
+    size_t given = 0;          // of them, delivered
+    int channel = -1;          // the louder one, delivered alone; -1: both
+    std::vector<int16_t> alone;
+};
+
 AudioSource::AudioSource(const AudioInput &input, const AudioTarget &target)
     : decoder(std::make_unique<Decoder>(input, target))
 {
+    if (target.louderChannel && decoder->channels == 2)
+        choose();
 }
 
 AudioSource::~AudioSource() = default;
+
+// Powers of the channels and of their mix over the first seconds: more
+// than 20 dB (a factor of 100) between the mix and the louder channel
+// picks that channel.
+void AudioSource::choose()
+{
+    choice = std::make_unique<Choice>();
+    std::vector<int16_t> &held = choice->held;
+    const auto wanted = static_cast<size_t>(Choice::kSeconds * decoder->rate) * 2;
+    for (AudioChunk chunk; held.size() < wanted && (chunk = decoder->next()).frames > 0;)
+        held.insert(held.end(), chunk.samples, chunk.samples + chunk.frames * 2);
+    double left = 0, right = 0, mix = 0;
+    for (size_t i = 0; i + 1 < held.size(); i += 2) {
+        const double l = held[i], r = held[i + 1], m = (l + r) / 2;
+        left += l * l;
+        right += r * r;
+        mix += m * m;
+    }
+    const double louder = std::max(left, right);
+    choice->channel = louder > 0 && mix * 100 < louder ? (left >= right ? 0 : 1) : -1;
+}
 
 uint32_t AudioSource::sourceRate() const
 {
@@ -310,12 +353,30 @@ uint32_t AudioSource::rate() const
 
 uint32_t AudioSource::channels() const
 {
-    return decoder->channels;
+    return choice && choice->channel >= 0 ? 1 : decoder->channels;
 }
 
 AudioChunk AudioSource::read()
 {
-    return decoder->next();
+    if (!choice)
+        return decoder->next();
+    Choice &held = *choice;
+    AudioChunk chunk;
+    if (held.given * 2 < held.held.size()) {
+        // What was read to choose, in pieces of at most a second.
+        chunk.frames = std::min<size_t>(held.held.size() / 2 - held.given, decoder->rate);
+        chunk.samples = held.held.data() + held.given * 2;
+        held.given += chunk.frames;
+    } else {
+        held.held = std::vector<int16_t>();
+        chunk = decoder->next();
+    }
+    if (held.channel < 0 || chunk.frames == 0)
+        return chunk;
+    held.alone.resize(chunk.frames);
+    for (size_t i = 0; i < chunk.frames; ++i)
+        held.alone[i] = chunk.samples[2 * i + static_cast<size_t>(held.channel)];
+    return AudioChunk{held.alone.data(), chunk.frames};
 }
 
 double AudioSource::deliveredSeconds() const

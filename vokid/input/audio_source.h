@@ -28,6 +28,10 @@ struct AudioTarget {
     double limitSeconds = 0; // deliver at most this much; 0: everything
     // Bytes read to find the stream's parameters (see AudioSource).
     int64_t probeBytes = kProbeBytes;
+    // Two channels whose mix is more than 20 dB below the louder of them
+    // (stereo in anti-phase, whose mix is near silence) are delivered as
+    // that channel alone; told by their first 10 seconds.
+    bool louderChannel = false;
 
     static constexpr int64_t kProbeBytes = 32768;
 };
@@ -70,7 +74,10 @@ public:
 
 private:
     struct Decoder;
+    struct Choice;
+    void choose();
     std::unique_ptr<Decoder> decoder;
+    std::unique_ptr<Choice> choice; // with louderChannel, for two channels
 };
 
 } // namespace vokid

@@ -12,6 +12,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// An input that holds no audio at all (not a container FFmpeg reads, or
+// one without an audio stream), as against audio that fails to decode.
+class NotAudioError : public InputError {
+public:
+    using InputError::InputError;
+};
+
 } // namespace vokid
 
 #endif

@@ -19,6 +19,15 @@ ChannelLayout copyOf(const ChannelLayout &layout)
     return ChannelLayout(*layout.get());
 }
 
+// Channels that no layout names (FFmpeg knows usual layouts for up to 8,
+// and a file may carry 9, 32 or 64 with no mask) cannot be mixed by their
+// places: each output channel takes each of them alike.
+std::vector<double> evenMix(int from, int to)
+{
+    return std::vector<double>(static_cast<size_t>(from) * static_cast<size_t>(to),
+                               1.0 / from);
+}
+
 } // namespace
 
 Resampler::Resampler(const ChannelLayout &from, AVSampleFormat fromFormat, int fromRate,
@@ -32,6 +41,9 @@ Resampler::Resampler(const ChannelLayout &from, AVSampleFormat fromFormat, int f
                               toRate, const_cast<AVChannelLayout *>(from.get()), fromFormat,
                               fromRate, 0, nullptr));
     context.reset(made);
+    if (from.get()->order == AV_CHANNEL_ORDER_UNSPEC && from.channels() != to.channels())
+        check(swr_set_matrix(made, evenMix(from.channels(), to.channels()).data(),
+                             from.channels()));
     check(swr_init(made));
 }
 

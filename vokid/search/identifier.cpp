@@ -44,8 +44,9 @@ bool improves(const Match &x, const Match &y)
 DecodedAudio decodeForPrint(const AudioInput &input, double maxSeconds, int64_t probeBytes)
 {
     const Algorithm algorithm = Algorithm::Stream1;
-    AudioSource source(input, AudioTarget{acceptedRates(algorithm), fallbackRate(algorithm),
-                                          maxSeconds, probeBytes});
+    AudioTarget target{acceptedRates(algorithm), fallbackRate(algorithm), maxSeconds, probeBytes};
+    target.louderChannel = true;
+    AudioSource source(input, target);
     DecodedAudio audio;
     audio.rate = source.rate();
     audio.channels = source.channels();
@@ -64,6 +65,23 @@ Identification Identifier::identify(const AudioInput &clip, double maxSeconds)
 {
     const DecodedAudio audio = decodeForPrint(clip, maxSeconds, kClipProbeBytes);
     return identify(audio.frames, audio.rate, audio.channels);
+}
+
+Identification Identifier::identifyKnown(const AudioInput &clip, double maxSeconds,
+                                         std::optional<TrackInfo> &track)
+{
+    const DecodedAudio audio = decodeForPrint(clip, maxSeconds, kClipProbeBytes);
+    Identification found;
+    for (int search = 0; search < kSearches; ++search) {
+        found = identify(audio.frames, audio.rate, audio.channels);
+        if (!found.match.accepted)
+            return found;
+        track = store.view()->track(found.match.best.track);
+        if (track)
+            return found;
+    }
+    found.match.accepted = false;
+    return found;
 }
 
 // One clip's search: the queries made at each speed, and the best result.

@@ -7,6 +7,7 @@
 #define VOKID_SEARCH_IDENTIFIER_H
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "vokid/index/index_store.h"
@@ -32,6 +33,12 @@ public:
     Identification identify(const AudioInput &clip, double maxSeconds);
     // Interleaved frames at a rate the engine takes, one or two channels.
     Identification identify(const std::vector<int16_t> &frames, uint32_t rate, uint32_t channels);
+    // As identify(clip, maxSeconds), with the matched track's record in
+    // *track: a match whose track is removed meanwhile is dropped and the
+    // clip searched again (at most kSearches times; then no match).
+    static constexpr int kSearches = 3;
+    Identification identifyKnown(const AudioInput &clip, double maxSeconds,
+                                 std::optional<TrackInfo> &track);
 
 private:
     class ClipSearch;

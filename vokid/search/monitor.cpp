@@ -34,7 +34,9 @@ struct SpeedPrint {
 std::vector<SpeedPrint> printsOf(const AudioInput &input, bool speeds)
 {
     const Algorithm algorithm = Algorithm::Stream1;
-    AudioSource source(input, AudioTarget{acceptedRates(algorithm), fallbackRate(algorithm), 0});
+    AudioTarget target{acceptedRates(algorithm), fallbackRate(algorithm), 0};
+    target.louderChannel = true;
+    AudioSource source(input, target);
     StreamPrint native(source.rate(), source.channels());
     std::unique_ptr<MonoResampler> mono;
     std::vector<double> others;

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -58,7 +60,7 @@ double documentSeconds(const Document &document)
 
 Indexable fromAudio(const AudioInput &audio, Indexable track)
 {
-    const Fingerprint made = fingerprint(audio, {Algorithm::Stream1, 0, false});
+    const Fingerprint made = fingerprint(audio, {Algorithm::Stream1, 0, false, true});
     track.print = TrackPrint::of(made.frames);
     track.info.algorithm = algorithmName(made.algorithm);
     track.info.duration = made.duration;
@@ -108,13 +110,55 @@ TrackFile trackFile(const std::string &name)
     return file;
 }
 
+std::vector<std::string> filesInFolder(const std::string &folder)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> files;
+    std::error_code error;
+    fs::recursive_directory_iterator walk(folder, fs::directory_options::skip_permission_denied,
+                                          error);
+    for (; !error && walk != fs::recursive_directory_iterator(); walk.increment(error)) {
+        const fs::directory_entry &entry = *walk;
+        std::error_code ignored;
+        const bool hidden = entry.path().filename().string().front() == '.';
+        // The walk itself never goes through a link to a folder.
+        if (hidden && entry.is_directory(ignored) && !entry.is_symlink(ignored))
+            walk.disable_recursion_pending();
+        if (!hidden && entry.is_regular_file(ignored))
+            files.push_back(entry.path().string());
+    }
+    if (error)
+        throw InputError(systemCause(error.value()));
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+bool isFolder(const std::string &name)
+{
+    struct stat status;
+    return name != "-" && stat(name.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+size_t usableFrames(const TrackPrint &print)
+{
+    return static_cast<size_t>(std::count(print.quiet.begin(), print.quiet.end(), 0));
+}
+
+TrackFile standardInputFile(const std::string &name)
+{
+    TrackFile file;
+    file.path = name;
+    file.standardInput = true;
+    return file;
+}
+
 Indexable readTrack(const TrackFile &file)
 {
     Indexable track;
     track.info.path = file.path;
     track.info.fileSize = file.size;
     track.info.modified = file.modified;
-    RecognisedInput input = recogniseInput(file.path);
+    RecognisedInput input = recogniseInput(file.standardInput ? "-" : file.path);
     if (input.audio)
         return fromAudio(*input.audio, std::move(track));
     if (input.documents.size() != 1)

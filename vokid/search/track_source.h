@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
@@ -14,10 +15,15 @@
 namespace vokid {
 
 struct TrackFile {
-    std::string path; // absolute, links resolved
+    std::string path; // absolute, links resolved; for standard input, the name given
     uint64_t size = 0;
-    int64_t modified = 0; // nanoseconds since 1970
+    int64_t modified = 0; // nanoseconds since 1970; 0 for standard input
+    bool standardInput = false;
 };
+
+// Standard input as a track file called `name`: never the same file as
+// before, so that adding it again replaces the track.
+TrackFile standardInputFile(const std::string &name);
 
 // Throws InputError ("no such file", "a folder, not a file", ...).
 TrackFile trackFile(const std::string &name);
@@ -25,6 +31,21 @@ TrackFile trackFile(const std::string &name);
 // The absolute form of a name, for finding a track that was added under
 // it: resolved when the file still exists, else made absolute as written.
 std::string absolutePath(const std::string &name);
+
+// The files under a folder, in the order of their paths: hidden files and
+// folders (names starting with '.') left out, links to folders not
+// followed, links to files taken. Throws InputError when the folder cannot
+// be read.
+std::vector<std::string> filesInFolder(const std::string &folder);
+
+// Whether the name is a folder (or a link to one).
+bool isFolder(const std::string &name);
+
+// The sub-fingerprints of a track that are not quiet frames; a track with
+// fewer than kLeastUsableFrames (one block's worth, 3 s) has no usable
+// audio and is not indexed.
+constexpr size_t kLeastUsableFrames = 256;
+size_t usableFrames(const TrackPrint &print);
 
 struct Indexable {
     TrackInfo info; // id 0

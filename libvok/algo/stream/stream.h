@@ -72,6 +72,31 @@ ResultCode strm_decode_document(DocumentRead *read, EngineFrames *frames);
  * made, which eng_free(frames->words) releases. */
 uint8_t strm_owns_frames(const EngineFrames *frames);
 
+/* --- A document decoded a block at a time (strm_decode.cpp) ------------- */
+
+/* The state of a streaming document whose blocks come one at a time, as the
+ * engine's piecewise decoder reads them; the same checks as
+ * strm_decode_document, block by block. */
+typedef struct StreamBlockReader StreamBlockReader;
+
+/* After the head of the document read has been checked (eng_check_head):
+ * its parameters. The reader keeps read for its faults. *reader is
+ * written only on success. */
+ResultCode strm_block_reader_create(DocumentRead *read, StreamBlockReader **reader);
+/* The next block, the child `element` of FP_BLOCKS (its ORD one more than
+ * the blocks before it), into frames: 256 of them in arrays the reader
+ * owns until its next call, each its nearest kept mask and quiet flag,
+ * with the algorithm its masks tell and the grid. ENG_E_BAD_DOCUMENT with
+ * the fault recorded, as strm_decode_document finds it. */
+ResultCode strm_block_reader_next(StreamBlockReader *reader, const QueryElement *element,
+                                  EngineFrames *frames);
+/* After the last block: the wrapping agrees with a document without
+ * blocks too; frames gets the document's algorithm (0 without blocks) and
+ * grid, and no arrays. */
+ResultCode strm_block_reader_end(StreamBlockReader *reader, EngineFrames *frames);
+/* Null is accepted. */
+void strm_block_reader_destroy(StreamBlockReader *reader);
+
 /* The block length of frames to encode, from the algorithm, or for 0 (no
  * whole block) from frame_seconds. STRM_E_INVALID_ARG for frames that
  * cannot be encoded: another algorithm, complete beyond count or not whole

@@ -169,7 +169,9 @@ ResultCode check_masks(StreamDocument *document, const QueryElement *element, ui
     return ENG_OK;
 }
 
-ResultCode read_block(StreamDocument *document, const QueryElement *element, uint32_t ordinal)
+// Block `ordinal` into the document's arrays from frame `first` on.
+ResultCode read_block(StreamDocument *document, const QueryElement *element, uint32_t ordinal,
+                      size_t first)
 {
     DocumentRead *read = document->read;
     char context[32];
@@ -189,7 +191,6 @@ ResultCode read_block(StreamDocument *document, const QueryElement *element, uin
         result = check_masks(document, element, ordinal, &block);
     if (result != ENG_OK)
         return result;
-    const size_t first = static_cast<size_t>(ordinal - 1) * ENG_BLOCK_FRAMES;
     eng_memcpy(document->words + first, block.words, sizeof block.words);
     for (uint32_t i = 0; i < ENG_BLOCK_FRAMES; ++i)
         document->masks[first + i] = block.kept[strm_nearest_kept_mask(i)];
@@ -225,13 +226,100 @@ ResultCode read_blocks(StreamDocument *document)
     uint32_t ordinal = 1;
     for (const QueryElement *element = document->read->blocks->first_child;
          element && result == ENG_OK; element = element->next_sibling, ++ordinal)
-        result = read_block(document, element, ordinal);
+        result = read_block(document, element, ordinal,
+                            static_cast<size_t>(ordinal - 1) * ENG_BLOCK_FRAMES);
     if (result == ENG_OK)
         result = check_wrapping(document, algorithm_of(document));
     return result;
 }
 
+// The document's algorithm and grid, without frames.
+void describe(const StreamDocument *document, EngineFrames *frames)
+{
+    eng_memset(frames, 0, sizeof *frames);
+    frames->algorithm = algorithm_of(document);
+    strm_grid(document->block_length, &frames->frame_seconds, &frames->first_offset_seconds);
+}
+
 } // namespace
+
+struct StreamBlockReader {
+    StreamDocument document; // its arrays: the block last read
+    StreamQuietMarker marker;
+    uint32_t words[ENG_BLOCK_FRAMES];
+    uint32_t masks[ENG_BLOCK_FRAMES];
+    uint8_t quiet[ENG_BLOCK_FRAMES];
+};
+
+ResultCode strm_block_reader_create(DocumentRead *read, StreamBlockReader **reader)
+{
+    if (!read || !reader)
+        return STRM_E_INVALID_ARG;
+    auto *made = static_cast<StreamBlockReader *>(eng_malloc(sizeof(StreamBlockReader)));
+    if (!made)
+        return ENG_E_NO_MEMORY;
+    made->document = {read, 0, 0, 0, made->words, made->masks, made->quiet};
+    strm_quiet_start(&made->marker);
+    const ResultCode result = read_parameters(&made->document);
+    if (result != ENG_OK) {
+        eng_free(made);
+        return result;
+    }
+    *reader = made;
+    return ENG_OK;
+}
+
+ResultCode strm_block_reader_next(StreamBlockReader *reader, const QueryElement *element,
+                                  EngineFrames *frames)
+{
+    if (!reader || !element || !frames)
+        return STRM_E_INVALID_ARG;
+    StreamDocument *document = &reader->document;
+    if (!is(element->name, "FP_BLOCK"))
+        return eng_document_fault(document->read, element, ENG_AT_START,
+                                  "<%s> inside FP_BLOCKS", element->name);
+    if (document->blocks >= 0xFFFFFFFFu)
+        return ENG_E_NO_MEMORY;
+    const uint32_t ordinal = static_cast<uint32_t>(document->blocks) + 1;
+    ResultCode result = read_block(document, element, ordinal, 0);
+    if (result != ENG_OK)
+        return result;
+    document->blocks = ordinal;
+    if (ordinal == 1) {
+        result = check_wrapping(document, algorithm_of(document));
+        if (result != ENG_OK)
+            return result;
+    }
+    for (uint32_t i = 0; i < ENG_BLOCK_FRAMES; ++i)
+        reader->quiet[i] = strm_quiet_mark(&reader->marker, reader->words[i]);
+    describe(document, frames);
+    frames->count = ENG_BLOCK_FRAMES;
+    frames->complete = ENG_BLOCK_FRAMES;
+    frames->words = reader->words;
+    frames->masks = reader->masks;
+    frames->quiet = reader->quiet;
+    return ENG_OK;
+}
+
+ResultCode strm_block_reader_end(StreamBlockReader *reader, EngineFrames *frames)
+{
+    if (!reader || !frames)
+        return STRM_E_INVALID_ARG;
+    // A document without blocks: its six-second blocks still tell the
+    // wrapping (with blocks, the first one was checked).
+    if (reader->document.blocks == 0) {
+        const ResultCode result = check_wrapping(&reader->document, 0);
+        if (result != ENG_OK)
+            return result;
+    }
+    describe(&reader->document, frames);
+    return ENG_OK;
+}
+
+void strm_block_reader_destroy(StreamBlockReader *reader)
+{
+    eng_free(reader);
+}
 
 ResultCode strm_decode_document(DocumentRead *read, EngineFrames *frames)
 {

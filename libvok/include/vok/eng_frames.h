@@ -127,6 +127,102 @@ VOK_API ResultCode eng_decode_spectral_xml(const char *text, size_t length, int1
  * a success. The text stays valid until the next decode on the thread. */
 VOK_API const char *eng_decode_problem(void);
 
+/* --- Documents read a piece at a time ------------------------------------
+ *
+ * A text too long to hold whole (a day of fingerprints takes about 25 MB,
+ * a text may hold any number of documents) is decoded as it comes: fed in
+ * chunks of any size, the decoder hands out each block's frames as soon as
+ * it has read the block, and each document's end once it has checked the
+ * document whole. It holds the element it is reading and what has been fed
+ * since, whatever the length of the text. It reads one document after
+ * another, of either family, raw or wrapped in a server query, as
+ * eng_decode_stream_xml and eng_decode_spectral_xml read the first one,
+ * and gives the same frames and values; and refuses what they refuse, and
+ * also ALGORITHM after FP_BLOCKS (every writer puts it first: a block is
+ * read with its parameters) and a tag or element longer than
+ * ENG_DECODER_LONGEST_ELEMENT bytes.
+ *
+ *     EngineDecoder *decoder = NULL;
+ *     EnginePiece piece;
+ *     eng_decoder_create(&decoder);
+ *     for (;;) {
+ *         result = eng_decoder_next(decoder, &piece);
+ *         if (result != ENG_OK || piece.kind == ENG_PIECE_DONE)
+ *             break;                     (eng_decode_problem() tells a fault)
+ *         if (piece.kind == ENG_PIECE_MORE) {
+ *             n = fread(chunk, 1, sizeof chunk, file);
+ *             if (n > 0) eng_decoder_feed(decoder, chunk, n);
+ *             else eng_decoder_end(decoder);
+ *         }
+ *         (ENG_PIECE_BLOCK: piece.frames; ENG_PIECE_END: the document)
+ *     }
+ *     eng_decoder_destroy(&decoder);
+ *
+ * A block handed out belongs to a document that may still prove damaged
+ * further on: only its ENG_PIECE_END says that it is whole. */
+
+/* A document decoder (opaque). One thread at a time may use it. */
+typedef struct EngineDecoder EngineDecoder;
+
+/* The longest tag or element (a block, the ALGORITHM head) it holds. */
+#define ENG_DECODER_LONGEST_ELEMENT 1048576u
+
+/* What eng_decoder_next hands out. */
+#define ENG_PIECE_MORE  0u /* nothing until more text is fed, or its end told */
+#define ENG_PIECE_BLOCK 1u /* the next block of a streaming document */
+#define ENG_PIECE_END   2u /* a document, checked whole, has ended */
+#define ENG_PIECE_DONE  3u /* the text has ended after its last document */
+
+/* How a document came: raw, or in a server query of either type. */
+#define ENG_WRAPPED_NONE  0u
+#define ENG_WRAPPED_ZUVOK 1u
+#define ENG_WRAPPED_QDV   2u
+
+typedef struct EnginePiece {
+    uint32_t kind;     /* ENG_PIECE_* */
+    uint32_t document; /* of the text, from 1 (BLOCK, END) */
+    uint32_t spectral; /* 1 for a spectral document, 0 for a streaming one */
+    uint32_t wrapping; /* ENG_WRAPPED_* */
+    /* BLOCK: its ORD, from 1. END: the blocks of the document. */
+    uint32_t block;
+    /* BLOCK: the block's ENG_BLOCK_FRAMES frames (count and complete), as
+     * eng_decode_stream_xml gives them, with the algorithm and the grid;
+     * the arrays are the decoder's until its next call. END of a streaming
+     * document: its algorithm (0 without blocks) and grid, no arrays. */
+    EngineFrames frames;
+    int16_t values[30]; /* END of a spectral document: its values */
+    /* In the text fed: just after what was read for the piece, or where a
+     * fault lies; for a block of a document in a server query, or a fault
+     * in that document, where its FPDATA element begins. */
+    size_t offset;
+} EnginePiece;
+
+/* A new decoder. ENG_E_INVALID_ARG for a null pointer, ENG_E_NO_MEMORY;
+ * *decoder is written only on success. */
+VOK_API ResultCode eng_decoder_create(EngineDecoder **decoder);
+
+/* Gives the decoder the next bytes of the text (copied; any length, even
+ * cutting a character). Feed after eng_decoder_next has answered
+ * ENG_PIECE_MORE, so that the decoder holds no more than one element and
+ * one chunk. ENG_E_INVALID_ARG for a null decoder, null text with bytes,
+ * or text after eng_decoder_end; ENG_E_NO_MEMORY. */
+VOK_API ResultCode eng_decoder_feed(EngineDecoder *decoder, const char *text, size_t length);
+
+/* Tells the decoder that the text has ended. ENG_E_INVALID_ARG for null. */
+VOK_API ResultCode eng_decoder_end(EngineDecoder *decoder);
+
+/* The next piece: ENG_OK with *piece filled in (ENG_PIECE_MORE when the
+ * text fed so far holds no more). A damaged or foreign document answers
+ * ENG_E_BAD_DOCUMENT, with eng_decode_problem saying what is wrong and
+ * where ("document" positions are lines and columns of the text, or of the
+ * document FPDATA holds) and piece->offset; ENG_E_NO_MEMORY. After a
+ * failure the decoder answers the same failure again. ENG_E_INVALID_ARG
+ * for a null argument. */
+VOK_API ResultCode eng_decoder_next(EngineDecoder *decoder, EnginePiece *piece);
+
+/* Releases the decoder and clears the pointer; null is accepted. */
+VOK_API ResultCode eng_decoder_destroy(EngineDecoder **decoder);
+
 ENG_END_DECLS
 
 #endif /* VOK_ENG_FRAMES_H */

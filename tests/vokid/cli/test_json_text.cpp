@@ -34,6 +34,33 @@ TEST(JsonText, Layout)
     }
 }
 
+// Text from outside, as text output shows it and as JSON carries it: each
+// control character or byte that is not UTF-8 spelled out, the rest kept.
+TEST(JsonText, ControlCharactersAndBytesThatAreNotUtf8)
+{
+    const struct {
+        std::string text, shown, json;
+    } rows[] = {
+        {"plain é ✓ 𝄞", "plain é ✓ 𝄞", "\"plain é ✓ 𝄞\""},
+        {"red\x1b[31m", "red\\x1b[31m", "\"red\\u001b[31m\""},
+        {std::string("nul\0tab\tcr\rlf\n", 14), "nul\\x00tab\\x09cr\\x0dlf\\x0a",
+         "\"nul\\u0000tab\\tcr\\rlf\\n\""},
+        {"del\x7f bell\x07", "del\\x7f bell\\x07", "\"del\x7f bell\\u0007\""},
+        {"csi\xc2\x9b nbsp\xc2\xa0", "csi\\xc2\\x9b nbsp\xc2\xa0", "\"csi\xc2\x9b nbsp\xc2\xa0\""},
+        {"latin1 \xe9t\xe9", "latin1 \\xe9t\\xe9", "\"latin1 \xef\xbf\xbdt\xef\xbf\xbd\""},
+        {"cut \xe2\x9c", "cut \\xe2\\x9c", "\"cut \xef\xbf\xbd\""},
+        {"overlong \xc0\xaf surrogate \xed\xa0\x80", "overlong \\xc0\\xaf surrogate \\xed\\xa0\\x80",
+         "\"overlong \xef\xbf\xbd\xef\xbf\xbd surrogate \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
+        {"beyond \xf4\x90\x80\x80", "beyond \\xf4\\x90\\x80\\x80",
+         "\"beyond \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\""},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.shown, vokid::shownText(row.text)) << row.shown;
+        EXPECT_EQ(row.json, vokid::compactJson(Json(row.text))) << row.shown;
+        EXPECT_EQ(row.json + "\n", vokid::readableJson(Json(row.text))) << row.shown;
+    }
+}
+
 TEST(JsonText, SecondsToTheMillisecond)
 {
     const std::vector<std::pair<double, double>> rows = {

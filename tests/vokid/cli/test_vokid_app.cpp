@@ -61,6 +61,8 @@ TEST(VokidApp, UsageErrors)
          "--length: Value 1 not in range 3.400000 to 3600.000000"},
         {{"monitor", "db", "a.wav", "b.wav"}, "FILE: At Most 1 required but received 2"},
         {{"remove"}, "DB is required"},
+        {{"add", "db", "-"}, "add: standard input ('-') needs --name NAME, the track's path"},
+        {{"add", "db", "a.wav", "--name", "x"}, "--name goes with standard input ('-')"},
     };
     for (const auto &[args, message] : rows) {
         const Outcome run = vokid(args);
@@ -68,6 +70,51 @@ TEST(VokidApp, UsageErrors)
         EXPECT_EQ(2, run.code) << line;
         EXPECT_EQ("vokid: " + message + tail, run.err) << line;
         EXPECT_EQ("", run.out) << line;
+    }
+}
+
+// Every numeric option of every command: nan, the infinities, numbers
+// that overflow, and each end of its range just outside.
+TEST(VokidApp, NumericOptionsRefuseWhatIsNotInRange)
+{
+    const std::string tail = " (vokid --help shows the usage)\n";
+    const std::string notFinite = " is not a finite number";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> rows = {
+        {{"print", "--length", "nan", "a.wav"}, "--length: Value nan" + notFinite},
+        {{"print", "--length", "inf", "a.wav"}, "--length: Value inf" + notFinite},
+        {{"print", "--length", "-inf", "a.wav"}, "--length: Value -inf" + notFinite},
+        {{"print", "--length", "1e999", "a.wav"}, "--length: Value 1e999" + notFinite},
+        {{"print", "--length", "0", "a.wav"},
+         "--length: Value 0 is not above 0 and at most 10000000"},
+        {{"print", "--length", "10000000.5", "a.wav"},
+         "--length: Value 10000000.5 is not above 0 and at most 10000000"},
+        {{"compare", "--threshold", "nan", "a", "b"}, "--threshold: Value nan" + notFinite},
+        {{"compare", "--threshold", "-inf", "a", "b"}, "--threshold: Value -inf" + notFinite},
+        {{"compare", "--threshold", "-0.001", "a", "b"},
+         "--threshold: Value -0.001 not in range 0.000000 to 1.000000"},
+        {{"identify", "db", "--length", "NaN", "a.wav"}, "--length: Value NaN" + notFinite},
+        {{"identify", "db", "--length", "infinity", "a.wav"},
+         "--length: Value infinity" + notFinite},
+        {{"identify", "db", "--length", "3.39", "a.wav"},
+         "--length: Value 3.39 not in range 3.400000 to 3600.000000"},
+        {{"identify", "db", "--length", "3600.01", "a.wav"},
+         "--length: Value 3600.01 not in range 3.400000 to 3600.000000"},
+        {{"print", "-j", "nan", "a.wav"}, "--jobs: Value nan not in range 1 to 1024"},
+        {{"add", "db", "-j", "inf", "a.wav"}, "--jobs: Value inf not in range 1 to 1024"},
+        {{"identify", "db", "-j", "1025", "a.wav"}, "--jobs: Value 1025 not in range 1 to 1024"},
+        {{"monitor", "db", "-j", "-1", "a.wav"}, "--jobs: Value -1 not in range 1 to 1024"},
+        {{"duplicates", "db", "-j", "99999999999999999999"},
+         "--jobs: Value 99999999999999999999 not in range 1 to 1024"},
+        {{"add", "db", "--batch", "nan", "a.wav"}, "--batch: Value nan not in range 1 to 100000"},
+        {{"add", "db", "--batch", "0", "a.wav"}, "--batch: Value 0 not in range 1 to 100000"},
+        {{"add", "db", "--batch", "100001", "a.wav"},
+         "--batch: Value 100001 not in range 1 to 100000"},
+    };
+    for (const auto &[args, message] : rows) {
+        const Outcome run = vokid(args);
+        EXPECT_EQ(2, run.code) << args[0] << " " << args[args.size() - 2];
+        EXPECT_EQ("vokid: " + message + tail, run.err);
+        EXPECT_EQ("", run.out);
     }
 }
 

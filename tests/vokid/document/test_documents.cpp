@@ -10,6 +10,7 @@
 #include "tests/libvok/algo/stream/stream_decoding.h"
 #include "tests/libvok/engine/documents.h"
 #include "vokid/document/document.h"
+#include "vokid/document/document_text.h"
 
 namespace {
 
@@ -102,9 +103,57 @@ TEST(VokidDocuments, ToldFromAudioByTheirStart)
         {"\r\n <ZUVOK_FP_QUERY", true},      {"<ZUSERVER_QUERY_LIST>", true},
         {"RIFF\x24\x00\x00\x00WAVE", false}, {"ID3\x04", false},
         {"", false},                         {"<html>", false},
+        {std::string("\xFF\xFE<\0?\0x\0m\0l\0", 12), true},
+        {std::string("\xFE\xFF\0<\0Z\0U\0S\0E\0R\0V\0E\0R\0_\0Q\0U\0E\0R\0Y\0_\0L\0I\0S\0T", 42), true},
+        {std::string(" \0<\0?\0x\0m\0l\0", 12), true},
+        {std::string(5000, ' ') + "<ZUVOK_FP_QUERY", true},
     };
     for (const auto &row : rows)
         EXPECT_EQ(row.documents, vokid::looksLikeDocuments(row.start)) << row.start;
+}
+
+// UTF-16 written here, code unit by code unit, in the byte order asked.
+std::string utf16(const std::u16string &text, bool little)
+{
+    std::string out;
+    for (char16_t unit : text) {
+        const char high = static_cast<char>(unit >> 8), low = static_cast<char>(unit & 0xFF);
+        out += little ? std::string{low, high} : std::string{high, low};
+    }
+    return out;
+}
+
+// Every form a document text comes in, taken whole and a few bytes at a
+// time (cutting marks, code units and surrogate pairs), gives its UTF-8.
+TEST(VokidDocuments, TextInUtf8AndUtf16)
+{
+    const std::string utf8 = "<?xml?>\n<A B=\"\xC3\xA9 \xE2\x9C\x93 \xF0\x9D\x84\x9E\"/>";
+    const std::u16string units = u"<?xml?>\n<A B=\"\u00e9 \u2713 \U0001D11E\"/>";
+    const struct {
+        const char *name;
+        std::string bytes, text;
+    } rows[] = {
+        {"UTF-8", utf8, utf8},
+        {"UTF-8 with a mark", "\xEF\xBB\xBF" + utf8, utf8},
+        {"UTF-16LE with a mark", "\xFF\xFE" + utf16(units, true), utf8},
+        {"UTF-16BE with a mark", "\xFE\xFF" + utf16(units, false), utf8},
+        {"UTF-16LE", utf16(units, true), utf8},
+        {"UTF-16BE", utf16(units, false), utf8},
+        {"a lone surrogate, half a unit", "\xFF\xFE" + utf16(u"<\xD834>", true) + "x",
+         "<\xEF\xBF\xBD>\xEF\xBF\xBD"},
+        {"empty", "", ""},
+    };
+    for (const auto &row : rows) {
+        EXPECT_EQ(row.text, vokid::utf8Text(row.bytes)) << row.name;
+        for (size_t piece : {1, 3}) {
+            vokid::DocumentText text;
+            std::string out;
+            for (size_t at = 0; at < row.bytes.size(); at += piece)
+                out += text.take(std::string_view(row.bytes).substr(at, piece));
+            out += text.take("", true);
+            EXPECT_EQ(row.text, out) << row.name << " " << piece;
+        }
+    }
 }
 
 } // namespace

@@ -100,4 +100,77 @@ TEST(VokidDecode, RefusesMalformedDocumentsSayingWhere)
     }
 }
 
+// The document with its blocks repeated in turn until it has `count`
+// (renumbered), or none.
+std::string repeatedBlocks(const std::string &document, size_t count)
+{
+    std::vector<std::string> blocks;
+    const size_t first = document.find("    <FP_BLOCK ");
+    size_t at = first;
+    for (; at != std::string::npos && document.compare(at, 14, "    <FP_BLOCK ") == 0;
+         at = document.find('\n', at) + 1)
+        blocks.push_back(document.substr(at, document.find('\n', at) + 1 - at));
+    std::string out = document.substr(0, first);
+    for (size_t i = 0; i < count; ++i) {
+        std::string block = blocks[i % blocks.size()];
+        const size_t ord = block.find("ORD=\"") + 5;
+        block.replace(ord, block.find('"', ord) - ord, std::to_string(i + 1));
+        out += block;
+    }
+    return out + document.substr(at);
+}
+
+// More output than decode holds back: written as the blocks are read, in
+// the layout of the JSON it writes whole, every block in order, the same
+// from a pipe; a fault past that point cuts the output short and fails.
+TEST(VokidDecode, WritesTheOutputAsItReadsTheBlocks)
+{
+    vok_test::TempDir dir;
+    const std::string music = dir.file("music.wav");
+    vok_test::write_recording(music, 23, 16, 11025, 1);
+    const std::string document = vok({"-c", "-f", music}).out;
+    vok_test::write_file(dir.file("one.xml"), vok_test::Bytes(document.begin(), document.end()));
+    const nlohmann::json one = vokid_test::jsonOf(vokid({"decode", dir.file("one.xml")}));
+    const nlohmann::json &blocks = one["documents"][0]["blocks"];
+    ASSERT_EQ(5u, blocks.size());
+    const std::string text = repeatedBlocks(document, 600) + repeatedBlocks(document, 0) +
+                             vok({"-a", "FileFixed", "-f", music}).out;
+    const std::string path = dir.file("many.xml");
+    vok_test::write_file(path, vok_test::Bytes(text.begin(), text.end()));
+
+    const vok_test::RunResult run = vokid({"decode", path});
+    ASSERT_EQ(0, run.exit_code) << run.err;
+    EXPECT_GT(run.out.size(), size_t{1} << 21);
+    const std::string opening = "{\n  \"file\": \"" + path + "\",\n  \"documents\": [\n    {\n";
+    EXPECT_EQ(opening, run.out.substr(0, opening.size()));
+    const std::string closing = "\n    }\n  ]\n}\n";
+    EXPECT_EQ(closing, run.out.substr(run.out.size() - closing.size()));
+    const nlohmann::json decoded = nlohmann::json::parse(run.out);
+    const nlohmann::json &documents = decoded["documents"];
+    ASSERT_EQ(3u, documents.size());
+    ASSERT_EQ(600u, documents[0]["blocks"].size());
+    for (size_t i = 0; i < 600; ++i) {
+        nlohmann::json expected = blocks[i % 5];
+        expected["ord"] = i + 1;
+        ASSERT_EQ(expected, documents[0]["blocks"][i]) << i;
+    }
+    EXPECT_EQ(nlohmann::json::array(), documents[1]["blocks"]);
+    EXPECT_EQ("Stream1 or Stream4", documents[1]["variant"]);
+    EXPECT_EQ(30u, documents[2]["values"].size());
+    const nlohmann::json piped =
+        vokid_test::jsonOf(vokid_test::shell("\"$VOKID\" decode - < " + path));
+    EXPECT_EQ(documents, piped["documents"]);
+
+    std::string broken = text;
+    broken[broken.find("ORD=\"590\">") + 20] = '!';
+    vok_test::write_file(path, vok_test::Bytes(broken.begin(), broken.end()));
+    const vok_test::RunResult cut = vokid({"decode", path});
+    EXPECT_EQ(1, cut.exit_code);
+    EXPECT_EQ("vokid: " + path +
+                  ": document 1: block 590: BASE64 character 11 ('!') is not in the alphabet\n",
+              cut.err);
+    EXPECT_GT(cut.out.size(), size_t{1} << 20);
+    EXPECT_EQ(run.out.substr(0, cut.out.size()), cut.out);
+}
+
 } // namespace
