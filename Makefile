@@ -6,7 +6,9 @@
 #   make test     build and run the whole test suite (Release, in build/)
 #   make install  build and install into PREFIX (/usr/local): programs,
 #                 libvok, its headers, pkg-config and CMake files, man pages
-#   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/)
+#   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/),
+#                 less the tests labelled slow (many processes, long trials),
+#                 which make test has run once
 #   make tsan     handles on several threads under ThreadSanitizer (build-tsan/)
 #   make memcheck vok and vokid end to end under valgrind memcheck
 #   make bench    build and run the benchmarks (build-bench/)
@@ -46,7 +48,7 @@ sanitize:
 	  -DVOK_SANITIZE=ON -DVOK_WERROR=ON
 	$(CMAKE) --build build-sanitize -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS)
+	  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS) -LE slow
 
 tsan:
 	$(CMAKE) -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOK_TESTS=ON -DVOK_TSAN=ON
