@@ -7,7 +7,8 @@
 #   make install  build and install into PREFIX (/usr/local): programs,
 #                 libvok, its headers, pkg-config and CMake files, man pages
 #   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/),
-#                 without the tests labelled slow (they run once, in make test)
+#                 less the tests labelled slow (many processes, long trials),
+#                 which make test has run once
 #   make tsan     handles on several threads under ThreadSanitizer (build-tsan/)
 #   make memcheck vok and vokid end to end under valgrind memcheck
 #   make bench    build and run the benchmarks (build-bench/)
