@@ -18,7 +18,9 @@ std::string copy_into(const std::string &folder, const std::string &source, fs::
 
 } // namespace
 
-ReachableCopy::ReachableCopy(const std::string &program, const std::vector<std::string> &files)
+ReachableCopy::ReachableCopy(const std::string &program, const std::vector<std::string> &files,
+                             const std::vector<std::string> &libraries)
+    : with_libraries(!libraries.empty())
 {
     const fs::perms all_read = fs::perms::owner_read | fs::perms::owner_write |
                                fs::perms::group_read | fs::perms::others_read;
@@ -29,12 +31,19 @@ ReachableCopy::ReachableCopy(const std::string &program, const std::vector<std::
     copied_program = copy_into(dir.path(), program, all_enter);
     for (const std::string &file : files)
         copy_into(dir.path(), file, all_read);
+    for (const std::string &library : libraries)
+        copy_into(dir.path(), library, all_enter);
 }
 
 RunResult ReachableCopy::run_as_user(const std::vector<std::string> &args, RunOptions options) const
 {
     options.as_user = true;
-    return run_program(copied_program, args, options);
+    if (!with_libraries)
+        return run_program(copied_program, args, options);
+    // The loader searches LD_LIBRARY_PATH before the program's run path.
+    std::vector<std::string> through_env = {"LD_LIBRARY_PATH=" + dir.path(), copied_program};
+    through_env.insert(through_env.end(), args.begin(), args.end());
+    return run_program("/usr/bin/env", through_env, options);
 }
 
 } // namespace vok_test

@@ -20,7 +20,12 @@ class ReachableCopy {
 public:
     // Copies program (mode 0755) and each of files (mode 0644, under its
     // base name) into a new folder of mode 0755, removed with the object.
-    explicit ReachableCopy(const std::string &program, const std::vector<std::string> &files = {});
+    // The shared libraries in `libraries` (each under its base name, the
+    // name the program asks the loader for) are copied beside it and found
+    // there: the build tree the program's run path names may be closed to
+    // the other user too.
+    explicit ReachableCopy(const std::string &program, const std::vector<std::string> &files = {},
+                           const std::vector<std::string> &libraries = {});
 
     const std::string &program() const { return copied_program; }
     // The copy of one of the files, by its base name.
@@ -34,6 +39,7 @@ public:
 private:
     TempDir dir;
     std::string copied_program;
+    bool with_libraries = false;
 };
 
 } // namespace vok_test

@@ -37,7 +37,7 @@ TEST(VokidOtherUser, AUserWhoMayOnlyReadRunsEveryReadCommand)
         GTEST_SKIP() << "runs as root, to run vokid as the user nobody";
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 8, 12);
-    const vok_test::ReachableCopy copy(VOKID_PROGRAM, files);
+    const vok_test::ReachableCopy copy(VOKID_PROGRAM, files, {VOK_LIBRARY});
     const std::string db = copy.file("index");
     ASSERT_EQ(0, runVokid({"add", db, copy.file("track-1.wav"), copy.file("track-2.wav")}).exit_code);
     openToReaders(db);
@@ -96,7 +96,7 @@ TEST(VokidOtherUser, AReaderWithoutTheLockFileWhileTheOwnerAdds)
         GTEST_SKIP() << "runs as root, to run vokid as the user nobody";
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 12, 30);
-    const vok_test::ReachableCopy copy(VOKID_PROGRAM);
+    const vok_test::ReachableCopy copy(VOKID_PROGRAM, {}, {VOK_LIBRARY});
     const std::string db = copy.file("index");
     ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
     openToReaders(db);
