@@ -11,12 +11,49 @@
 
 namespace vokid {
 
+CopyProgress progressOn(Console &console, const std::string &db, const char *work)
+{
+    CopyProgress progress;
+    progress.step = [&console, work](uint64_t done, uint64_t total) {
+        const unsigned percent =
+            total == 0 ? 100u : static_cast<unsigned>(done * 100 / std::max<uint64_t>(total, 1));
+        console.status(std::string(work) + ": " + std::to_string(percent) + "% of " +
+                       std::to_string(total) + " records");
+    };
+    progress.waiting = [&console, db] {
+        console.failure(db, "waiting for another process that writes to the index");
+    };
+    return progress;
+}
+
+namespace {
+
+// The first write to an index of an older format converts it, as vokid
+// upgrade does (atomically: an interruption leaves the old index).
+std::unique_ptr<IndexStore> openUpgraded(const std::string &db, StoreAccess access,
+                                         Console &console)
+{
+    console.failure(db, "converting the index to format version 2 before writing to it");
+    upgradeIndex(db, progressOn(console, db, "upgrade"));
+    console.clearStatus();
+    return openStore(db, access);
+}
+
+} // namespace
+
 std::unique_ptr<IndexStore> openReporting(const std::string &db, StoreAccess access,
                                           Console &console)
 {
     try {
-        return openStore(db, access);
+        try {
+            return openStore(db, access);
+        } catch (const OlderFormat &) {
+            if (access == StoreAccess::Read)
+                throw;
+            return openUpgraded(db, access, console);
+        }
     } catch (const IndexError &error) {
+        console.clearStatus();
         console.failure(db, error.what());
         return nullptr;
     }

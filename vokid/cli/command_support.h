@@ -10,13 +10,19 @@
 
 #include "vokid/cli/console.h"
 #include "vokid/index/index_store.h"
+#include "vokid/index/open_store.h"
 
 namespace vokid {
 
 // The store DB names (open_store.h), or null after the failure has been
-// reported ("vokid: DB: cause").
+// reported ("vokid: DB: cause"). An index of an older format opened for
+// writing is first converted in place (vokid upgrade), once, with a line
+// that says so and its progress on a terminal.
 std::unique_ptr<IndexStore> openReporting(const std::string &db, StoreAccess access,
                                           Console &console);
+// "compact: 45% of 1200340 records" on the status line, and a line when
+// the work waits for another writer.
+CopyProgress progressOn(Console &console, const std::string &db, const char *work);
 // Processor cores, at least 1.
 unsigned cores();
 

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "vokid/cli/command_support.h"
 #include "vokid/cli/exit_codes.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/open_store.h"
@@ -17,22 +18,6 @@ std::string megabytes(uint64_t bytes)
     char text[32];
     std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
     return text;
-}
-
-// "compact: 45% of 1200340 records" on the status line.
-CopyProgress progressOn(Console &console, const std::string &db, const char *work)
-{
-    CopyProgress progress;
-    progress.step = [&console, work](uint64_t done, uint64_t total) {
-        const unsigned percent =
-            total == 0 ? 100u : static_cast<unsigned>(done * 100 / std::max<uint64_t>(total, 1));
-        console.status(std::string(work) + ": " + std::to_string(percent) + "% of " +
-                       std::to_string(total) + " records");
-    };
-    progress.waiting = [&console, db] {
-        console.failure(db, "waiting for another process that writes to the index");
-    };
-    return progress;
 }
 
 std::string tracksText(uint64_t tracks)

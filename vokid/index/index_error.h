@@ -20,6 +20,13 @@ public:
     using IndexError::IndexError;
 };
 
+// An index of an older format, which this vokid reads but converts
+// (vokid upgrade) before it writes to it.
+class OlderFormat : public IndexError {
+public:
+    using IndexError::IndexError;
+};
+
 // What the index holds is not what was written: a record or a page that
 // does not read back, a fault while reading the store's file. The message
 // starts "the index is damaged: " and then names what was found.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <tuple>
 
 #include "tests/vokid/integrity/index_files.h"
 
@@ -146,26 +147,16 @@ void expectChecksummed(const std::string &db, size_t tracks)
     EXPECT_EQ(littleEndian(headerCommits(db), 8), records.info.at("commits"));
 }
 
-TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndWrittenOnceUpgraded)
+TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrite)
 {
     vok_test::TempDir dir;
     const Version1 old = makeIndex(dir, "index");
     ASSERT_EQ(headerBytes(1, 0), vok_test::read_file(old.db + "/vokid-index"));
     const std::string before = storeFiles(old.db);
-    // Read as it is.
+    // Read as it is, and left as it is.
     EXPECT_EQ(old.listed, runVokid({"list", "--json", old.db}).out);
     EXPECT_EQ(old.found, runVokid({"identify", old.db, old.files[1]}).out);
     EXPECT_EQ(0, runVokid({"stats", old.db}).exit_code);
-    // Written only once upgraded.
-    for (const auto &run : std::vector<std::vector<std::string>>{
-             {"add", old.db, old.files[3]}, {"remove", old.db, "1"}}) {
-        const vok_test::RunResult result = runVokid(run);
-        EXPECT_EQ(1, result.exit_code) << run[0];
-        EXPECT_EQ("vokid: " + old.db + ": the index has format version 1, which this vokid only "
-                  "reads: vokid upgrade " + old.db + " converts it\n",
-                  result.err)
-            << run[0];
-    }
     EXPECT_EQ(before, storeFiles(old.db));
 
     const vok_test::RunResult upgraded = runVokid({"upgrade", old.db});
@@ -185,6 +176,24 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndWrittenOnceUpgraded)
     ASSERT_EQ(0, runVokid({"add", old.db, old.files[3]}).exit_code);
     EXPECT_EQ(2u, headerCommits(old.db));
     expectChecksummed(old.db, 4);
+
+    // Without upgrade, each command that writes converts it first, saying so.
+    for (const auto &[name, write, tracks] :
+         std::vector<std::tuple<std::string, std::vector<std::string>, size_t>>{
+             {"add", {"add", "", old.files[3]}, 4}, {"remove", {"remove", "", "1"}, 2}}) {
+        const Version1 other = makeIndex(dir, "by-" + name);
+        std::vector<std::string> args = write;
+        args[1] = other.db;
+        const vok_test::RunResult result = runVokid(args);
+        EXPECT_EQ(0, result.exit_code) << name << ": " << result.err;
+        EXPECT_EQ("vokid: " + other.db +
+                      ": converting the index to format version 2 before writing to it\n",
+                  result.err)
+            << name;
+        EXPECT_EQ(2u, headerVersion(other.db)) << name;
+        EXPECT_EQ(2u, headerCommits(other.db)) << name; // the conversion, then the write
+        expectChecksummed(other.db, tracks);
+    }
 }
 
 // What an upgrade stopped at any point leaves: the old index as it was

@@ -92,9 +92,9 @@ void checkAgainstHeader(const Shared &shared, LmdbEnvironment &env)
                          ", this vokid reads versions " + std::to_string(kOldestForm) + " to " +
                          std::to_string(kStoredForm) + " (a newer vokid made it)");
     if (shared.writable && !shared.upgrading && env.form() < kStoredForm)
-        throw IndexError("the index has format version " + std::to_string(env.form()) +
-                         ", which this vokid only reads: vokid upgrade " + shared.folder +
-                         " converts it");
+        throw OlderFormat("the index has format version " + std::to_string(env.form()) +
+                          ", which this vokid only reads: vokid upgrade " + shared.folder +
+                          " converts it");
     LmdbTxn txn(env.get(), false);
     const uint64_t stored = storedCommits(txn.get(), env.tables());
     if (stored < header.commits)
