@@ -201,6 +201,8 @@ TEST(VokidIndexDataFile, Refusals)
          "the data file has LMDB format version 2, this vokid reads version 1"},
         {"page size", metaPages(4096, 3, 1, 3, 2).replace(40, 4, std::string("\x00\x30\0\0", 4)),
          8192, "the index is damaged: its data file has page size 12288"},
+        {"second page size 0", metaPages(4096, 3, 1, 3, 2).replace(4096 + 40, 4, 4, '\0'), 8192,
+         "the index is damaged: its data file's meta pages have page sizes 4096 and 0"},
         {"last page", metaPages(4096, 3, 1, uint64_t{1} << 41, 2), 8192,
          "the index is damaged: its data file has last page 2199023255552"},
     };

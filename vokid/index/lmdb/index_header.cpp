@@ -108,6 +108,11 @@ DataFileFacts checkDataFile(std::string_view head, uint64_t fileSize)
     if (pageSize < 512 || pageSize > 65536 || (pageSize & (pageSize - 1)) != 0)
         throw damaged("its data file has page size " + std::to_string(pageSize));
     const Meta second = readMeta(head, pageSize, "second");
+    // The store writes one page size into both meta pages, and divides by
+    // the newer one's: another (0 among them) is damage.
+    if (second.pageSize != pageSize)
+        throw damaged("its data file's meta pages have page sizes " + std::to_string(pageSize) +
+                      " and " + std::to_string(second.pageSize));
     // The store uses the meta page of the newer transaction.
     const Meta &newer = second.transaction > first.transaction ? second : first;
     // Page numbers beyond 2^40 (4 PB of 4 kB pages) are damage, and would
