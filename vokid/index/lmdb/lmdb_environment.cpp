@@ -158,7 +158,26 @@ int LmdbEnvironment::tryOpen(unsigned flags)
 // read-only file system) reads without it.
 void LmdbEnvironment::open(Mode mode)
 {
+    // A compact or upgrade that renames a new data file in between the look
+    // and the opening is met by opening again (a few times at most).
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        openOnce(mode);
+        int fd = -1;
+        struct stat data;
+        checkLmdb(mdb_env_get_fd(env->get(), &fd), "open the index");
+        if (fstat(fd, &data) != 0 || !S_ISREG(data.st_mode) || !lookedAt ||
+            identityOf(data) == identityOf(*lookedAt))
+            break;
+        env.reset();
+    }
+    checkOpenedFiles(lookedAt);
+    clearStaleReaders(true);
+}
+
+void LmdbEnvironment::openOnce(Mode mode)
+{
     const std::optional<struct stat> before = entryStatus(path, kDataFile);
+    lookedAt = before;
     if (!before && mode != Mode::Create)
         throw damaged("it has no data file (" + std::string(kDataFile) + ")");
     unsigned flags = MDB_NOTLS | MDB_NORDAHEAD;
@@ -173,8 +192,6 @@ void LmdbEnvironment::open(Mode mode)
         throw IndexError("permission denied (this user may not " +
                          std::string(mode == Mode::Read ? "read" : "write") + " the index)");
     checkLmdb(result, "open the index");
-    checkOpenedFiles(before);
-    clearStaleReaders(true);
 }
 
 // The files the store opened by name are the ones judged before: no link

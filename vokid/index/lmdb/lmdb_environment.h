@@ -62,6 +62,7 @@ public:
 
 private:
     void open(Mode mode);
+    void openOnce(Mode mode);
     int tryOpen(unsigned flags);
     void checkOpenedFiles(const std::optional<struct stat> &before);
     void loadTables(Mode mode);
@@ -72,6 +73,7 @@ private:
     uint32_t recordForm = 1;
     bool withoutLock = false;
     FileIdentity identity;
+    std::optional<struct stat> lookedAt; // the data file as looked at before it was opened
     std::atomic<int64_t> lastReaderCheck{0}; // steady clock, milliseconds
 };
 
