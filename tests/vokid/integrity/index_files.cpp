@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <lmdb.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <sstream>
 #include <stdexcept>
 
 #include "tests/support/recording.h"
@@ -91,6 +94,65 @@ std::vector<std::string> args(std::vector<std::string> head, const std::vector<s
 {
     head.insert(head.end(), files.begin(), files.end());
     return head;
+}
+
+bool haveStrace()
+{
+    static const bool found =
+        vok_test::run_program("/bin/sh", {"-c", "strace -V > /dev/null 2>&1"}).exit_code == 0;
+    return found;
+}
+
+vok_test::RunResult runVokidStopped(const std::string &call, const std::string &how, int time,
+                                    const std::vector<std::string> &args, const std::string &path,
+                                    const vok_test::RunOptions &options)
+{
+    std::vector<std::string> line = {"strace", "-o", "/dev/null"};
+    if (!path.empty())
+        line.insert(line.end(), {"-P", path});
+    line.insert(line.end(), {"-e", "trace=" + call, "-e",
+                             "inject=" + call + ":" + how + ":when=" + std::to_string(time),
+                             VOKID_PROGRAM});
+    line.insert(line.end(), args.begin(), args.end());
+    return vok_test::run_program("/usr/bin/env", line, options);
+}
+
+namespace {
+
+// The state letter of /proc/PID/stat ('R', 'S', 'T', 'Z', ...); 0 when
+// there is no such process.
+char processState(pid_t pid)
+{
+    const std::string stat = vok_test::read_file("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+}
+
+} // namespace
+
+bool running(pid_t pid)
+{
+    const char state = processState(pid);
+    return state != 0 && state != 'Z';
+}
+
+pid_t stoppedChild(pid_t parent)
+{
+    const std::string children =
+        "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+    // A tracer stops its child for an instant at each system call; a stop
+    // that lasts is the one asked for.
+    int stoppedFor = 0;
+    for (int wait = 0; wait < 6000 && stoppedFor < 10; ++wait) {
+        std::istringstream ids(vok_test::read_file(children));
+        pid_t child = 0;
+        const char state = ids >> child ? processState(child) : 0;
+        stoppedFor = state == 'T' || state == 't' ? stoppedFor + 1 : 0;
+        if (stoppedFor == 10)
+            return child;
+        usleep(10000);
+    }
+    return 0;
 }
 
 size_t lines(const std::string &text)

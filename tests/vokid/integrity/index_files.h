@@ -6,6 +6,8 @@
 #ifndef VOK_TESTS_VOKID_INTEGRITY_INDEX_FILES_H
 #define VOK_TESTS_VOKID_INTEGRITY_INDEX_FILES_H
 
+#include <sys/types.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
@@ -20,10 +22,25 @@ namespace integrity_test {
 vok_test::RunResult runVokid(const std::vector<std::string> &args,
                           const vok_test::RunOptions &options = vok_test::RunOptions());
 
+// Whether the strace program is here, to stop vokid at a system call.
+bool haveStrace();
+// The built vokid under strace, which does `how` ("signal=SIGKILL",
+// "error=EIO", ...) at the `time`th call of `call` (counted on its own,
+// and only on `path` when one is given).
+vok_test::RunResult runVokidStopped(const std::string &call, const std::string &how, int time,
+                                    const std::vector<std::string> &args,
+                                    const std::string &path = "",
+                                    const vok_test::RunOptions &options = vok_test::RunOptions());
+
 // `count` generated recordings of `seconds` each in `dir`.
 std::vector<std::string> library(const vok_test::TempDir &dir, size_t count, double seconds);
 std::vector<std::string> args(std::vector<std::string> head, const std::vector<std::string> &files);
 size_t lines(const std::string &text);
+// Whether the child `pid` runs still (not ended, nor waiting to be reaped).
+bool running(pid_t pid);
+// The child of `parent` once it is stopped (waiting up to a minute); 0
+// when none is.
+pid_t stoppedChild(pid_t parent);
 
 // The CRC-32 of IEEE 802.3, bit by bit.
 uint32_t bitwiseCrc(const std::string &bytes);

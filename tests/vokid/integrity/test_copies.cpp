@@ -209,7 +209,7 @@ TEST(VokidCompact, AStoreKeptOpenReopensTheNewDataFile)
 // compact clears what the stopped one left.
 TEST(VokidCompactSlow, ACompactKilledAtEachStepLeavesTheIndexWhole)
 {
-    if (vok_test::run_program("/bin/sh", {"-c", "strace -V > /dev/null 2>&1"}).exit_code != 0)
+    if (!haveStrace())
         GTEST_SKIP() << "the strace program is needed to stop vokid at each system call";
     vok_test::TempDir dir;
     const std::vector<std::string> files = library(dir, 4, 12);
@@ -225,12 +225,7 @@ TEST(VokidCompactSlow, ACompactKilledAtEachStepLeavesTheIndexWhole)
             const std::string step = std::string(call) + " " + std::to_string(time);
             const std::string copy = dir.file("killed-" + std::to_string(++made));
             fs::copy(db, copy);
-            vok_test::run_program("/usr/bin/env",
-                                  {"strace", "-o", "/dev/null", "-e",
-                                   std::string("trace=") + call, "-e",
-                                   std::string("inject=") + call + ":signal=SIGKILL:when=" +
-                                       std::to_string(time),
-                                   VOKID_PROGRAM, "compact", copy});
+            runVokidStopped(call, "signal=SIGKILL", time, {"compact", copy});
             EXPECT_EQ(listed, runVokid({"list", "--json", copy}).out) << step;
             EXPECT_EQ(0, runVokid({"stats", copy}).exit_code) << step;
             expectCountedCommits(copy);

@@ -99,22 +99,6 @@ const std::pair<const char *, int> kCreationSteps[] = {
     {"mkdir", 1},  {"flock", 1},     {"unlink", 2},    {"write", 1},     {"fsync", 3},
     {"ftruncate", 1}, {"pwrite64", 3}, {"fdatasync", 2}, {"fallocate", 1}, {"rename", 2}};
 
-bool haveStrace()
-{
-    static const bool found =
-        vok_test::run_program("/bin/sh", {"-c", "strace -V > /dev/null 2>&1"}).exit_code == 0;
-    return found;
-}
-
-vok_test::RunResult addStopped(const std::string &db, const std::string &file,
-                               const std::string &call, const std::string &how, int time)
-{
-    return vok_test::run_program("/usr/bin/env",
-                                 {"strace", "-o", "/dev/null", "-e", "trace=" + call, "-e",
-                                  "inject=" + call + ":" + how + ":when=" + std::to_string(time),
-                                  VOKID_PROGRAM, "add", db, file});
-}
-
 TEST(VokidCreationSlow, ACreationStoppedAtEachStepIsFinishedByTheNextAdd)
 {
     if (!haveStrace())
@@ -128,7 +112,7 @@ TEST(VokidCreationSlow, ACreationStoppedAtEachStepIsFinishedByTheNextAdd)
             for (int time = 1; time <= times; ++time) {
                 const std::string step = how + " at " + call + " " + std::to_string(time);
                 const std::string db = dir.file("db" + std::to_string(++made));
-                const vok_test::RunResult stopped = addStopped(db, files[0], call, how, time);
+                const vok_test::RunResult stopped = runVokidStopped(call, how, time, {"add", db, files[0]});
                 if (how == "error=EIO" && stopped.exit_code != 0) {
                     EXPECT_EQ(1u, lines(stopped.err)) << step << ": " << stopped.err;
                     EXPECT_EQ(0u, stopped.err.find("vokid: " + db + ": ")) << step;
@@ -170,6 +154,34 @@ TEST(VokidCreationSlow, CreatorsAtOnceAllSucceed)
         EXPECT_EQ(kIndexFiles, vok_test::folder_entries(db)) << round;
         EXPECT_EQ(1u + kCreators, headerCommits(db)) << round;
     }
+}
+
+// Every opening looks at the data file before mapping it. A reader
+// stopped (by strace) once it has opened the data file for that look,
+// while a writer commits three tracks, then let go on: it reads the
+// index, and never takes the commit for a truncated file.
+TEST(VokidCreation, AReaderStoppedWhileAWriterCommitsSeesNoDamage)
+{
+    if (!haveStrace())
+        GTEST_SKIP() << "the strace program is needed to stop vokid at a system call";
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 4, 8);
+    const std::string db = dir.file("index");
+    ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
+    vok_test::RunOptions options;
+    options.timeout_seconds = 60;
+    options.while_running = [&](pid_t tracer) {
+        const pid_t reader = stoppedChild(tracer);
+        ASSERT_GT(reader, 0) << "vokid list was not stopped";
+        const std::vector<std::string> rest(files.begin() + 1, files.end());
+        const vok_test::RunResult added = runVokid(args({"add", db}, rest));
+        kill(reader, SIGCONT);
+        EXPECT_EQ(0, added.exit_code) << added.err;
+    };
+    const vok_test::RunResult read =
+        runVokidStopped("openat", "signal=SIGSTOP", 1, {"list", db}, db + "/data.mdb", options);
+    EXPECT_EQ(0, read.exit_code) << read.err;
+    EXPECT_EQ(files.size(), lines(read.out));
 }
 
 TEST(VokidStoreFiles, LinksFifosAndFoldersAreRefusedAndNeverWrittenThrough)

@@ -179,13 +179,6 @@ std::set<pid_t> lockTable(const std::string &db)
     return pids;
 }
 
-bool running(pid_t pid)
-{
-    std::string state = vok_test::read_file("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = state.rfind(')');
-    return close != std::string::npos && close + 2 < state.size() && state[close + 2] != 'Z';
-}
-
 // Waits (up to a minute) until the header counts `commits`.
 void awaitCommits(const std::string &db, uint64_t commits)
 {

@@ -209,8 +209,7 @@ TEST(VokidUpgradeSlow, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
     // Killed at each system call by which it changes the folder (the
     // strace program counts each call on its own; a count past the last
     // lets the upgrade finish).
-    const bool strace =
-        vok_test::run_program("/bin/sh", {"-c", "strace -V > /dev/null 2>&1"}).exit_code == 0;
+    const bool strace = haveStrace();
     if (!strace)
         std::cerr << "the strace program is needed to stop vokid at each system call\n";
     std::vector<const char *> calls = {"mkdir",  "pwrite64", "fdatasync", "fsync",
@@ -224,12 +223,7 @@ TEST(VokidUpgradeSlow, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
             const std::string step = std::string(call) + " " + std::to_string(time);
             const std::string copy = dir.file("killed-" + std::to_string(++made));
             fs::copy(db, copy);
-            vok_test::run_program("/usr/bin/env",
-                                  {"strace", "-o", "/dev/null", "-e",
-                                   std::string("trace=") + call, "-e",
-                                   std::string("inject=") + call + ":signal=SIGKILL:when=" +
-                                       std::to_string(time),
-                                   VOKID_PROGRAM, "upgrade", copy});
+            runVokidStopped(call, "signal=SIGKILL", time, {"upgrade", copy});
             versions.insert(headerVersion(copy));
             EXPECT_EQ(old.listed, runVokid({"list", "--json", copy}).out) << step;
             const vok_test::RunResult finished = runVokid({"upgrade", copy});

@@ -120,7 +120,8 @@ std::optional<FileIdentity> dataFileIdentity(const std::string &folder)
     return identityOf(*status);
 }
 
-std::string readStart(const std::string &folder, const char *name, size_t limit, const char *what)
+std::string readStart(const std::string &folder, const char *name, size_t limit, const char *what,
+                      uint64_t *sizeAfter)
 {
     // Not through a link, and without waiting on a FIFO put in its place.
     const Descriptor file(
@@ -144,6 +145,11 @@ std::string readStart(const std::string &folder, const char *name, size_t limit,
         got += static_cast<size_t>(read);
     }
     bytes.resize(got);
+    if (sizeAfter) {
+        if (fstat(file.get(), &status) != 0)
+            throw IndexError(std::string("cannot look at its ") + what + ": " + fileCause(errno));
+        *sizeAfter = static_cast<uint64_t>(status.st_size);
+    }
     return bytes;
 }
 

@@ -53,7 +53,9 @@ std::optional<FileIdentity> dataFileIdentity(const std::string &folder);
 
 // Up to `limit` bytes from the start of the folder's file `name` (not
 // through a link); throws IndexError ("cannot read its WHAT: ...").
-std::string readStart(const std::string &folder, const char *name, size_t limit, const char *what);
+// `sizeAfter` gets the file's size as it was after the read.
+std::string readStart(const std::string &folder, const char *name, size_t limit, const char *what,
+                      uint64_t *sizeAfter = nullptr);
 
 IndexHeader readHeaderFile(const std::string &folder);
 // The header written whole to `scratch`, synced and renamed over the

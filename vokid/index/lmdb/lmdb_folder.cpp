@@ -177,10 +177,14 @@ void checkLmdbFolder(const std::string &folder)
     if (!data)
         throw damaged("it has no data file (" + std::string(kDataFile) + ")");
     // Looked at before it is mapped: a truncated one would fault on the
-    // first page read past its end.
-    const std::string head = readStart(folder, kDataFile, kDataHeadBytes, "data file");
+    // first page read past its end. The size is taken after the meta pages
+    // are read, from the same file: a writer writes its pages before the
+    // meta page that reaches them, so a commit between the two cannot look
+    // like a truncation.
+    uint64_t size = 0;
+    const std::string head = readStart(folder, kDataFile, kDataHeadBytes, "data file", &size);
     try {
-        checkDataFile(head, static_cast<uint64_t>(data->st_size));
+        checkDataFile(head, size);
     } catch (const IndexDamaged &) {
         throw;
     } catch (const IndexError &error) {
