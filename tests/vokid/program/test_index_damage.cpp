@@ -5,6 +5,8 @@
 // timeout. None may end by a signal or hang, and each answers as on the
 // undamaged index, or exits 1 with one line naming the folder and "index
 // is damaged". The page kinds are read here from the pages' own headers.
+// Besides, the bounds of each inline page of duplicates (a key's postings
+// within its entry) are set out of place, for writes that change them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -73,6 +75,32 @@ std::map<std::string, std::vector<size_t>> pageKinds(const std::string &data)
         kinds[kind].push_back(page);
     }
     return kinds;
+}
+
+// Where the inline pages of duplicates lie in the data file: the values
+// of leaf entries with the flag of duplicates and not that of a table of
+// their own. A leaf's entry offsets follow its 16-byte header, up to its
+// lower bound (bytes 12-13); an entry is its value size (4 bytes), flags
+// (2), key size (2), the key, the value.
+std::vector<size_t> inlinePages(const std::string &data)
+{
+    const auto word16 = [&](size_t at) {
+        uint16_t value = 0;
+        std::memcpy(&value, data.data() + at, sizeof value);
+        return value;
+    };
+    std::vector<size_t> found;
+    for (size_t page = 2; page < data.size() / kPage; ++page) {
+        const size_t start = page * kPage;
+        if ((word16(start + 10) & 0x3F) != 0x02) // a leaf of entries
+            continue;
+        for (size_t slot = start + 16; slot < start + word16(start + 12); slot += 2) {
+            const size_t entry = start + word16(slot);
+            if ((word16(entry + 4) & 0x06) == 0x04)
+                found.push_back(entry + 8 + word16(entry + 6));
+        }
+    }
+    return found;
 }
 
 struct Damage {
@@ -230,6 +258,26 @@ void writeCopy(const std::string &from, const std::string &to, const std::string
     vok_test::write_file(to + "/vokid-index", vok_test::Bytes(header.begin(), header.end()));
 }
 
+// A run on a damaged index answers as on the undamaged one (`undamaged`:
+// its exit code and answer), or exits 1 with the damage message; it never
+// ends by a signal or hangs. Counts the outcome.
+void judge(const vok_test::RunResult &run, const Command &command,
+           const std::pair<int, std::string> &undamaged, const std::string &db,
+           const std::string &trial, std::map<std::string, int> &outcomes)
+{
+    ASSERT_EQ(0, run.signal) << trial << ": ended by a signal";
+    ASSERT_FALSE(run.timed_out) << trial << ": did not end";
+    if (run.exit_code == undamaged.first && command.answer(run.out) == undamaged.second) {
+        ++outcomes["the undamaged answer"];
+        return;
+    }
+    EXPECT_EQ(1, run.exit_code) << trial << ": a wrong answer: " << run.out << run.err;
+    const std::string line = "vokid: " + db + ": the index is damaged: ";
+    EXPECT_EQ(line, run.err.substr(0, line.size())) << trial;
+    EXPECT_EQ(run.err.size() - 1, run.err.find('\n')) << trial << ": " << run.err;
+    ++outcomes["the damage message"];
+}
+
 void VokidIndexDamage::runTrials(unsigned from, unsigned to)
 {
     const std::string data = vok_test::read_file(good + "/data.mdb");
@@ -255,18 +303,9 @@ void VokidIndexDamage::runTrials(unsigned from, unsigned to)
             const vok_test::RunResult run = runOn(command, db);
             const std::string trial =
                 "seed " + std::to_string(seed) + ", " + damage.name + ", " + command.name;
-            ASSERT_EQ(0, run.signal) << trial << ": ended by a signal";
-            ASSERT_FALSE(run.timed_out) << trial << ": did not end";
-            const auto &[code, answer] = undamaged[command.name];
-            if (run.exit_code == code && command.answer(run.out) == answer) {
-                ++outcomes["the undamaged answer"];
-                continue;
-            }
-            EXPECT_EQ(1, run.exit_code) << trial << ": a wrong answer: " << run.out << run.err;
-            const std::string line = "vokid: " + db + ": the index is damaged: ";
-            EXPECT_EQ(line, run.err.substr(0, line.size())) << trial;
-            EXPECT_EQ(run.err.size() - 1, run.err.find('\n')) << trial << ": " << run.err;
-            ++outcomes["the damage message"];
+            judge(run, command, undamaged[command.name], db, trial, outcomes);
+            if (HasFatalFailure())
+                return;
         }
     }
     for (const auto &[outcome, count] : outcomes)
@@ -278,6 +317,63 @@ TEST_F(VokidIndexDamage, EachKindOfDamage)
 {
     const std::vector<Damage> table = damages(pageKinds(vok_test::read_file(good + "/data.mdb")));
     runTrials(0, static_cast<unsigned>(table.size()));
+}
+
+// Each posting belongs to one of the three tracks, so one of the three
+// removals changes every inline page of duplicates. Their bounds set out
+// of place (the free space's lower or upper bound, past the entry or
+// below the page's header) are found before the store moves a byte.
+TEST_F(VokidIndexDamage, InlinePagesOfDuplicatesWithBoundsOutOfPlace)
+{
+    const std::string data = vok_test::read_file(good + "/data.mdb");
+    const std::string header = vok_test::read_file(good + "/vokid-index");
+    const std::vector<size_t> pages = inlinePages(data);
+    ASSERT_GE(pages.size(), 4u);
+    std::vector<Command> removals;
+    for (const char *id : {"1", "2", "3"})
+        removals.push_back({id,
+                            [id](const std::string &db) {
+                                return std::vector<std::string>{"remove", db, id};
+                            },
+                            whole});
+    const std::string db = dir->file("trial");
+    std::map<std::string, std::pair<int, std::string>> undamaged;
+    for (const Command &command : removals) {
+        writeCopy(good, db, data, header);
+        const vok_test::RunResult run = runOn(command, db);
+        ASSERT_EQ(0, run.exit_code) << run.err;
+        undamaged[command.name] = {0, run.out};
+    }
+    const struct {
+        const char *name;
+        size_t at; // of the 16-bit bound within the inline page
+        uint16_t value;
+    } bounds[] = {
+        {"upper bound past the entry", 14, 0x201e},
+        {"upper bound at the end of the range", 14, 0xffff},
+        {"lower bound within the header", 12, 2},
+        {"lower bound above the upper", 12, 0x4000},
+    };
+    std::map<std::string, int> outcomes;
+    for (size_t i = 0; i < 4; ++i) {
+        const size_t page = pages[i * (pages.size() - 1) / 3]; // the first, the last, two between
+        for (const auto &bound : bounds) {
+            std::string damaged = data;
+            std::memcpy(damaged.data() + page + bound.at, &bound.value, sizeof bound.value);
+            for (const Command &command : removals) {
+                writeCopy(good, db, damaged, header);
+                const vok_test::RunResult run = runOn(command, db);
+                const std::string trial = "inline page at byte " + std::to_string(page) + ", " +
+                                          bound.name + ", remove " + command.name;
+                judge(run, command, undamaged[command.name], db, trial, outcomes);
+                if (HasFatalFailure())
+                    return;
+            }
+        }
+    }
+    for (const auto &[outcome, count] : outcomes)
+        std::cerr << count << " runs gave " << outcome << "\n";
+    EXPECT_GE(outcomes["the damage message"], 16); // each page's damage met by its track's removal
 }
 
 // 120 seeded trials: the slow table.

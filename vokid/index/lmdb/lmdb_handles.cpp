@@ -35,6 +35,12 @@ bool isDamageResult(int result)
     }
 }
 
+void throwDamageResult(int result, const char *doing)
+{
+    faults.fetch_add(1);
+    throw IndexDamaged(std::string("the store failed to ") + doing + ": " + mdb_strerror(result));
+}
+
 void throwFault(const char *doing)
 {
     faults.fetch_add(1);

@@ -35,6 +35,9 @@ private:
 // transaction spoilt by one of those), as against a full disk, a lock
 // table full or a permission refused.
 bool isDamageResult(int result);
+// Throws IndexDamaged for such a result, which, like a fault (below),
+// leaves a write transaction of the process untrusted.
+[[noreturn]] void throwDamageResult(int result, const char *doing);
 
 // A full disk (or quota) is a NoSpaceError, whatever was being done.
 inline void checkLmdb(int result, const char *doing)
@@ -46,17 +49,17 @@ inline void checkLmdb(int result, const char *doing)
     if (result == EDQUOT)
         throw NoSpaceError("no space left on device (the disk quota is used up)");
     if (isDamageResult(result))
-        throw IndexDamaged(std::string("the store failed to ") + doing + ": " +
-                           mdb_strerror(result));
+        throwDamageResult(result, doing);
     throw LmdbError(doing, result);
 }
 
 // Every call into the store, and every copy out of its map, runs under a
 // fault guard (fault_guard.h): a fault or a failed assertion of the store
-// throws IndexDamaged. After one, the process writes nothing more: a write
-// transaction it interrupted is left as it is (not aborted, which would
-// trust its half-changed state) until the process ends and the store's
-// lock is released with it.
+// throws IndexDamaged. After one, or after the store said its pages are
+// damaged, the process writes nothing more: a write transaction it
+// interrupted is left as it is (not aborted, which would trust its
+// half-changed state, a page of it perhaps read as one of its own) until
+// the process ends and the store's lock is released with it.
 [[noreturn]] void throwFault(const char *doing);
 bool faultContained();
 

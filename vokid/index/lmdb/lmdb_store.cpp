@@ -297,6 +297,9 @@ private:
     std::optional<TrackInfo> trackRecord(uint32_t id);
     std::vector<TrackInfo> allTracks();
     void requireWrite() const;
+    void checkLeavesAt(MDB_cursor *cursor, MDB_val key, const MDB_val *value);
+    void checkLeavesFor(MDB_dbi dbi, MDB_val key);
+    bool removeEntry(MDB_cursor *cursor, MDB_val key, const MDB_val *value, const char *doing);
     uint32_t nextId(uint32_t taken = 0);
     void removeContents(const TrackInfo &old);
     void flushPending();
@@ -668,6 +671,58 @@ void LmdbTransaction::requireWrite() const
         throw std::logic_error("a view of the index cannot change it");
 }
 
+// Before the store changes a table, the leaves the change lands on are
+// checked whole (page_check.h), for the store trusts a page it writes to.
+// They are the leaf of the key (or of where it would go: the entry above
+// it, else the table's last) and, in a table of duplicates, the leaf of
+// the value (an inline page of the key's entry, or a leaf of the key's own
+// table). The cursor is left near the entry.
+void LmdbTransaction::checkLeavesAt(MDB_cursor *cursor, MDB_val key, const MDB_val *value)
+{
+    const auto at = [&](MDB_val &k, MDB_val &d, MDB_cursor_op op) {
+        const int result = lmdbCall("read", [&] { return mdb_cursor_get(cursor, &k, &d, op); });
+        if (result != MDB_NOTFOUND)
+            checkLmdb(result, "read");
+        return result == MDB_SUCCESS;
+    };
+    MDB_val k = key, d{0, nullptr};
+    if (!at(k, d, MDB_SET_RANGE) && !at(k, d, MDB_LAST))
+        return;
+    checkLeafOf(map, k, "a key");
+    checkLeafOf(map, d, "a stored value");
+    if (!value)
+        return;
+    k = key;
+    d = *value;
+    if (at(k, d, MDB_GET_BOTH_RANGE) || (at(k = key, d, MDB_SET_KEY) && at(k, d, MDB_LAST_DUP)))
+        checkLeafOf(map, d, "a stored value");
+}
+
+void LmdbTransaction::checkLeavesFor(MDB_dbi dbi, MDB_val key)
+{
+    LmdbCursor cursor(txn.get(), dbi);
+    checkLeavesAt(cursor.get(), key, nullptr);
+}
+
+// The entry of `key` (with `value`, in a table of duplicates) removed;
+// false when the table has none.
+bool LmdbTransaction::removeEntry(MDB_cursor *cursor, MDB_val key, const MDB_val *value,
+                                  const char *doing)
+{
+    MDB_val data = value ? *value : MDB_val{0, nullptr};
+    int result = lmdbCall(doing, [&] {
+        return mdb_cursor_get(cursor, &key, &data, value ? MDB_GET_BOTH : MDB_SET_KEY);
+    });
+    if (result == MDB_NOTFOUND)
+        return false;
+    checkLmdb(result, doing);
+    checkedCall(doing, [&] { return mdb_cursor_get(cursor, &key, &data, MDB_GET_CURRENT); });
+    checkLeafOf(map, key, "a key");
+    checkLeafOf(map, data, "a stored value");
+    checkedCall(doing, [&] { return mdb_cursor_del(cursor, 0); });
+    return true;
+}
+
 // The id the next new track gets; `taken` (when not 0) is in use from now
 // on, and the next id is moved past it.
 uint32_t LmdbTransaction::nextId(uint32_t taken)
@@ -690,6 +745,7 @@ uint32_t LmdbTransaction::nextId(uint32_t taken)
         throw IndexError("the index has used every track id");
     uint32_t next = id + 1;
     MDB_val nextValue = valueOf(next);
+    checkLeavesFor(tables.info, keyValue);
     checkedCall("write", [&] { return mdb_put(txn.get(), tables.info, &keyValue, &nextValue, 0); });
     return id;
 }
@@ -702,28 +758,20 @@ void LmdbTransaction::removeContents(const TrackInfo &old)
     uint32_t id = old.id;
     if (const auto bytes = storedSequence(id)) {
         const TrackPrint print = decodeStored([&] { return decodeSequence(*bytes, id, form); });
+        LmdbCursor postingsCursor(txn.get(), tables.postings);
         for (const WordPosition &posting : postingsOf(print, step).entries) {
             uint32_t word = posting.word;
             uint64_t value = postingValue(id, posting.position);
-            MDB_val key = valueOf(word);
-            MDB_val data = valueOf(value);
-            const int result = lmdbCall("remove a posting", [&] {
-                return mdb_del(txn.get(), tables.postings, &key, &data);
-            });
-            if (result != MDB_NOTFOUND)
-                checkLmdb(result, "remove a posting");
+            const MDB_val data = valueOf(value);
+            removeEntry(postingsCursor.get(), valueOf(word), &data, "remove a posting");
         }
-        MDB_val key = valueOf(id);
-        checkedCall("remove a sequence",
-                    [&] { return mdb_del(txn.get(), tables.sequences, &key, nullptr); });
+        if (!removeEntry(LmdbCursor(txn.get(), tables.sequences).get(), valueOf(id), nullptr,
+                         "remove a sequence"))
+            throw damaged("a track's sequence went while it was removed");
     }
     uint64_t hash = pathKey(old.path);
-    MDB_val key = valueOf(hash);
-    MDB_val data = valueOf(id);
-    const int result =
-        lmdbCall("remove a path", [&] { return mdb_del(txn.get(), tables.paths, &key, &data); });
-    if (result != MDB_NOTFOUND)
-        checkLmdb(result, "remove a path");
+    const MDB_val data = valueOf(id);
+    removeEntry(LmdbCursor(txn.get(), tables.paths).get(), valueOf(hash), &data, "remove a path");
 }
 
 uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
@@ -746,14 +794,20 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
     MDB_val key = valueOf(id);
     std::string record = encodeTrack(info);
     MDB_val recordValue{record.size(), record.data()};
+    checkLeavesFor(tables.tracks, key);
     checkedCall("write a track",
                 [&] { return mdb_put(txn.get(), tables.tracks, &key, &recordValue, 0); });
     std::string sequence = encodeSequence(print, id);
     MDB_val sequenceValue{sequence.size(), sequence.data()};
+    checkLeavesFor(tables.sequences, key);
     checkedCall("write a sequence",
                 [&] { return mdb_put(txn.get(), tables.sequences, &key, &sequenceValue, 0); });
     uint64_t hash = pathKey(info.path);
     MDB_val pathValue = valueOf(hash);
+    {
+        LmdbCursor cursor(txn.get(), tables.paths);
+        checkLeavesAt(cursor.get(), pathValue, &key);
+    }
     checkedCall("write a path",
                 [&] { return mdb_put(txn.get(), tables.paths, &pathValue, &key, 0); });
     return info.id;
@@ -766,8 +820,9 @@ bool LmdbTransaction::remove(uint32_t id)
     if (!old)
         return false;
     removeContents(*old);
-    MDB_val key = valueOf(id);
-    checkedCall("remove a track", [&] { return mdb_del(txn.get(), tables.tracks, &key, nullptr); });
+    if (!removeEntry(LmdbCursor(txn.get(), tables.tracks).get(), valueOf(id), nullptr,
+                     "remove a track"))
+        throw damaged("a track went while it was removed");
     return true;
 }
 
@@ -789,6 +844,19 @@ void LmdbTransaction::flushPending()
         checkLmdb(last, "read");
     const uint32_t lastWord = last == MDB_SUCCESS ? read32(key, "a posting's word") : 0;
     const bool append = last == MDB_NOTFOUND || pending.front().word > lastWord;
+    // The leaves the postings land on, checked before any changes: the
+    // cursor walks them in order, from page to page.
+    if (!append)
+        for (const Pending &posting : pending) {
+            uint32_t word = posting.word;
+            uint64_t value = posting.value;
+            const MDB_val posted = valueOf(value);
+            checkLeavesAt(cursor.get(), valueOf(word), &posted);
+        }
+    else if (last == MDB_SUCCESS) {
+        checkLeafOf(map, key, "a key");
+        checkLeafOf(map, data, "a stored value");
+    }
     for (size_t i = 0; i < pending.size(); ++i) {
         uint32_t word = pending[i].word;
         uint64_t value = pending[i].value;
@@ -809,6 +877,11 @@ void LmdbTransaction::commit()
 {
     requireWrite();
     flushPending();
+    // The leaf of the store's own records, and the leaf of the tables'
+    // records, which the commit changes (each a page of a few entries).
+    std::string records = kNextIdKey, info = "info";
+    checkLeavesFor(tables.info, MDB_val{records.size(), records.data()});
+    checkLeavesFor(tables.main, MDB_val{info.size(), info.data()});
     const uint64_t commits = storedCommits(txn.get(), tables) + 1;
     putCommits(txn.get(), tables, commits);
     try {

@@ -27,6 +27,22 @@ constexpr size_t kRunAt = 12;
 constexpr size_t kHeaderBytes = 16;
 constexpr uint16_t kLeaf = 0x02;
 constexpr uint16_t kOverflow = 0x04;
+// A leaf of fixed-size keys (duplicates of a table of fixed-size values,
+// stored as keys), and an inline page of duplicates within an entry.
+constexpr uint16_t kFixedLeaf = 0x20;
+constexpr uint16_t kInline = 0x40;
+// The mark of a page changed by the transaction that holds it, which an
+// inline page keeps once written.
+constexpr uint16_t kWritten = 0x10;
+
+// A leaf entry: value size (low and high 16 bits), flags, key size, then
+// the key and the value.
+constexpr size_t kEntryBytes = 8;
+constexpr uint16_t kOnOverflow = 0x01;   // the value is the number of its first page
+constexpr uint16_t kSubTable = 0x02;     // the value is a table record (of a named
+                                         // table, or of a key's duplicates)
+constexpr uint16_t kDuplicates = 0x04;   // the value holds duplicates
+constexpr size_t kTableRecordBytes = 48; // its root page number in the last 8
 
 struct PageHeader {
     uint64_t number = 0;
@@ -44,6 +60,88 @@ PageHeader headerAt(const char *page)
         }))
         throwFault("read a page's header");
     return header;
+}
+
+uint16_t word16(const char *at)
+{
+    uint16_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+uint64_t word64(const char *at)
+{
+    uint64_t value;
+    std::memcpy(&value, at, sizeof value);
+    return value;
+}
+
+// Why a leaf of `bytes` (a page of the file, or an inline page within an
+// entry) whose header says `flags` is damaged, written to `why`; false
+// when it is sound: the bounds of its free space, and its entries. `pages`
+// is the number of pages of the file. Runs under a fault guard, so it
+// makes nothing that a jump out would have to undo.
+bool leafDamage(const char *page, uint64_t bytes, uint16_t flags, uint64_t pages, char *why,
+                size_t room)
+{
+    const uint64_t lower = word16(page + kRunAt);
+    const uint64_t upper = word16(page + kRunAt + 2);
+    if (lower < kHeaderBytes || lower > upper || upper > bytes || (lower - kHeaderBytes) % 2) {
+        std::snprintf(why, room, "its free space runs from %llu to %llu",
+                      static_cast<unsigned long long>(lower), static_cast<unsigned long long>(upper));
+        return true;
+    }
+    const uint64_t entries = (lower - kHeaderBytes) / 2;
+    if (flags & kFixedLeaf) {
+        const uint64_t keyBytes = word16(page + 8);
+        if (keyBytes != 0 && kHeaderBytes + entries * keyBytes <= bytes)
+            return false;
+        std::snprintf(why, room, "its %llu keys of %llu bytes overrun it",
+                      static_cast<unsigned long long>(entries),
+                      static_cast<unsigned long long>(keyBytes));
+        return true;
+    }
+    for (uint64_t i = 0; i < entries; ++i) {
+        const uint64_t at = word16(page + kHeaderBytes + 2 * i);
+        const char *entry = page + at;
+        const bool placed = at >= upper && at + kEntryBytes <= bytes;
+        const uint16_t entryFlags = placed ? word16(entry + 4) : 0;
+        const uint64_t keyBytes = placed ? word16(entry + 6) : 0;
+        const uint64_t valueBytes = placed ? word16(entry) | uint64_t{word16(entry + 2)} << 16 : 0;
+        const bool inlinePage = (flags & kInline) != 0;
+        const uint64_t onPage =
+            inlinePage ? 0 : (entryFlags & kOnOverflow) ? sizeof(uint64_t) : valueBytes;
+        const char *value = entry + kEntryBytes + keyBytes;
+        const char *cause = nullptr;
+        if (!placed || (entryFlags & ~(kOnOverflow | kSubTable | kDuplicates)) != 0 ||
+            (inlinePage && entryFlags != 0) || at + kEntryBytes + keyBytes + onPage > bytes) {
+            cause = "overruns it";
+        } else if (entryFlags & kOnOverflow) {
+            if (word64(value) < 2 || word64(value) >= pages)
+                cause = "names a page past the file";
+        } else if (entryFlags & kSubTable) {
+            const uint64_t root = valueBytes == kTableRecordBytes ? word64(value + 40) : 0;
+            if (root < 2 || (root >= pages && root != ~uint64_t{0}))
+                cause = "holds no table record";
+        } else if (entryFlags & kDuplicates) {
+            const uint16_t inner = valueBytes >= kHeaderBytes ? word16(value + kFlagsAt) : 0;
+            if ((inner & (kLeaf | kInline)) != (kLeaf | kInline) ||
+                (inner & ~(kLeaf | kInline | kFixedLeaf | kWritten)) != 0)
+                cause = "holds no page of duplicates";
+            else if (char inside[120] = ""; leafDamage(value, valueBytes, inner, pages, inside,
+                                                        sizeof inside)) {
+                std::snprintf(why, room, "the duplicates of its entry %llu: %s",
+                              static_cast<unsigned long long>(i), inside);
+                return true;
+            }
+        }
+        if (cause) {
+            std::snprintf(why, room, "its entry %llu %s", static_cast<unsigned long long>(i),
+                          cause);
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -72,7 +170,10 @@ StoreMap storeMap(MDB_env *env)
     return map;
 }
 
-void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what)
+namespace {
+
+// The region of the map that `value` lies in; none when it lies outside.
+const StoreMap::Region *regionOf(const StoreMap &map, const MDB_val &value)
 {
     const auto at = reinterpret_cast<uintptr_t>(value.mv_data);
     const auto region =
@@ -80,7 +181,16 @@ void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what)
             const auto start = reinterpret_cast<uintptr_t>(r.start);
             return at >= start && at - start < r.bytes;
         });
-    if (region == map.regions.end() || map.pageSize == 0)
+    return region == map.regions.end() || map.pageSize == 0 ? nullptr : &*region;
+}
+
+} // namespace
+
+void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what)
+{
+    const auto at = reinterpret_cast<uintptr_t>(value.mv_data);
+    const StoreMap::Region *region = regionOf(map, value);
+    if (!region)
         return;
     const uint64_t offset = at - reinterpret_cast<uintptr_t>(region->start);
     const uint64_t page = offset / map.pageSize;
@@ -93,6 +203,35 @@ void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what)
     if (header.number != page || !holds || value.mv_size > room)
         throw IndexDamaged(std::string(what) + " lies on page " + std::to_string(page) +
                            ", whose header does not match it");
+}
+
+void checkLeafOf(StoreMap &map, const MDB_val &value, const char *what)
+{
+    const StoreMap::Region *region = regionOf(map, value);
+    if (!region)
+        return;
+    const auto at = reinterpret_cast<uintptr_t>(value.mv_data);
+    const uint64_t page = (at - reinterpret_cast<uintptr_t>(region->start)) / map.pageSize;
+    if (map.leavesChecked.count(page))
+        return;
+    checkOnPage(map, value, what);
+    const char *start = region->start + page * map.pageSize;
+    const uint16_t flags = headerAt(start).flags;
+    if (flags & kOverflow)
+        return; // a value on pages of its own, whose run checkOnPage checked
+    char why[160] = "";
+    bool damaged = (flags & ~kFixedLeaf) != kLeaf;
+    if (damaged)
+        std::snprintf(why, sizeof why, "its flags are %#x", flags);
+    else if (!guardFaults([&] {
+                 damaged = leafDamage(start, map.pageSize, flags, region->bytes / map.pageSize,
+                                      why, sizeof why);
+             }))
+        throwFault("read a page");
+    if (damaged)
+        throw IndexDamaged(std::string("the page that ") + what + " lies on (" +
+                           std::to_string(page) + ") is not a sound leaf: " + why);
+    map.leavesChecked.insert(page);
 }
 
 } // namespace vokid

@@ -11,6 +11,7 @@
 #include <lmdb.h>
 
 #include <cstdint>
+#include <unordered_set>
 #include <vector>
 
 namespace vokid {
@@ -22,6 +23,9 @@ struct StoreMap {
     };
     std::vector<Region> regions; // the data file mapped at offset 0, by any environment
     uint64_t pageSize = 0;
+    // The leaves checked whole (checkLeafOf) by the transaction this map
+    // serves: a transaction's pages in the map do not change under it.
+    std::unordered_set<uint64_t> leavesChecked;
 };
 
 // The environment's map: where the process maps its data file, as the
@@ -31,6 +35,16 @@ StoreMap storeMap(MDB_env *env);
 
 // Throws IndexDamaged.
 void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what);
+
+// The whole leaf page that `value` lies on, before the store changes it
+// (it trusts a page it writes to, and a damaged one has it move bytes
+// past the page): its header and the bounds of its free space; each
+// entry within the page, of known flags, its value on the page or on a
+// page of the file; each inline page of duplicates with its own header
+// and bounds within its entry. Checked once per page; values outside the
+// map are not looked at, nor further a value on pages of its own.
+// Throws IndexDamaged.
+void checkLeafOf(StoreMap &map, const MDB_val &value, const char *what);
 
 } // namespace vokid
 
