@@ -75,7 +75,7 @@ void keepInterrupted(MDB_env *env)
 LmdbTxn::LmdbTxn(MDB_env *env, bool forWriting) : write(forWriting)
 {
     if (write && faultContained())
-        throw IndexDamaged("an earlier read of it faulted, and nothing more is written");
+        throw IndexDamaged("an earlier read of it met damage, and nothing more is written");
     checkedCall("begin a transaction",
                 [&] { return mdb_txn_begin(env, nullptr, write ? 0 : MDB_RDONLY, &txn); });
 }
@@ -97,7 +97,7 @@ void LmdbTxn::commit()
 {
     MDB_txn *done = get();
     if (write && faultContained())
-        throw IndexDamaged("an earlier read of it faulted, and nothing more is written");
+        throw IndexDamaged("an earlier read of it met damage, and nothing more is written");
     txn = nullptr; // a failed commit has freed it too
     int result = MDB_SUCCESS;
     if (!guardFaults([&] { result = mdb_txn_commit(done); })) {
