@@ -272,17 +272,23 @@ uint32_t eng_text_skip_markup(DecoderText *text, DecoderFault *fault)
     return ENG_TEXT_MORE;
 }
 
-uint32_t eng_text_start_tag(DecoderText *text, uint32_t depth, QueryElement **element,
-                            uint8_t *empty, DecoderFault *fault)
+namespace {
+
+// The start tag (with `empty`) or the whole element (without) at the next
+// byte, read once the text holds it whole.
+uint32_t read_piece(DecoderText *text, uint32_t depth, QueryElement **element, uint8_t *empty,
+                    DecoderFault *fault)
 {
     uint32_t step = ENG_TEXT_READ;
-    const size_t length = whole_piece(text, 0, &step, fault);
+    const size_t length = whole_piece(text, empty ? 0 : 1, &step, fault);
     if (step != ENG_TEXT_READ)
         return step;
     size_t count = 0, used = 0;
     QeXmlFault xml;
+    const char *rest = eng_text_rest(text, &count);
     const ResultCode result =
-        qe_read_start_tag(eng_text_rest(text, &count), length, depth, element, empty, &used, &xml);
+        empty ? qe_read_start_tag(rest, length, depth, element, empty, &used, &xml)
+              : qe_read_xml_at(rest, length, depth, element, &used, &xml);
     if (result != ENG_OK) {
         eng_text_reader_fault(text, result, &xml, fault);
         return ENG_TEXT_FAULT;
@@ -291,23 +297,18 @@ uint32_t eng_text_start_tag(DecoderText *text, uint32_t depth, QueryElement **el
     return ENG_TEXT_READ;
 }
 
+} // namespace
+
+uint32_t eng_text_start_tag(DecoderText *text, uint32_t depth, QueryElement **element,
+                            uint8_t *empty, DecoderFault *fault)
+{
+    return read_piece(text, depth, element, empty, fault);
+}
+
 uint32_t eng_text_element(DecoderText *text, uint32_t depth, QueryElement **element,
                           DecoderFault *fault)
 {
-    uint32_t step = ENG_TEXT_READ;
-    const size_t length = whole_piece(text, 1, &step, fault);
-    if (step != ENG_TEXT_READ)
-        return step;
-    size_t count = 0, used = 0;
-    QeXmlFault xml;
-    const ResultCode result =
-        qe_read_xml_at(eng_text_rest(text, &count), length, depth, element, &used, &xml);
-    if (result != ENG_OK) {
-        eng_text_reader_fault(text, result, &xml, fault);
-        return ENG_TEXT_FAULT;
-    }
-    eng_text_advance(text, used);
-    return ENG_TEXT_READ;
+    return read_piece(text, depth, element, nullptr, fault);
 }
 
 uint32_t eng_text_end_tag(DecoderText *text, const char *name, DecoderFault *fault)

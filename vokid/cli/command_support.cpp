@@ -71,6 +71,13 @@ std::string seconds3(double seconds)
     return text;
 }
 
+std::string megabytes(uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
+    return text;
+}
+
 std::string clockTime(double seconds)
 {
     const auto tenths = static_cast<long long>(std::llround(std::max(0.0, seconds) * 10));

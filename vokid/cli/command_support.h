@@ -28,6 +28,8 @@ unsigned cores();
 
 // "63.420"
 std::string seconds3(double seconds);
+// "27.8 MB"
+std::string megabytes(uint64_t bytes);
 // "3:25.4", "1:02:03.0"
 std::string clockTime(double seconds);
 // "Artist - Title", "Title", or empty.

@@ -17,13 +17,6 @@ namespace vokid {
 
 namespace {
 
-std::string megabytes(uint64_t bytes)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
-
 // A track named by its id (digits only) or by its path.
 std::optional<TrackInfo> trackNamed(IndexView &view, const std::string &name)
 {

@@ -13,13 +13,6 @@ namespace vokid {
 
 namespace {
 
-std::string megabytes(uint64_t bytes)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / 1e6);
-    return text;
-}
-
 std::string tracksText(uint64_t tracks)
 {
     return std::to_string(tracks) + (tracks == 1 ? " track" : " tracks");

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "tests/support/bytes.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/stored_form.h"
@@ -31,36 +32,15 @@ std::string refusal(Work work)
     return "";
 }
 
-void putLittleEndian(std::string &bytes, size_t at, uint64_t value, size_t size)
-{
-    for (size_t i = 0; i < size; ++i)
-        bytes[at + i] = static_cast<char>(value >> (8 * i) & 0xFF);
-}
-
-// The CRC-32 of `bytes`, computed bit by bit here.
-uint32_t bitwiseCrc(const std::string &bytes)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (char c : bytes) {
-        crc ^= static_cast<uint8_t>(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = crc & 1u ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return ~crc;
-}
-
-std::string littleEndian(uint64_t value, size_t size)
-{
-    std::string bytes(size, '\0');
-    putLittleEndian(bytes, 0, value, size);
-    return bytes;
-}
+using vok_test::bitwise_crc32;
+using vok_test::little_endian;
+using vok_test::put_little_endian;
 
 // A record's fields with the checksum of version 2: the CRC-32 of the
 // track id and the fields.
 std::string sealed(uint32_t id, const std::string &fields)
 {
-    return fields + littleEndian(bitwiseCrc(littleEndian(id, 4) + fields), 4);
+    return fields + little_endian(bitwise_crc32(little_endian(id, 4) + fields), 4);
 }
 
 TEST(VokidStoredForm, Crc32AsComputedBitByBit)
@@ -70,13 +50,13 @@ TEST(VokidStoredForm, Crc32AsComputedBitByBit)
     std::mt19937 random(5);
     std::string bytes;
     for (size_t size = 0; size < 40; ++size) { // across the eight-byte steps
-        EXPECT_EQ(bitwiseCrc(bytes), vokid::crc32(bytes)) << size;
+        EXPECT_EQ(bitwise_crc32(bytes), vokid::crc32(bytes)) << size;
         for (size_t cut = 0; cut <= size; cut += 3) // continued from a part
-            EXPECT_EQ(bitwiseCrc(bytes), vokid::crc32(bytes.substr(cut),
+            EXPECT_EQ(bitwise_crc32(bytes), vokid::crc32(bytes.substr(cut),
                                                       vokid::crc32(bytes.substr(0, cut))));
         bytes += static_cast<char>(random());
     }
-    EXPECT_EQ(bitwiseCrc(littleEndian(0x01020304, 4) + "abc"), vokid::recordCrc(0x01020304, "abc"));
+    EXPECT_EQ(bitwise_crc32(little_endian(0x01020304, 4) + "abc"), vokid::recordCrc(0x01020304, "abc"));
     EXPECT_EQ("the index is damaged: what", std::string(vokid::damaged("what").what()));
 }
 
@@ -84,11 +64,11 @@ TEST(VokidStoredForm, Crc32AsComputedBitByBit)
 std::string header(uint32_t version, uint32_t size, uint32_t step, uint64_t commits = 0)
 {
     std::string bytes = "VOKIDIDX" + std::string(24, '\0');
-    putLittleEndian(bytes, 8, version, 4);
-    putLittleEndian(bytes, 12, size, 4);
-    putLittleEndian(bytes, 16, step, 4);
-    putLittleEndian(bytes, 20, commits, 8);
-    putLittleEndian(bytes, 28, bitwiseCrc(bytes.substr(0, 28)), 4);
+    put_little_endian(bytes, 8, version, 4);
+    put_little_endian(bytes, 12, size, 4);
+    put_little_endian(bytes, 16, step, 4);
+    put_little_endian(bytes, 20, commits, 8);
+    put_little_endian(bytes, 28, bitwise_crc32(bytes.substr(0, 28)), 4);
     return bytes;
 }
 
@@ -151,13 +131,13 @@ std::string metaPages(uint32_t pageSize, uint64_t lastPage0, uint64_t txn0, uint
     std::string bytes(2 * pageSize, '\0');
     const auto meta = [&](size_t page, uint64_t lastPage, uint64_t txn) {
         const size_t at = page * pageSize;
-        putLittleEndian(bytes, at, page, 8);
-        putLittleEndian(bytes, at + 10, 0x08, 2); // a meta page
-        putLittleEndian(bytes, at + 16, 0xBEEFC0DE, 4);
-        putLittleEndian(bytes, at + 20, 1, 4);
-        putLittleEndian(bytes, at + 40, pageSize, 4);
-        putLittleEndian(bytes, at + 136, lastPage, 8);
-        putLittleEndian(bytes, at + 144, txn, 8);
+        put_little_endian(bytes, at, page, 8);
+        put_little_endian(bytes, at + 10, 0x08, 2); // a meta page
+        put_little_endian(bytes, at + 16, 0xBEEFC0DE, 4);
+        put_little_endian(bytes, at + 20, 1, 4);
+        put_little_endian(bytes, at + 40, pageSize, 4);
+        put_little_endian(bytes, at + 136, lastPage, 8);
+        put_little_endian(bytes, at + 144, txn, 8);
     };
     meta(0, lastPage0, txn0);
     meta(1, lastPage1, txn1);
@@ -228,8 +208,8 @@ TEST(VokidTrackRecord, WrittenAndReadBack)
     ASSERT_EQ(8u + 8 + 8 + 4 + 4 + (4 + 7) + (4 + 14) + (4 + 5) + 4 + 4, bytes.size());
     const std::string fields = bytes.substr(0, bytes.size() - 4);
     EXPECT_EQ(sealed(42, fields), bytes);
-    EXPECT_EQ(littleEndian(5000000123, 8), fields.substr(0, 8));
-    EXPECT_EQ(littleEndian(7, 4) + "Stream1", fields.substr(32, 11));
+    EXPECT_EQ(little_endian(5000000123, 8), fields.substr(0, 8));
+    EXPECT_EQ(little_endian(7, 4) + "Stream1", fields.substr(32, 11));
     for (const auto &[form, stored] : {std::pair<uint32_t, std::string>{2, bytes}, {1, fields}}) {
         const vokid::TrackInfo read = vokid::decodeTrack(42, stored, form);
         EXPECT_EQ(42u, read.id);
@@ -316,9 +296,9 @@ TEST(VokidStoredSequence, WrittenReadBackAndSliced)
     ASSERT_EQ(4u + 768 * 4 + 258 * 4 + 96 + 4, bytes.size());
     const std::string fields = bytes.substr(0, bytes.size() - 4);
     EXPECT_EQ(sealed(9, fields), bytes);
-    EXPECT_EQ(littleEndian(768, 4), bytes.substr(0, 4));
-    EXPECT_EQ(littleEndian(print.words[1], 4), bytes.substr(8, 4));
-    EXPECT_EQ(littleEndian(print.masks[0], 4), bytes.substr(4 + 768 * 4, 4));
+    EXPECT_EQ(little_endian(768, 4), bytes.substr(0, 4));
+    EXPECT_EQ(little_endian(print.words[1], 4), bytes.substr(8, 4));
+    EXPECT_EQ(little_endian(print.masks[0], 4), bytes.substr(4 + 768 * 4, 4));
     // The quiet bitmap: bit i % 8 of byte i / 8.
     for (size_t i = 0; i < 768; ++i)
         EXPECT_EQ(print.quiet[i], (bytes[4 + 768 * 4 + 258 * 4 + i / 8] >> (i % 8)) & 1) << i;

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "tests/support/bytes.h"
 #include "tests/support/recording.h"
 
 namespace integrity_test {
@@ -65,13 +66,6 @@ std::map<uint32_t, std::string> byId(const std::map<std::string, std::string> &r
     return out;
 }
 
-uint64_t readLittleEndian(const std::string &bytes, size_t at, size_t size)
-{
-    uint64_t value = 0;
-    for (size_t i = 0; i < size; ++i)
-        value |= uint64_t{static_cast<uint8_t>(bytes[at + i])} << (8 * i);
-    return value;
-}
 
 } // namespace
 
@@ -160,41 +154,23 @@ size_t lines(const std::string &text)
     return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
-uint32_t bitwiseCrc(const std::string &bytes)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (char c : bytes) {
-        crc ^= static_cast<uint8_t>(c);
-        for (int bit = 0; bit < 8; ++bit)
-            crc = crc & 1u ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-    }
-    return ~crc;
-}
-
-std::string littleEndian(uint64_t value, size_t size)
-{
-    std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>(value >> (8 * i) & 0xFF);
-    return bytes;
-}
 
 std::string headerBytes(uint32_t version, uint64_t commits, uint32_t step)
 {
-    const std::string fields = "VOKIDIDX" + littleEndian(version, 4) + littleEndian(32, 4) +
-                               littleEndian(step, 4) + littleEndian(commits, 8);
-    return fields + littleEndian(bitwiseCrc(fields), 4);
+    const std::string fields = "VOKIDIDX" + little_endian(version, 4) + little_endian(32, 4) +
+                               little_endian(step, 4) + little_endian(commits, 8);
+    return fields + little_endian(bitwise_crc32(fields), 4);
 }
 
 uint64_t headerCommits(const std::string &folder)
 {
-    return readLittleEndian(vok_test::read_file(folder + "/vokid-index"), 20, 8);
+    return vok_test::read_little_endian(vok_test::read_file(folder + "/vokid-index"), 20, 8);
 }
 
 uint32_t headerVersion(const std::string &folder)
 {
     return static_cast<uint32_t>(
-        readLittleEndian(vok_test::read_file(folder + "/vokid-index"), 8, 4));
+        vok_test::read_little_endian(vok_test::read_file(folder + "/vokid-index"), 8, 4));
 }
 
 StoredRecords readRecords(const std::string &folder)
@@ -261,11 +237,11 @@ void makeOlderMetaPageNewest(const std::string &folder)
 {
     const std::string path = folder + "/data.mdb";
     std::string bytes = vok_test::read_file(path);
-    const size_t pageSize = readLittleEndian(bytes, 40, 4);
-    const uint64_t first = readLittleEndian(bytes, 144, 8);
-    const uint64_t second = readLittleEndian(bytes, pageSize + 144, 8);
+    const size_t pageSize = vok_test::read_little_endian(bytes, 40, 4);
+    const uint64_t first = vok_test::read_little_endian(bytes, 144, 8);
+    const uint64_t second = vok_test::read_little_endian(bytes, pageSize + 144, 8);
     const size_t older = first < second ? 144 : pageSize + 144;
-    bytes.replace(older, 8, littleEndian(std::max(first, second) + 1, 8));
+    bytes.replace(older, 8, little_endian(std::max(first, second) + 1, 8));
     vok_test::write_file(path, vok_test::Bytes(bytes.begin(), bytes.end()));
 }
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/wav_writer.h"
 
@@ -42,9 +43,8 @@ bool running(pid_t pid);
 // when none is.
 pid_t stoppedChild(pid_t parent);
 
-// The CRC-32 of IEEE 802.3, bit by bit.
-uint32_t bitwiseCrc(const std::string &bytes);
-std::string littleEndian(uint64_t value, size_t size);
+using vok_test::bitwise_crc32;
+using vok_test::little_endian;
 
 // The folder's 32-byte header: magic, version, size, step, commit counter
 // (reserved words in version 1), CRC-32.

@@ -29,7 +29,7 @@ nlohmann::json statsOf(const std::string &db)
 // The index's record of its commits agrees with its header.
 void expectCountedCommits(const std::string &db)
 {
-    EXPECT_EQ(littleEndian(headerCommits(db), 8), readRecords(db).info.at("commits")) << db;
+    EXPECT_EQ(little_endian(headerCommits(db), 8), readRecords(db).info.at("commits")) << db;
 }
 
 TEST(VokidBackup, ACopyOfACommittedStateWhileAnotherProcessAdds)

@@ -128,9 +128,11 @@ TEST(VokidOtherUser, AReaderWithoutTheLockFileWhileTheOwnerAdds)
     EXPECT_EQ(files.size(), lines(copy.run_as_user({"list", db}).out));
 }
 
-// A reader of the store, by LMDB itself, killed while it holds a snapshot:
-// its slot in the lock table stays, under its process id. Returns the id.
-pid_t readerKilledMidRead(const std::string &db)
+// A transaction of the store, by LMDB itself, begun in a child process
+// before this returns: a read held until the child is killed, or a write
+// held for `seconds` and then aborted. Returns the child's id, -1 when it
+// could not begin.
+pid_t transactionInChild(const std::string &db, bool writing, unsigned seconds)
 {
     int ready[2];
     if (pipe(ready) != 0)
@@ -139,22 +141,36 @@ pid_t readerKilledMidRead(const std::string &db)
     if (pid == 0) {
         MDB_env *env = nullptr;
         MDB_txn *txn = nullptr;
+        const unsigned flags = writing ? 0 : MDB_RDONLY;
         const char one = 1;
         if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 8) != 0 ||
-            mdb_env_open(env, db.c_str(), MDB_RDONLY | MDB_NOTLS, 0644) != 0 ||
-            mdb_txn_begin(env, nullptr, MDB_RDONLY, &txn) != 0 || write(ready[1], &one, 1) != 1)
+            mdb_env_open(env, db.c_str(), flags | MDB_NOTLS, 0644) != 0 ||
+            mdb_txn_begin(env, nullptr, flags, &txn) != 0 || write(ready[1], &one, 1) != 1)
             _exit(1);
-        pause();
+        if (!writing)
+            pause();
+        sleep(seconds);
+        mdb_txn_abort(txn);
+        mdb_env_close(env);
         _exit(0);
     }
     close(ready[1]);
     char got = 0;
-    const bool read = ::read(ready[0], &got, 1) == 1;
+    const bool began = ::read(ready[0], &got, 1) == 1;
     close(ready[0]);
-    kill(pid, SIGKILL);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return read ? pid : -1;
+    return began ? pid : -1;
+}
+
+// A reader killed while it holds a snapshot: its slot in the lock table
+// stays, under its process id. Returns the id.
+pid_t readerKilledMidRead(const std::string &db)
+{
+    const pid_t pid = transactionInChild(db, false, 0);
+    if (pid > 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    return pid;
 }
 
 // The process ids in the store's lock table now, read without clearing it.
@@ -242,34 +258,6 @@ TEST(VokidStaleReadersSlow, AProcessThatKeepsTheIndexOpenClearsReadersKilledMidR
     EXPECT_EQ(lines(runVokid({"list", first}).out), lines(runVokid({"list", second}).out));
 }
 
-// Another writer, by LMDB itself: a write transaction held for `seconds`
-// in a child process, begun before this returns. Returns its id.
-pid_t writerHolding(const std::string &db, unsigned seconds)
-{
-    int ready[2];
-    if (pipe(ready) != 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        MDB_env *env = nullptr;
-        MDB_txn *txn = nullptr;
-        const char one = 1;
-        if (mdb_env_create(&env) != 0 || mdb_env_set_maxdbs(env, 8) != 0 ||
-            mdb_env_open(env, db.c_str(), MDB_NOTLS, 0644) != 0 ||
-            mdb_txn_begin(env, nullptr, 0, &txn) != 0 || write(ready[1], &one, 1) != 1)
-            _exit(1);
-        sleep(seconds);
-        mdb_txn_abort(txn);
-        mdb_env_close(env);
-        _exit(0);
-    }
-    close(ready[1]);
-    char got = 0;
-    const bool began = ::read(ready[0], &got, 1) == 1;
-    close(ready[0]);
-    return began ? pid : -1;
-}
-
 TEST(VokidWriters, AWriterThatWaitsForAnotherSaysSoOnce)
 {
     vok_test::TempDir dir;
@@ -286,7 +274,7 @@ TEST(VokidWriters, AWriterThatWaitsForAnotherSaysSoOnce)
         {{"remove", db, "1"}, "removed track 1: " + files[0] + "\n"},
     };
     for (const auto &c : cases) {
-        const pid_t writer = writerHolding(db, 2);
+        const pid_t writer = transactionInChild(db, true, 2);
         ASSERT_GT(writer, 0);
         const vok_test::RunResult result = runVokid(c.run);
         int status = 0;

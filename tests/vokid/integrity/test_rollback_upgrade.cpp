@@ -93,7 +93,7 @@ TEST(VokidFormatVersion, AStoreOfANewerFormatIsRefused)
     const std::vector<std::string> files = library(dir, 1, 12);
     const std::string db = dir.file("index");
     ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
-    putInfoRecord(db, "format", littleEndian(3, 4));
+    putInfoRecord(db, "format", little_endian(3, 4));
     const std::string before = storeFiles(db);
     for (const auto &run : everyCommand(db, files[0], dir.file("dest"))) {
         const vok_test::RunResult result = runVokid(run);
@@ -139,12 +139,12 @@ void expectChecksummed(const std::string &db, size_t tracks)
         for (const auto &[id, bytes] : *table) {
             ASSERT_GT(bytes.size(), 4u);
             const std::string fields = bytes.substr(0, bytes.size() - 4);
-            EXPECT_EQ(littleEndian(bitwiseCrc(littleEndian(id, 4) + fields), 4),
+            EXPECT_EQ(little_endian(bitwise_crc32(little_endian(id, 4) + fields), 4),
                       bytes.substr(fields.size()))
                 << id;
         }
-    EXPECT_EQ(littleEndian(2, 4), records.info.at("format"));
-    EXPECT_EQ(littleEndian(headerCommits(db), 8), records.info.at("commits"));
+    EXPECT_EQ(little_endian(2, 4), records.info.at("format"));
+    EXPECT_EQ(little_endian(headerCommits(db), 8), records.info.at("commits"));
 }
 
 TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrite)
