@@ -222,7 +222,7 @@ uint32_t read32(const MDB_val &value, const char *what)
 // not the one it was sent to: the entry the search ends beside (the first
 // above the key, else the table's last) is checked on its page, and a
 // table whose record counts entries must have a last one.
-void checkAbsent(MDB_cursor *cursor, MDB_val key, const StoreMap &map)
+void checkAbsent(MDB_cursor *cursor, MDB_val key, StoreMap &map)
 {
     MDB_val data;
     int result =
@@ -461,7 +461,7 @@ std::vector<TrackInfo> LmdbTransaction::tracks()
 // `limit`; returns how many there are. They must ascend, and number what
 // the word's count says; none can be larger than the data file (`bytes`).
 size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, uint64_t bytes,
-                    const StoreMap &map, PostingLists &out)
+                    StoreMap &map, PostingLists &out)
 {
     MDB_val key = valueOf(word);
     MDB_val data;
@@ -672,7 +672,7 @@ void LmdbTransaction::requireWrite() const
 }
 
 // Before the store changes a table, the leaves the change lands on are
-// checked whole (page_check.h), for the store trusts a page it writes to.
+// checked (page_check.h) if no read has met them yet.
 // They are the leaf of the key (or of where it would go: the entry above
 // it, else the table's last) and, in a table of duplicates, the leaf of
 // the value (an inline page of the key's entry, or a leaf of the key's own
@@ -688,14 +688,14 @@ void LmdbTransaction::checkLeavesAt(MDB_cursor *cursor, MDB_val key, const MDB_v
     MDB_val k = key, d{0, nullptr};
     if (!at(k, d, MDB_SET_RANGE) && !at(k, d, MDB_LAST))
         return;
-    checkLeafOf(map, k, "a key");
-    checkLeafOf(map, d, "a stored value");
+    checkOnPage(map, k, "a key");
+    checkOnPage(map, d, "a stored value");
     if (!value)
         return;
     k = key;
     d = *value;
     if (at(k, d, MDB_GET_BOTH_RANGE) || (at(k = key, d, MDB_SET_KEY) && at(k, d, MDB_LAST_DUP)))
-        checkLeafOf(map, d, "a stored value");
+        checkOnPage(map, d, "a stored value");
 }
 
 void LmdbTransaction::checkLeavesFor(MDB_dbi dbi, MDB_val key)
@@ -717,8 +717,8 @@ bool LmdbTransaction::removeEntry(MDB_cursor *cursor, MDB_val key, const MDB_val
         return false;
     checkLmdb(result, doing);
     checkedCall(doing, [&] { return mdb_cursor_get(cursor, &key, &data, MDB_GET_CURRENT); });
-    checkLeafOf(map, key, "a key");
-    checkLeafOf(map, data, "a stored value");
+    checkOnPage(map, key, "a key");
+    checkOnPage(map, data, "a stored value");
     checkedCall(doing, [&] { return mdb_cursor_del(cursor, 0); });
     return true;
 }
@@ -854,8 +854,8 @@ void LmdbTransaction::flushPending()
             checkLeavesAt(cursor.get(), valueOf(word), &posted);
         }
     else if (last == MDB_SUCCESS) {
-        checkLeafOf(map, key, "a key");
-        checkLeafOf(map, data, "a stored value");
+        checkOnPage(map, key, "a key");
+        checkOnPage(map, data, "a stored value");
     }
     for (size_t i = 0; i < pending.size(); ++i) {
         uint32_t word = pending[i].word;

@@ -186,12 +186,14 @@ const StoreMap::Region *regionOf(const StoreMap &map, const MDB_val &value)
 
 } // namespace
 
-void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what)
+namespace {
+
+// The value's place on its page, as the page's header says; returns the
+// page's flags.
+uint16_t checkPlaced(const StoreMap &map, const StoreMap::Region *region, const MDB_val &value,
+                     const char *what)
 {
     const auto at = reinterpret_cast<uintptr_t>(value.mv_data);
-    const StoreMap::Region *region = regionOf(map, value);
-    if (!region)
-        return;
     const uint64_t offset = at - reinterpret_cast<uintptr_t>(region->start);
     const uint64_t page = offset / map.pageSize;
     const uint64_t within = offset % map.pageSize;
@@ -203,22 +205,24 @@ void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what)
     if (header.number != page || !holds || value.mv_size > room)
         throw IndexDamaged(std::string(what) + " lies on page " + std::to_string(page) +
                            ", whose header does not match it");
+    return header.flags;
 }
 
-void checkLeafOf(StoreMap &map, const MDB_val &value, const char *what)
+} // namespace
+
+void checkOnPage(StoreMap &map, const MDB_val &value, const char *what)
 {
     const StoreMap::Region *region = regionOf(map, value);
     if (!region)
         return;
+    const uint16_t flags = checkPlaced(map, region, value, what);
     const auto at = reinterpret_cast<uintptr_t>(value.mv_data);
     const uint64_t page = (at - reinterpret_cast<uintptr_t>(region->start)) / map.pageSize;
     if (map.leavesChecked.count(page))
         return;
-    checkOnPage(map, value, what);
     const char *start = region->start + page * map.pageSize;
-    const uint16_t flags = headerAt(start).flags;
     if (flags & kOverflow)
-        return; // a value on pages of its own, whose run checkOnPage checked
+        return; // a value on pages of its own, whose run checkPlaced checked
     char why[160] = "";
     bool damaged = (flags & ~kFixedLeaf) != kLeaf;
     if (damaged)

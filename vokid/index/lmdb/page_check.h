@@ -23,7 +23,7 @@ struct StoreMap {
     };
     std::vector<Region> regions; // the data file mapped at offset 0, by any environment
     uint64_t pageSize = 0;
-    // The leaves checked whole (checkLeafOf) by the transaction this map
+    // The leaves checked whole (checkOnPage) by the transaction this map
     // serves: a transaction's pages in the map do not change under it.
     std::unordered_set<uint64_t> leavesChecked;
 };
@@ -33,18 +33,15 @@ struct StoreMap {
 // map lies). Values in none of them are not looked at.
 StoreMap storeMap(MDB_env *env);
 
-// Throws IndexDamaged.
-void checkOnPage(const StoreMap &map, const MDB_val &value, const char *what);
-
-// The whole leaf page that `value` lies on, before the store changes it
-// (it trusts a page it writes to, and a damaged one has it move bytes
-// past the page): its header and the bounds of its free space; each
+// A value (or key) read from the map, before it is trusted; throws
+// IndexDamaged. It must lie on its page as above. The first time the
+// transaction meets a leaf, the whole leaf is checked too, for the store
+// trusts a page it changes or walks on, and a damaged one has it move
+// bytes past the page: its header and the bounds of its free space; each
 // entry within the page, of known flags, its value on the page or on a
 // page of the file; each inline page of duplicates with its own header
-// and bounds within its entry. Checked once per page; values outside the
-// map are not looked at, nor further a value on pages of its own.
-// Throws IndexDamaged.
-void checkLeafOf(StoreMap &map, const MDB_val &value, const char *what);
+// and bounds within its entry. Values outside the map are not looked at.
+void checkOnPage(StoreMap &map, const MDB_val &value, const char *what);
 
 } // namespace vokid
 
