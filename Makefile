@@ -43,9 +43,13 @@ test:
 	$(CMAKE) --build build -j $(JOBS)
 	ctest --test-dir build --output-on-failure --no-tests=error -j $(JOBS)
 
+# -O1 with line tables: what the sanitizers' own guides advise, and half
+# the build time of -O2 -g, with every report still naming file and line.
 sanitize:
 	$(CMAKE) -S . -B build-sanitize -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVOK_TESTS=ON \
-	  -DVOK_SANITIZE=ON -DVOK_WERROR=ON
+	  -DVOK_SANITIZE=ON -DVOK_WERROR=ON \
+	  -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" \
+	  -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 	$(CMAKE) --build build-sanitize -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  ctest --test-dir build-sanitize --output-on-failure --no-tests=error -j $(JOBS) -LE slow
