@@ -8,7 +8,9 @@
 #include "vokid/cli/index_commands.h"
 #include "vokid/cli/json_text.h"
 #include "vokid/cli/ordered_parallel.h"
+#include "vokid/fingerprint/recognised_input.h"
 #include "vokid/index/index_error.h"
+#include "vokid/input/input_error.h"
 #include "vokid/search/identifier.h"
 #include "vokid/search/monitor.h"
 
@@ -23,6 +25,27 @@ std::string speedText(double speed)
     std::snprintf(text, sizeof text, "%.0f%% %s", std::abs(speed - 1) * 100,
                   speed > 1 ? "fast" : "slow");
     return text;
+}
+
+// A clip of audio (its first `length` seconds, 0: all), or a Stream1 or
+// Stream4 document, searched as played.
+Identification identifyFile(Identifier &identifier, const std::string &file, double length,
+                            std::optional<TrackInfo> &track)
+{
+    RecognisedInput input = recogniseInput(file);
+    if (input.audio)
+        return identifier.identifyKnown(*input.audio, length, track);
+    if (input.documents.size() != 1)
+        throw InputError("holds " + std::to_string(input.documents.size()) +
+                         " fingerprint documents; a clip is one");
+    const Document &document = input.documents.front();
+    if (document.family != Family::Streaming || document.frames.blockLength != 3)
+        throw InputError("a fingerprint document of this kind cannot be searched (only Stream1 "
+                         "and Stream4 are)");
+    if (length <= 0)
+        return identifier.identifyKnown(document.frames, track);
+    const auto count = static_cast<int64_t>(length / document.frames.frameSeconds);
+    return identifier.identifyKnown(stretchOf(document.frames, 0, count), track);
 }
 
 struct ClipOutcome {
@@ -122,8 +145,8 @@ int runIdentify(const IndexOptions &options, Console &console)
             [&](size_t i) {
                 ClipOutcome outcome;
                 try {
-                    outcome.found = identifier.identifyKnown(AudioInput::named(options.files[i]),
-                                                             options.length, outcome.track);
+                    outcome.found =
+                        identifyFile(identifier, options.files[i], options.length, outcome.track);
                 } catch (const IndexDamaged &error) {
                     outcome.damage = error.what();
                 } catch (const std::bad_alloc &) {

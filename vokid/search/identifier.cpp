@@ -67,13 +67,12 @@ Identification Identifier::identify(const AudioInput &clip, double maxSeconds)
     return identify(audio.frames, audio.rate, audio.channels);
 }
 
-Identification Identifier::identifyKnown(const AudioInput &clip, double maxSeconds,
-                                         std::optional<TrackInfo> &track)
+template <class Search>
+Identification Identifier::known(Search search, std::optional<TrackInfo> &track)
 {
-    const DecodedAudio audio = decodeForPrint(clip, maxSeconds, kClipProbeBytes);
     Identification found;
-    for (int search = 0; search < kSearches; ++search) {
-        found = identify(audio.frames, audio.rate, audio.channels);
+    for (int attempt = 0; attempt < kSearches; ++attempt) {
+        found = search();
         if (!found.match.accepted)
             return found;
         track = store.view()->track(found.match.best.track);
@@ -82,6 +81,29 @@ Identification Identifier::identifyKnown(const AudioInput &clip, double maxSecon
     }
     found.match.accepted = false;
     return found;
+}
+
+Identification Identifier::identifyKnown(const AudioInput &clip, double maxSeconds,
+                                         std::optional<TrackInfo> &track)
+{
+    const DecodedAudio audio = decodeForPrint(clip, maxSeconds, kClipProbeBytes);
+    return known([&] { return identify(audio.frames, audio.rate, audio.channels); }, track);
+}
+
+Identification Identifier::identifyKnown(const SubFingerprints &query,
+                                         std::optional<TrackInfo> &track)
+{
+    return known(
+        [&] {
+            Identification found;
+            found.seconds = static_cast<double>(query.size()) * query.frameSeconds;
+            if (query.size() > 0) {
+                const std::unique_ptr<IndexView> view = store.view();
+                found.match = Matcher(*view).search(query);
+            }
+            return found;
+        },
+        track);
 }
 
 // One clip's search: the queries made at each speed, and the best result.

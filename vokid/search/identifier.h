@@ -39,9 +39,15 @@ public:
     static constexpr int kSearches = 3;
     Identification identifyKnown(const AudioInput &clip, double maxSeconds,
                                  std::optional<TrackInfo> &track);
+    // A print given whole (a fingerprint document's), searched as played:
+    // there is no audio to read back at other speeds.
+    Identification identifyKnown(const SubFingerprints &query, std::optional<TrackInfo> &track);
 
 private:
     class ClipSearch;
+
+    template <class Search>
+    Identification known(Search search, std::optional<TrackInfo> &track);
 
     IndexStore &store;
     WorkerPool &pool;

@@ -101,6 +101,13 @@ protected:
             jsonLines(vokid({"identify", "--json", db, clip}));
         return lines.size() == 1 ? lines.front() : nlohmann::json();
     }
+    // Its first 4 seconds only.
+    nlohmann::json identify4(const std::string &clip)
+    {
+        const std::vector<nlohmann::json> lines =
+            jsonLines(vokid({"identify", "--json", "--length", "4", db, clip}));
+        return lines.size() == 1 ? lines.front() : nlohmann::json();
+    }
 
     vok_test::TempDir dir;
     std::vector<std::vector<int16_t>> music;
@@ -214,6 +221,69 @@ TEST_F(VokidIndex, IdentifiesClipsAndNothingElse)
     EXPECT_EQ("vokid: " + dir.file("missing.wav") + ": no such file\nvokid: " + shortClip +
                   ": 3.0 s of audio, identification needs at least 3.4 s\n",
               failed.err);
+}
+
+// vok's documents of a clip, raw or wrapped in a lookup-server query, are
+// searched as played; other documents are refused, naming the file.
+TEST_F(VokidIndex, IdentifiesFingerprintDocuments)
+{
+    const std::string clip = writeAudio(dir, "clip.wav", slice(music[2], 10, 8));
+    const std::string other = writeAudio(dir, "other.wav", vok_test::recording(299, 8, kRate, 1));
+    const auto document = [&](const std::string &audio, const std::vector<std::string> &options,
+                              const std::string &name) {
+        std::vector<std::string> args = {"-f", audio, "-o", dir.file(name)};
+        args.insert(args.begin(), options.begin(), options.end());
+        const vok_test::RunResult made = vokid_test::vok(args);
+        EXPECT_EQ(0, made.exit_code) << made.err;
+        return dir.file(name);
+    };
+    const struct {
+        const char *name;
+        std::string file;
+        int track; // 0: no match
+    } cases[] = {
+        {"Stream1", document(clip, {"-a", "Stream1"}, "s1.xml"), 3},
+        {"Stream1 query", document(clip, {"-a", "Stream1", "-om", "zuserver"}, "s1q.xml"), 3},
+        {"Stream4", document(clip, {"-a", "Stream4"}, "s4.xml"), 3},
+        {"Stream4 query", document(clip, {"-a", "Stream4", "-om", "zuserver"}, "s4q.xml"), 3},
+        {"not in the index", document(other, {"-a", "Stream1"}, "other.xml"), 0},
+    };
+    for (const auto &c : cases) {
+        const nlohmann::json result = identify(c.file);
+        ASSERT_TRUE(result.is_object()) << c.name;
+        const nlohmann::json &match = result["match"];
+        if (c.track == 0) {
+            EXPECT_TRUE(match.is_null()) << c.name << ": " << result.dump();
+            continue;
+        }
+        ASSERT_TRUE(match.is_object()) << c.name << ": " << result.dump();
+        EXPECT_EQ(c.track, match["track"]) << c.name;
+        EXPECT_EQ(1.0, match["speed"]) << c.name;
+        // Whole blocks of 256 sub-fingerprints, 11.6 ms apart: 5.94 s of 8.
+        EXPECT_NEAR(10, match["offset_seconds"].get<double>(), 0.02) << c.name;
+        EXPECT_NEAR(5.94, result["seconds"].get<double>(), 0.01) << c.name;
+    }
+    // --length takes the first seconds of the document too.
+    const nlohmann::json first = identify4(cases[0].file);
+    EXPECT_NEAR(4, first["seconds"].get<double>(), 0.02) << first.dump();
+    EXPECT_EQ(3, first["match"]["track"]) << first.dump();
+    // A document of the spectral kind, and a file of two documents.
+    const std::string spectral = dir.file("spectral.xml");
+    ASSERT_EQ(0, vokid_test::vok({"-a", "FileFloat", "-f", files[1], "-o", spectral}).exit_code);
+    const std::string two = dir.file("two.xml");
+    vok_test::write_file(two, [&] {
+        const std::string text = vok_test::read_file(cases[0].file);
+        const std::string both = text + text;
+        return vok_test::Bytes(both.begin(), both.end());
+    }());
+    const vok_test::RunResult refused = vokid({"identify", db, spectral, two, cases[0].file});
+    EXPECT_EQ(1, refused.exit_code);
+    EXPECT_EQ("vokid: " + spectral +
+                  ": a fingerprint document of this kind cannot be searched (only Stream1 and "
+                  "Stream4 are)\nvokid: " +
+                  two + ": holds 2 fingerprint documents; a clip is one\n",
+              refused.err);
+    EXPECT_EQ(cases[0].file + ": track 3 at ", refused.out.substr(0, refused.out.find(" at ") + 4));
 }
 
 TEST_F(VokidIndex, MonitorsALongRecording)
