@@ -153,7 +153,10 @@ HttpResponse LookupService::handle(const HttpRequest &request)
         response.headers = error.headers;
         return response;
     } catch (const IndexError &error) {
-        return errorResponse(503, settings.db + ": " + error.what());
+        const std::string message = settings.db + ": " + error.what();
+        const std::lock_guard<std::mutex> lock(damageMutex);
+        lastDamage = message;
+        return errorResponse(503, message);
     } catch (const NotAudioError &error) {
         return errorResponse(415, error.what());
     } catch (const InputError &error) {
@@ -228,7 +231,7 @@ LookupAnswer LookupService::answer(const LookupQuery &query)
     result.id = query.id;
     if (!query.document) {
         result.status = LookupStatus::Error;
-        result.message = query.message;
+        result.message = query.error;
         counters.countQuery("error");
         return result;
     }
@@ -253,9 +256,9 @@ LookupAnswer LookupService::answer(const LookupQuery &query)
     result.status = LookupStatus::Ok;
     const auto add = [&](uint32_t id, const std::optional<TrackInfo> &info) {
         LookupMatch row;
-        row.rank = static_cast<unsigned>(result.matches.size() + 1);
-        row.track = id;
-        row.offset = static_cast<double>(match.best.alignment.offset) * indexFrameSeconds();
+        row.rank = static_cast<uint32_t>(result.matches.size() + 1);
+        row.trackId = id;
+        row.offsetSeconds = static_cast<double>(match.best.alignment.offset) * indexFrameSeconds();
         row.ber = match.best.ber();
         row.confidence = match.confidence();
         if (info) {
@@ -376,7 +379,21 @@ HttpResponse LookupService::removeTrack(const HttpRequest &request, uint32_t id)
 
 HttpResponse LookupService::health()
 {
-    const StoreStats stats = store.view()->stats();
+    const std::unique_ptr<IndexView> view = store.view();
+    const StoreStats stats = view->stats();
+    bool damageSeen = false;
+    {
+        const std::lock_guard<std::mutex> lock(damageMutex);
+        damageSeen = !lastDamage.empty();
+    }
+    // Once a request has met damage, the index is healthy again only when
+    // every track record reads back (after a restore, say); until then
+    // that read throws the damage again.
+    if (damageSeen) {
+        view->tracks();
+        const std::lock_guard<std::mutex> lock(damageMutex);
+        lastDamage.clear();
+    }
     return json(200, {{"status", "ok"}, {"tracks", stats.tracks}});
 }
 

@@ -8,6 +8,7 @@
 #define VOKID_CLI_LOOKUP_SERVICE_H
 
 #include <cstdint>
+#include <mutex>
 #include <string>
 
 #include "vokid/index/index_store.h"
@@ -58,6 +59,8 @@ private:
     WorkerPool pool;
     Identifier withSpeeds;
     Identifier asPlayed;
+    std::mutex damageMutex;
+    std::string lastDamage; // the last damage a request met, until health clears it
 };
 
 // Whether two tokens are the same, in a time that does not depend on
