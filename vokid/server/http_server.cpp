@@ -190,6 +190,13 @@ private:
         stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
         stream.close();
     }
+    HttpResponse tooLarge() const
+    {
+        return {413, "application/json",
+                "{\"error\":\"the body is larger than the server takes (" +
+                    std::to_string(state.limits.maxBody) + " bytes)\",\"status\":413}\n",
+                {}};
+    }
     std::chrono::steady_clock::duration readTimeout() const
     {
         return std::chrono::duration_cast<Clock::duration>(
@@ -250,6 +257,12 @@ void Session::onHead(beast::error_code error)
         error == net::error::operation_aborted || error == net::error::connection_reset ||
         error == net::error::eof)
         return close();
+    if (error == http::error::body_limit) {
+        // Told by its Content-Length: refused before any of it is read.
+        beginRequest();
+        return send(tooLarge(),
+                    false);
+    }
     if (error) {
         // A head that is not HTTP, or too long: said once, then closed.
         inRequest = true;
@@ -271,10 +284,7 @@ void Session::onHead(beast::error_code error)
     beginRequest();
     const auto length = parser->content_length();
     if (length && *length > state.limits.maxBody)
-        return send({413, "application/json",
-                     "{\"error\":\"the body is larger than the server takes (" +
-                         std::to_string(state.limits.maxBody) + " bytes)\",\"status\":413}\n",
-                     {}},
+        return send(tooLarge(),
                     false);
     const auto read = [self = shared_from_this()] {
         http::async_read(self->stream, self->buffer, *self->parser,
@@ -295,10 +305,7 @@ void Session::onHead(beast::error_code error)
 void Session::onBody(beast::error_code error)
 {
     if (error == http::error::body_limit)
-        return send({413, "application/json",
-                     "{\"error\":\"the body is larger than the server takes (" +
-                         std::to_string(state.limits.maxBody) + " bytes)\",\"status\":413}\n",
-                     {}},
+        return send(tooLarge(),
                     false);
     if (error == beast::error::timeout)
         return send({408, "application/json",

@@ -17,6 +17,13 @@ struct HttpReply {
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
     bool closed = false; // the server closed the connection
+
+    // A header's value, empty when absent.
+    std::string header(const std::string &lowerName) const
+    {
+        const auto found = headers.find(lowerName);
+        return found == headers.end() ? std::string() : found->second;
+    }
 };
 
 // One open connection to 127.0.0.1:port.

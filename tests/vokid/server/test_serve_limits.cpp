@@ -185,7 +185,7 @@ TEST_F(ServeLimits, AnswersADamagedIndexWith503AndKeepsServing)
     EXPECT_EQ(503, health.status) << health.body;
     EXPECT_NE(std::string::npos, health.body.find("the index is damaged")) << health.body;
     EXPECT_EQ(200, httpCall(server.port(), "GET", "/metrics").status);
-    EXPECT_EQ(0, server.stop(SIGTERM));
+    EXPECT_EQ(0, server.stop(SIGTERM)) << server.log();
 }
 
 TEST_F(ServeLimits, RefusesToStartWithoutItsIndexOrAddress)
