@@ -15,12 +15,16 @@ g++ $FLAGS srv_mhd.cpp -o "$OUT/srv_mhd" -lmicrohttpd || exit 1
 g++ $FLAGS srv_beast.cpp -o "$OUT/srv_beast" || exit 1
 [ -f "$OUT/big" ] || head -c 100M /dev/zero > "$OUT/big"
 
-# Same work for every server: calibrate once (~1 ms on a 4 kB body).
+# Same work for every server: calibrate once (~1 ms on a 4 kB body), unless
+# HC_ROUNDS is given (to compare with an earlier run's rows).
+if [ -z "${HC_ROUNDS:-}" ]; then
 "$OUT/srv_httplib" 18999 1 4 2> "$OUT/calib.log" &
 P=$!
 sleep 2
 kill $P; wait $P 2>/dev/null
-export HC_ROUNDS=$(sed -n 's/.* \([0-9]*\) rounds$/\1/p' "$OUT/calib.log")
+HC_ROUNDS=$(sed -n 's/.* \([0-9]*\) rounds$/\1/p' "$OUT/calib.log")
+fi
+export HC_ROUNDS
 echo "HC_ROUNDS=$HC_ROUNDS"
 
 PORT=19000
@@ -58,7 +62,7 @@ wrk_line() {  # wrk_line FILE -> "req/s p50 p99 errors"
 echo "| server | threads | ping req/s | ping p50 | ping p99 | work req/s | work p50 | work p99 | ping req/s under 200 slow | p50 | p99 | errors under slow | slow clients | conn 65 of 64 | 100 MB body: status, time, sent by curl | stop with 16 busy (s) | VmRSS / RssAnon (kB) |" > "$OUT/results.md"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|" >> "$OUT/results.md"
 
-for name in httplib httplib64 mhd-epoll mhd-tpc beast; do
+for name in ${SERVERS:-httplib httplib64 mhd-epoll mhd-tpc beast}; do
   threads=2; [ $name = httplib64 ] && threads=64
   echo "== $name"
   start $name $threads 256

@@ -5,6 +5,7 @@
 #include <boost/asio.hpp>
 #include <boost/beast.hpp>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <memory>
@@ -44,6 +45,9 @@ class Session : public std::enable_shared_from_this<Session> {
                             });
   }
   void on_header(beast::error_code ec) {
+    // The parser already fails the header read with body_limit when
+    // Content-Length announces more than the limit.
+    if (ec == http::error::body_limit) return send(http::status::payload_too_large, "too large\n", false);
     if (ec) return close();
     const auto len = parser_->content_length();
     if (len && *len > hc::kBodyLimit) return send(http::status::payload_too_large, "too large\n", false);
@@ -73,8 +77,26 @@ class Session : public std::enable_shared_from_this<Session> {
     res_->prepare_payload();
     stream_.expires_after(std::chrono::seconds(hc::kReadTimeoutSec));
     http::async_write(stream_, *res_, [self = shared_from_this(), keep](beast::error_code ec, std::size_t) {
-      if (ec || !keep) return self->close();
+      if (ec) return self->close();
+      if (!keep) return self->linger();
       self->read_header();
+    });
+  }
+  // Closing with unread bytes queued makes the kernel send RST, and the
+  // client may lose the answer (a 413 to a body still being sent): shut the
+  // sending side, then discard what still comes for at most 1 s and 64 MB (a client that reads
+  // answers while sending, as curl does, stops within a few MB).
+  void linger() {
+    beast::error_code ec;
+    stream_.socket().shutdown(tcp::socket::shutdown_send, ec);
+    stream_.expires_after(std::chrono::seconds(1));
+    drain();
+  }
+  void drain() {
+    stream_.async_read_some(net::buffer(discard_), [self = shared_from_this()](beast::error_code ec, std::size_t n) {
+      self->drained_ += n;
+      if (ec || self->drained_ > (64u << 20)) return self->close();
+      self->drain();
     });
   }
   void close() {
@@ -87,6 +109,8 @@ class Session : public std::enable_shared_from_this<Session> {
   beast::flat_buffer buf_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::unique_ptr<http::response<http::string_body>> res_;
+  std::array<char, 16384> discard_{};
+  std::size_t drained_ = 0;
 };
 
 void accept(tcp::acceptor &acc, net::io_context &ioc, int limit) {
