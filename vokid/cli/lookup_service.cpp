@@ -132,8 +132,8 @@ LookupService::~LookupService() = default;
 std::string LookupService::routeOf(const HttpRequest &request)
 {
     const std::string &path = request.path;
-    static const char *const fixed[] = {"/query",    "/v1/identify", "/v1/tracks", "/v1/stats",
-                                        "/healthz",  "/metrics",     "/"};
+    static const char *const fixed[] = {"/query",   "/v1/identify", "/v1/tracks", "/v1/stats",
+                                        "/healthz", "/metrics",     "/"};
     for (const char *name : fixed)
         if (path == name)
             return name;
@@ -176,34 +176,34 @@ HttpResponse LookupService::route(const HttpRequest &request)
     const std::string &path = request.path;
     const auto only = [&](const char *allowed) {
         if (method != allowed && !(method == "HEAD" && std::string(allowed) == "GET"))
-            throw RequestError{405, method + " is not allowed here; " + allowed + " is",
-                               {{"Allow", allowed}}};
+            throw RequestError{
+                405, method + " is not allowed here; " + allowed + " is", {{"Allow", allowed}}};
     };
-        if (path == "/query")
-            return only("POST"), query(request);
-        if (path == "/v1/identify")
-            return only("POST"), identify(request);
-        if (path == "/v1/tracks")
-            return method == "POST" ? addTrack(request) : (only("GET"), tracks(request));
-        if (const std::optional<std::string> part = trackPart(path)) {
-            if (method == "DELETE")
-                return removeTrack(request, trackId(*part));
-            return only("GET"), track(request, trackId(*part));
-        }
-        if (path == "/v1/stats")
-            return only("GET"), json(200, statsObject(store.view()->stats()));
-        if (path == "/healthz")
-            return only("GET"), health();
-        if (path == "/metrics")
-            return only("GET"), metricsText();
-        if (const std::optional<WebAsset> asset = webAsset(path == "/" ? "/index.html" : path)) {
-            only("GET");
-            HttpResponse page;
-            page.contentType = asset->contentType;
-            page.body = std::string(asset->bytes);
-            page.headers.emplace_back("Cache-Control", "no-cache");
-            return page;
-        }
+    if (path == "/query")
+        return only("POST"), query(request);
+    if (path == "/v1/identify")
+        return only("POST"), identify(request);
+    if (path == "/v1/tracks")
+        return method == "POST" ? addTrack(request) : (only("GET"), tracks(request));
+    if (const std::optional<std::string> part = trackPart(path)) {
+        if (method == "DELETE")
+            return removeTrack(request, trackId(*part));
+        return only("GET"), track(request, trackId(*part));
+    }
+    if (path == "/v1/stats")
+        return only("GET"), json(200, statsObject(store.view()->stats()));
+    if (path == "/healthz")
+        return only("GET"), health();
+    if (path == "/metrics")
+        return only("GET"), metricsText();
+    if (const std::optional<WebAsset> asset = webAsset(path == "/" ? "/index.html" : path)) {
+        only("GET");
+        HttpResponse page;
+        page.contentType = asset->contentType;
+        page.body = std::string(asset->bytes);
+        page.headers.emplace_back("Cache-Control", "no-cache");
+        return page;
+    }
     return errorResponse(404, "no such route: " + path);
 }
 
@@ -238,8 +238,8 @@ LookupAnswer LookupService::answer(const LookupQuery &query)
     std::optional<TrackInfo> found;
     Identification identification;
     try {
-        identification = identifyDocument(asPlayed, *query.document,
-                                          documentLength(settings.maxSeconds), found);
+        identification =
+            identifyDocument(asPlayed, *query.document, documentLength(settings.maxSeconds), found);
     } catch (const InputError &error) {
         result.status = LookupStatus::Error;
         result.message = error.what();
@@ -306,7 +306,8 @@ HttpResponse LookupService::tracks(const HttpRequest &request)
             object.erase("path");
         listed.push_back(std::move(object));
     }
-    return json(200, {{"tracks", listed}, {"total", all.size()}, {"offset", offset}, {"limit", limit}});
+    return json(200,
+                {{"tracks", listed}, {"total", all.size()}, {"offset", offset}, {"limit", limit}});
 }
 
 HttpResponse LookupService::track(const HttpRequest &, uint32_t id)

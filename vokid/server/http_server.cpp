@@ -56,7 +56,8 @@ std::string percentDecoded(std::string_view text, bool query)
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
             out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
             i += 2;
         } else {
@@ -86,7 +87,8 @@ std::map<std::string, std::string> queryParameters(std::string_view query)
 std::string endpointText(const tcp::endpoint &endpoint)
 {
     const net::ip::address address = endpoint.address();
-    const std::string host = address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
+    const std::string host =
+        address.is_v6() ? "[" + address.to_string() + "]" : address.to_string();
     return host + ":" + std::to_string(endpoint.port());
 }
 
@@ -183,6 +185,7 @@ private:
     void answer();
     void send(HttpResponse response, bool keepAlive);
     void onSent(beast::error_code error, bool keepAlive);
+    void linger();
     void beginRequest();
     void close()
     {
@@ -192,7 +195,8 @@ private:
     }
     HttpResponse tooLarge() const
     {
-        return {413, "application/json",
+        return {413,
+                "application/json",
                 "{\"error\":\"the body is larger than the server takes (" +
                     std::to_string(state.limits.maxBody) + " bytes)\",\"status\":413}\n",
                 {}};
@@ -213,6 +217,12 @@ private:
     std::string client;
     Clock::time_point started;
     bool inRequest = false;
+    // After an answer sent while the request's body may still be coming
+    // (413, 408, 400): what comes is read and dropped for a moment before
+    // the close, so that the client reads the answer rather than a reset.
+    bool unread = false;
+    std::unique_ptr<char[]> discard;
+    size_t discarded = 0;
 };
 
 void Session::readHead()
@@ -224,10 +234,9 @@ void Session::readHead()
     parser->body_limit(state.limits.maxBody);
     // One deadline for the head and the body together.
     stream.expires_after(readTimeout());
-    http::async_read_header(stream, buffer, *parser,
-                            [self = shared_from_this()](beast::error_code error, size_t) {
-                                self->onHead(error);
-                            });
+    http::async_read_header(
+        stream, buffer, *parser,
+        [self = shared_from_this()](beast::error_code error, size_t) { self->onHead(error); });
 }
 
 void Session::beginRequest()
@@ -253,15 +262,14 @@ void Session::beginRequest()
 void Session::onHead(beast::error_code error)
 {
     if (error == http::error::end_of_stream || error == http::error::partial_message ||
-        error == beast::error::timeout ||
-        error == net::error::operation_aborted || error == net::error::connection_reset ||
-        error == net::error::eof)
+        error == beast::error::timeout || error == net::error::operation_aborted ||
+        error == net::error::connection_reset || error == net::error::eof)
         return close();
     if (error == http::error::body_limit) {
         // Told by its Content-Length: refused before any of it is read.
         beginRequest();
-        return send(tooLarge(),
-                    false);
+        unread = true;
+        return send(tooLarge(), false);
     }
     if (error) {
         // A head that is not HTTP, or too long: said once, then closed.
@@ -272,8 +280,10 @@ void Session::onHead(beast::error_code error)
         request.client = client;
         request.method = "-";
         request.path = "-";
+        unread = true;
         const bool tooLong = error == http::error::header_limit;
-        return send({tooLong ? 431 : 400, "application/json",
+        return send({tooLong ? 431 : 400,
+                     "application/json",
                      std::string("{\"error\":\"") +
                          (tooLong ? "the request's head is longer than 16 kB"
                                   : "not an HTTP request: " + error.message()) +
@@ -282,16 +292,13 @@ void Session::onHead(beast::error_code error)
                     false);
     }
     beginRequest();
-    const auto length = parser->content_length();
-    if (length && *length > state.limits.maxBody)
-        return send(tooLarge(),
-                    false);
     const auto read = [self = shared_from_this()] {
         http::async_read(self->stream, self->buffer, *self->parser,
                          [self](beast::error_code failure, size_t) { self->onBody(failure); });
     };
     const auto expect = parser->get().find(http::field::expect);
-    if (expect != parser->get().end() && lowerCase(std::string(expect->value())) == "100-continue") {
+    if (expect != parser->get().end() &&
+        lowerCase(std::string(expect->value())) == "100-continue") {
         static const std::string proceed = "HTTP/1.1 100 Continue\r\n\r\n";
         return net::async_write(stream, net::buffer(proceed),
                                 [read](beast::error_code failure, size_t) {
@@ -304,11 +311,13 @@ void Session::onHead(beast::error_code error)
 
 void Session::onBody(beast::error_code error)
 {
+    // The client may still be sending: what it sends is dropped.
+    unread = error == http::error::body_limit || error == beast::error::timeout;
     if (error == http::error::body_limit)
-        return send(tooLarge(),
-                    false);
+        return send(tooLarge(), false);
     if (error == beast::error::timeout)
-        return send({408, "application/json",
+        return send({408,
+                     "application/json",
                      "{\"error\":\"the request did not arrive whole within the read timeout\","
                      "\"status\":408}\n",
                      {}},
@@ -329,8 +338,8 @@ void Session::answer()
     try {
         response = state.handler(request);
     } catch (const std::exception &error) {
-        response = {500, "application/json",
-                    "{\"error\":\"the server failed\",\"status\":500}\n", {}};
+        response = {
+            500, "application/json", "{\"error\":\"the server failed\",\"status\":500}\n", {}};
     }
     send(std::move(response), keepAlive);
 }
@@ -369,20 +378,43 @@ void Session::onSent(beast::error_code error, bool keepAlive)
     pending.reset();
     inRequest = false;
     state.endRequest();
+    if (!error && unread)
+        return linger();
     if (error || !keepAlive || state.stopping)
         return close();
     readHead();
 }
 
+// At most a second, and at most 64 MB, of what the client still sends.
+void Session::linger()
+{
+    constexpr size_t kChunk = 16384;
+    constexpr size_t kMost = size_t{64} << 20;
+    if (!discard) {
+        beast::error_code ignored;
+        stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+        discard = std::make_unique<char[]>(kChunk);
+        stream.expires_after(std::chrono::seconds(1));
+    }
+    stream.async_read_some(net::buffer(discard.get(), kChunk),
+                           [self = shared_from_this()](beast::error_code error, size_t got) {
+                               self->discarded += got;
+                               if (error || self->discarded > kMost)
+                                   return self->close();
+                               self->linger();
+                           });
+}
+
 void HttpServer::State::accept()
 {
-    acceptor.async_accept(net::make_strand(io), [this](beast::error_code error, tcp::socket socket) {
-        if (error == net::error::operation_aborted || !acceptor.is_open())
-            return;
-        if (!error)
-            take(std::move(socket));
-        accept();
-    });
+    acceptor.async_accept(net::make_strand(io),
+                          [this](beast::error_code error, tcp::socket socket) {
+                              if (error == net::error::operation_aborted || !acceptor.is_open())
+                                  return;
+                              if (!error)
+                                  take(std::move(socket));
+                              accept();
+                          });
 }
 
 void HttpServer::State::take(tcp::socket socket)
@@ -458,10 +490,19 @@ void HttpServer::stop(double graceSeconds)
         beast::error_code ignored;
         state->acceptor.close(ignored);
     });
+    // The sessions are held outside the lock: the last hold of one may be
+    // here, and its end takes the lock.
+    std::vector<std::shared_ptr<Session>> open;
+    {
+        const std::lock_guard<std::mutex> lock(state->mutex);
+        for (const std::weak_ptr<Session> &each : state->sessions)
+            if (std::shared_ptr<Session> session = each.lock())
+                open.push_back(std::move(session));
+    }
+    for (const std::shared_ptr<Session> &session : open)
+        net::post(session->executor(), [session] { session->closeIfWaiting(); });
+    open.clear();
     std::unique_lock<std::mutex> lock(state->mutex);
-    for (const std::weak_ptr<Session> &each : state->sessions)
-        if (const std::shared_ptr<Session> session = each.lock())
-            net::post(session->executor(), [session] { session->closeIfWaiting(); });
     state->idle.wait_for(lock, std::chrono::duration<double>(graceSeconds),
                          [this] { return state->busy == 0; });
     lock.unlock();

@@ -20,8 +20,8 @@
 namespace vokid {
 
 struct HttpRequest {
-    std::string method; // "GET", "POST", ...
-    std::string path;   // decoded, without the query
+    std::string method;                         // "GET", "POST", ...
+    std::string path;                           // decoded, without the query
     std::map<std::string, std::string> query;   // decoded parameters
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
@@ -69,8 +69,8 @@ public:
     // one) and serves until stop(). Throws HttpError, naming the address,
     // when it cannot listen. The handler runs on the server's threads,
     // several at once; what it throws is answered with 500.
-    HttpServer(const std::string &address, uint16_t port, const HttpLimits &limits,
-               Handler handler, Logger logger);
+    HttpServer(const std::string &address, uint16_t port, const HttpLimits &limits, Handler handler,
+               Logger logger);
     ~HttpServer(); // stops at once
     HttpServer(const HttpServer &) = delete;
     HttpServer &operator=(const HttpServer &) = delete;

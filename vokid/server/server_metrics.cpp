@@ -43,7 +43,8 @@ std::string ServerMetrics::text(int64_t indexTracks, int64_t indexBytes) const
 {
     const std::lock_guard<std::mutex> lock(mutex);
     std::string out;
-    family(out, "vokid_http_requests_total", "counter", "HTTP requests answered, by route and status.");
+    family(out, "vokid_http_requests_total", "counter",
+           "HTTP requests answered, by route and status.");
     for (const auto &[key, count] : requests)
         out += "vokid_http_requests_total{route=\"" + key.first + "\",status=\"" +
                std::to_string(key.second) + "\"} " + std::to_string(count) + "\n";

@@ -19,7 +19,7 @@ class ServerMetrics {
 public:
     // Upper bounds of the duration buckets, in seconds.
     static constexpr std::array<double, 12> kBuckets = {0.001, 0.0025, 0.005, 0.01, 0.025, 0.05,
-                                                       0.1,   0.25,   0.5,   1,    2.5,   10};
+                                                        0.1,   0.25,   0.5,   1,    2.5,   10};
 
     void countRequest(const std::string &route, int status, double seconds);
     // "match", "no_match", "error"

@@ -29,7 +29,8 @@ std::string lower(std::string text)
 // connection or the deadline.
 bool readMore(int fd, std::string &into, Clock::time_point deadline)
 {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0)
         return false;
     pollfd waiting{fd, POLLIN, 0};

@@ -13,7 +13,7 @@
 namespace vokid_test {
 
 struct HttpReply {
-    int status = 0; // 0 when the connection closed before a status line
+    int status = 0;                             // 0 when the connection closed before a status line
     std::map<std::string, std::string> headers; // names in lower case
     std::string body;
     bool closed = false; // the server closed the connection

@@ -80,7 +80,9 @@ std::vector<Response> responses(const std::string &xml)
     for (std::sregex_iterator it(xml.begin(), xml.end(), element), end; it != end; ++it) {
         const std::map<std::string, std::string> head = attributes((*it)[1]);
         Response response{head.count("ID") ? head.at("ID") : "",
-                          head.count("STATUS") ? head.at("STATUS") : "", {}, ""};
+                          head.count("STATUS") ? head.at("STATUS") : "",
+                          {},
+                          ""};
         const std::string inner = (*it)[2];
         for (std::sregex_iterator m(inner.begin(), inner.end(), match); m != end; ++m)
             response.matches.push_back(attributes((*m)[1]));
@@ -187,7 +189,8 @@ TEST_F(ServedLibrary, StartsOnAFreePortAndLogsEachRequest)
     EXPECT_EQ(200, health.status);
     EXPECT_EQ(kTracks, jsonBody(health)["tracks"]);
     EXPECT_EQ(0, server.stop(SIGTERM));
-    const std::regex line(R"re(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1:\d+ GET /healthz 200 \d+\.\d ms\n)re");
+    const std::regex line(
+        R"re(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ 127\.0\.0\.1:\d+ GET /healthz 200 \d+\.\d ms\n)re");
     EXPECT_TRUE(std::regex_search(server.log(), line)) << server.log();
 }
 
@@ -202,8 +205,10 @@ TEST_F(ServedLibrary, AnswersVoksStreamingQueries)
         const char *status;
     };
     const Case cases[] = {
-        {"Stream1", 1, 8, "OK"},       {"Stream4", 2, 12, "OK"},
-        {"Stream1", 0, 3, "OK"},       {"Stream1", kTracks, 5, "NO_MATCH"},
+        {"Stream1", 1, 8, "OK"},
+        {"Stream4", 2, 12, "OK"},
+        {"Stream1", 0, 3, "OK"},
+        {"Stream1", kTracks, 5, "NO_MATCH"},
         {"Stream4", kTracks, 5, "NO_MATCH"},
     };
     for (const Case &c : cases) {
@@ -220,8 +225,7 @@ TEST_F(ServedLibrary, AnswersVoksStreamingQueries)
         EXPECT_EQ("1", answers[0].id);
         EXPECT_EQ(c.status, answers[0].status) << reply.body;
         if (std::string(c.status) == "NO_MATCH") {
-            EXPECT_NE(std::string::npos,
-                      reply.body.find("<ALBUM_RESPONSE>\n</ALBUM_RESPONSE>\n"));
+            EXPECT_NE(std::string::npos, reply.body.find("<ALBUM_RESPONSE>\n</ALBUM_RESPONSE>\n"));
             continue;
         }
         ASSERT_FALSE(answers[0].matches.empty());
@@ -243,13 +247,15 @@ TEST_F(ServedLibrary, MatchesCarryTheTrackTagsEscapedAndPathsUnlessHidden)
         const HttpReply reply = httpCall(server.port(), "POST", "/query", body);
         EXPECT_NE(std::string::npos,
                   reply.body.find("><TITLE>First &lt;&amp;&gt;</TITLE><ARTIST>Someone</ARTIST>"
-                                  "<PATH>" + fs::canonical(files[0]).string() + "</PATH></MATCH>\n"))
+                                  "<PATH>" +
+                                  fs::canonical(files[0]).string() + "</PATH></MATCH>\n"))
             << reply.body;
     }
     ServedIndex hidden(db, {"--hide-paths"});
     ASSERT_TRUE(hidden.started()) << hidden.log();
     const HttpReply reply = httpCall(hidden.port(), "POST", "/query", body);
-    EXPECT_NE(std::string::npos, reply.body.find("<ARTIST>Someone</ARTIST></MATCH>\n")) << reply.body;
+    EXPECT_NE(std::string::npos, reply.body.find("<ARTIST>Someone</ARTIST></MATCH>\n"))
+        << reply.body;
     EXPECT_EQ(std::string::npos, reply.body.find("<PATH>"));
     const nlohmann::json listed = jsonBody(httpCall(hidden.port(), "GET", "/v1/tracks/1"));
     EXPECT_FALSE(listed.contains("path"));
@@ -332,11 +338,10 @@ TEST_F(ServedLibrary, IdentifiesUploadsAsIdentifyDoes)
     std::ofstream(document) << query(wav, {"-a", "Stream4"});
     for (const std::string &file : {work.file("clip.mp3"), document}) {
         SCOPED_TRACE(file);
-        const nlohmann::json expected =
-            vokid_test::jsonOf(vokid({"identify", "--json", db, file}));
-        const HttpReply reply =
-            httpCall(server.port(), "POST", "/v1/identify?name=" + fs::path(file).filename().string(),
-                     readFile(file), "Content-Type: audio/mpeg\r\n");
+        const nlohmann::json expected = vokid_test::jsonOf(vokid({"identify", "--json", db, file}));
+        const HttpReply reply = httpCall(server.port(), "POST",
+                                         "/v1/identify?name=" + fs::path(file).filename().string(),
+                                         readFile(file), "Content-Type: audio/mpeg\r\n");
         ASSERT_EQ(200, reply.status) << reply.body;
         nlohmann::json answered = jsonBody(reply);
         EXPECT_EQ(fs::path(file).filename().string(), answered["file"]);
@@ -394,12 +399,14 @@ TEST_F(ServedLibrary, ListsTracksByPagesAsListDoes)
         size_t first, count, limit;
     };
     const Case pages[] = {
-        {"", 0, kTracks, 100}, {"?limit=2", 0, 2, 2}, {"?offset=1&limit=2", 1, 2, 2},
-        {"?offset=3&limit=1000", 3, 1, 1000}, {"?offset=4", 4, 0, 100}, {"?offset=99", 99, 0, 100},
+        {"", 0, kTracks, 100},          {"?limit=2", 0, 2, 2},
+        {"?offset=1&limit=2", 1, 2, 2}, {"?offset=3&limit=1000", 3, 1, 1000},
+        {"?offset=4", 4, 0, 100},       {"?offset=99", 99, 0, 100},
     };
     for (const Case &page : pages) {
         SCOPED_TRACE(page.query);
-        const nlohmann::json got = jsonBody(httpCall(server.port(), "GET", "/v1/tracks" + page.query));
+        const nlohmann::json got =
+            jsonBody(httpCall(server.port(), "GET", "/v1/tracks" + page.query));
         EXPECT_EQ(kTracks, got["total"]);
         EXPECT_EQ(page.first, got["offset"]);
         EXPECT_EQ(page.limit, got["limit"]);
@@ -409,8 +416,9 @@ TEST_F(ServedLibrary, ListsTracksByPagesAsListDoes)
     }
     EXPECT_EQ(listed[1], jsonBody(httpCall(server.port(), "GET", "/v1/tracks/2")));
     const std::pair<std::string, int> refused[] = {
-        {"/v1/tracks?limit=1001", 400}, {"/v1/tracks?offset=-1", 400}, {"/v1/tracks?limit=x", 400},
-        {"/v1/tracks/99", 404},         {"/v1/tracks/two", 400},       {"/v1/tracks/4294967296", 400},
+        {"/v1/tracks?limit=1001", 400}, {"/v1/tracks?offset=-1", 400},
+        {"/v1/tracks?limit=x", 400},    {"/v1/tracks/99", 404},
+        {"/v1/tracks/two", 400},        {"/v1/tracks/4294967296", 400},
         {"/v1/nothing", 404},
     };
     for (const auto &[target, status] : refused) {
@@ -446,14 +454,16 @@ TEST_F(ServedLibrary, WriteRoutesNeedTheToken)
     };
     for (const auto &[what, header] : wrong) {
         SCOPED_TRACE(what);
-        const HttpReply reply = httpCall(server.port(), "POST", "/v1/tracks?name=new", upload, header);
+        const HttpReply reply =
+            httpCall(server.port(), "POST", "/v1/tracks?name=new", upload, header);
         EXPECT_EQ(401, reply.status);
         EXPECT_EQ("Bearer", reply.header("www-authenticate"));
         EXPECT_EQ(401, httpCall(server.port(), "DELETE", "/v1/tracks/1", "", header).status);
     }
     EXPECT_EQ(kTracks, jsonBody(httpCall(server.port(), "GET", "/v1/tracks"))["total"]);
     const std::string token = "Authorization: Bearer s3cret-token\r\n";
-    const HttpReply added = httpCall(server.port(), "POST", "/v1/tracks?name=%2Fup%2Fnew.wav", upload, token);
+    const HttpReply added =
+        httpCall(server.port(), "POST", "/v1/tracks?name=%2Fup%2Fnew.wav", upload, token);
     ASSERT_EQ(201, added.status) << added.body;
     const nlohmann::json track = jsonBody(added);
     EXPECT_EQ("/up/new.wav", track["path"]);
@@ -462,8 +472,8 @@ TEST_F(ServedLibrary, WriteRoutesNeedTheToken)
         httpCall(server.port(), "POST", "/v1/identify", readFile(clip(kTracks, 5, 8, "c.wav"))));
     EXPECT_EQ(track["track"], found["match"]["track"]) << found;
     // The same name replaces the track, under its id.
-    const nlohmann::json again = jsonBody(
-        httpCall(server.port(), "POST", "/v1/tracks?name=%2Fup%2Fnew.wav", upload, token));
+    const nlohmann::json again =
+        jsonBody(httpCall(server.port(), "POST", "/v1/tracks?name=%2Fup%2Fnew.wav", upload, token));
     EXPECT_EQ(track["track"], again["track"]);
     EXPECT_EQ(true, again["replaced"]);
     const std::string id = std::to_string(track["track"].get<int>());
@@ -472,7 +482,8 @@ TEST_F(ServedLibrary, WriteRoutesNeedTheToken)
     EXPECT_EQ("", removed.body);
     EXPECT_EQ(404, httpCall(server.port(), "DELETE", "/v1/tracks/" + id, "", token).status);
     EXPECT_EQ(404, httpCall(server.port(), "GET", "/v1/tracks/" + id).status);
-    const HttpReply unusable = httpCall(server.port(), "POST", "/v1/tracks?name=x", "garbage", token);
+    const HttpReply unusable =
+        httpCall(server.port(), "POST", "/v1/tracks?name=x", "garbage", token);
     EXPECT_EQ(415, unusable.status) << unusable.body;
     EXPECT_EQ(400, httpCall(server.port(), "POST", "/v1/tracks", upload, token).status);
 }
@@ -483,7 +494,9 @@ TEST_F(ServedLibrary, SeesTracksAddedAndRemovedByOthersWhileItRuns)
     ServedIndex server(index);
     ASSERT_TRUE(server.started()) << server.log();
     const std::string clipFile = clip(kTracks, 6, 8, "clip.wav");
-    EXPECT_TRUE(jsonBody(httpCall(server.port(), "POST", "/v1/identify", readFile(clipFile)))["match"].is_null());
+    EXPECT_TRUE(
+        jsonBody(httpCall(server.port(), "POST", "/v1/identify", readFile(clipFile)))["match"]
+            .is_null());
     const std::string track = writeAudio(work.file("later.wav"), outsider);
     ASSERT_EQ(0, vokid({"add", index, track}).exit_code);
     const nlohmann::json found =
@@ -491,11 +504,14 @@ TEST_F(ServedLibrary, SeesTracksAddedAndRemovedByOthersWhileItRuns)
     EXPECT_EQ(kTracks + 1, found["match"]["track"]) << found;
     EXPECT_EQ(kTracks + 1, jsonBody(httpCall(server.port(), "GET", "/v1/tracks"))["total"]);
     ASSERT_EQ(0, vokid({"remove", index, std::to_string(kTracks + 1)}).exit_code);
-    EXPECT_TRUE(jsonBody(httpCall(server.port(), "POST", "/v1/identify", readFile(clipFile)))["match"].is_null());
+    EXPECT_TRUE(
+        jsonBody(httpCall(server.port(), "POST", "/v1/identify", readFile(clipFile)))["match"]
+            .is_null());
     // A compacted index is a new data file: the server reads it from then on.
     ASSERT_EQ(0, vokid({"add", index, track}).exit_code);
     ASSERT_EQ(0, vokid({"compact", index}).exit_code);
-    EXPECT_EQ(kTracks + 2, jsonBody(httpCall(server.port(), "POST", "/v1/identify", readFile(clipFile)))["match"]["track"]);
+    EXPECT_EQ(kTracks + 2, jsonBody(httpCall(server.port(), "POST", "/v1/identify",
+                                             readFile(clipFile)))["match"]["track"]);
 }
 
 TEST_F(ServedLibrary, CountsRequestsAndQueriesForPrometheus)
@@ -504,7 +520,8 @@ TEST_F(ServedLibrary, CountsRequestsAndQueriesForPrometheus)
     ASSERT_TRUE(server.started()) << server.log();
     const std::string body = query(clip(1, 6, 8, "clip.wav"), {"-a", "Stream1"});
     httpCall(server.port(), "POST", "/query", body);
-    httpCall(server.port(), "POST", "/query", query(clip(kTracks, 6, 8, "o.wav"), {"-a", "Stream1"}));
+    httpCall(server.port(), "POST", "/query",
+             query(clip(kTracks, 6, 8, "o.wav"), {"-a", "Stream1"}));
     httpCall(server.port(), "GET", "/v1/tracks/77");
     httpCall(server.port(), "GET", "/no/such/thing/" + std::string(100, 'x'));
     const HttpReply metrics = httpCall(server.port(), "GET", "/metrics");

@@ -21,8 +21,8 @@
 namespace {
 
 namespace fs = std::filesystem;
-using vokid_test::HttpConnection;
 using vokid_test::httpCall;
+using vokid_test::HttpConnection;
 using vokid_test::HttpReply;
 using vokid_test::httpRequest;
 using vokid_test::ServedIndex;
@@ -72,7 +72,8 @@ TEST_F(ServeLimits, AnswersABodyOverTheLimitWith413WithoutReadingIt)
     EXPECT_NE(std::string::npos, early.body.find("\"status\":413")) << early.body;
     // Sent in chunks with no length: cut off once it passes the limit.
     HttpConnection chunked(server.port());
-    ASSERT_TRUE(chunked.send("POST /v1/identify HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"));
+    ASSERT_TRUE(chunked.send(
+        "POST /v1/identify HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n"));
     const std::string chunk(65536, 'a');
     char size[16];
     std::snprintf(size, sizeof size, "%zx\r\n", chunk.size());
