@@ -34,7 +34,7 @@ struct Element {
     // deeper; the others are read for their form and dropped, so that the
     // memory stays a small multiple of the body's length.
     std::vector<Element> children;
-    std::string firstChild; // the name of its first child element, kept or not
+    std::string firstChild;      // the name of its first child element, kept or not
     size_t offset = 0;           // of its '<' in the body
     size_t strayText = kNowhere; // of its first character data other than white space
 };
@@ -471,8 +471,7 @@ std::string readData(const Element &data, LookupQuery &query)
     if (query.type != "ZUVOK" && query.type != "QDV")
         return "FPDATA TYPE \"" + query.type.substr(0, 40) + "\" is neither ZUVOK nor QDV";
     if (!data.firstChild.empty())
-        return "FPDATA holds " + quoted(data.firstChild) +
-               ": its document must be escaped text";
+        return "FPDATA holds " + quoted(data.firstChild) + ": its document must be escaped text";
     if (onlySpace(data.text))
         return "empty FPDATA";
     std::vector<Document> documents;
@@ -555,16 +554,32 @@ size_t utf8Sequence(std::string_view text, uint32_t &c)
 void appendEscapedAscii(std::string &out, char c)
 {
     switch (c) {
-    case '&': out += "&amp;"; break;
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
-    case '\'': out += "&apos;"; break;
+    case '&':
+        out += "&amp;";
+        break;
+    case '<':
+        out += "&lt;";
+        break;
+    case '>':
+        out += "&gt;";
+        break;
+    case '"':
+        out += "&quot;";
+        break;
+    case '\'':
+        out += "&apos;";
+        break;
     // As references, so that each line of the response is one line and
     // an attribute keeps them (a parser reads them there as spaces).
-    case '\n': out += "&#10;"; break;
-    case '\r': out += "&#13;"; break;
-    case '\t': out += "&#9;"; break;
+    case '\n':
+        out += "&#10;";
+        break;
+    case '\r':
+        out += "&#13;";
+        break;
+    case '\t':
+        out += "&#9;";
+        break;
     default:
         if (static_cast<unsigned char>(c) < 0x20)
             out += kReplacement;
