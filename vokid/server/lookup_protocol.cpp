@@ -100,9 +100,18 @@ std::string position(std::string_view body, size_t offset)
     return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
 }
 
+// A message on one line whatever the text it quotes holds.
+std::string oneLine(std::string text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';
+    return text;
+}
+
 [[noreturn]] void failAt(std::string_view body, size_t offset, const std::string &what)
 {
-    throw LookupBodyError(position(body, offset) + ": " + what);
+    throw LookupBodyError(oneLine(position(body, offset) + ": " + what));
 }
 
 // A name as it may be quoted in a message: at most 40 bytes.
@@ -261,6 +270,9 @@ private:
             fail("'&' that does not begin a reference");
         const std::string_view name = body.substr(at + 1, length - 1);
         const size_t end = at + length;
+        for (char c : name)
+            if (c != '#' && (!isNameChar(static_cast<unsigned char>(c)) || c == ':'))
+                fail("'&' that does not begin a reference");
         static const std::pair<std::string_view, char> named[] = {
             {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
         for (const auto &entity : named)
@@ -502,6 +514,7 @@ LookupQuery readQuery(const Element &element)
         query.error = findData(element, data);
     if (query.error.empty())
         query.error = readData(*data, query);
+    query.error = oneLine(std::move(query.error));
     return query;
 }
 

@@ -203,6 +203,7 @@ TEST(LookupBody, EachUnusableQueryGetsItsReason)
     } cases[] = {
         {"1", fpdata("XYZ", s1.escaped), "FPDATA TYPE \"XYZ\" is neither ZUVOK nor QDV"},
         {"1", "<FPDATA>" + s1.escaped + "</FPDATA>", "FPDATA without TYPE"},
+        {"1", fpdata("X&#10;Y", s1.escaped), "FPDATA TYPE \"X Y\" is neither ZUVOK nor QDV"},
         {"1", fpdata("ZUVOK", s4.escaped), "TYPE ZUVOK carries Stream1 documents, not Stream4"},
         {"1", fpdata("ZUVOK", fixed.escaped),
          "TYPE ZUVOK carries Stream1 documents, not FileFixed or FileFloat"},
@@ -289,6 +290,7 @@ TEST(LookupBody, RefusesWhatIsNotAListOfQueries)
         {list(query("&#0;", "")),
          "line 1, column 42: a reference to a character XML does not allow"},
         {list(query("a&b", "")), "line 1, column 43: '&' that does not begin a reference"},
+        {list(query("&g\nt;", "")), "line 1, column 42: '&' that does not begin a reference"},
         {list("<ZUSERVER_QUERY ID=1/>"), "line 1, column 41: an attribute's value must be quoted"},
         {list("<ZUSERVER_QUERY ID='1' ID='2'/>"), "line 1, column 45: attribute ID twice"},
         {list("<ZUSERVER_QUERY ID='<'/>"), "line 1, column 42: '<' inside an attribute's value"},
