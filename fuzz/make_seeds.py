@@ -534,6 +534,53 @@ def seeds_vokid_document():
     return {name: text.encode("latin-1") for name, text in seeds.items()}
 
 
+def seeds_vokid_lookup():
+    """Query bodies: what vok writes, lists of several queries with and
+    without declarations, each reason a query is refused for, and bodies
+    that are no lists at all."""
+    vok = vok_documents()
+    stream1, stream4, fixed = vok["Stream1"], vok["Stream4"], vok["FileFixed"]
+
+    def escaped(text):
+        return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;")
+
+    def query(ident, kind, document, extra=""):
+        return ('<ZUSERVER_QUERY ID="%s" OUT="ALBUM_RESPONSE">%s<FPDATA TYPE="%s">%s</FPDATA>'
+                "</ZUSERVER_QUERY>" % (ident, extra, kind, escaped(document)))
+
+    def listed(*queries):
+        return "<ZUSERVER_QUERY_LIST>%s</ZUSERVER_QUERY_LIST>\n" % "".join(queries)
+
+    seeds = {
+        "vok_zuvok": server_query(stream1, "ZUVOK"),
+        "vok_qdv_three": (server_query(stream4, "QDV") + server_query(fixed, "QDV") +
+                          server_query(vok["FileFloat"], "QDV")),
+        "one_list_three_queries": listed(query("a", "ZUVOK", stream1), query("b&amp;c", "QDV", stream4),
+                                         query("c", "QDV", fixed)),
+        "declarations": ('<?xml version="1.0" encoding="UTF-8"?>\n' + listed(query("1", "QDV", fixed)))
+                        * 2,
+        "cdata_and_comment": ("<ZUSERVER_QUERY_LIST><!-- q --><ZUSERVER_QUERY ID='x'><FPDATA TYPE='QDV'>"
+                              "<![CDATA[%s]]></FPDATA></ZUSERVER_QUERY></ZUSERVER_QUERY_LIST>" % fixed),
+        "type_mismatches": listed(query("1", "ZUVOK", stream4), query("2", "QDV", stream1),
+                                  query("3", "XYZ", fixed)),
+        "two_documents": listed(query("1", "QDV", fixed + fixed)),
+        "six_second_blocks": listed(query("1", "QDV", stream4.replace(
+            "<BLOCK_LENGTH>3<", "<BLOCK_LENGTH>6<"))),
+        "no_blocks": listed(query("1", "QDV", streaming_document([]))),
+        "long_id": listed(query("i" * 65, "QDV", fixed)),
+        "id_references": listed(query("&#x1F3B5;&lt;&#10;", "QDV", fixed)),
+        "no_fpdata": listed('<ZUSERVER_QUERY ID="1"/>', '<ZUSERVER_QUERY ID="2"><X/></ZUSERVER_QUERY>'),
+        "element_in_fpdata": listed('<ZUSERVER_QUERY ID="1"><FPDATA TYPE="QDV">%s</FPDATA>'
+                                    "</ZUSERVER_QUERY>" % fixed.split("\n", 1)[1]),
+        "cut": server_query(stream1, "ZUVOK")[:900],
+        "raw_document": fixed,
+        "unclosed_list": "<ZUSERVER_QUERY_LIST><ZUSERVER_QUERY ID='1'/>",
+        "junk_after": server_query(fixed, "QDV") + "junk",
+        "nested": listed(query("1", "QDV", fixed, "<a>" * 14 + "</a>" * 14)),
+    }
+    return {name: text.encode("utf-8") for name, text in seeds.items()}
+
+
 # vokid's index records --------------------------------------------------------
 
 def crc32(data):
@@ -833,6 +880,7 @@ def main():
     targets = {
         ("vokid", "fuzz_vokid_index"): seeds_vokid_index(),
         ("vokid", "fuzz_vokid_document"): seeds_vokid_document(),
+        ("vokid", "fuzz_vokid_lookup"): seeds_vokid_lookup(),
         ("vok", "fuzz_wav"): seeds_wav(),
         ("vok", "fuzz_cli"): seeds_cli(),
         ("libvok", "fuzz_engine"): seeds_engine(),

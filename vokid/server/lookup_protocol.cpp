@@ -34,7 +34,7 @@ struct Element {
     // deeper; the others are read for their form and dropped, so that the
     // memory stays a small multiple of the body's length.
     std::vector<Element> children;
-    std::string firstChild; // the name of its first child element, kept or not
+    std::string firstChild;      // the name of its first child element, kept or not
     size_t offset = 0;           // of its '<' in the body
     size_t strayText = kNowhere; // of its first character data other than white space
 };
@@ -100,9 +100,18 @@ std::string position(std::string_view body, size_t offset)
     return "line " + std::to_string(line) + ", column " + std::to_string(offset - lineStart + 1);
 }
 
+// A message on one line whatever the text it quotes holds.
+std::string oneLine(std::string text)
+{
+    for (char &c : text)
+        if (static_cast<unsigned char>(c) < 0x20)
+            c = ' ';
+    return text;
+}
+
 [[noreturn]] void failAt(std::string_view body, size_t offset, const std::string &what)
 {
-    throw LookupBodyError(position(body, offset) + ": " + what);
+    throw LookupBodyError(oneLine(position(body, offset) + ": " + what));
 }
 
 // A name as it may be quoted in a message: at most 40 bytes.
@@ -261,6 +270,9 @@ private:
             fail("'&' that does not begin a reference");
         const std::string_view name = body.substr(at + 1, length - 1);
         const size_t end = at + length;
+        for (char c : name)
+            if (c != '#' && (!isNameChar(static_cast<unsigned char>(c)) || c == ':'))
+                fail("'&' that does not begin a reference");
         static const std::pair<std::string_view, char> named[] = {
             {"lt", '<'}, {"gt", '>'}, {"amp", '&'}, {"quot", '"'}, {"apos", '\''}};
         for (const auto &entity : named)
@@ -471,8 +483,7 @@ std::string readData(const Element &data, LookupQuery &query)
     if (query.type != "ZUVOK" && query.type != "QDV")
         return "FPDATA TYPE \"" + query.type.substr(0, 40) + "\" is neither ZUVOK nor QDV";
     if (!data.firstChild.empty())
-        return "FPDATA holds " + quoted(data.firstChild) +
-               ": its document must be escaped text";
+        return "FPDATA holds " + quoted(data.firstChild) + ": its document must be escaped text";
     if (onlySpace(data.text))
         return "empty FPDATA";
     std::vector<Document> documents;
@@ -503,6 +514,7 @@ LookupQuery readQuery(const Element &element)
         query.error = findData(element, data);
     if (query.error.empty())
         query.error = readData(*data, query);
+    query.error = oneLine(std::move(query.error));
     return query;
 }
 
@@ -555,16 +567,32 @@ size_t utf8Sequence(std::string_view text, uint32_t &c)
 void appendEscapedAscii(std::string &out, char c)
 {
     switch (c) {
-    case '&': out += "&amp;"; break;
-    case '<': out += "&lt;"; break;
-    case '>': out += "&gt;"; break;
-    case '"': out += "&quot;"; break;
-    case '\'': out += "&apos;"; break;
+    case '&':
+        out += "&amp;";
+        break;
+    case '<':
+        out += "&lt;";
+        break;
+    case '>':
+        out += "&gt;";
+        break;
+    case '"':
+        out += "&quot;";
+        break;
+    case '\'':
+        out += "&apos;";
+        break;
     // As references, so that each line of the response is one line and
     // an attribute keeps them (a parser reads them there as spaces).
-    case '\n': out += "&#10;"; break;
-    case '\r': out += "&#13;"; break;
-    case '\t': out += "&#9;"; break;
+    case '\n':
+        out += "&#10;";
+        break;
+    case '\r':
+        out += "&#13;";
+        break;
+    case '\t':
+        out += "&#9;";
+        break;
     default:
         if (static_cast<unsigned char>(c) < 0x20)
             out += kReplacement;

@@ -68,8 +68,8 @@ struct LookupMatch {
 struct LookupAnswer {
     std::string id;
     LookupStatus status = LookupStatus::NoMatch;
-    bool partial = false; // the search stopped before it had looked everywhere
-    std::string message;  // Error: why
+    bool partial = false;             // the search stopped before it had looked everywhere
+    std::string message;              // Error: why
     std::vector<LookupMatch> matches; // Ok: one or more
 };
 
