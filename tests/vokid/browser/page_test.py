@@ -43,6 +43,9 @@ TRACKS = [
 TRACK_SECONDS = 24
 CLIP_TRACK, CLIP_START = 0, 8    # the uploaded clip: 10 s of the first track
 MIC_TRACK = 2                    # the microphone plays the third track
+# Enough short tracks after them for a second page of 50 with one row.
+FILLERS = 48
+ALL_TRACKS = len(TRACKS) + FILLERS
 DASH = '\u2013'
 
 
@@ -80,6 +83,10 @@ def make_track(folder, track):
            os.path.join(folder, track['name']))
 
 
+def filler_name(number):
+    return f'filler-{number:02}.wav'
+
+
 def make_inputs(folder):
     for track in TRACKS:
         make_track(folder, track)
@@ -90,6 +97,10 @@ def make_inputs(folder):
     mic = os.path.join(folder, 'mic.wav')
     ffmpeg(['-ss', '4', '-t', '16', '-i', os.path.join(folder, TRACKS[MIC_TRACK]['name'])],
            ['-c:a', 'pcm_s16le', '-ar', '48000'], mic)
+    fillers = []
+    for number in range(FILLERS):
+        fillers += ['-map', '0', os.path.join(folder, filler_name(number))]
+    ffmpeg(['-f', 'lavfi', '-i', 'sine=f=440:r=44100:d=4'], fillers[:-1], fillers[-1])
     text = os.path.join(folder, 'notes.txt')
     with open(text, 'w') as out:
         out.write('These are notes, not audio.\n' * 40)
@@ -143,7 +154,7 @@ def wait_for(driver, condition, what, seconds=WAIT_SECONDS):
 
 
 def page_text(driver):
-    return driver.find_element('tag name', 'main').text
+    return driver.find_element('tag name', 'body').text
 
 
 def answer(driver):
@@ -190,12 +201,25 @@ def check_refused_upload(driver, text):
     check(len(shown.text) > len('Error: '), 'the error has no message')
 
 
+def shown_rows(driver, count, first):
+    def ready(d):
+        rows = d.find_elements('css selector', '#track-rows tr')
+        return rows if len(rows) == count and rows[0].text.startswith(f'{first} ') else None
+    rows = wait_for(driver, ready, f'{count} rows from track {first} in the tracks view')
+    return [[cell.text for cell in row.find_elements('tag name', 'td')] for row in rows]
+
+
+def check_range(driver, text, previous, following):
+    shown = driver.find_element('id', 'range').text
+    check(shown == text, f'the count reads {shown!r}, not {text!r}')
+    for button, enabled in (('previous', previous), ('next', following)):
+        check(driver.find_element('id', button).is_enabled() == enabled,
+              f'{button} is {"disabled" if enabled else "enabled"} at {text!r}')
+
+
 def check_tracks(driver):
     driver.find_element('id', 'nav-tracks').click()
-    rows = wait_for(driver, lambda d: d.find_elements('css selector', '#track-rows tr')
-                    if len(d.find_elements('css selector', '#track-rows tr')) == len(TRACKS) else None,
-                    f'{len(TRACKS)} rows in the tracks view')
-    cells = [[cell.text for cell in row.find_elements('tag name', 'td')] for row in rows]
+    cells = shown_rows(driver, 50, 1)
     by_title = {row[1]: row for row in cells}
     for track in TRACKS:
         row = by_title.get(track['title'])
@@ -204,13 +228,16 @@ def check_tracks(driver):
         check(row[2] == (track['artist'] or DASH) and row[3] in (track['album'] or DASH, DASH)
               and row[4] == f'0:{TRACK_SECONDS}', f'row of {track["title"]!r}: {row}')
         check(row[5].endswith('/' + track['name']), f'path of {track["title"]!r}: {row[5]!r}')
-    count = f'1{DASH}{len(TRACKS)} of {len(TRACKS)}'
-    check(driver.find_element('id', 'range').text == count,
-          f'the count reads {driver.find_element("id", "range").text!r}, not {count!r}')
-    check(driver.find_element('id', 'stats').text == f'{len(TRACKS)} tracks in the index',
+    check(driver.find_element('id', 'stats').text == f'{ALL_TRACKS} tracks in the index',
           f'the header reads {driver.find_element("id", "stats").text!r}')
-    for button in ('previous', 'next'):
-        check(not driver.find_element('id', button).is_enabled(), f'{button} is enabled on the only page')
+    check_range(driver, f'1{DASH}50 of {ALL_TRACKS}', previous=False, following=True)
+    driver.find_element('id', 'next').click()
+    last = shown_rows(driver, ALL_TRACKS - 50, 51)
+    check(last[0][5].endswith('/' + filler_name(FILLERS - 1)), f'the last page holds {last}')
+    check_range(driver, f'51{DASH}{ALL_TRACKS} of {ALL_TRACKS}', previous=True, following=False)
+    driver.find_element('id', 'previous').click()
+    shown_rows(driver, 50, 1)
+    check_range(driver, f'1{DASH}50 of {ALL_TRACKS}', previous=False, following=True)
 
 
 def check_recording(driver):
@@ -245,13 +272,16 @@ def prerequisites():
 def run_page(vokid, folder):
     clip, mic, text = make_inputs(folder)
     index = os.path.join(folder, 'index')
+    # The tracks first, so that they have the first ids and the first page.
     run([vokid, 'add', index] + [os.path.join(folder, t['name']) for t in TRACKS], 'vokid add')
+    run([vokid, 'add', index] + [os.path.join(folder, filler_name(n)) for n in range(FILLERS)],
+        'vokid add (fillers)')
     server, url = start_server(vokid, index, folder)
     driver = None
     try:
         driver = start_browser(mic)
         driver.get(url)
-        wait_for(driver, lambda d: d.find_element('id', 'stats').text.startswith(str(len(TRACKS))),
+        wait_for(driver, lambda d: d.find_element('id', 'stats').text.startswith(str(ALL_TRACKS)),
                  'track count in the header')
         for step in (lambda: check_upload(driver, clip), lambda: check_refused_upload(driver, text),
                      lambda: check_tracks(driver), lambda: check_recording(driver),
