@@ -6,7 +6,7 @@ Usage: page_test.py VOKID
 Builds an index of generated tracks with `vokid add`, starts `vokid serve`
 on a free port of 127.0.0.1, and uses the page as a person would: uploads
 a clip (MP3, cut from an indexed track) and a file that is not audio,
-opens the tracks view, and records from Chromium's fake microphone, which
+opens the tracks view and pages through it, and records from Chromium's fake microphone, which
 plays a clip cut from another indexed track. The browser's console must
 hold no error but the one the refused upload causes. Exits 0 on success,
 77 when ffmpeg or the browser is missing, 1 on failure; the server, the
@@ -21,6 +21,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 SKIP = 77
@@ -108,11 +109,14 @@ def make_inputs(folder):
 
 
 def start_server(vokid, index, folder):
+    """The server and its URL, read from its first line of output."""
     log = open(os.path.join(folder, 'server.log'), 'w')
     server = subprocess.Popen([vokid, 'serve', index, '--listen', '127.0.0.1:0'],
                               stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=log, text=True)
     ready, _, _ = select.select([server.stdout], [], [], 20)
     line = server.stdout.readline() if ready else ''
+    # Whatever else it prints goes to the log: a full pipe would stop it.
+    threading.Thread(target=lambda: log.writelines(server.stdout), daemon=True).start()
     found = re.match(r'listening on (http://[^\s/]+/)', line)
     if not found:
         stop_server(server)
