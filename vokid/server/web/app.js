@@ -115,6 +115,7 @@ function showAnswer(answer, name) {
 
 async function identify(blob, name) {
   if (busy) return;
+  const focused = document.activeElement; // disabled while busy, it loses the focus
   setBusy(true, `Identifying ${name}\u2026`);
   $('result').replaceChildren();
   try {
@@ -128,6 +129,7 @@ async function identify(blob, name) {
     showError(error.message);
   } finally {
     setBusy(false, '');
+    if (document.activeElement === document.body && focused) focused.focus();
   }
 }
 
