@@ -8,6 +8,7 @@
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/index_commands.h"
 #include "vokid/cli/json_text.h"
+#include "vokid/cli/result_json.h"
 #include "vokid/index/index_check.h"
 #include "vokid/index/index_error.h"
 #include "vokid/search/duplicates.h"
@@ -41,14 +42,6 @@ std::string storeText(const StoreStats &stats)
     return text;
 }
 
-nlohmann::ordered_json storeJson(const StoreStats &stats)
-{
-    nlohmann::ordered_json store = {{"kind", stats.kind}};
-    for (const StoreFact &fact : stats.facts)
-        store[fact.key] = fact.value;
-    return store;
-}
-
 std::string statsText(const StoreStats &stats)
 {
     const double hours = stats.seconds / 3600;
@@ -79,23 +72,7 @@ std::string statsText(const StoreStats &stats)
 
 std::string statsJson(const StoreStats &stats)
 {
-    const double hours = stats.seconds / 3600;
-    return readableJson({
-        {"tracks", stats.tracks},
-        {"hours", rounded4(hours)},
-        {"sub_fingerprints", stats.words},
-        {"postings", stats.postings},
-        {"step", stats.step},
-        {"bytes", stats.fileBytes},
-        {"bytes_per_hour", hours > 0 ? nlohmann::ordered_json(std::llround(
-                                           static_cast<double>(stats.fileBytes) / hours))
-                                     : nlohmann::ordered_json()},
-        {"posting_bytes", stats.postingBytes},
-        {"sequence_bytes", stats.sequenceBytes},
-        {"metadata_bytes", stats.metadataBytes},
-        {"free_bytes", stats.freeBytes},
-        {"store", storeJson(stats)},
-    });
+    return readableJson(statsObject(stats));
 }
 
 std::string checkText(const CheckReport &report)
@@ -156,12 +133,7 @@ int runList(const IndexOptions &options, Console &console)
     try {
         for (const TrackInfo &track : store->view()->tracks()) {
             if (options.json) {
-                nlohmann::ordered_json object = trackJson(track);
-                object["duration"] = roundedSeconds(track.duration);
-                object["algorithm"] = track.algorithm;
-                object["sub_fingerprints"] = track.words;
-                object["postings"] = track.postings;
-                console.write(compactJson(object) + "\n");
+                console.write(compactJson(listedTrackJson(track)) + "\n");
             } else {
                 const std::string tags = tagsOf(track);
                 console.write(std::to_string(track.id) + "\t" + clockTime(track.duration) + "\t" +

@@ -8,7 +8,7 @@
 #include "vokid/cli/index_commands.h"
 #include "vokid/cli/json_text.h"
 #include "vokid/cli/ordered_parallel.h"
-#include "vokid/fingerprint/recognised_input.h"
+#include "vokid/cli/result_json.h"
 #include "vokid/index/index_error.h"
 #include "vokid/input/input_error.h"
 #include "vokid/search/identifier.h"
@@ -25,27 +25,6 @@ std::string speedText(double speed)
     std::snprintf(text, sizeof text, "%.0f%% %s", std::abs(speed - 1) * 100,
                   speed > 1 ? "fast" : "slow");
     return text;
-}
-
-// A clip of audio (its first `length` seconds, 0: all), or a Stream1 or
-// Stream4 document, searched as played.
-Identification identifyFile(Identifier &identifier, const std::string &file, double length,
-                            std::optional<TrackInfo> &track)
-{
-    RecognisedInput input = recogniseInput(file);
-    if (input.audio)
-        return identifier.identifyKnown(*input.audio, length, track);
-    if (input.documents.size() != 1)
-        throw InputError("holds " + std::to_string(input.documents.size()) +
-                         " fingerprint documents; a clip is one");
-    const Document &document = input.documents.front();
-    if (document.family != Family::Streaming || document.frames.blockLength != 3)
-        throw InputError("a fingerprint document of this kind cannot be searched (only Stream1 "
-                         "and Stream4 are)");
-    if (length <= 0)
-        return identifier.identifyKnown(document.frames, track);
-    const auto count = static_cast<int64_t>(length / document.frames.frameSeconds);
-    return identifier.identifyKnown(stretchOf(document.frames, 0, count), track);
 }
 
 struct ClipOutcome {
@@ -73,33 +52,6 @@ std::string clipText(const std::string &file, const Identification &found,
     if (found.speed != 1)
         line += ", played " + speedText(found.speed);
     return line + ": " + (track ? describeTrack(*track) : std::string("(removed)")) + "\n";
-}
-
-std::string clipJson(const std::string &file, const Identification &found,
-                     const std::optional<TrackInfo> &track)
-{
-    const Match &match = found.match;
-    nlohmann::ordered_json object = {{"file", file}, {"seconds", roundedSeconds(found.seconds)}};
-    if (!match.accepted) {
-        object["match"] = nullptr;
-        return compactJson(object) + "\n";
-    }
-    nlohmann::ordered_json result =
-        track ? trackJson(*track) : nlohmann::ordered_json{{"track", match.best.track}};
-    result["offset_seconds"] =
-        roundedSeconds(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds());
-    result["ber"] = rounded4(match.best.ber());
-    result["matched_seconds"] = roundedSeconds(
-        static_cast<double>(match.best.alignment.evidencePairs()) * indexFrameSeconds());
-    result["confidence"] = rounded4(match.confidence());
-    result["speed"] = found.speed;
-    result["runner_up_ber"] = rounded4(match.runnerUpBer);
-    nlohmann::ordered_json same = nlohmann::ordered_json::array();
-    for (const Candidate &other : match.sameRecording)
-        same.push_back(other.track);
-    result["same_recording"] = same;
-    object["match"] = result;
-    return compactJson(object) + "\n";
 }
 
 std::string segmentText(const Segment &segment, const std::optional<TrackInfo> &track)
@@ -146,7 +98,7 @@ int runIdentify(const IndexOptions &options, Console &console)
                 ClipOutcome outcome;
                 try {
                     outcome.found =
-                        identifyFile(identifier, options.files[i], options.length, outcome.track);
+                        identifyInput(identifier, options.files[i], options.length, outcome.track);
                 } catch (const IndexDamaged &error) {
                     outcome.damage = error.what();
                 } catch (const std::bad_alloc &) {
@@ -165,7 +117,7 @@ int runIdentify(const IndexOptions &options, Console &console)
                     failed = true;
                     return;
                 }
-                console.write(options.json ? clipJson(file, outcome.found, outcome.track)
+                console.write(options.json ? compactJson(identificationJson(file, outcome.found, outcome.track)) + "\n"
                                            : clipText(file, outcome.found, outcome.track));
             });
     } catch (const IndexError &error) {

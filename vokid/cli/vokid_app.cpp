@@ -14,6 +14,7 @@
 #include "vokid/cli/index_commands.h"
 #include "vokid/cli/maintenance_commands.h"
 #include "vokid/cli/print_command.h"
+#include "vokid/cli/serve_command.h"
 #include "vokid/cli/usage_error.h"
 
 namespace vokid {
@@ -71,6 +72,7 @@ struct Request {
     IndexOptions index;
     bool asPlayed = false;
     CopyOptions copy; // upgrade, backup, compact
+    ServeOptions serve;
 };
 
 void addPrint(CLI::App &app, Request &request)
@@ -251,6 +253,50 @@ void addMaintenanceCommands(CLI::App &app, CopyOptions &copy)
         ->type_name("DIR");
 }
 
+void addServeCommand(CLI::App &app, ServeOptions &serve)
+{
+    CLI::App *command = app.add_subcommand(
+        "serve", "Answer lookups over HTTP: vok's server queries (POST /query), a JSON API "
+                 "under /v1/, a web page at /, /healthz and /metrics.");
+    command->add_option("DB", serve.db, "The index folder")->required();
+    command->add_option("--listen", serve.listen, "Address and port; port 0 picks a free one")
+        ->type_name("ADDR:PORT")
+        ->capture_default_str();
+    command->add_option("--threads", serve.threads, "Requests answered at once (default: cores)")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 1024u));
+    command->add_option("--max-body", serve.maxBody, "Largest request body; larger gets 413")
+        ->type_name("MB")
+        ->check(finiteNumber())
+        ->check(positiveUpTo(4096))
+        ->capture_default_str();
+    command->add_option("--max-connections", serve.maxConnections, "Connections at once")
+        ->type_name("N")
+        ->check(CLI::Range(1u, 100000u))
+        ->capture_default_str();
+    command
+        ->add_option("--read-timeout", serve.readTimeout,
+                     "Seconds a client has to send its request; slower ones are dropped")
+        ->type_name("S")
+        ->check(finiteNumber())
+        ->check(positiveUpTo(3600))
+        ->capture_default_str();
+    command
+        ->add_option("--max-seconds", serve.maxSeconds,
+                     "Seconds of audio or sub-fingerprints searched per query; the rest is not "
+                     "decoded")
+        ->type_name("S")
+        ->check(finiteNumber())
+        ->check(CLI::Range(3.4, 3600.0))
+        ->capture_default_str();
+    command
+        ->add_option("--token-file", serve.tokenFile,
+                     "File whose first line is the bearer token of the write routes (without "
+                     "it they answer 403)")
+        ->type_name("FILE");
+    command->add_flag("--hide-paths", serve.hidePaths, "Leave tracks' paths out of answers");
+}
+
 // The index commands, in the order the help lists them: each names the
 // index folder DB first.
 void addIndexCommands(CLI::App &app, Request &request)
@@ -260,6 +306,7 @@ void addIndexCommands(CLI::App &app, Request &request)
     addSearchCommands(app, request, shared);
     addCatalogueCommands(app, shared);
     addMaintenanceCommands(app, request.copy);
+    addServeCommand(app, request.serve);
 }
 
 PrintFormat formatNamed(const std::string &name)
@@ -285,6 +332,8 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
     }
     if (app.got_subcommand("decode"))
         return runDecode(request.decodeInput, console);
+    if (app.got_subcommand("serve"))
+        return runServe(request.serve, console);
     const std::pair<const char *, int (*)(const CopyOptions &, Console &)> copies[] = {
         {"upgrade", runUpgrade},
         {"backup", runBackup},
@@ -341,6 +390,7 @@ int runVokid(int argc, const char *const *argv, std::FILE *out, std::FILE *err)
                "See vokid(1) for the output formats.");
     Request request;
     request.index.jobs = request.jobs;
+    request.serve.threads = request.jobs;
     bool algorithmGiven = false;
     addPrint(app, request);
     addDecode(app, request);

@@ -9,6 +9,7 @@
 #include <numeric>
 
 #include "vokid/fingerprint/algorithm.h"
+#include "vokid/fingerprint/recognised_input.h"
 #include "vokid/input/input_error.h"
 #include "vokid/input/mono_resampler.h"
 #include "vokid/search/speed.h"
@@ -279,6 +280,30 @@ Identification Identifier::identify(const std::vector<int16_t> &frames, uint32_t
         clip.trySideBySide(pool, next, false);
     }
     return clip.result();
+}
+
+Identification identifyDocument(Identifier &identifier, const Document &document, double length,
+                                std::optional<TrackInfo> &track)
+{
+    if (document.family != Family::Streaming || document.frames.blockLength != 3)
+        throw InputError("a fingerprint document of this kind cannot be searched (only Stream1 "
+                         "and Stream4 are)");
+    if (length <= 0)
+        return identifier.identifyKnown(document.frames, track);
+    const auto count = static_cast<int64_t>(length / document.frames.frameSeconds);
+    return identifier.identifyKnown(stretchOf(document.frames, 0, count), track);
+}
+
+Identification identifyInput(Identifier &identifier, const std::string &file, double length,
+                             std::optional<TrackInfo> &track)
+{
+    RecognisedInput input = recogniseInput(file);
+    if (input.audio)
+        return identifier.identifyKnown(*input.audio, length, track);
+    if (input.documents.size() != 1)
+        throw InputError("holds " + std::to_string(input.documents.size()) +
+                         " fingerprint documents; a clip is one");
+    return identifyDocument(identifier, input.documents.front(), length, track);
 }
 
 } // namespace vokid

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "vokid/document/document.h"
 #include "vokid/index/index_store.h"
 #include "vokid/input/audio_source.h"
 #include "vokid/search/matcher.h"
@@ -53,6 +54,18 @@ private:
     WorkerPool &pool;
     bool speeds;
 };
+
+// A clip named as the user gives it ('-' is standard input): audio, of
+// which the first `length` seconds are searched (0: all), or a Stream1 or
+// Stream4 document, searched as played (its first `length` seconds). With
+// the matched track's record in *track, as Identifier::identifyKnown.
+// Throws InputError, DecodeError, IndexError.
+Identification identifyInput(Identifier &identifier, const std::string &file, double length,
+                             std::optional<TrackInfo> &track);
+// A document read already, as identifyInput takes it; InputError for one
+// that is not Stream1 or Stream4.
+Identification identifyDocument(Identifier &identifier, const Document &document, double length,
+                                std::optional<TrackInfo> &track);
 
 // Audio decoded to the end (or to `maxSeconds`) in a rate the engine takes.
 struct DecodedAudio {
