@@ -5,9 +5,10 @@ Usage: page_test.py VOKID
 
 Builds an index of generated tracks with `vokid add`, starts `vokid serve`
 on a free port of 127.0.0.1, and uses the page as a person would: uploads
-a clip (MP3, cut from an indexed track) and a file that is not audio,
-opens the tracks view and pages through it, and records from Chromium's fake microphone, which
-plays a clip cut from another indexed track. The browser's console must
+clips (cut from indexed tracks, one played 3% fast, and noise of no track)
+and a file that is not audio, opens the tracks view and pages through it,
+and records from Chromium's fake microphone, which plays a clip cut from
+another indexed track. The browser's console must
 hold no error but the one the refused upload causes. Exits 0 on success,
 77 when ffmpeg or the browser is missing, 1 on failure; the server, the
 browser and the temporary folder go in every case, and the whole run is
@@ -42,8 +43,15 @@ TRACKS = [
      'album': 'Generated', 'step': 0.17, 'notes': 11, 'base': 196, 'seed': 37},
 ]
 TRACK_SECONDS = 24
-CLIP_TRACK, CLIP_START = 0, 8    # the uploaded clip: 10 s of the first track
-MIC_TRACK = 2                    # the microphone plays the third track
+# The uploads, each cut from a track (None: noise of no track) and
+# re-encoded: file, track, where the clip starts in it, its speed. The
+# first shows a title that holds markup.
+UPLOADS = [
+    ('clip.mp3', 0, 8, 1.0),
+    ('fast.mp3', 1, 6, 1.03),
+    ('stranger.ogg', None, 0, 1.0),
+]
+MIC_TRACK = 2  # the microphone plays the third track
 # Enough short tracks after them for a second page of 50 with one row.
 FILLERS = 48
 ALL_TRACKS = len(TRACKS) + FILLERS
@@ -91,9 +99,10 @@ def filler_name(number):
 def make_inputs(folder):
     for track in TRACKS:
         make_track(folder, track)
-    clip = os.path.join(folder, 'clip.mp3')
-    ffmpeg(['-ss', str(CLIP_START), '-t', '10', '-i', os.path.join(folder, TRACKS[CLIP_TRACK]['name'])],
-           ['-c:a', 'libmp3lame', '-b:a', '128k'], clip)
+    for name, track, start, speed in UPLOADS:
+        source = (['-ss', str(start), '-t', '10', '-i', os.path.join(folder, TRACKS[track]['name'])]
+                  if track is not None else ['-f', 'lavfi', '-i', 'anoisesrc=c=brown:r=44100:s=99:d=8'])
+        ffmpeg(source, ['-af', f'asetrate=44100*{speed},aresample=44100'], os.path.join(folder, name))
     # Chromium plays this file, again and again, as its fake microphone.
     mic = os.path.join(folder, 'mic.wav')
     ffmpeg(['-ss', '4', '-t', '16', '-i', os.path.join(folder, TRACKS[MIC_TRACK]['name'])],
@@ -105,7 +114,7 @@ def make_inputs(folder):
     text = os.path.join(folder, 'notes.txt')
     with open(text, 'w') as out:
         out.write('These are notes, not audio.\n' * 40)
-    return clip, mic, text
+    return mic, text
 
 
 def start_server(vokid, index, folder):
@@ -179,22 +188,35 @@ def shows_buttons(driver, record, stop):
             and driver.find_element('id', 'stop').is_displayed() == stop)
 
 
-def check_upload(driver, clip):
+def check_uploads(driver, folder):
     check(shows_buttons(driver, record=True, stop=False), 'Stop is shown before any recording')
-    driver.find_element('id', 'file-input').send_keys(clip)
-    shown, title = identified_title(driver, 'the uploaded clip')
-    expected = TRACKS[CLIP_TRACK]
-    check(title == expected['title'], f'the clip was shown as {title!r}, not {expected["title"]!r}')
+    for upload in UPLOADS:
+        check_upload(driver, folder, upload)
+
+
+def check_upload(driver, folder, upload):
+    name, track, start, speed = upload
+    driver.find_element('id', 'file-input').send_keys(os.path.join(folder, name))
+    shown = wait_for(driver, answer, f'answer to {name}')
+    if track is None:
+        check(shown.text == 'No match', f'{name} was not refused as no match: {shown.text!r}')
+        return
+    check('match' in shown.get_attribute('class').split(), f'{name} was not identified: {shown.text!r}')
+    expected = TRACKS[track]
+    title = shown.find_element('tag name', 'h3').text
+    check(title == expected['title'], f'{name} was shown as {title!r}, not {expected["title"]!r}')
     facts = dict(zip([e.text for e in shown.find_elements('tag name', 'dt')],
                      [e.text for e in shown.find_elements('tag name', 'dd')]))
-    check(facts.get('Artist') == expected['artist'], f'artist shown: {facts.get("Artist")!r}')
+    check(facts.get('Artist') == (expected['artist'] or DASH), f'artist shown: {facts.get("Artist")!r}')
     # The index keeps no album today: a tagged album may be a dash too.
     check(facts.get('Album') in (expected['album'], DASH), f'album shown: {facts.get("Album")!r}')
     position = re.fullmatch(r'at (\d+):(\d\d\.\d)', facts.get('Position', ''))
     check(position, f'position shown: {facts.get("Position")!r}')
     seconds = int(position.group(1)) * 60 + float(position.group(2))
-    check(abs(seconds - CLIP_START) < 0.5, f'the clip was placed at {seconds} s, not {CLIP_START} s')
+    check(abs(seconds - start) < 0.5, f'{name} was placed at {seconds} s, not {start} s')
     check(re.fullmatch(r'\d{1,3}%', facts.get('Confidence', '')), f'confidence: {facts.get("Confidence")!r}')
+    note = f'played {round(abs(speed - 1) * 100)}% {"fast" if speed > 1 else "slow"}' if speed != 1 else None
+    check(facts.get('Speed') == note, f'{name} at speed {speed}: speed shown {facts.get("Speed")!r}')
 
 
 def check_refused_upload(driver, text):
@@ -274,7 +296,7 @@ def prerequisites():
 
 
 def run_page(vokid, folder):
-    clip, mic, text = make_inputs(folder)
+    mic, text = make_inputs(folder)
     index = os.path.join(folder, 'index')
     # The tracks first, so that they have the first ids and the first page.
     run([vokid, 'add', index] + [os.path.join(folder, t['name']) for t in TRACKS], 'vokid add')
@@ -287,7 +309,7 @@ def run_page(vokid, folder):
         driver.get(url)
         wait_for(driver, lambda d: d.find_element('id', 'stats').text.startswith(str(ALL_TRACKS)),
                  'track count in the header')
-        for step in (lambda: check_upload(driver, clip), lambda: check_refused_upload(driver, text),
+        for step in (lambda: check_uploads(driver, folder), lambda: check_refused_upload(driver, text),
                      lambda: check_tracks(driver), lambda: check_recording(driver),
                      lambda: check_console(driver)):
             step()
