@@ -4,6 +4,9 @@
 #                 FFmpeg's libraries, nlohmann-json and CLI11)
 #   make run      build it and fingerprint the bundled sample
 #   make test     build and run the whole test suite (Release, in build/)
+#   make test-browser  build vokid and run the lookup server's page test
+#                 alone, in headless Chromium (chromium chromium-driver
+#                 python3-selenium)
 #   make install  build and install into PREFIX (/usr/local): programs,
 #                 libvok, its headers, pkg-config and CMake files, man pages
 #   make sanitize the test suite under AddressSanitizer and UBSan (build-sanitize/),
@@ -22,7 +25,7 @@ SAMPLE ?= data/sample.wav
 FUZZ_SECONDS ?= 300
 PREFIX ?= /usr/local
 
-.PHONY: all vok run test sanitize tsan memcheck bench fuzz install clean
+.PHONY: all vok run test test-browser sanitize tsan memcheck bench fuzz install clean
 
 all: vok
 
@@ -42,6 +45,11 @@ test:
 	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DVOK_TESTS=ON
 	$(CMAKE) --build build -j $(JOBS)
 	ctest --test-dir build --output-on-failure --no-tests=error -j $(JOBS)
+
+test-browser:
+	$(CMAKE) -S . -B build -DCMAKE_BUILD_TYPE=Release -DVOK_TESTS=ON
+	$(CMAKE) --build build -j $(JOBS) --target vokid
+	ctest --test-dir build --output-on-failure --no-tests=error -L browser
 
 # -O1 with line tables: what the sanitizers' own guides advise, and half
 # the build time of -O2 -g, with every report still naming file and line.
