@@ -3,11 +3,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 #include <thread>
-#include <cerrno>
-#include <cstring>
 
 #include "vokid/index/index_error.h"
 #include "vokid/index/stored_form.h"
@@ -34,8 +34,7 @@ std::optional<T> infoValue(MDB_txn *txn, const LmdbTables &tables, const std::st
         return std::nullopt;
     checkLmdb(result, "read");
     if (data.mv_size != sizeof(T))
-        throw damaged("its record of " + name + " has " + std::to_string(data.mv_size) +
-                      " bytes");
+        throw damaged("its record of " + name + " has " + std::to_string(data.mv_size) + " bytes");
     T value;
     if (!guardFaults([&] { std::memcpy(&value, data.mv_data, sizeof value); }))
         throwFault("read");
@@ -264,6 +263,12 @@ void LmdbEnvironment::clearStaleReaders(bool now)
     lastReaderCheck = at;
     int dead = 0;
     mdb_reader_check(env->get(), &dead);
+}
+
+const std::vector<StoreMap::Region> &LmdbEnvironment::mapRegions() const
+{
+    std::call_once(regionsRead, [this] { regions = mappedRegions(env->get()); });
+    return regions;
 }
 
 } // namespace vokid

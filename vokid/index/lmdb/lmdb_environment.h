@@ -14,12 +14,14 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 
 #include "vokid/index/lmdb/lmdb_files.h"
 #include "vokid/index/lmdb/lmdb_handles.h"
+#include "vokid/index/lmdb/page_check.h"
 
 namespace vokid {
 
@@ -60,6 +62,10 @@ public:
     // reused: now, or when a second has passed since the last time.
     void clearStaleReaders(bool now = false);
 
+    // Where this process maps the data file (page_check.h), read the first
+    // time it is asked for: the map stays where it is while this is open.
+    const std::vector<StoreMap::Region> &mapRegions() const;
+
 private:
     void open(Mode mode);
     void openOnce(Mode mode);
@@ -73,7 +79,9 @@ private:
     uint32_t recordForm = 1;
     bool withoutLock = false;
     FileIdentity identity;
-    std::optional<struct stat> lookedAt; // the data file as looked at before it was opened
+    mutable std::once_flag regionsRead;
+    mutable std::vector<StoreMap::Region> regions;
+    std::optional<struct stat> lookedAt;     // the data file as looked at before it was opened
     std::atomic<int64_t> lastReaderCheck{0}; // steady clock, milliseconds
 };
 

@@ -36,8 +36,10 @@ IndexError olderThanItsHeader(const std::string &folder, uint64_t stored, uint64
 {
     return IndexError("the index is older than its last commit (its store holds " +
                       std::to_string(stored) + " commits, its header counts " +
-                      std::to_string(header) + "): it was rolled back or replaced by an older "
-                      "copy; vokid check " + folder + " examines it, and a backup restores it");
+                      std::to_string(header) +
+                      "): it was rolled back or replaced by an older "
+                      "copy; vokid check " +
+                      folder + " examines it, and a backup restores it");
 }
 
 namespace {
@@ -109,8 +111,9 @@ void checkAgainstHeader(const Shared &shared, LmdbEnvironment &env)
 
 std::shared_ptr<LmdbEnvironment> openChecked(const Shared &shared)
 {
-    auto env = std::make_shared<LmdbEnvironment>(
-        shared.folder, shared.writable ? LmdbEnvironment::Mode::Write : LmdbEnvironment::Mode::Read);
+    auto env = std::make_shared<LmdbEnvironment>(shared.folder, shared.writable
+                                                                    ? LmdbEnvironment::Mode::Write
+                                                                    : LmdbEnvironment::Mode::Read);
     checkAgainstHeader(shared, *env);
     return env;
 }
@@ -259,7 +262,8 @@ public:
           txn(beginTxn(**held, *shared, forWriting)), write(forWriting), step(shared->step),
           snapshot(mdb_txn_id(txn.get())),
           maxValue(forWriting ? UINT64_MAX : fileBytes(shared->folder + "/" + kDataFile)),
-          steps(walkLimit(fileBytes(shared->folder + "/" + kDataFile))), map(storeMap(env))
+          steps(walkLimit(fileBytes(shared->folder + "/" + kDataFile))),
+          map(storeMap(env, (*held)->mapRegions()))
     {
     }
 
@@ -314,8 +318,8 @@ private:
     std::shared_ptr<Shared> shared;
     MDB_env *env;
     LmdbTables tables; // a copy: the opening may be closed once the batch is committed
-    uint32_t form;  // of the records
-    bool unlocked;  // read without the lock file
+    uint32_t form;     // of the records
+    bool unlocked;     // read without the lock file
     LmdbTxn txn;
     bool write;
     uint32_t step;
@@ -460,8 +464,8 @@ std::vector<TrackInfo> LmdbTransaction::tracks()
 // The postings of one word at the cursor, unless there are more than
 // `limit`; returns how many there are. They must ascend, and number what
 // the word's count says; none can be larger than the data file (`bytes`).
-size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, uint64_t bytes,
-                    StoreMap &map, PostingLists &out)
+size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, uint64_t bytes, StoreMap &map,
+                    PostingLists &out)
 {
     MDB_val key = valueOf(word);
     MDB_val data;

@@ -88,7 +88,8 @@ bool leafDamage(const char *page, uint64_t bytes, uint16_t flags, uint64_t pages
     const uint64_t upper = word16(page + kRunAt + 2);
     if (lower < kHeaderBytes || lower > upper || upper > bytes || (lower - kHeaderBytes) % 2) {
         std::snprintf(why, room, "its free space runs from %llu to %llu",
-                      static_cast<unsigned long long>(lower), static_cast<unsigned long long>(upper));
+                      static_cast<unsigned long long>(lower),
+                      static_cast<unsigned long long>(upper));
         return true;
     }
     const uint64_t entries = (lower - kHeaderBytes) / 2;
@@ -109,8 +110,9 @@ bool leafDamage(const char *page, uint64_t bytes, uint16_t flags, uint64_t pages
         const uint64_t keyBytes = placed ? word16(entry + 6) : 0;
         const uint64_t valueBytes = placed ? word16(entry) | uint64_t{word16(entry + 2)} << 16 : 0;
         const bool inlinePage = (flags & kInline) != 0;
-        const uint64_t onPage =
-            inlinePage ? 0 : (entryFlags & kOnOverflow) ? sizeof(uint64_t) : valueBytes;
+        const uint64_t onPage = inlinePage                   ? 0
+                                : (entryFlags & kOnOverflow) ? sizeof(uint64_t)
+                                                             : valueBytes;
         const char *value = entry + kEntryBytes + keyBytes;
         const char *cause = nullptr;
         if (!placed || (entryFlags & ~(kOnOverflow | kSubTable | kDuplicates)) != 0 ||
@@ -128,8 +130,8 @@ bool leafDamage(const char *page, uint64_t bytes, uint16_t flags, uint64_t pages
             if ((inner & (kLeaf | kInline)) != (kLeaf | kInline) ||
                 (inner & ~(kLeaf | kInline | kFixedLeaf | kWritten)) != 0)
                 cause = "holds no page of duplicates";
-            else if (char inside[120] = ""; leafDamage(value, valueBytes, inner, pages, inside,
-                                                        sizeof inside)) {
+            else if (char inside[120] = "";
+                     leafDamage(value, valueBytes, inner, pages, inside, sizeof inside)) {
                 std::snprintf(why, room, "the duplicates of its entry %llu: %s",
                               static_cast<unsigned long long>(i), inside);
                 return true;
@@ -146,16 +148,13 @@ bool leafDamage(const char *page, uint64_t bytes, uint16_t flags, uint64_t pages
 
 } // namespace
 
-StoreMap storeMap(MDB_env *env)
+std::vector<StoreMap::Region> mappedRegions(MDB_env *env)
 {
-    StoreMap map;
-    MDB_stat stat;
-    checkedCall("measure the store", [&] { return mdb_env_stat(env, &stat); });
-    map.pageSize = stat.ms_psize;
+    std::vector<StoreMap::Region> regions;
     mdb_filehandle_t fd = -1;
     struct stat file;
     if (mdb_env_get_fd(env, &fd) != MDB_SUCCESS || fstat(fd, &file) != 0)
-        return map;
+        return regions;
     std::ifstream maps("/proc/self/maps");
     std::string line;
     // "start-end perms offset major:minor inode path"
@@ -165,8 +164,18 @@ StoreMap storeMap(MDB_env *env)
         if (std::sscanf(line.c_str(), "%llx-%llx %*s %llx %x:%x %llu", &start, &end, &offset,
                         &major, &minor, &inode) == 6 &&
             offset == 0 && inode == file.st_ino && makedev(major, minor) == file.st_dev)
-            map.regions.push_back({reinterpret_cast<const char *>(start), end - start});
+            regions.push_back({reinterpret_cast<const char *>(start), end - start});
     }
+    return regions;
+}
+
+StoreMap storeMap(MDB_env *env, const std::vector<StoreMap::Region> &regions)
+{
+    StoreMap map;
+    MDB_stat stat;
+    checkedCall("measure the store", [&] { return mdb_env_stat(env, &stat); });
+    map.pageSize = stat.ms_psize;
+    map.regions = regions;
     return map;
 }
 
@@ -228,8 +237,8 @@ void checkOnPage(StoreMap &map, const MDB_val &value, const char *what)
     if (damaged)
         std::snprintf(why, sizeof why, "its flags are %#x", flags);
     else if (!guardFaults([&] {
-                 damaged = leafDamage(start, map.pageSize, flags, region->bytes / map.pageSize,
-                                      why, sizeof why);
+                 damaged = leafDamage(start, map.pageSize, flags, region->bytes / map.pageSize, why,
+                                      sizeof why);
              }))
         throwFault("read a page");
     if (damaged)

@@ -28,10 +28,14 @@ struct StoreMap {
     std::unordered_set<uint64_t> leavesChecked;
 };
 
-// The environment's map: where the process maps its data file, as the
-// system lists the process's mappings (the store does not say where its
-// map lies). Values in none of them are not looked at.
-StoreMap storeMap(MDB_env *env);
+// Where the process maps the environment's data file, as the system lists
+// the process's mappings (the store does not say where its map lies). An
+// environment's map stays where it is while the environment is open, so
+// this is read once for each (LmdbEnvironment::mapRegions).
+std::vector<StoreMap::Region> mappedRegions(MDB_env *env);
+// The map of a transaction: those regions, and the store's page size.
+// Values in none of the regions are not looked at.
+StoreMap storeMap(MDB_env *env, const std::vector<StoreMap::Region> &regions);
 
 // A value (or key) read from the map, before it is trusted; throws
 // IndexDamaged. It must lie on its page as above. The first time the
