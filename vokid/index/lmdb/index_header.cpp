@@ -133,9 +133,8 @@ std::string restampedHead(std::string_view head, uint64_t fileSize, uint64_t tra
         throw IndexError("a data file cannot be given transaction id 0");
     const size_t pageSize = facts.pageSize;
     const Meta first = readMeta(head, 0, "first");
-    const size_t newerAt = readMeta(head, pageSize, "second").transaction > first.transaction
-                               ? pageSize
-                               : 0;
+    const size_t newerAt =
+        readMeta(head, pageSize, "second").transaction > first.transaction ? pageSize : 0;
     std::string pages(head.substr(0, 2 * pageSize));
     const std::string_view meta = head.substr(newerAt + kMetaAt, kMetaEnd - kMetaAt);
     for (size_t page = 0; page < 2; ++page) {

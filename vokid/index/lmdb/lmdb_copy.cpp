@@ -110,7 +110,8 @@ void walk(MDB_txn *txn, MDB_dbi dbi, Each each)
             throw damaged("a walk of a table meets more entries than the data file holds");
         std::string keyBytes = copyOf(key, limit * 4, "a key");
         std::string dataBytes = copyOf(data, limit * 4, "a stored value");
-        each(MDB_val{keyBytes.size(), keyBytes.data()}, MDB_val{dataBytes.size(), dataBytes.data()});
+        each(MDB_val{keyBytes.size(), keyBytes.data()},
+             MDB_val{dataBytes.size(), dataBytes.data()});
     }
 }
 
@@ -134,8 +135,8 @@ uint32_t trackKey(const MDB_val &key, const char *table)
 {
     uint32_t id = 0;
     if (key.mv_size != sizeof id)
-        throw damaged(std::string("a key of its ") + table + " has " +
-                      std::to_string(key.mv_size) + " bytes");
+        throw damaged(std::string("a key of its ") + table + " has " + std::to_string(key.mv_size) +
+                      " bytes");
     std::memcpy(&id, key.mv_data, sizeof id);
     return id;
 }
@@ -166,8 +167,8 @@ void copyTracks(MDB_txn *from, const LmdbTables &source, uint32_t form, MDB_txn 
 }
 
 // Postings and paths: fixed-size keys and duplicates, copied as they are.
-void copyDuplicates(MDB_txn *from, MDB_dbi source, MDB_txn *to, MDB_dbi target,
-                    size_t keyBytes, size_t valueBytes, const char *table, Tally &tally)
+void copyDuplicates(MDB_txn *from, MDB_dbi source, MDB_txn *to, MDB_dbi target, size_t keyBytes,
+                    size_t valueBytes, const char *table, Tally &tally)
 {
     Appender out(to, target);
     std::string last;
@@ -271,8 +272,8 @@ void requireRoom(const std::string &folder, MDB_txn *txn, const LmdbTables &tabl
 {
     uint64_t pages = 2;
     uint64_t pageSize = 4096;
-    for (MDB_dbi dbi : {tables.tracks, tables.sequences, tables.postings, tables.paths,
-                        tables.info, tables.main}) {
+    for (MDB_dbi dbi : {tables.tracks, tables.sequences, tables.postings, tables.paths, tables.info,
+                        tables.main}) {
         MDB_stat stat;
         checkedCall("measure a table", [&] { return mdb_stat(txn, dbi, &stat); });
         pages += stat.ms_branch_pages + stat.ms_leaf_pages + stat.ms_overflow_pages;
@@ -355,8 +356,7 @@ CopyReport compactLmdbFolder(const std::string &folder, const CopyProgress &prog
 
 CopyReport upgradeLmdbFolder(const std::string &folder, const CopyProgress &progress)
 {
-    const std::unique_ptr<LmdbStore> store =
-        openLmdbStore(folder, StoreAccess::Update, true);
+    const std::unique_ptr<LmdbStore> store = openLmdbStore(folder, StoreAccess::Update, true);
     const std::shared_ptr<LmdbEnvironment> env = store->environment();
     CopyReport report;
     report.bytesBefore = folderBytes(folder);
@@ -452,9 +452,9 @@ void renameToNew(const std::string &from, const std::string &to)
     int cause = errno;
     if (cause == EINVAL || cause == ENOSYS) { // a file system without it
         struct stat status;
-        cause = lstat(to.c_str(), &status) == 0 ? EEXIST
+        cause = lstat(to.c_str(), &status) == 0         ? EEXIST
                 : rename(from.c_str(), to.c_str()) == 0 ? 0
-                                                         : errno;
+                                                        : errno;
         if (cause == 0)
             return;
     }

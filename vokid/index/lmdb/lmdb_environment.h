@@ -65,6 +65,10 @@ public:
     // Where this process maps the data file (page_check.h), read the first
     // time it is asked for: the map stays where it is while this is open.
     const std::vector<StoreMap::Region> &mapRegions() const;
+    // The leaves read transactions have found sound (page_check.h), for a
+    // data file of this size and modification time: a new set when either
+    // changed.
+    std::shared_ptr<SoundLeaves> soundLeaves(uint64_t bytes, int64_t modifiedNs) const;
 
 private:
     void open(Mode mode);
@@ -81,6 +85,10 @@ private:
     FileIdentity identity;
     mutable std::once_flag regionsRead;
     mutable std::vector<StoreMap::Region> regions;
+    mutable std::mutex leavesMutex;
+    mutable std::shared_ptr<SoundLeaves> leaves;
+    mutable uint64_t leavesBytes = 0;
+    mutable int64_t leavesModified = 0;
     std::optional<struct stat> lookedAt;     // the data file as looked at before it was opened
     std::atomic<int64_t> lastReaderCheck{0}; // steady clock, milliseconds
 };

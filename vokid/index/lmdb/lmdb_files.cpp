@@ -134,8 +134,8 @@ std::string readStart(const std::string &folder, const char *name, size_t limit,
     std::string bytes(limit, '\0');
     size_t got = 0;
     while (got < limit) {
-        const ssize_t read = pread(file.get(), bytes.data() + got, limit - got,
-                                   static_cast<off_t>(got));
+        const ssize_t read =
+            pread(file.get(), bytes.data() + got, limit - got, static_cast<off_t>(got));
         if (read < 0 && errno == EINTR)
             continue;
         if (read < 0)

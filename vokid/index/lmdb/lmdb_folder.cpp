@@ -41,8 +41,8 @@ std::set<std::string> entriesOf(const std::string &folder)
 const std::set<std::string> &creationFiles()
 {
     static const std::set<std::string> names = {
-        kPartialHeaderFile, kNewHeaderFile, kDataFile, kLockFile, kReserveFile,
-        std::string(kReserveFile) + ".new"};
+        kPartialHeaderFile, kNewHeaderFile, kDataFile,
+        kLockFile,          kReserveFile,   std::string(kReserveFile) + ".new"};
     return names;
 }
 

@@ -265,6 +265,13 @@ public:
           steps(walkLimit(fileBytes(shared->folder + "/" + kDataFile))),
           map(storeMap(env, (*held)->mapRegions()))
     {
+        // Readers share the leaves found sound while the file is unchanged.
+        mdb_filehandle_t fd = -1;
+        struct stat file;
+        if (!forWriting && mdb_env_get_fd(env, &fd) == MDB_SUCCESS && fstat(fd, &file) == 0)
+            map.soundLeaves = (*held)->soundLeaves(static_cast<uint64_t>(file.st_size),
+                                                   int64_t{file.st_mtim.tv_sec} * 1000000000 +
+                                                       file.st_mtim.tv_nsec);
     }
 
     std::optional<TrackInfo> track(uint32_t id) override;

@@ -227,7 +227,7 @@ void checkOnPage(StoreMap &map, const MDB_val &value, const char *what)
     const uint16_t flags = checkPlaced(map, region, value, what);
     const auto at = reinterpret_cast<uintptr_t>(value.mv_data);
     const uint64_t page = (at - reinterpret_cast<uintptr_t>(region->start)) / map.pageSize;
-    if (map.leavesChecked.count(page))
+    if (map.leavesChecked.count(page) || (map.soundLeaves && map.soundLeaves->has(page)))
         return;
     const char *start = region->start + page * map.pageSize;
     if (flags & kOverflow)
@@ -245,6 +245,8 @@ void checkOnPage(StoreMap &map, const MDB_val &value, const char *what)
         throw IndexDamaged(std::string("the page that ") + what + " lies on (" +
                            std::to_string(page) + ") is not a sound leaf: " + why);
     map.leavesChecked.insert(page);
+    if (map.soundLeaves)
+        map.soundLeaves->add(page);
 }
 
 } // namespace vokid

@@ -10,11 +10,40 @@
 
 #include <lmdb.h>
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <unordered_set>
 #include <vector>
 
 namespace vokid {
+
+// Leaves found sound, by page, shared by the read transactions of one
+// opening while the data file keeps its size and modification time: pages
+// change only when a writer (which updates both) rewrites them, so a
+// server's every request need not check again the leaves the one before
+// checked. A set bit is a page found sound.
+class SoundLeaves {
+public:
+    explicit SoundLeaves(uint64_t pages)
+        : bits((pages + 63) / 64), words(new std::atomic<uint64_t>[bits]())
+    {
+    }
+    bool has(uint64_t page) const
+    {
+        return page / 64 < bits &&
+               (words[page / 64].load(std::memory_order_relaxed) >> (page % 64) & 1);
+    }
+    void add(uint64_t page)
+    {
+        if (page / 64 < bits)
+            words[page / 64].fetch_or(uint64_t{1} << (page % 64), std::memory_order_relaxed);
+    }
+
+private:
+    uint64_t bits;
+    std::unique_ptr<std::atomic<uint64_t>[]> words;
+};
 
 struct StoreMap {
     struct Region {
@@ -26,6 +55,9 @@ struct StoreMap {
     // The leaves checked whole (checkOnPage) by the transaction this map
     // serves: a transaction's pages in the map do not change under it.
     std::unordered_set<uint64_t> leavesChecked;
+    // Those of earlier read transactions, when the file has not changed
+    // since; none for a writer, which checks every leaf it meets.
+    std::shared_ptr<SoundLeaves> soundLeaves;
 };
 
 // Where the process maps the environment's data file, as the system lists
