@@ -67,7 +67,8 @@ std::string statsText(const StoreStats &stats)
                   : stats.step == 2 ? "nd"
                   : stats.step == 3 ? "rd"
                                     : "th");
-    return std::string(lines) + "bytes on disk: " + megabytes(stats.fileBytes) + ", " +
+    return std::string(lines) + "tracks with FileFloat values: " +
+           std::to_string(stats.tracksWithValues) + "\nbytes on disk: " + megabytes(stats.fileBytes) + ", " +
            perHour(stats.fileBytes) +
            " an hour of audio\n  postings: " + megabytes(stats.postingBytes) + ", " +
            perHour(stats.postingBytes) +
@@ -82,6 +83,7 @@ std::string statsJson(const StoreStats &stats)
     const double hours = stats.seconds / 3600;
     return readableJson({
         {"tracks", stats.tracks},
+        {"tracks_with_values", stats.tracksWithValues},
         {"hours", rounded4(hours)},
         {"sub_fingerprints", stats.words},
         {"postings", stats.postings},
