@@ -273,4 +273,42 @@ TEST(VokidUpgrade, WhatAStoppedUpgradeLeftIsClearedOrBroughtUp)
     expectChecksummed(renamed, 4);
 }
 
+// Tracks of an older index given their FileFloat values by upgrade from
+// their files, where each is still there and unchanged: the others are
+// counted, and a later upgrade gives the values to none of them again.
+TEST(VokidUpgrade, GivesTracksTheValuesOfTheirUnchangedFiles)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 4, 20); // enough sound for values
+    const std::string db = dir.file("index");
+    ASSERT_EQ(0, runVokid(args({"add", db}, files)).exit_code);
+    const auto valuesHeld = [&db] {
+        const std::string out = runVokid({"stats", db}).out;
+        const std::string label = "tracks with FileFloat values: ";
+        const size_t at = out.find(label);
+        return at == std::string::npos ? std::string("?")
+                                       : out.substr(at + label.size(), out.find('\n', at) -
+                                                                           at - label.size());
+    };
+    EXPECT_EQ("4", valuesHeld());
+    makeVersion1(db); // the records as they were before values
+    EXPECT_EQ("0", valuesHeld());
+    fs::remove(files[1]);                                  // gone
+    fs::last_write_time(files[2], fs::file_time_type::clock::now()); // changed
+    const std::string counted = "values: 2 tracks given their file's FileFloat values, 2 could "
+                                "not be (file gone or changed, or too little audio in it)\n";
+    const vok_test::RunResult upgraded = runVokid({"upgrade", db});
+    EXPECT_EQ(0, upgraded.exit_code) << upgraded.err;
+    EXPECT_EQ("upgraded " + db + " to format version 3 (4 tracks)\n" + counted, upgraded.out);
+    EXPECT_EQ("", upgraded.err);
+    EXPECT_EQ("2", valuesHeld());
+    expectChecksummed(db, 4);
+    EXPECT_EQ("ok\n", runVokid({"check", db}).out);
+    const vok_test::RunResult again = runVokid({"upgrade", db});
+    EXPECT_EQ(db + " has format version 3 already (4 tracks)\nvalues: 0 tracks given their "
+                   "file's FileFloat values, 2 could not be (file gone or changed, or too "
+                   "little audio in it)\n",
+              again.out);
+}
+
 } // namespace

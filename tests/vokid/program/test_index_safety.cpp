@@ -157,7 +157,7 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::string good = dir.file("good");
     ASSERT_EQ(0, vokid({"add", good, files[0]}).exit_code);
     // Made by one commit, added to by one.
-    EXPECT_EQ(header(2, 2), vok_test::read_file(good + "/vokid-index"));
+    EXPECT_EQ(header(3, 2), vok_test::read_file(good + "/vokid-index"));
     const auto copyOfGood = [&](const std::string &name) {
         fs::copy(good, dir.file(name));
         fs::remove(dir.file(name) + "/lock.mdb"); // so that a store opened would show
@@ -170,7 +170,7 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::string file = dir.file("file.txt");
     writeText(file, "not a folder");
     const std::string magic = copyOfGood("magic");
-    writeText(magic + "/vokid-index", "VOKIDIDY" + header(2, 2).substr(8));
+    writeText(magic + "/vokid-index", "VOKIDIDY" + header(3, 2).substr(8));
     const std::string version = copyOfGood("version");
     writeText(version + "/vokid-index", header(4, 2));
     const std::string truncated = copyOfGood("truncated");
