@@ -598,8 +598,8 @@ def index_header(version, step, commits=0):
 
 
 def sealed(track_id, fields):
-    """A record of format version 2: its fields, then the CRC-32 of its
-    track id and its fields."""
+    """A record of format version 2 or 3: its fields, then the CRC-32 of
+    its track id and its fields."""
     return fields + struct.pack("<I", crc32(struct.pack("<I", track_id) + fields))
 
 
@@ -618,12 +618,16 @@ def meta_pages(page_size, last_pages, transactions):
     return pages
 
 
-def track_record(path, title, artist):
+def track_record(path, title, artist, album="", values=None):
+    """A track record's fields in format version 3: sizes and counts, four
+    texts, the album, then the count of FileFloat values (0 or 30) and the
+    values, 16 bits each."""
     out = struct.pack("<QqdII", 4000000, 1700000000 * 10 ** 9, 183.5, 15616, 7700)
-    for text in ("Stream1", path, title, artist):
+    for text in ("Stream1", path, title, artist, album):
         raw = text.encode("utf-8")
         out += struct.pack("<I", len(raw)) + raw
-    return out
+    values = values or []
+    return out + struct.pack("<B%dH" % len(values), len(values), *values)
 
 
 def stored_sequence(blocks):
@@ -645,6 +649,8 @@ def seeds_vokid_index():
         "track": b"\2" + sealed(7, track_record("/music/a.mp3", "Title", "")),
         "track_unicode": b"\2" + sealed(7, track_record("/m\u00fcsic/\u00e9t\u00e9.flac", "",
                                                          "Artist")),
+        "track_values": b"\2" + sealed(7, track_record("/music/b.flac", "T", "A", "Album",
+                                                        [(i * 2203) % 65536 for i in range(30)])),
         "sequence": b"\3" + sealed(7, stored_sequence(1)),
         "sequence_two_blocks": b"\3" + sealed(7, stored_sequence(2)),
         "location_scheme": b"\4" + b"postgresql://localhost/music",

@@ -8,6 +8,7 @@
 #include "vokid/cli/json_text.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/open_store.h"
+#include "vokid/index/stored_form.h"
 
 namespace vokid {
 
@@ -33,7 +34,8 @@ namespace {
 std::unique_ptr<IndexStore> openUpgraded(const std::string &db, StoreAccess access,
                                          Console &console)
 {
-    console.failure(db, "converting the index to format version 2 before writing to it");
+    console.failure(db, "converting the index to format version " + std::to_string(kStoredForm) +
+                            " before writing to it");
     upgradeIndex(db, progressOn(console, db, "upgrade"));
     console.clearStatus();
     return openStore(db, access);
@@ -91,11 +93,15 @@ std::string clockTime(double seconds)
     return text;
 }
 
+// "Artist - Title [Album]", each part only when the track has it.
 std::string tagsOf(const TrackInfo &track)
 {
-    if (!track.artist.empty() && !track.title.empty())
-        return shownText(track.artist) + " - " + shownText(track.title);
-    return shownText(track.title.empty() ? track.artist : track.title);
+    std::string tags = !track.artist.empty() && !track.title.empty()
+                           ? shownText(track.artist) + " - " + shownText(track.title)
+                           : shownText(track.title.empty() ? track.artist : track.title);
+    if (track.album.empty())
+        return tags;
+    return (tags.empty() ? "" : tags + " ") + "[" + shownText(track.album) + "]";
 }
 
 std::string describeTrack(const TrackInfo &track)
@@ -110,10 +116,13 @@ nlohmann::ordered_json trackJson(const TrackInfo &track)
     const auto orNull = [](const std::string &text) {
         return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
     };
-    return {{"track", track.id},
-            {"path", track.path},
-            {"title", orNull(track.title)},
-            {"artist", orNull(track.artist)}};
+    nlohmann::ordered_json object = {{"track", track.id},
+                                     {"path", track.path},
+                                     {"title", orNull(track.title)},
+                                     {"artist", orNull(track.artist)}};
+    if (!track.album.empty())
+        object["album"] = track.album;
+    return object;
 }
 
 double rounded4(double value)

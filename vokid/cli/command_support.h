@@ -32,11 +32,11 @@ std::string seconds3(double seconds);
 std::string megabytes(uint64_t bytes);
 // "3:25.4", "1:02:03.0"
 std::string clockTime(double seconds);
-// "Artist - Title", "Title", or empty.
+// "Artist - Title [Album]", "Title", or empty.
 std::string tagsOf(const TrackInfo &track);
 // The track's path, and its tags in parentheses when it has any.
 std::string describeTrack(const TrackInfo &track);
-// id, path, title, artist (null when empty).
+// id, path, title, artist (null when empty), album (only when not empty).
 nlohmann::ordered_json trackJson(const TrackInfo &track);
 // A rate rounded to four places, or seconds to the millisecond.
 double rounded4(double value);

@@ -60,8 +60,9 @@ std::string statsText(const StoreStats &stats)
                   : stats.step == 2 ? "nd"
                   : stats.step == 3 ? "rd"
                                     : "th");
-    return std::string(lines) + "bytes on disk: " + megabytes(stats.fileBytes) + ", " +
-           perHour(stats.fileBytes) +
+    return std::string(lines) +
+           "tracks with FileFloat values: " + std::to_string(stats.tracksWithValues) +
+           "\nbytes on disk: " + megabytes(stats.fileBytes) + ", " + perHour(stats.fileBytes) +
            " an hour of audio\n  postings: " + megabytes(stats.postingBytes) + ", " +
            perHour(stats.postingBytes) +
            " an hour\n  sequences: " + megabytes(stats.sequenceBytes) + ", " +
@@ -164,8 +165,7 @@ std::vector<std::string> removeNamed(IndexStore &store, const IndexOptions &opti
             continue;
         }
         batch->remove(track->id);
-        removed.push_back("removed track " + std::to_string(track->id) + ": " + track->path +
-                          "\n");
+        removed.push_back("removed track " + std::to_string(track->id) + ": " + track->path + "\n");
     }
     batch->commit();
     return removed;
@@ -269,10 +269,9 @@ int runDuplicates(const IndexOptions &options, Console &console)
                 text += line;
             }
             if (options.json)
-                console.write(
-                    compactJson(nlohmann::ordered_json{
-                        {"group", number}, {"tracks", tracks}, {"pairs", pairs}}) +
-                    "\n");
+                console.write(compactJson(nlohmann::ordered_json{
+                                  {"group", number}, {"tracks", tracks}, {"pairs", pairs}}) +
+                              "\n");
             else
                 console.write(text);
         }

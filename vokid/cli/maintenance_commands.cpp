@@ -1,13 +1,16 @@
 // `vokid upgrade`, `backup` and `compact`: each copies the index record by
-// record, with its progress on a terminal, and says what it made.
+// record, with its progress on a terminal, and says what it made; upgrade
+// then gives the tracks that lack them their file's FileFloat values.
 #include "vokid/cli/maintenance_commands.h"
 
 #include <cstdio>
 
 #include "vokid/cli/command_support.h"
 #include "vokid/cli/exit_codes.h"
+#include "vokid/cli/upgrade_values.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/open_store.h"
+#include "vokid/index/stored_form.h"
 
 namespace vokid {
 
@@ -37,16 +40,43 @@ int reporting(const std::string &db, Console &console, Work work, const std::str
 
 } // namespace
 
+namespace {
+
+// "values: 12 tracks given their file's FileFloat values, 3 could not be
+// (file gone or changed, or no audio in it)"
+std::string valuesLine(const ValuesTally &tally)
+{
+    return "values: " + tracksText(tally.given) + " given their file's FileFloat values, " +
+           std::to_string(tally.without) +
+           " could not be (file gone or changed, or too little audio in it)\n";
+}
+
+} // namespace
+
+// The format converted, then every track without values given them where
+// its file allows.
 int runUpgrade(const CopyOptions &options, Console &console)
 {
     return reporting(options.db, console, [&] {
         const CopyReport report =
             upgradeIndex(options.db, progressOn(console, options.db, "upgrade"));
         console.clearStatus();
-        console.write(report.done ? "upgraded " + options.db + " to format version 2 (" +
+        const std::string version = "format version " + std::to_string(kStoredForm);
+        console.write(report.done ? "upgraded " + options.db + " to " + version + " (" +
                                         tracksText(report.tracks) + ")\n"
-                                  : options.db + " has format version 2 already (" +
+                                  : options.db + " has " + version + " already (" +
                                         tracksText(report.tracks) + ")\n");
+        const std::unique_ptr<IndexStore> store = openStore(options.db, StoreAccess::Update);
+        store->setWaitNotice([&console, &options] {
+            console.failure(options.db, "waiting for another process that writes to the index");
+        });
+        const ValuesTally tally =
+            giveMissingValues(*store, cores(), [&console](size_t done, size_t total) {
+                console.status("values: " + std::to_string(done) + "/" + std::to_string(total) +
+                               " tracks");
+            });
+        console.clearStatus();
+        console.write(valuesLine(tally));
     });
 }
 

@@ -61,6 +61,7 @@ nlohmann::ordered_json statsObject(const StoreStats &stats)
     const double hours = stats.seconds / 3600;
     return {
         {"tracks", stats.tracks},
+        {"tracks_with_values", stats.tracksWithValues},
         {"hours", rounded4(hours)},
         {"sub_fingerprints", stats.words},
         {"postings", stats.postings},

@@ -1,6 +1,7 @@
 #include "vokid/fingerprint/fingerprinter.h"
 
 #include <cstdio>
+#include <optional>
 
 #include "vokid/fingerprint/engine_handle.h"
 #include "vokid/input/input_error.h"
@@ -40,6 +41,43 @@ void takeResult(FingerprintHandle &handle, const FingerprintRequest &request, Fi
     }
 }
 
+// The FileFloat fingerprint made beside a streaming one, from the same
+// chunks: it takes any rate and one or two channels, as delivered. Its
+// fourteen seconds of sound done, it is fed no more.
+class BesideValues {
+public:
+    BesideValues(bool wanted, const AudioSource &source)
+    {
+        if (wanted)
+            handle.emplace(engineId(Algorithm::FileFloat), source.rate(), source.channels());
+    }
+    void add(const AudioChunk &chunk)
+    {
+        if (handle && !done)
+            done = handle->add(chunk.samples, chunk.frames);
+    }
+    std::vector<uint32_t> values()
+    {
+        return done ? handle->values() : std::vector<uint32_t>();
+    }
+
+private:
+    std::optional<FingerprintHandle> handle;
+    bool done = false;
+};
+
+void describeSource(const AudioSource &source, Fingerprint &result)
+{
+    // Exact when the whole input was decoded; else what the container says.
+    const double stated = source.statedSeconds();
+    result.duration = source.decodedToEnd() || stated < 0 ? source.deliveredSeconds() : stated;
+    result.sampleRate = source.sourceRate();
+    result.channels = source.sourceChannels();
+    result.title = source.tag("title");
+    result.artist = source.tag("artist");
+    result.album = source.tag("album");
+}
+
 } // namespace
 
 Document Fingerprint::asDocument() const
@@ -64,12 +102,14 @@ Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &reque
     // audio. A spectral one is complete after its fourteen seconds of
     // sound, and reading on would only cost time.
     const bool readsOn = familyOf(algorithm) == Family::Streaming;
+    BesideValues beside(readsOn && request.fileValues, source);
     bool done = false;
     while (readsOn || !done) {
         const AudioChunk chunk = source.read();
         if (chunk.frames == 0)
             break;
         done = handle.add(chunk.samples, chunk.frames);
+        beside.add(chunk);
     }
     if (!done)
         throw tooLittleAudio(algorithm, source.deliveredSeconds());
@@ -77,13 +117,8 @@ Fingerprint fingerprint(const AudioInput &input, const FingerprintRequest &reque
     Fingerprint result;
     result.algorithm = algorithm;
     takeResult(handle, request, result);
-    // Exact when the whole input was decoded; else what the container says.
-    const double stated = source.statedSeconds();
-    result.duration = source.decodedToEnd() || stated < 0 ? source.deliveredSeconds() : stated;
-    result.sampleRate = source.sourceRate();
-    result.channels = source.sourceChannels();
-    result.title = source.tag("title");
-    result.artist = source.tag("artist");
+    result.fileValues = beside.values();
+    describeSource(source, result);
     return result;
 }
 

@@ -20,6 +20,10 @@ struct FingerprintRequest {
     double lengthSeconds = 0; // fingerprint only this much; 0: all there is
     bool document = false;    // the document, exactly as vok writes it, instead of numbers
     bool louderChannel = false; // see AudioTarget (for the index: print takes the mix)
+    // A streaming fingerprint also gives the FileFloat values of the
+    // audio's beginning, made from the same decoded audio (the index keeps
+    // them for spectral lookups).
+    bool fileValues = false;
 };
 
 struct Fingerprint {
@@ -32,6 +36,10 @@ struct Fingerprint {
     uint32_t channels = 0;
     std::string title; // from the file's tags; empty when it has none
     std::string artist;
+    std::string album;
+    // With FingerprintRequest::fileValues: the FileFloat values (0 to
+    // 65535) of the audio's beginning; empty when it holds too little sound.
+    std::vector<uint32_t> fileValues;
 
     // The fingerprint as a document read back would give it.
     Document asDocument() const;

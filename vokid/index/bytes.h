@@ -17,6 +17,7 @@ namespace vokid {
 class ByteWriter {
 public:
     void u8(uint8_t value) { bytes.push_back(static_cast<char>(value)); }
+    void u16(uint16_t value) { unsigned_(value, 2); }
     void u32(uint32_t value) { unsigned_(value, 4); }
     void u64(uint64_t value) { unsigned_(value, 8); }
     void f64(double value)
@@ -47,6 +48,7 @@ public:
     ByteReader(std::string_view from, const char *what) : data(from), name(what) {}
 
     uint8_t u8() { return static_cast<uint8_t>(unsigned_(1)); }
+    uint16_t u16() { return static_cast<uint16_t>(unsigned_(2)); }
     uint32_t u32() { return static_cast<uint32_t>(unsigned_(4)); }
     uint64_t u64() { return unsigned_(8); }
     double f64()

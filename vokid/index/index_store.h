@@ -5,7 +5,8 @@
 // (open_store.h) picks the store from the location the user gives.
 //
 // What is stored:
-//   tracks     id -> TrackInfo
+//   tracks     id -> TrackInfo (with the FileFloat values of the file's
+//              beginning, for spectral lookups: spectral_match.h)
 //   sequences  id -> the track's whole print (words, kept masks, quiet frames)
 //   postings   32-bit word -> (track, position) for every indexed position
 //   paths      path -> id, to find a file added before
@@ -84,6 +85,7 @@ struct StoreFact {
 
 struct StoreStats {
     uint64_t tracks = 0;
+    uint64_t tracksWithValues = 0; // that have their file's FileFloat values
     double seconds = 0;         // of audio, all tracks together
     uint64_t words = 0;         // sub-fingerprints stored
     uint64_t postings = 0;      // as the postings themselves count
@@ -138,6 +140,10 @@ public:
     // for a print or postings checkTrack refuses.
     virtual uint32_t put(TrackInfo info, const TrackPrint &print,
                          const PrintPostings &postings) = 0;
+    // Gives track `id` the FileFloat values of its file's beginning, its
+    // print and everything else left as they are; false when there is no
+    // such track.
+    virtual bool setValues(uint32_t id, const FileValues &values) = 0;
     // Removes a track, its print and its postings; false when there is none.
     virtual bool remove(uint32_t id) = 0;
     virtual void commit() = 0;

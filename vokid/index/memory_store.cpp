@@ -70,6 +70,7 @@ StoreStats statsOf(const State &state, uint32_t step)
     stats.kind = "memory";
     for (const auto &[id, track] : state.tracks) {
         ++stats.tracks;
+        stats.tracksWithValues += track->info.values ? 1 : 0;
         stats.seconds += track->info.duration;
         stats.words += track->info.words;
         stats.trackPostings += track->info.postings;
@@ -157,6 +158,7 @@ public:
     MemoryBatch &operator=(const MemoryBatch &) = delete;
 
     uint32_t put(TrackInfo info, const TrackPrint &print, const PrintPostings &postings) override;
+    bool setValues(uint32_t id, const FileValues &values) override;
     bool remove(uint32_t id) override;
     void commit() override;
 
@@ -267,6 +269,18 @@ uint32_t MemoryBatch::put(TrackInfo info, const TrackPrint &print, const PrintPo
     now.paths[info.path].insert(info.id);
     now.tracks[info.id] = std::move(track);
     return info.id;
+}
+
+bool MemoryBatch::setValues(uint32_t id, const FileValues &values)
+{
+    State &now = changing();
+    const auto old = now.tracks.find(id);
+    if (old == now.tracks.end())
+        return false;
+    auto track = std::make_shared<State::Track>(*old->second);
+    track->info.values = values;
+    old->second = std::move(track);
+    return true;
 }
 
 bool MemoryBatch::remove(uint32_t id)

@@ -5,7 +5,9 @@
 // CRC-32 of its track id and its bytes, checked whenever it is read: a
 // record moved under another key fails as surely as one whose bytes
 // changed. Version 1 (indexes made before checksums) has none; its
-// records are read as they are.
+// records are read as they are. Version 3 adds to the track record the
+// album and the FileFloat values of the file's beginning (track_info.h);
+// its sequences are version 2's.
 #ifndef VOKID_INDEX_STORED_FORM_H
 #define VOKID_INDEX_STORED_FORM_H
 
@@ -17,7 +19,7 @@
 
 namespace vokid {
 
-constexpr uint32_t kStoredForm = 2; // written by this vokid
+constexpr uint32_t kStoredForm = 3; // written by this vokid
 constexpr uint32_t kOldestForm = 1; // the oldest it reads
 
 // The CRC-32 of IEEE 802.3 (reflected, polynomial 0xEDB88320) of `bytes`,

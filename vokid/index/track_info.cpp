@@ -11,7 +11,23 @@ namespace {
 
 constexpr size_t kCrcBytes = 4;
 
-TrackInfo readFields(uint32_t id, std::string_view bytes)
+// Version 3's album and values, after the fields of version 2.
+void readAdded(ByteReader &in, TrackInfo &track)
+{
+    track.album = in.text();
+    const uint8_t count = in.u8();
+    if (count == 0)
+        return;
+    if (count != kFileValueCount)
+        throw IndexError("its record has " + std::to_string(count) + " file values, not " +
+                         std::to_string(kFileValueCount));
+    FileValues values{};
+    for (uint16_t &value : values)
+        value = in.u16();
+    track.values = values;
+}
+
+TrackInfo readFields(uint32_t id, std::string_view bytes, uint32_t form)
 {
     ByteReader in(bytes, "its record");
     TrackInfo track;
@@ -25,6 +41,8 @@ TrackInfo readFields(uint32_t id, std::string_view bytes)
     track.path = in.text();
     track.title = in.text();
     track.artist = in.text();
+    if (form >= 3)
+        readAdded(in, track);
     in.end();
     if (!std::isfinite(track.duration) || track.duration < 0)
         throw IndexError("its record has no valid duration");
@@ -33,7 +51,7 @@ TrackInfo readFields(uint32_t id, std::string_view bytes)
     return track;
 }
 
-// The fields of a form of version 2, once its checksum matches.
+// The fields of a form of version 2 or 3, once its checksum matches.
 std::string_view checkedFields(uint32_t id, std::string_view bytes)
 {
     if (bytes.size() < kCrcBytes)
@@ -59,6 +77,11 @@ std::string encodeTrack(const TrackInfo &track)
     out.text(track.path);
     out.text(track.title);
     out.text(track.artist);
+    out.text(track.album);
+    out.u8(track.values ? static_cast<uint8_t>(kFileValueCount) : 0);
+    if (track.values)
+        for (uint16_t value : *track.values)
+            out.u16(value);
     out.u32(recordCrc(track.id, out.data()));
     return std::move(out.data());
 }
@@ -66,7 +89,7 @@ std::string encodeTrack(const TrackInfo &track)
 TrackInfo decodeTrack(uint32_t id, std::string_view bytes, uint32_t form)
 {
     try {
-        return readFields(id, form >= 2 ? checkedFields(id, bytes) : bytes);
+        return readFields(id, form >= 2 ? checkedFields(id, bytes) : bytes, form);
     } catch (const IndexError &error) {
         throw damaged("track " + std::to_string(id) + ": " + error.what());
     }

@@ -60,12 +60,14 @@ double documentSeconds(const Document &document)
 
 Indexable fromAudio(const AudioInput &audio, Indexable track)
 {
-    const Fingerprint made = fingerprint(audio, {Algorithm::Stream1, 0, false, true});
+    const Fingerprint made = fingerprint(audio, {Algorithm::Stream1, 0, false, true, true});
     track.print = TrackPrint::of(made.frames);
     track.info.algorithm = algorithmName(made.algorithm);
     track.info.duration = made.duration;
     track.info.title = made.title;
     track.info.artist = made.artist;
+    track.info.album = made.album;
+    track.info.values = fileValuesOf(made.fileValues);
     return track;
 }
 
@@ -84,6 +86,25 @@ Indexable fromDocument(const Document &document, Indexable track)
 }
 
 } // namespace
+
+std::optional<FileValues> fileValuesOf(const std::vector<uint32_t> &values)
+{
+    if (values.size() != kFileValueCount)
+        return std::nullopt;
+    FileValues out{};
+    for (size_t i = 0; i < kFileValueCount; ++i) {
+        if (values[i] > 0xFFFFu)
+            return std::nullopt;
+        out[i] = static_cast<uint16_t>(values[i]);
+    }
+    return out;
+}
+
+std::optional<FileValues> valuesOfFile(const std::string &path)
+{
+    const Fingerprint made = fingerprint(AudioInput::named(path), {Algorithm::FileFloat});
+    return fileValuesOf(made.values);
+}
 
 std::string absolutePath(const std::string &name)
 {

@@ -6,6 +6,7 @@
 #define VOKID_SEARCH_TRACK_SOURCE_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -52,8 +53,18 @@ struct Indexable {
     TrackPrint print;
 };
 
-// Throws InputError, DecodeError or IndexError with the cause.
+// Throws InputError, DecodeError or IndexError with the cause. A track
+// read from audio has the FileFloat values of its beginning (made from the
+// audio decoded for its print), unless it holds too little sound for them.
 Indexable readTrack(const TrackFile &file);
+
+// 30 values of 0 to 65535 as a track keeps them; nothing for any others.
+std::optional<FileValues> fileValuesOf(const std::vector<uint32_t> &values);
+
+// The FileFloat values of a file's beginning, decoded for them alone (its
+// first fourteen seconds of sound), for a track that has none. Throws
+// InputError as readTrack does.
+std::optional<FileValues> valuesOfFile(const std::string &path);
 
 } // namespace vokid
 

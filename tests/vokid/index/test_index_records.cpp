@@ -74,11 +74,11 @@ std::string header(uint32_t version, uint32_t size, uint32_t step, uint64_t comm
 
 TEST(VokidIndexHeader, WrittenAndReadBack)
 {
-    EXPECT_EQ(header(2, 32, 2), vokid::encodeHeader(vokid::IndexHeader{}));
+    EXPECT_EQ(header(3, 32, 2), vokid::encodeHeader(vokid::IndexHeader{}));
     vokid::IndexHeader counted;
     counted.step = 3;
     counted.commits = 0x0102030405060708u;
-    EXPECT_EQ(header(2, 32, 3, 0x0102030405060708u), vokid::encodeHeader(counted));
+    EXPECT_EQ(header(3, 32, 3, 0x0102030405060708u), vokid::encodeHeader(counted));
     const vokid::IndexHeader read = vokid::decodeHeader(header(2, 32, 5, 77));
     EXPECT_EQ(2u, read.version);
     EXPECT_EQ(5u, read.step);
@@ -102,8 +102,8 @@ TEST(VokidIndexHeader, Refusals)
         {"empty", "", "not a vokid index: its header file has the wrong magic"},
         {"other magic", "VOKIDIDY" + header(2, 32, 2).substr(8),
          "not a vokid index: its header file has the wrong magic"},
-        {"a newer version", header(3, 32, 2),
-         "the index has format version 3, this vokid reads versions 1 to 2 (a newer vokid "
+        {"a newer version", header(4, 32, 2),
+         "the index has format version 4, this vokid reads versions 1 to 3 (a newer vokid "
          "made it)"},
         {"version 0", header(0, 32, 2), "the index is damaged: its header has format version 0"},
         {"cut short", header(2, 32, 2).substr(0, 10), "the index header is cut short"},
@@ -204,13 +204,19 @@ TEST(VokidTrackRecord, WrittenAndReadBack)
     track.words = 15616;
     track.postings = 7000;
     const std::string bytes = vokid::encodeTrack(track);
-    // Sizes, then four texts, each a length and its bytes, then the checksum.
-    ASSERT_EQ(8u + 8 + 8 + 4 + 4 + (4 + 7) + (4 + 14) + (4 + 5) + 4 + 4, bytes.size());
+    // Sizes, then four texts, each a length and its bytes, an empty album,
+    // no values (a count of 0), then the checksum.
+    ASSERT_EQ(8u + 8 + 8 + 4 + 4 + (4 + 7) + (4 + 14) + (4 + 5) + 4 + 4 + 1 + 4, bytes.size());
     const std::string fields = bytes.substr(0, bytes.size() - 4);
     EXPECT_EQ(sealed(42, fields), bytes);
     EXPECT_EQ(little_endian(5000000123, 8), fields.substr(0, 8));
     EXPECT_EQ(little_endian(7, 4) + "Stream1", fields.substr(32, 11));
-    for (const auto &[form, stored] : {std::pair<uint32_t, std::string>{2, bytes}, {1, fields}}) {
+    EXPECT_EQ(little_endian(0, 4) + std::string(1, '\0'), fields.substr(fields.size() - 5));
+    // Versions 1 and 2 end after the artist.
+    const std::string older = fields.substr(0, fields.size() - 5);
+    for (const auto &[form, stored] : {std::pair<uint32_t, std::string>{3, bytes},
+                                       {2, sealed(42, older)},
+                                       {1, older}}) {
         const vokid::TrackInfo read = vokid::decodeTrack(42, stored, form);
         EXPECT_EQ(42u, read.id);
         EXPECT_EQ(track.path, read.path);
@@ -224,7 +230,38 @@ TEST(VokidTrackRecord, WrittenAndReadBack)
         EXPECT_EQ(track.postings, read.postings);
         EXPECT_TRUE(read.unchanged(5000000123, -17));
         EXPECT_FALSE(read.unchanged(5000000123, -16));
+        EXPECT_EQ("", read.album) << form;
+        EXPECT_FALSE(read.values) << form;
     }
+}
+
+// Version 3's album and values, byte by byte: the album as a text, the
+// count (30) in one byte, each value in 16 bits little-endian.
+TEST(VokidTrackRecord, AlbumAndValues)
+{
+    vokid::TrackInfo track;
+    track.id = 9;
+    track.path = "/a.mp3";
+    track.album = "Album";
+    track.algorithm = "Stream1";
+    vokid::FileValues values{};
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<uint16_t>(i * 2185 + 1); // both bytes of each vary
+    values[29] = 65535;
+    track.values = values;
+    const std::string bytes = vokid::encodeTrack(track);
+    const std::string fields = bytes.substr(0, bytes.size() - 4);
+    EXPECT_EQ(sealed(9, fields), bytes);
+    std::string expected = little_endian(5, 4) + "Album" + std::string(1, '\x1e');
+    for (uint16_t value : values)
+        expected += little_endian(value, 2);
+    ASSERT_GE(fields.size(), expected.size());
+    EXPECT_EQ(expected, fields.substr(fields.size() - expected.size()));
+    const vokid::TrackInfo read = vokid::decodeTrack(9, bytes);
+    EXPECT_EQ("Album", read.album);
+    ASSERT_TRUE(read.values);
+    EXPECT_EQ(values, *read.values);
+    EXPECT_EQ(bytes, vokid::encodeTrack(read));
 }
 
 TEST(VokidTrackRecord, Refusals)
@@ -239,7 +276,8 @@ TEST(VokidTrackRecord, Refusals)
     const std::string fields = bytes.substr(0, bytes.size() - 4);
     std::string flipped = bytes;
     flipped[9] ^= 0x10;
-    std::string huge = fields;
+    const std::string v1 = fields.substr(0, fields.size() - 5); // without album and values
+    std::string huge = v1;
     huge[32] = '\xff'; // the algorithm's length
     vokid::TrackInfo more = track;
     more.postings = more.words + 1;
@@ -258,19 +296,30 @@ TEST(VokidTrackRecord, Refusals)
         {"one byte more", 42, bytes + "x", 2,
          "the index is damaged: track 42: its record fails its checksum"},
         {"no checksum", 42, "abc", 2, "the index is damaged: track 42: its record is cut short"},
-        {"sealed but cut", 42, sealed(42, fields.substr(0, 20)), 2,
+        {"sealed but cut", 42, sealed(42, fields.substr(0, 20)), 3,
          "the index is damaged: track 42: its record is cut short"},
-        {"sealed with more", 42, sealed(42, fields + "x"), 2,
+        {"sealed with more", 42, sealed(42, fields + "x"), 3,
          "the index is damaged: track 42: its record has 1 bytes too many"},
-        {"sealed, too many postings", 42, sealed(42, moreFields), 2,
+        {"sealed, too many postings", 42, sealed(42, moreFields), 3,
          "the index is damaged: track 42: its record has more postings than sub-fingerprints"},
-        {"version 1 cut short", 1, fields.substr(0, fields.size() - 1), 1,
+        {"version 1 cut short", 1, v1.substr(0, v1.size() - 1), 1,
          "the index is damaged: track 1: its record is cut short"},
-        {"version 1 with more", 1, fields + "x", 1,
+        {"version 1 with more", 1, v1 + "x", 1,
          "the index is damaged: track 1: its record has 1 bytes too many"},
         {"version 1 text too long", 1, huge, 1, "the index is damaged: track 1: its record is cut short"},
-        {"version 2 read as 1", 42, bytes, 1,
-         "the index is damaged: track 42: its record has 4 bytes too many"},
+        {"version 3 read as 1", 42, bytes, 1,
+         "the index is damaged: track 42: its record has 9 bytes too many"},
+        {"version 2 read as 3", 42, sealed(42, v1), 3,
+         "the index is damaged: track 42: its record is cut short"},
+        {"29 values", 42, sealed(42, fields.substr(0, fields.size() - 1) + "\x1d" +
+                                         std::string(58, '\0')), 3,
+         "the index is damaged: track 42: its record has 29 file values, not 30"},
+        {"30 values cut short", 42, sealed(42, fields.substr(0, fields.size() - 1) + "\x1e" +
+                                                   std::string(59, '\0')), 3,
+         "the index is damaged: track 42: its record is cut short"},
+        {"30 values and more", 42, sealed(42, fields.substr(0, fields.size() - 1) + "\x1e" +
+                                                  std::string(61, '\0')), 3,
+         "the index is damaged: track 42: its record has 1 bytes too many"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(c.message, refusal([&] { vokid::decodeTrack(c.id, c.bytes, c.form); })) << c.name;

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "tests/support/wav_writer.h"
+#include "vokid/index/index_check.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/memory_store.h"
@@ -524,6 +525,54 @@ TEST_P(StoreContract, CountsWhatItHolds)
     EXPECT_GT(stats.metadataBytes, 0u);
     EXPECT_GE(stats.fileBytes,
               stats.postingBytes + stats.sequenceBytes + stats.metadataBytes + stats.freeBytes);
+}
+
+vokid::FileValues valuesFrom(uint16_t first)
+{
+    vokid::FileValues values{};
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i] = static_cast<uint16_t>(first + 2000 * i);
+    return values;
+}
+
+// The album and the FileFloat values kept with a track, put with it or
+// given later (its print, postings and path left as they were), counted
+// by stats, read back whole by the index's own check.
+TEST_P(StoreContract, KeepsAlbumsAndFileValues)
+{
+    const auto store = make();
+    Postings expected;
+    const std::vector<TrackPrint> prints = fill(*store, expected);
+    TrackInfo withValues = info("/m/values");
+    withValues.album = "Album";
+    withValues.values = valuesFrom(65535 - 58000);
+    const struct {
+        const char *name;
+        uint32_t id;
+        bool given; // setValues finds the track
+    } cases[] = {{"a track without", 2, true}, {"no such track", 9, false}};
+    {
+        const auto batch = store->batch();
+        EXPECT_EQ(4u, put(*batch, withValues, randomPrint(1, 4)));
+        for (const auto &c : cases)
+            EXPECT_EQ(c.given, batch->setValues(c.id, valuesFrom(7))) << c.name;
+        EXPECT_EQ(valuesFrom(7), batch->track(2)->values); // a batch reads its own changes
+        batch->commit();
+    }
+    addPostings(expected, 4, randomPrint(1, 4), store->step());
+    const auto view = store->view();
+    const std::vector<TrackInfo> tracks = view->tracks();
+    ASSERT_EQ(4u, tracks.size());
+    EXPECT_FALSE(tracks[0].values);
+    EXPECT_EQ(valuesFrom(7), tracks[1].values);
+    EXPECT_EQ("", tracks[1].album);
+    EXPECT_EQ("Album", tracks[3].album);
+    EXPECT_EQ(withValues.values, tracks[3].values);
+    EXPECT_EQ(prints[1].words, view->print(2)->words);
+    EXPECT_EQ(2u, view->trackAt("/m/1")->id);
+    expectPostings(*view, expected, wordsOf(prints));
+    EXPECT_EQ(2u, view->stats().tracksWithValues);
+    EXPECT_TRUE(vokid::checkIndex(*store).ok());
 }
 
 // Quiet frames and the step: a store of each step holds exactly the

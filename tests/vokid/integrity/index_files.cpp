@@ -197,6 +197,21 @@ StoredRecords readRecords(const std::string &folder)
     return records;
 }
 
+// The bytes of a track record's fields that version 1 has: three 64-bit
+// fields, two 32-bit counts, then four texts (a 32-bit length and its
+// bytes); the album and values after them are version 3's.
+size_t version1Fields(const std::string &record)
+{
+    size_t at = 8 + 8 + 8 + 4 + 4;
+    for (int text = 0; text < 4; ++text) {
+        uint32_t length = 0;
+        for (int i = 0; i < 4; ++i)
+            length |= uint32_t{static_cast<uint8_t>(record.at(at + i))} << (8 * i);
+        at += 4 + length;
+    }
+    return at;
+}
+
 void makeVersion1(const std::string &folder)
 {
     const Env env(folder);
@@ -207,7 +222,9 @@ void makeVersion1(const std::string &folder)
         check(mdb_dbi_open(txn, table, MDB_INTEGERKEY, &dbi), table);
         for (const auto &[key, data] : allOf(txn, dbi)) {
             MDB_val k{key.size(), const_cast<char *>(key.data())};
-            MDB_val d{data.size() - 4, const_cast<char *>(data.data())};
+            const size_t kept = std::string(table) == "tracks" ? version1Fields(data)
+                                                                : data.size() - 4;
+            MDB_val d{kept, const_cast<char *>(data.data())};
             check(mdb_put(txn, dbi, &k, &d, 0), "put");
         }
     }

@@ -62,7 +62,8 @@ struct StoredRecords {
 StoredRecords readRecords(const std::string &folder);
 
 // The index rewritten as vokid wrote it before its records had checksums
-// (format version 1): each record without its last four bytes, no record
+// (format version 1): each record without its checksum (a track record
+// also without the album and values of version 3), no record
 // of the format or the commits, a header of version 1.
 void makeVersion1(const std::string &folder);
 

@@ -93,13 +93,13 @@ TEST(VokidFormatVersion, AStoreOfANewerFormatIsRefused)
     const std::vector<std::string> files = library(dir, 1, 12);
     const std::string db = dir.file("index");
     ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
-    putInfoRecord(db, "format", little_endian(3, 4));
+    putInfoRecord(db, "format", little_endian(4, 4));
     const std::string before = storeFiles(db);
     for (const auto &run : everyCommand(db, files[0], dir.file("dest"))) {
         const vok_test::RunResult result = runVokid(run);
         EXPECT_EQ(1, result.exit_code) << run[0];
-        EXPECT_EQ("vokid: " + db + ": the index's store has format version 3, this vokid reads "
-                  "versions 1 to 2 (a newer vokid made it)\n",
+        EXPECT_EQ("vokid: " + db + ": the index's store has format version 4, this vokid reads "
+                  "versions 1 to 3 (a newer vokid made it)\n",
                   result.err)
             << run[0];
     }
@@ -143,7 +143,7 @@ void expectChecksummed(const std::string &db, size_t tracks)
                       bytes.substr(fields.size()))
                 << id;
         }
-    EXPECT_EQ(little_endian(2, 4), records.info.at("format"));
+    EXPECT_EQ(little_endian(3, 4), records.info.at("format"));
     EXPECT_EQ(little_endian(headerCommits(db), 8), records.info.at("commits"));
 }
 
@@ -161,8 +161,11 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrit
 
     const vok_test::RunResult upgraded = runVokid({"upgrade", old.db});
     ASSERT_EQ(0, upgraded.exit_code) << upgraded.err;
-    EXPECT_EQ("upgraded " + old.db + " to format version 2 (3 tracks)\n", upgraded.out);
-    EXPECT_EQ(2u, headerVersion(old.db));
+    // Its 12-second files hold too little sound for FileFloat values.
+    const std::string none = "values: 0 tracks given their file's FileFloat values, 3 could not be "
+                             "(file gone or changed, or too little audio in it)\n";
+    EXPECT_EQ("upgraded " + old.db + " to format version 3 (3 tracks)\n" + none, upgraded.out);
+    EXPECT_EQ(3u, headerVersion(old.db));
     EXPECT_EQ(1u, headerCommits(old.db)); // the upgrade is its first counted commit
     expectChecksummed(old.db, 3);
     EXPECT_EQ(std::set<std::string>({"data.mdb", "lock.mdb", "vokid-index", "vokid-reserve"}),
@@ -172,7 +175,7 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrit
 
     const vok_test::RunResult again = runVokid({"upgrade", old.db});
     EXPECT_EQ(0, again.exit_code);
-    EXPECT_EQ(old.db + " has format version 2 already (3 tracks)\n", again.out);
+    EXPECT_EQ(old.db + " has format version 3 already (3 tracks)\n" + none, again.out);
     ASSERT_EQ(0, runVokid({"add", old.db, old.files[3]}).exit_code);
     EXPECT_EQ(2u, headerCommits(old.db));
     expectChecksummed(old.db, 4);
@@ -187,10 +190,10 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrit
         const vok_test::RunResult result = runVokid(args);
         EXPECT_EQ(0, result.exit_code) << name << ": " << result.err;
         EXPECT_EQ("vokid: " + other.db +
-                      ": converting the index to format version 2 before writing to it\n",
+                      ": converting the index to format version 3 before writing to it\n",
                   result.err)
             << name;
-        EXPECT_EQ(2u, headerVersion(other.db)) << name;
+        EXPECT_EQ(3u, headerVersion(other.db)) << name;
         EXPECT_EQ(2u, headerCommits(other.db)) << name; // the conversion, then the write
         expectChecksummed(other.db, tracks);
     }
@@ -233,7 +236,7 @@ TEST(VokidUpgradeSlow, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
             EXPECT_EQ(old.listed, runVokid({"list", "--json", copy}).out) << step;
         }
     if (strace) { // stopped before, and finished
-        EXPECT_EQ(std::set<uint32_t>({1, 2}), versions);
+        EXPECT_EQ(std::set<uint32_t>({1, 3}), versions);
     }
 
 }
@@ -265,9 +268,47 @@ TEST(VokidUpgrade, WhatAStoppedUpgradeLeftIsClearedOrBroughtUp)
     EXPECT_EQ(old.listed, runVokid({"list", "--json", renamed}).out);
     EXPECT_EQ(1u, headerVersion(renamed)); // a reader writes nothing
     ASSERT_EQ(0, runVokid({"add", renamed, old.files[3]}).exit_code);
-    EXPECT_EQ(2u, headerVersion(renamed));
+    EXPECT_EQ(3u, headerVersion(renamed));
     EXPECT_EQ(2u, headerCommits(renamed));
     expectChecksummed(renamed, 4);
+}
+
+// Tracks of an older index given their FileFloat values by upgrade from
+// their files, where each is still there and unchanged: the others are
+// counted, and a later upgrade gives the values to none of them again.
+TEST(VokidUpgrade, GivesTracksTheValuesOfTheirUnchangedFiles)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 4, 20); // enough sound for values
+    const std::string db = dir.file("index");
+    ASSERT_EQ(0, runVokid(args({"add", db}, files)).exit_code);
+    const auto valuesHeld = [&db] {
+        const std::string out = runVokid({"stats", db}).out;
+        const std::string label = "tracks with FileFloat values: ";
+        const size_t at = out.find(label);
+        return at == std::string::npos ? std::string("?")
+                                       : out.substr(at + label.size(), out.find('\n', at) -
+                                                                           at - label.size());
+    };
+    EXPECT_EQ("4", valuesHeld());
+    makeVersion1(db); // the records as they were before values
+    EXPECT_EQ("0", valuesHeld());
+    fs::remove(files[1]);                                  // gone
+    fs::last_write_time(files[2], fs::file_time_type::clock::now()); // changed
+    const std::string counted = "values: 2 tracks given their file's FileFloat values, 2 could "
+                                "not be (file gone or changed, or too little audio in it)\n";
+    const vok_test::RunResult upgraded = runVokid({"upgrade", db});
+    EXPECT_EQ(0, upgraded.exit_code) << upgraded.err;
+    EXPECT_EQ("upgraded " + db + " to format version 3 (4 tracks)\n" + counted, upgraded.out);
+    EXPECT_EQ("", upgraded.err);
+    EXPECT_EQ("2", valuesHeld());
+    expectChecksummed(db, 4);
+    EXPECT_EQ("ok\n", runVokid({"check", db}).out);
+    const vok_test::RunResult again = runVokid({"upgrade", db});
+    EXPECT_EQ(db + " has format version 3 already (4 tracks)\nvalues: 0 tracks given their "
+                   "file's FileFloat values, 2 could not be (file gone or changed, or too "
+                   "little audio in it)\n",
+              again.out);
 }
 
 } // namespace

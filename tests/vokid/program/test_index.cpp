@@ -80,7 +80,9 @@ protected:
             files.push_back(writeAudio(dir, "t" + std::to_string(t + 1) + ".wav", music.back()));
         }
         // The first track as FLAC, with tags.
-        vokid_test::ffmpeg(files[0], {"-metadata", "title=First", "-metadata", "artist=Someone"},
+        vokid_test::ffmpeg(files[0],
+                           {"-metadata", "title=First", "-metadata", "artist=Someone",
+                            "-metadata", "album=Album One"},
                            dir.file("t1.flac"));
         std::remove(files[0].c_str());
         files[0] = dir.file("t1.flac");
@@ -130,9 +132,13 @@ TEST_F(VokidIndex, ListsTracksWithTheirTags)
     }
     EXPECT_EQ("First", tracks[0]["title"]);
     EXPECT_EQ("Someone", tracks[0]["artist"]);
+    EXPECT_EQ("Album One", tracks[0]["album"]);
     EXPECT_TRUE(tracks[1]["title"].is_null());
+    EXPECT_FALSE(tracks[1].contains("album")); // only when the track has one
+    const nlohmann::json found = identify(files[0]);
+    EXPECT_EQ("Album One", found["match"]["album"]);
     const vok_test::RunResult text = vokid({"list", db});
-    EXPECT_EQ("1\t0:25.0\t" + canonical(files[0]) + "\tSomeone - First\n2\t0:25.0\t" +
+    EXPECT_EQ("1\t0:25.0\t" + canonical(files[0]) + "\tSomeone - First [Album One]\n2\t0:25.0\t" +
                   canonical(files[1]) + "\n",
               text.out.substr(0, text.out.find("3\t")));
 }

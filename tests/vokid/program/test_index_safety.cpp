@@ -157,7 +157,7 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::string good = dir.file("good");
     ASSERT_EQ(0, vokid({"add", good, files[0]}).exit_code);
     // Made by one commit, added to by one.
-    EXPECT_EQ(header(2, 2), vok_test::read_file(good + "/vokid-index"));
+    EXPECT_EQ(header(3, 2), vok_test::read_file(good + "/vokid-index"));
     const auto copyOfGood = [&](const std::string &name) {
         fs::copy(good, dir.file(name));
         fs::remove(dir.file(name) + "/lock.mdb"); // so that a store opened would show
@@ -170,9 +170,9 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::string file = dir.file("file.txt");
     writeText(file, "not a folder");
     const std::string magic = copyOfGood("magic");
-    writeText(magic + "/vokid-index", "VOKIDIDY" + header(2, 2).substr(8));
+    writeText(magic + "/vokid-index", "VOKIDIDY" + header(3, 2).substr(8));
     const std::string version = copyOfGood("version");
-    writeText(version + "/vokid-index", header(3, 2));
+    writeText(version + "/vokid-index", header(4, 2));
     const std::string truncated = copyOfGood("truncated");
     fs::resize_file(truncated + "/data.mdb", 3 * 4096);
     const std::string empty = dir.file("empty");
@@ -189,7 +189,7 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
         {"a file", file, "not a vokid index: not a folder", true},
         {"a wrong magic", magic, "not a vokid index: its header file has the wrong magic", true},
         {"another format version", version,
-         "the index has format version 3, this vokid reads versions 1 to 2 (a newer vokid made "
+         "the index has format version 4, this vokid reads versions 1 to 3 (a newer vokid made "
          "it)",
          true},
         {"a truncated data file", truncated,

@@ -141,7 +141,9 @@ uint32_t trackKey(const MDB_val &key, const char *table)
     return id;
 }
 
-// Track records and sequences, each checked, in format version 2.
+// Track records and sequences, each checked, in the format this vokid
+// writes: records of an older one written again (with no album and no
+// values), sequences of version 2 on copied as they are (3 keeps them).
 void copyTracks(MDB_txn *from, const LmdbTables &source, uint32_t form, MDB_txn *to,
                 const LmdbTables &target, Tally &tally)
 {
@@ -155,7 +157,7 @@ void copyTracks(MDB_txn *from, const LmdbTables &source, uint32_t form, MDB_txn 
     Appender sequences(to, target.sequences);
     walk(from, source.sequences, [&](const MDB_val &key, const MDB_val &data) {
         const uint32_t id = trackKey(key, "sequences");
-        if (form == kStoredForm) {
+        if (form >= 2) {
             SequenceView(bytesOf(data), id, form); // checked
             sequences.put(bytesOf(key), bytesOf(data));
         } else {
@@ -383,7 +385,7 @@ CopyReport upgradeLmdbFolder(const std::string &folder, const CopyProgress &prog
         report.commits = storedCommits(look.get(), env->tables()) + 1;
     }
     report.tracks = replaceDataFile(folder, *env, report.commits, progress);
-    // From here the store is of version 2: a header left at 1 by an
+    // From here the store is of this version: a header left older by an
     // interruption is brought up by the next command that writes.
     const FolderLock header(folder);
     IndexHeader written = readHeaderFile(folder);

@@ -283,6 +283,7 @@ public:
     StoreStats stats() override;
 
     uint32_t put(TrackInfo info, const TrackPrint &print, const PrintPostings &postings) override;
+    bool setValues(uint32_t id, const FileValues &values) override;
     bool remove(uint32_t id) override;
     void commit() override;
 
@@ -583,6 +584,7 @@ StoreStats LmdbTransaction::measure()
     stats.step = step;
     for (const TrackInfo &info : allTracks()) {
         ++stats.tracks;
+        stats.tracksWithValues += info.values ? 1 : 0;
         stats.seconds += info.duration;
         stats.words += info.words;
         stats.trackPostings += info.postings;
@@ -822,6 +824,24 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
     checkedCall("write a path",
                 [&] { return mdb_put(txn.get(), tables.paths, &pathValue, &key, 0); });
     return info.id;
+}
+
+// The record alone is written again: the sequence, postings and path
+// stay as they are.
+bool LmdbTransaction::setValues(uint32_t id, const FileValues &values)
+{
+    requireWrite();
+    std::optional<TrackInfo> info = trackRecord(id);
+    if (!info)
+        return false;
+    info->values = values;
+    MDB_val key = valueOf(id);
+    std::string record = encodeTrack(*info);
+    MDB_val recordValue{record.size(), record.data()};
+    checkLeavesFor(tables.tracks, key);
+    checkedCall("write a track",
+                [&] { return mdb_put(txn.get(), tables.tracks, &key, &recordValue, 0); });
+    return true;
 }
 
 bool LmdbTransaction::remove(uint32_t id)
