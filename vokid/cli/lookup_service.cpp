@@ -100,12 +100,6 @@ uint32_t trackId(const std::string &part)
     return static_cast<uint32_t>(counted(part, UINT32_MAX, "a track id"));
 }
 
-// The frames of a document a query may search: its first maxSeconds.
-double documentLength(double maxSeconds)
-{
-    return maxSeconds;
-}
-
 } // namespace
 
 bool sameToken(const std::string &given, const std::string &expected)
@@ -228,45 +222,70 @@ HttpResponse LookupService::query(const HttpRequest &request)
 LookupAnswer LookupService::answer(const LookupQuery &query)
 {
     LookupAnswer result;
-    result.id = query.id;
-    if (!query.document) {
-        result.status = LookupStatus::Error;
-        result.message = query.error;
-        counters.countQuery("error");
-        return result;
-    }
-    std::optional<TrackInfo> found;
-    Identification identification;
     try {
-        identification =
-            identifyDocument(asPlayed, *query.document, documentLength(settings.maxSeconds), found);
+        if (!query.document)
+            throw InputError(query.error);
+        result = query.document->family == Family::Spectral ? spectralAnswer(query)
+                                                            : streamingAnswer(query);
     } catch (const InputError &error) {
         result.status = LookupStatus::Error;
         result.message = error.what();
-        counters.countQuery("error");
-        return result;
     }
+    result.id = query.id;
+    counters.countQuery(result.status == LookupStatus::Ok        ? "match"
+                        : result.status == LookupStatus::NoMatch ? "no_match"
+                                                                 : "error");
+    return result;
+}
+
+namespace {
+
+LookupMatch matchOf(uint32_t rank, uint32_t id, const std::optional<TrackInfo> &info,
+                    bool hidePaths)
+{
+    LookupMatch row;
+    row.rank = rank;
+    row.trackId = id;
+    if (info) {
+        row.title = info->title;
+        row.artist = info->artist;
+        row.album = info->album;
+        if (!hidePaths)
+            row.path = info->path;
+    }
+    return row;
+}
+
+// The index's figures that change with every commit: the spectral values
+// are made again when they differ.
+std::vector<uint64_t> changeFigures(const StoreStats &stats)
+{
+    std::vector<uint64_t> figures = {stats.tracks, stats.words, stats.tracksWithValues};
+    for (const StoreFact &fact : stats.facts)
+        if (fact.key == "commits" || fact.key == "transaction")
+            figures.push_back(fact.value);
+    return figures;
+}
+
+} // namespace
+
+// Stream1 and Stream4: searched as played, as identify searches a document.
+LookupAnswer LookupService::streamingAnswer(const LookupQuery &query)
+{
+    LookupAnswer result;
+    std::optional<TrackInfo> found;
+    const Identification identification =
+        identifyDocument(asPlayed, *query.document, settings.maxSeconds, found);
     const Match &match = identification.match;
-    if (!match.accepted) {
-        result.status = LookupStatus::NoMatch;
-        counters.countQuery("no_match");
+    if (!match.accepted)
         return result;
-    }
-    counters.countQuery("match");
     result.status = LookupStatus::Ok;
     const auto add = [&](uint32_t id, const std::optional<TrackInfo> &info) {
-        LookupMatch row;
-        row.rank = static_cast<uint32_t>(result.matches.size() + 1);
-        row.trackId = id;
+        LookupMatch row =
+            matchOf(static_cast<uint32_t>(result.matches.size() + 1), id, info, settings.hidePaths);
         row.offsetSeconds = static_cast<double>(match.best.alignment.offset) * indexFrameSeconds();
         row.ber = match.best.ber();
         row.confidence = match.confidence();
-        if (info) {
-            row.title = info->title;
-            row.artist = info->artist;
-            if (!settings.hidePaths)
-                row.path = info->path;
-        }
         result.matches.push_back(row);
     };
     add(match.best.track, found);
@@ -274,6 +293,43 @@ LookupAnswer LookupService::answer(const LookupQuery &query)
     for (const Candidate &other : match.sameRecording)
         add(other.track, view->track(other.track));
     return result;
+}
+
+// FileFixed and FileFloat: the file's beginning, matched to the track whose
+// stored values are nearest, within the tolerance.
+LookupAnswer LookupService::spectralAnswer(const LookupQuery &query)
+{
+    LookupAnswer result;
+    const std::unique_ptr<IndexView> view = store.view();
+    const std::shared_ptr<const SpectralTable> table = spectralTable(*view);
+    std::optional<SpectralMatch> nearest;
+    try {
+        nearest = table->nearest(query.document->values);
+    } catch (const std::invalid_argument &error) {
+        throw InputError(error.what());
+    }
+    if (!nearest)
+        return result;
+    const std::optional<TrackInfo> info = view->track(nearest->track);
+    if (!info) // removed since the table was made
+        return result;
+    result.status = LookupStatus::Ok;
+    LookupMatch row = matchOf(1, nearest->track, info, settings.hidePaths);
+    row.distance = nearest->distance;
+    row.confidence = 1 - static_cast<double>(nearest->distance) / (2.0 * kSpectralTolerance);
+    result.matches.push_back(row);
+    return result;
+}
+
+std::shared_ptr<const SpectralTable> LookupService::spectralTable(IndexView &view)
+{
+    const std::vector<uint64_t> figures = changeFigures(view.stats());
+    const std::lock_guard<std::mutex> lock(spectralMutex);
+    if (!spectral || figures != spectralState) {
+        spectral = std::make_shared<const SpectralTable>(SpectralTable::of(view));
+        spectralState = figures;
+    }
+    return spectral;
 }
 
 HttpResponse LookupService::identify(const HttpRequest &request)

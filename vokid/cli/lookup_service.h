@@ -8,11 +8,14 @@
 #define VOKID_CLI_LOOKUP_SERVICE_H
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "vokid/index/index_store.h"
 #include "vokid/search/identifier.h"
+#include "vokid/search/spectral_match.h"
 #include "vokid/search/worker_pool.h"
 #include "vokid/server/http_server.h"
 #include "vokid/server/lookup_protocol.h"
@@ -52,6 +55,9 @@ private:
     HttpResponse metricsText();
     void authorise(const HttpRequest &request) const;
     LookupAnswer answer(const LookupQuery &query);
+    LookupAnswer streamingAnswer(const LookupQuery &query);
+    LookupAnswer spectralAnswer(const LookupQuery &query);
+    std::shared_ptr<const SpectralTable> spectralTable(IndexView &view);
 
     IndexStore &store;
     ServiceSettings settings;
@@ -61,6 +67,10 @@ private:
     Identifier asPlayed;
     std::mutex damageMutex;
     std::string lastDamage; // the last damage a request met, until health clears it
+    // The tracks' FileFloat values, made again when the index has changed.
+    std::mutex spectralMutex;
+    std::shared_ptr<const SpectralTable> spectral;
+    std::vector<uint64_t> spectralState; // the index's figures it was made at
 };
 
 // Whether two tokens are the same, in a time that does not depend on

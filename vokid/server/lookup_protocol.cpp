@@ -650,8 +650,9 @@ void appendMatch(std::string &out, const LookupMatch &match)
 {
     out += "<MATCH RANK=\"" + std::to_string(match.rank) + "\" TRACK_ID=\"" +
            std::to_string(match.trackId) + "\" OFFSET=\"" + threeDecimals(match.offsetSeconds) +
-           "\" BER=\"" + threeDecimals(match.ber) + "\" CONFIDENCE=\"" +
-           threeDecimals(match.confidence) + "\">";
+           (match.distance ? "\" DISTANCE=\"" + std::to_string(*match.distance)
+                           : "\" BER=\"" + threeDecimals(match.ber)) +
+           "\" CONFIDENCE=\"" + threeDecimals(match.confidence) + "\">";
     appendElement(out, "TITLE", match.title);
     appendElement(out, "ARTIST", match.artist);
     appendElement(out, "ALBUM", match.album);

@@ -389,6 +389,15 @@ TEST(LookupResponse, WritesEachStatusByteForByte)
     EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<ZUSERVER_RESPONSE_LIST>\n"
               "</ZUSERVER_RESPONSE_LIST>\n",
               vokid::writeLookupResponse({}));
+    // A spectral match: the L1 distance of its values in place of BER.
+    LookupMatch spectral = match(1, 9, 0, 0.5, 0.75, {"T"});
+    spectral.distance = 1250;
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<ZUSERVER_RESPONSE_LIST>\n"
+              "<ZUSERVER_RESPONSE ID=\"s\" STATUS=\"OK\">\n<ALBUM_RESPONSE>\n"
+              "<MATCH RANK=\"1\" TRACK_ID=\"9\" OFFSET=\"0.000\" DISTANCE=\"1250\" "
+              "CONFIDENCE=\"0.750\"><TITLE>T</TITLE></MATCH>\n"
+              "</ALBUM_RESPONSE>\n</ZUSERVER_RESPONSE>\n</ZUSERVER_RESPONSE_LIST>\n",
+              vokid::writeLookupResponse({{"s", LookupStatus::Ok, false, "", {spectral}}}));
 }
 
 TEST(LookupResponse, RefusesAnswersThatContradictThemselves)

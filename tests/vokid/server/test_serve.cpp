@@ -238,6 +238,42 @@ TEST_F(ServedLibrary, AnswersVoksStreamingQueries)
     }
 }
 
+TEST_F(ServedLibrary, AnswersVoksSpectralQueriesByTheTracksBeginnings)
+{
+    ServedIndex server(db);
+    ASSERT_TRUE(server.started()) << server.log();
+    // The first 20 s of a track, as vok reads a file: its beginning's
+    // FileFloat values are what the index keeps.
+    struct Case {
+        const char *algorithm;
+        size_t track; // kTracks: the recording not in the index
+        const char *status;
+    };
+    const Case cases[] = {
+        {"FileFixed", 1, "OK"},           {"FileFloat", 1, "OK"},
+        {"FileFloat", 3, "OK"},           {"FileFixed", kTracks, "NO_MATCH"},
+        {"FileFloat", kTracks, "NO_MATCH"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.algorithm) + " of track " + std::to_string(c.track));
+        const std::string body = query(clip(c.track, 0, 20, "start.wav"), {"-a", c.algorithm});
+        ASSERT_NE(std::string::npos, body.find("TYPE=\"QDV\""));
+        const HttpReply reply = httpCall(server.port(), "POST", "/query", body);
+        ASSERT_EQ(200, reply.status) << reply.body;
+        const std::vector<Response> answers = responses(reply.body);
+        ASSERT_EQ(1u, answers.size()) << reply.body;
+        EXPECT_EQ(c.status, answers[0].status) << reply.body;
+        if (std::string(c.status) != "OK")
+            continue;
+        ASSERT_EQ(1u, answers[0].matches.size());
+        const auto &best = answers[0].matches[0];
+        EXPECT_EQ(std::to_string(c.track + 1), best.at("TRACK_ID"));
+        EXPECT_EQ("0.000", best.at("OFFSET"));
+        EXPECT_EQ(0u, best.count("BER"));
+        EXPECT_LE(std::stoi(best.at("DISTANCE")), 2500);
+    }
+}
+
 TEST_F(ServedLibrary, MatchesCarryTheTrackTagsEscapedAndPathsUnlessHidden)
 {
     const std::string body = query(clip(0, 4, 8, "clip.wav"), {"-a", "Stream1"});
