@@ -57,15 +57,15 @@ struct LookupMatch {
     uint64_t trackId = 0;
     double offsetSeconds = 0; // where the query begins in the track
     double ber = 0;           // bit error rate of the alignment, 0 to 1
-    // A FileFixed or FileFloat query's match: the L1 distance of its 30
-    // values from the track's, written as DISTANCE in place of BER.
-    std::optional<uint32_t> distance;
     double confidence = 0; // 0 to 1
     // Empty ones are left out of the answer (an empty path hides it).
     std::string title;
     std::string artist;
     std::string album;
     std::string path;
+    // A FileFixed or FileFloat query's match: the L1 distance of its 30
+    // values from the track's, written as DISTANCE in place of BER.
+    std::optional<uint32_t> distance;
 };
 
 struct LookupAnswer {
