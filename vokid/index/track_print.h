@@ -63,7 +63,9 @@ class SequenceView {
 public:
     // Checks the form's sizes and checksum; throws IndexError as
     // decodeSequence does.
-    SequenceView(std::string_view bytes, uint32_t id, uint32_t form = kStoredForm);
+    // `checksumKnown`: the store has seen these very bytes pass it before.
+    SequenceView(std::string_view bytes, uint32_t id, uint32_t form = kStoredForm,
+                 bool checksumKnown = false);
     size_t size() const { return count; }
     // Sub-fingerprints [from, from + length) clipped to the track; `first`
     // receives the position of the first one returned.

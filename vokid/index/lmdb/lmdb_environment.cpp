@@ -271,18 +271,20 @@ const std::vector<StoreMap::Region> &LmdbEnvironment::mapRegions() const
     return regions;
 }
 
-std::shared_ptr<SoundLeaves> LmdbEnvironment::soundLeaves(uint64_t bytes, int64_t modifiedNs) const
+void LmdbEnvironment::soundPages(uint64_t bytes, int64_t modifiedNs, StoreMap &map) const
 {
     const std::lock_guard<std::mutex> lock(leavesMutex);
     if (!leaves || bytes != leavesBytes || modifiedNs != leavesModified) {
         MDB_stat stat;
         if (mdb_env_stat(env->get(), &stat) != MDB_SUCCESS || stat.ms_psize == 0)
-            return nullptr;
-        leaves = std::make_shared<SoundLeaves>(bytes / stat.ms_psize + 1);
+            return;
+        leaves = std::make_shared<PageSet>(bytes / stat.ms_psize + 1);
+        records = std::make_shared<PageIds>(bytes / stat.ms_psize + 1);
         leavesBytes = bytes;
         leavesModified = modifiedNs;
     }
-    return leaves;
+    map.soundLeaves = leaves;
+    map.soundRecords = records;
 }
 
 } // namespace vokid

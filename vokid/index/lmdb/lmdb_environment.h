@@ -65,10 +65,10 @@ public:
     // Where this process maps the data file (page_check.h), read the first
     // time it is asked for: the map stays where it is while this is open.
     const std::vector<StoreMap::Region> &mapRegions() const;
-    // The leaves read transactions have found sound (page_check.h), for a
-    // data file of this size and modification time: a new set when either
-    // changed.
-    std::shared_ptr<SoundLeaves> soundLeaves(uint64_t bytes, int64_t modifiedNs) const;
+    // The leaves and stored values read transactions have found sound
+    // (page_check.h), for a data file of this size and modification time:
+    // new sets when either changed.
+    void soundPages(uint64_t bytes, int64_t modifiedNs, StoreMap &map) const;
 
 private:
     void open(Mode mode);
@@ -86,7 +86,8 @@ private:
     mutable std::once_flag regionsRead;
     mutable std::vector<StoreMap::Region> regions;
     mutable std::mutex leavesMutex;
-    mutable std::shared_ptr<SoundLeaves> leaves;
+    mutable std::shared_ptr<PageSet> leaves;
+    mutable std::shared_ptr<PageIds> records;
     mutable uint64_t leavesBytes = 0;
     mutable int64_t leavesModified = 0;
     std::optional<struct stat> lookedAt;     // the data file as looked at before it was opened

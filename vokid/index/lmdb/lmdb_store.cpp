@@ -265,13 +265,13 @@ public:
           steps(walkLimit(fileBytes(shared->folder + "/" + kDataFile))),
           map(storeMap(env, (*held)->mapRegions()))
     {
-        // Readers share the leaves found sound while the file is unchanged.
+        // Readers share the pages found sound while the file is unchanged.
         mdb_filehandle_t fd = -1;
         struct stat file;
         if (!forWriting && mdb_env_get_fd(env, &fd) == MDB_SUCCESS && fstat(fd, &file) == 0)
-            map.soundLeaves = (*held)->soundLeaves(static_cast<uint64_t>(file.st_size),
-                                                   int64_t{file.st_mtim.tv_sec} * 1000000000 +
-                                                       file.st_mtim.tv_nsec);
+            (*held)->soundPages(static_cast<uint64_t>(file.st_size),
+                                int64_t{file.st_mtim.tv_sec} * 1000000000 + file.st_mtim.tv_nsec,
+                                map);
     }
 
     std::optional<TrackInfo> track(uint32_t id) override;
@@ -302,8 +302,11 @@ private:
     template <class Read>
     auto guarded(Read read) -> decltype(read());
     bool unchangedSinceSnapshot() const;
-    std::optional<std::string> get(MDB_dbi dbi, MDB_val key);
-    std::optional<std::string> storedSequence(uint32_t track);
+    // `page`, when given, receives the page the value starts on.
+    std::optional<std::string> get(MDB_dbi dbi, MDB_val key,
+                                   std::optional<uint64_t> *page = nullptr);
+    std::optional<std::string> storedSequence(uint32_t track,
+                                              std::optional<uint64_t> *page = nullptr);
     // The next entry of a walk; false at the end.
     bool next(MDB_cursor *cursor, MDB_val &key, MDB_val &data, MDB_cursor_op op, uint64_t &taken);
     std::optional<TrackInfo> trackRecord(uint32_t id);
@@ -389,7 +392,8 @@ void LmdbTransaction::checkNotOlder()
         throw olderThanItsHeader(shared->folder, stored, header);
 }
 
-std::optional<std::string> LmdbTransaction::get(MDB_dbi dbi, MDB_val key)
+std::optional<std::string> LmdbTransaction::get(MDB_dbi dbi, MDB_val key,
+                                                std::optional<uint64_t> *page)
 {
     MDB_val data;
     const int result = lmdbCall("read", [&] { return mdb_get(txn.get(), dbi, &key, &data); });
@@ -399,6 +403,8 @@ std::optional<std::string> LmdbTransaction::get(MDB_dbi dbi, MDB_val key)
     }
     checkLmdb(result, "read");
     checkOnPage(map, data, "a stored value");
+    if (page)
+        *page = pageOf(map, data);
     return copyOf(data, maxValue, "a stored value");
 }
 
@@ -533,9 +539,10 @@ void LmdbTransaction::postings(const std::vector<uint32_t> &words, size_t limit,
     });
 }
 
-std::optional<std::string> LmdbTransaction::storedSequence(uint32_t track)
+std::optional<std::string> LmdbTransaction::storedSequence(uint32_t track,
+                                                           std::optional<uint64_t> *page)
 {
-    return get(tables.sequences, valueOf(track));
+    return get(tables.sequences, valueOf(track), page);
 }
 
 SubFingerprints LmdbTransaction::sequence(uint32_t track, int64_t from, size_t length,
@@ -543,11 +550,19 @@ SubFingerprints LmdbTransaction::sequence(uint32_t track, int64_t from, size_t l
 {
     return guarded([&] {
         first = 0;
-        const auto bytes = storedSequence(track);
+        std::optional<uint64_t> page;
+        const auto bytes = storedSequence(track, &page);
         if (!bytes)
             return SubFingerprints();
-        return decodeStored(
-            [&] { return SequenceView(*bytes, track, form).slice(from, length, first); });
+        // A sequence whose checksum matched at this place of an unchanged
+        // file is not summed again.
+        const bool known = page && map.soundRecords && map.soundRecords->has(*page, track);
+        return decodeStored([&] {
+            const SequenceView view(*bytes, track, form, known);
+            if (page && map.soundRecords && !known)
+                map.soundRecords->add(*page, track);
+            return view.slice(from, length, first);
+        });
     });
 }
 

@@ -249,4 +249,14 @@ void checkOnPage(StoreMap &map, const MDB_val &value, const char *what)
         map.soundLeaves->add(page);
 }
 
+std::optional<uint64_t> pageOf(const StoreMap &map, const MDB_val &value)
+{
+    const StoreMap::Region *region = regionOf(map, value);
+    if (!region)
+        return std::nullopt;
+    return (reinterpret_cast<uintptr_t>(value.mv_data) -
+            reinterpret_cast<uintptr_t>(region->start)) /
+           map.pageSize;
+}
+
 } // namespace vokid

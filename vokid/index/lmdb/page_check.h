@@ -13,19 +13,20 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <unordered_set>
 #include <vector>
 
 namespace vokid {
 
-// Leaves found sound, by page, shared by the read transactions of one
-// opening while the data file keeps its size and modification time: pages
-// change only when a writer (which updates both) rewrites them, so a
-// server's every request need not check again the leaves the one before
-// checked. A set bit is a page found sound.
-class SoundLeaves {
+// Pages found sound, shared by the read transactions of one opening while
+// the data file keeps its size and modification time: pages change only
+// when a writer (which updates both) rewrites them, so a server's every
+// request need not check again the leaves, nor the checksums of the
+// stored sequences, that the one before checked.
+class PageSet {
 public:
-    explicit SoundLeaves(uint64_t pages)
+    explicit PageSet(uint64_t pages)
         : bits((pages + 63) / 64), words(new std::atomic<uint64_t>[bits]())
     {
     }
@@ -45,6 +46,27 @@ private:
     std::unique_ptr<std::atomic<uint64_t>[]> words;
 };
 
+// The stored values whose checksums matched, likewise: by the page each
+// starts on, the track id it was read under (a value read under another
+// id is summed again, for its checksum covers the id).
+class PageIds {
+public:
+    explicit PageIds(uint64_t pages) : count(pages), ids(new std::atomic<uint32_t>[pages]()) {}
+    bool has(uint64_t page, uint32_t id) const
+    {
+        return page < count && ids[page].load(std::memory_order_relaxed) == id + 1;
+    }
+    void add(uint64_t page, uint32_t id)
+    {
+        if (page < count && id != UINT32_MAX)
+            ids[page].store(id + 1, std::memory_order_relaxed);
+    }
+
+private:
+    uint64_t count;
+    std::unique_ptr<std::atomic<uint32_t>[]> ids;
+};
+
 struct StoreMap {
     struct Region {
         const char *start = nullptr;
@@ -57,7 +79,9 @@ struct StoreMap {
     std::unordered_set<uint64_t> leavesChecked;
     // Those of earlier read transactions, when the file has not changed
     // since; none for a writer, which checks every leaf it meets.
-    std::shared_ptr<SoundLeaves> soundLeaves;
+    std::shared_ptr<PageSet> soundLeaves;
+    // The first pages of stored values whose checksums matched, likewise.
+    std::shared_ptr<PageIds> soundRecords;
 };
 
 // Where the process maps the environment's data file, as the system lists
@@ -78,6 +102,9 @@ StoreMap storeMap(MDB_env *env, const std::vector<StoreMap::Region> &regions);
 // page of the file; each inline page of duplicates with its own header
 // and bounds within its entry. Values outside the map are not looked at.
 void checkOnPage(StoreMap &map, const MDB_val &value, const char *what);
+
+// The page of the map a value starts on; none outside the map.
+std::optional<uint64_t> pageOf(const StoreMap &map, const MDB_val &value);
 
 } // namespace vokid
 
