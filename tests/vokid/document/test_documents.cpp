@@ -9,6 +9,7 @@
 
 #include "tests/libvok/algo/stream/stream_decoding.h"
 #include "tests/libvok/engine/documents.h"
+#include "tests/vokid/document_words.h"
 #include "vokid/document/document.h"
 #include "vokid/document/document_text.h"
 
@@ -16,17 +17,6 @@ namespace {
 
 using vokid::Document;
 using vokid::Family;
-
-// The sub-fingerprints of a document's blocks, read by the tests' decoder.
-std::vector<uint32_t> wordsOf(const std::string &document)
-{
-    std::vector<uint32_t> words;
-    for (const std::string &text : documents::block_texts(document)) {
-        const auto block = stream_test::decode_block(stream_test::base64_decode(text));
-        words.insert(words.end(), block.words.begin(), block.words.end());
-    }
-    return words;
-}
 
 TEST(VokidDocuments, ReadsEveryKindOneAfterAnother)
 {
@@ -64,7 +54,7 @@ TEST(VokidDocuments, ReadsEveryKindOneAfterAnother)
             EXPECT_EQ(30u, read[i].values.size()) << i;
             continue;
         }
-        EXPECT_EQ(wordsOf(*rows[i].source), read[i].frames.words) << i;
+        EXPECT_EQ(vokid_test::documentWords(*rows[i].source), read[i].frames.words) << i;
         EXPECT_EQ(read[i].frames.words.size(), 256 * read[i].blockCount()) << i;
         const std::vector<std::string> texts = documents::block_texts(*rows[i].source);
         for (size_t b = 0; b < read[i].blockCount(); ++b)

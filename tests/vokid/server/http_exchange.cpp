@@ -25,19 +25,24 @@ std::string lower(std::string text)
     return text;
 }
 
+// What comes before `deadline`: the bytes read into `chunk`, 0 at the end
+// of the connection (or an error), -1 at the deadline.
+ssize_t receiveBefore(int fd, char *chunk, size_t size, Clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    pollfd waiting{fd, POLLIN, 0};
+    if (left.count() <= 0 || poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
+        return -1;
+    return std::max<ssize_t>(0, recv(fd, chunk, size, 0));
+}
+
 // Reads what has come, waiting until `deadline`; false at the end of the
 // connection or the deadline.
 bool readMore(int fd, std::string &into, Clock::time_point deadline)
 {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0)
-        return false;
-    pollfd waiting{fd, POLLIN, 0};
-    if (poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
-        return false;
     char chunk[65536];
-    const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+    const ssize_t got = receiveBefore(fd, chunk, sizeof chunk, deadline);
     if (got <= 0)
         return false;
     into.append(chunk, static_cast<size_t>(got));
@@ -137,18 +142,11 @@ bool HttpConnection::closedWithin(double seconds)
 {
     const auto deadline =
         Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(seconds * 1000));
-    std::string ignored;
+    char chunk[4096];
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0)
-            return false;
-        pollfd waiting{fd, POLLIN, 0};
-        if (poll(&waiting, 1, static_cast<int>(left.count())) <= 0)
-            return false;
-        char chunk[4096];
-        if (recv(fd, chunk, sizeof chunk, 0) <= 0)
-            return true;
+        const ssize_t got = receiveBefore(fd, chunk, sizeof chunk, deadline);
+        if (got <= 0)
+            return got == 0;
     }
 }
 

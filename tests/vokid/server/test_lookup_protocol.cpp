@@ -15,6 +15,7 @@
 
 #include "tests/libvok/algo/stream/stream_decoding.h"
 #include "tests/libvok/engine/documents.h"
+#include "tests/vokid/document_words.h"
 #include "tests/support/recording.h"
 #include "tests/support/subprocess.h"
 #include "tests/support/wav_writer.h"
@@ -56,17 +57,6 @@ std::vector<std::string> rawDocuments(const std::string &text)
         at = next;
     }
     return parts;
-}
-
-// The sub-fingerprints of a raw document's blocks, by the tests' decoder.
-std::vector<uint32_t> wordsOf(const std::string &document)
-{
-    std::vector<uint32_t> words;
-    for (const std::string &text : documents::block_texts(document)) {
-        const auto block = stream_test::decode_block(stream_test::base64_decode(text));
-        words.insert(words.end(), block.words.begin(), block.words.end());
-    }
-    return words;
 }
 
 // The 30 numbers of a raw spectral document's FP_BLOCK.
@@ -119,7 +109,7 @@ TEST(LookupBody, ReadsWhatVokWritesForEveryAlgorithm)
             EXPECT_EQ(c.type, query.type);
             EXPECT_EQ(c.type, query.document->wrapping);
             if (c.algorithm.rfind("Stream", 0) == 0)
-                EXPECT_EQ(wordsOf(raw[i]), query.document->frames.words);
+                EXPECT_EQ(vokid_test::documentWords(raw[i]), query.document->frames.words);
             else
                 EXPECT_EQ(valuesOf(raw[i]), query.document->values);
         }
@@ -329,7 +319,7 @@ LookupMatch match(uint32_t rank, uint64_t track, double offset, double ber, doub
                   std::vector<std::string> texts)
 {
     texts.resize(4);
-    return {rank, track, offset, ber, confidence, texts[0], texts[1], texts[2], texts[3]};
+    return {rank, track, offset, ber, confidence, texts[0], texts[1], texts[2], texts[3], std::nullopt};
 }
 
 const std::vector<LookupAnswer> &answers()
