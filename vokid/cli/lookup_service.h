@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "vokid/index/index_store.h"
+#include "vokid/search/beginning_match.h"
 #include "vokid/search/identifier.h"
-#include "vokid/search/spectral_match.h"
 #include "vokid/search/worker_pool.h"
 #include "vokid/server/http_server.h"
 #include "vokid/server/lookup_protocol.h"

@@ -6,7 +6,7 @@
 //
 // What is stored:
 //   tracks     id -> TrackInfo (with the FileFloat values of the file's
-//              beginning, for spectral lookups: spectral_match.h)
+//              beginning, for spectral lookups: beginning_match.h)
 //   sequences  id -> the track's whole print (words, kept masks, quiet frames)
 //   postings   32-bit word -> (track, position) for every indexed position
 //   paths      path -> id, to find a file added before
@@ -86,10 +86,10 @@ struct StoreFact {
 struct StoreStats {
     uint64_t tracks = 0;
     uint64_t tracksWithValues = 0; // that have their file's FileFloat values
-    double seconds = 0;         // of audio, all tracks together
-    uint64_t words = 0;         // sub-fingerprints stored
-    uint64_t postings = 0;      // as the postings themselves count
-    uint64_t trackPostings = 0; // as the track records count them
+    double seconds = 0;            // of audio, all tracks together
+    uint64_t words = 0;            // sub-fingerprints stored
+    uint64_t postings = 0;         // as the postings themselves count
+    uint64_t trackPostings = 0;    // as the track records count them
     // Bytes each part takes where the store keeps it, and of the whole.
     uint64_t postingBytes = 0;
     uint64_t sequenceBytes = 0;

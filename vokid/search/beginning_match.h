@@ -9,8 +9,8 @@
 // share one read-only; SharedSpectralTable hands out the current one and
 // takes a new one made after the index changed, while lookups on the old
 // one go on.
-#ifndef VOKID_SEARCH_SPECTRAL_MATCH_H
-#define VOKID_SEARCH_SPECTRAL_MATCH_H
+#ifndef VOKID_SEARCH_BEGINNING_MATCH_H
+#define VOKID_SEARCH_BEGINNING_MATCH_H
 
 #include <cstddef>
 #include <cstdint>
@@ -25,7 +25,7 @@ namespace vokid {
 
 // The largest L1 distance (over the 30 values) at which a query is taken
 // for a track's file. Measured on 64 generated pieces and spoken texts and
-// 20 recordings not indexed (bench/vokid/vokid_spectral_bench.sh): vok's
+// 20 recordings not indexed (bench/vokid/vokid_beginning_bench.sh): vok's
 // FileFloat of the same file lies at 0 from its stored values, its
 // FileFixed within 27, FileFixed and FileFloat of an MP3 of it at 128
 // kbit/s within 1,129; different recordings no nearer than 5,724. 2,500

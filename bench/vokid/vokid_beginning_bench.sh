@@ -13,7 +13,7 @@
 #      must lie between the two with margin;
 #   4. the time of one lookup on a table of 10,000 tracks;
 #   5. the time the values add to fingerprinting a track at vokid add.
-# Usage: vokid_spectral_bench.sh VOK VOKID EVAL AUDIO WORKDIR
+# Usage: vokid_beginning_bench.sh VOK VOKID EVAL AUDIO WORKDIR
 # The library stays in WORKDIR for the next run; KEEP=0 removes it.
 set -euo pipefail
 vok=$1 vokid=$2 eval=$3 audio=$4 work=$5

@@ -17,7 +17,7 @@
 #include "vokid/document/document.h"
 #include "vokid/index/memory_store.h"
 #include "vokid/index/postings.h"
-#include "vokid/search/spectral_match.h"
+#include "vokid/search/beginning_match.h"
 #include "vokid/search/track_source.h"
 
 namespace {
@@ -116,7 +116,8 @@ TEST(SpectralTable, IsRefreshedFromTheStoreWhileTheOldOneStaysInUse)
 // Documents by the vok program of a file: FileFixed and FileFloat.
 std::vector<uint32_t> vokValues(const std::string &algorithm, const std::string &file)
 {
-    const vok_test::RunResult run = vok_test::run_program(VOK_PROGRAM, {"-a", algorithm, "-f", file});
+    const vok_test::RunResult run =
+        vok_test::run_program(VOK_PROGRAM, {"-a", algorithm, "-f", file});
     EXPECT_EQ(0, run.exit_code) << run.err;
     const std::vector<vokid::Document> documents = vokid::readDocuments(run.out);
     EXPECT_EQ(1u, documents.size());

@@ -1,4 +1,4 @@
-#include "vokid/search/spectral_match.h"
+#include "vokid/search/beginning_match.h"
 
 #include <algorithm>
 #include <stdexcept>
@@ -21,8 +21,7 @@ void requireQuery(const std::vector<uint32_t> &query)
 
 // The L1 distance of one track's values from the query, given up (and
 // anything above `bound` returned) once it passes `bound`.
-uint32_t distanceWithin(const uint16_t *stored, const std::vector<uint32_t> &query,
-                        uint32_t bound)
+uint32_t distanceWithin(const uint16_t *stored, const std::vector<uint32_t> &query, uint32_t bound)
 {
     uint32_t sum = 0; // at most 30 * 65535, well within 32 bits
     for (size_t i = 0; i < kFileValueCount; ++i) {

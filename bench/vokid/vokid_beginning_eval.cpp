@@ -1,6 +1,6 @@
-// The spectral lookup measured in-process, for vokid_spectral_bench.sh:
+// The spectral lookup measured in-process, for vokid_beginning_bench.sh:
 //
-//   vokid_spectral_eval distances DB QUERIES
+//   vokid_beginning_eval distances DB QUERIES
 //       QUERIES has lines "KIND <tab> DOCUMENT <tab> PATH": a FileFixed or
 //       FileFloat document of a file whose track in DB was added from PATH
 //       ("-": a recording not in the index). For each kind: the largest
@@ -9,10 +9,10 @@
 //       SpectralTable::nearest at kSpectralTolerance answers right (their
 //       own track, or none for a recording not in the index). Then the
 //       smallest distance between the stored values of two tracks.
-//   vokid_spectral_eval speed DB TRACKS QUERIES
+//   vokid_beginning_eval speed DB TRACKS QUERIES
 //       The time of one nearest() on a table of TRACKS tracks: DB's own
 //       and synthetic ones made by moving a real track's values at random.
-//   vokid_spectral_eval cost FILE...
+//   vokid_beginning_eval cost FILE...
 //       The time per file of the fingerprint `vokid add` makes (Stream1,
 //       all of it) with and without the FileFloat values beside it.
 #include <algorithm>
@@ -28,7 +28,7 @@
 #include "vokid/fingerprint/fingerprinter.h"
 #include "vokid/fingerprint/recognised_input.h"
 #include "vokid/index/open_store.h"
-#include "vokid/search/spectral_match.h"
+#include "vokid/search/beginning_match.h"
 
 namespace {
 
@@ -176,10 +176,10 @@ int main(int argc, char **argv)
         if (mode == "cost" && argc > 2)
             return cost(std::vector<std::string>(argv + 2, argv + argc));
     } catch (const std::exception &error) {
-        std::fprintf(stderr, "vokid_spectral_eval: %s\n", error.what());
+        std::fprintf(stderr, "vokid_beginning_eval: %s\n", error.what());
         return 1;
     }
-    std::fprintf(stderr, "usage: vokid_spectral_eval distances DB QUERIES | speed DB TRACKS "
+    std::fprintf(stderr, "usage: vokid_beginning_eval distances DB QUERIES | speed DB TRACKS "
                          "QUERIES | cost FILE...\n");
     return 2;
 }
