@@ -7,8 +7,33 @@ namespace vokid {
 
 const std::vector<double> &speedHypotheses()
 {
-    static const std::vector<double> speeds = {1.00, 0.99, 1.01, 0.98, 1.02, 0.97, 1.03};
+    static const std::vector<double> speeds = {1.00, 0.99, 1.01, 0.98, 1.02, 0.97,
+                                               1.03, 0.96, 1.04, 0.95, 1.05};
     return speeds;
+}
+
+const std::vector<double> &tempoHypotheses()
+{
+    static const std::vector<double> tempos = {0.99, 1.01, 0.98, 1.02, 0.97,
+                                               1.03, 0.96, 1.04, 0.95, 1.05};
+    return tempos;
+}
+
+SubFingerprints atTempo(const SubFingerprints &clip, double tempo)
+{
+    SubFingerprints laid;
+    laid.frameSeconds = clip.frameSeconds;
+    laid.blockLength = clip.blockLength;
+    const size_t n = clip.size();
+    for (size_t j = 0;; ++j) {
+        const auto i = static_cast<size_t>(std::llround(static_cast<double>(j) / tempo));
+        if (i >= n)
+            break;
+        laid.words.push_back(clip.words[i]);
+        laid.weak.push_back(clip.weak[i]);
+        laid.quiet.push_back(clip.quiet[i]);
+    }
+    return laid;
 }
 
 SpeedResampler::SpeedResampler(double speed)

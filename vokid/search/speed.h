@@ -1,9 +1,13 @@
-// Playback speed. Broadcast and DJ playback often runs a recording a
-// little fast or slow, pitch and tempo together; the sub-fingerprints then
-// drift out of step with the index within a second (at 2%, one
-// sub-fingerprint every 0.58 s). A search therefore tries the clip read
-// back at a few speeds. At 0.5% off, the nearest hypothesis in 1% steps,
-// the bit error rate of a clean clip stays near 0.06.
+// Playback speed and tempo. Broadcast and DJ playback often runs a
+// recording a little fast or slow: pitch and tempo together (the speed),
+// or the tempo alone with the pitch kept (a time stretch). Either way the
+// sub-fingerprints drift out of step with the index within a second (at
+// 2%, one sub-fingerprint every 0.58 s). A search therefore tries the clip
+// at a few speeds (the audio read back faster or slower) and at a few
+// tempos (its sub-fingerprints laid on the track's time grid: the bands
+// are where they were, so the words stay). At 0.5% off, the nearest
+// hypothesis in 1% steps, the bit error rate of a clean clip stays near
+// 0.06.
 #ifndef VOKID_SEARCH_SPEED_H
 #define VOKID_SEARCH_SPEED_H
 
@@ -11,11 +15,21 @@
 #include <cstdint>
 #include <vector>
 
+#include "vokid/compare/sub_fingerprints.h"
+
 namespace vokid {
 
 // The speeds a clip may have been played at, nearest to 1 first: 1.00,
-// 0.99, 1.01, 0.98, 1.02, 0.97, 1.03.
+// 0.99, 1.01, ... 0.95, 1.05.
 const std::vector<double> &speedHypotheses();
+// The tempos (pitch kept) other than 1, nearest to 1 first: 0.99, 1.01,
+// ... 0.95, 1.05.
+const std::vector<double> &tempoHypotheses();
+
+// A clip's sub-fingerprints on the time grid of a track it plays `tempo`
+// times too fast, the pitch kept: word j is the clip's word nearest to
+// j / tempo, so the result is `tempo` times as long.
+SubFingerprints atTempo(const SubFingerprints &clip, double tempo);
 
 // Reads mono audio back as if it had been played `speed` times too fast:
 // output sample j is the input at position j / speed (cubic

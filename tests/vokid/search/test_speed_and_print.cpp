@@ -19,8 +19,47 @@ constexpr double kPi = 3.14159265358979323846;
 
 TEST(VokidSpeed, HypothesesNearestFirst)
 {
-    const std::vector<double> expected = {1.00, 0.99, 1.01, 0.98, 1.02, 0.97, 1.03};
+    const std::vector<double> expected = {1.00, 0.99, 1.01, 0.98, 1.02, 0.97,
+                                          1.03, 0.96, 1.04, 0.95, 1.05};
     EXPECT_EQ(expected, vokid::speedHypotheses());
+    const std::vector<double> tempos(expected.begin() + 1, expected.end());
+    EXPECT_EQ(tempos, vokid::tempoHypotheses());
+}
+
+// Word j of a clip laid on the grid of a track it plays `tempo` times too
+// fast is the clip's word nearest to j / tempo.
+TEST(VokidSpeed, TempoLaysWordsOnTheTrackGrid)
+{
+    vokid::SubFingerprints clip;
+    clip.frameSeconds = 0.0116;
+    clip.blockLength = 3;
+    for (uint32_t i = 0; i < 100; ++i) {
+        clip.words.push_back(i);
+        clip.weak.push_back(i << 8);
+        clip.quiet.push_back(i % 7 == 0);
+    }
+    const struct {
+        double tempo;
+        size_t length;
+        std::vector<uint32_t> first;
+    } cases[] = {
+        {1.00, 100, {0, 1, 2, 3, 4, 5}},
+        {1.05, 105, {0, 1, 2, 3, 4, 5}}, // 10 / 1.05 = 9.52: word 10 repeats 10
+        {0.95, 95, {0, 1, 2, 3, 4, 5}},  // 10 / 0.95 = 10.53: word 10 skips to 11
+    };
+    for (const auto &c : cases) {
+        const vokid::SubFingerprints laid = vokid::atTempo(clip, c.tempo);
+        ASSERT_EQ(c.length, laid.size()) << c.tempo;
+        EXPECT_EQ(clip.frameSeconds, laid.frameSeconds);
+        for (size_t j = 0; j < c.first.size(); ++j)
+            EXPECT_EQ(c.first[j], laid.words[j]) << c.tempo;
+        for (size_t j = 0; j < laid.size(); ++j) {
+            const auto i = static_cast<uint32_t>(std::llround(j / c.tempo));
+            ASSERT_EQ(i, laid.words[j]) << c.tempo << " " << j;
+            EXPECT_EQ(i << 8, laid.weak[j]);
+            EXPECT_EQ(i % 7 == 0, laid.quiet[j] != 0);
+        }
+    }
 }
 
 TEST(VokidSpeed, ASineReadBackFasterIsLower)
