@@ -11,6 +11,10 @@
 #include "vokid/cli/usage_error.h"
 #include "vokid/fingerprint/recognised_input.h"
 #include "vokid/input/input_error.h"
+#include "vokid/input/mono_resampler.h"
+#include "vokid/search/identifier.h"
+#include "vokid/search/speed.h"
+#include "vokid/search/stream_print.h"
 
 namespace vokid {
 
@@ -51,6 +55,83 @@ Algorithm audioAlgorithm(const CompareOptions &options, const Side &a, const Sid
     return chosen;
 }
 
+// Audio read back at other speeds is first made mono at 11025 Hz, as
+// identify does: the sub-fingerprints use 200 to 2100 Hz.
+constexpr uint32_t kSpeedRate = 11025;
+
+// The side read back at the speed hypotheses: B's audio, else A's; none
+// for documents only, for standard input (it cannot be read again) and
+// for another algorithm than Stream1 (the one clipPrint makes).
+const Side *speedSide(const Side &a, const Side &b, Algorithm algorithm)
+{
+    if (algorithm != Algorithm::Stream1)
+        return nullptr;
+    for (const Side *side : {&b, &a})
+        if (side->input.audio && !side->input.audio->standardInput)
+            return side;
+    return nullptr;
+}
+
+std::vector<int16_t> monoOf(const AudioInput &input)
+{
+    const DecodedAudio audio = decodeForPrint(input, 0);
+    std::vector<int16_t> mono;
+    MonoResampler toMono(audio.rate, audio.channels, kSpeedRate);
+    toMono.add(audio.frames.data(), audio.frames.size() / audio.channels, mono);
+    toMono.finish(mono);
+    return mono;
+}
+
+// A side's audio read back `speed` times too fast; empty when that is too
+// short for a block.
+SubFingerprints readBack(const std::vector<int16_t> &mono, double speed)
+{
+    std::vector<int16_t> stretched;
+    SpeedResampler(speed).add(mono.data(), mono.size(), stretched);
+    try {
+        return clipPrint(stretched.data(), stretched.size(), kSpeedRate, 1);
+    } catch (const InputError &) {
+        return SubFingerprints{};
+    }
+}
+
+// B as played; when the acceptance rule does not take that, B laid on A's
+// time grid at each tempo (cheap: no audio is read again), and one side
+// read back at each speed. The accepted hypothesis with the lowest bit
+// error rate wins; with none, the result as played stands. When A is the
+// side read back, it goes at 1 / speed, so that the speed is B's, and the
+// offset is then counted in A's words as read back (within 5%).
+StreamComparison compareHypotheses(const Side &a, const Side &b, Algorithm algorithm,
+                                   double threshold)
+{
+    const SubFingerprints &framesA = a.document.frames, &framesB = b.document.frames;
+    const StreamComparison played = compareStreaming(framesA, framesB, threshold);
+    if (played.sameRecording)
+        return played;
+    StreamComparison found = played;
+    const auto consider = [&](StreamComparison result, double speed, double tempo) {
+        result.speed = speed;
+        result.tempo = tempo;
+        if (result.sameRecording && improves(result, found))
+            found = result;
+    };
+    for (double tempo : tempoHypotheses())
+        consider(compareStreaming(framesA, atTempo(framesB, tempo), threshold), 1, tempo);
+    const Side *side = speedSide(a, b, algorithm);
+    if (!side)
+        return found;
+    const std::vector<int16_t> mono = monoOf(*side->input.audio);
+    for (double speed : speedHypotheses()) {
+        if (speed == 1)
+            continue;
+        if (side == &b)
+            consider(compareStreaming(framesA, readBack(mono, speed), threshold), speed, 1);
+        else
+            consider(compareStreaming(readBack(mono, 1 / speed), framesB, threshold), speed, 1);
+    }
+    return found;
+}
+
 std::string fixed(double value, int decimals)
 {
     char text[32];
@@ -62,6 +143,19 @@ nlohmann::ordered_json rate(double value)
 {
     return value < 0 ? nlohmann::ordered_json()
                      : nlohmann::ordered_json(std::round(value * 1e6) / 1e6);
+}
+
+// ", played 3% fast", ", tempo 3% slower", or nothing at 1.
+std::string hypothesisText(const StreamComparison &result)
+{
+    const auto percent = [](double factor) {
+        return std::to_string(std::llround(std::abs(factor - 1) * 100)) + "% ";
+    };
+    if (result.speed != 1)
+        return ", played " + percent(result.speed) + (result.speed > 1 ? "fast" : "slow");
+    if (result.tempo != 1)
+        return ", tempo " + percent(result.tempo) + (result.tempo > 1 ? "faster" : "slower");
+    return "";
 }
 
 std::string streamingReport(const CompareOptions &options, const StreamComparison &result)
@@ -82,6 +176,8 @@ std::string streamingReport(const CompareOptions &options, const StreamCompariso
             {"ber_non_weak", rate(alignment.strongBer())},
             {"threshold", result.threshold},
             {"verdict", verdict},
+            {"speed", result.speed},
+            {"tempo", result.tempo},
         });
     }
     const auto shown = [](double value) {
@@ -94,7 +190,7 @@ std::string streamingReport(const CompareOptions &options, const StreamCompariso
            std::to_string(alignment.quietPairs) +
            " with a quiet frame\nbit error rate: " + shown(alignment.ber()) +
            "\nbit error rate without weak bits: " + shown(alignment.strongBer()) +
-           "\nthreshold: " + fixed(result.threshold, 4) + "\nverdict: " + verdict + "\n";
+           "\nthreshold: " + fixed(result.threshold, 4) + "\nverdict: " + verdict + hypothesisText(result) + "\n";
 }
 
 std::string spectralReport(const CompareOptions &options, uint64_t distance)
@@ -108,14 +204,11 @@ std::string spectralReport(const CompareOptions &options, uint64_t distance)
            "\n";
 }
 
-} // namespace
-
-int runCompare(const CompareOptions &options, Console &console)
+// Reads both sides, fingerprinting audio; the algorithm used for audio,
+// or nothing when a side cannot be read (named on standard error).
+std::optional<Algorithm> readSides(const CompareOptions &options, Side &a, Side &b,
+                                   Console &console)
 {
-    if (options.a == "-" && options.b == "-")
-        throw UsageError("standard input can be A or B, not both");
-    Side a{"A", options.a, {}, {}};
-    Side b{"B", options.b, {}, {}};
     Side *failing = &a;
     try {
         for (Side *side : {&a, &b}) {
@@ -134,16 +227,53 @@ int runCompare(const CompareOptions &options, Console &console)
             if (side->input.audio)
                 side->document = fingerprint(*side->input.audio, {algorithm, 0, false}).asDocument();
         }
+        return algorithm;
     } catch (const UsageError &) {
         throw;
     } catch (const std::bad_alloc &) {
         console.failure(failing->name, "out of memory");
-        return kExitFailure;
     } catch (const std::exception &error) {
         console.failure(failing->name, error.what());
+    }
+    return std::nullopt;
+}
+
+// Throws UsageError for sequences of different block lengths.
+int compareStreams(const CompareOptions &options, const Side &a, const Side &b,
+                   Algorithm algorithm, Console &console)
+{
+    const SubFingerprints &framesA = a.document.frames;
+    const SubFingerprints &framesB = b.document.frames;
+    if (framesA.blockLength != framesB.blockLength)
+        throw UsageError("A has " + std::to_string(framesA.blockLength) + "-second blocks and B " +
+                         std::to_string(framesB.blockLength) +
+                         "-second ones: their sub-fingerprints cannot be compared");
+    const Side *reading = speedSide(a, b, algorithm);
+    try {
+        console.write(streamingReport(
+            options, compareHypotheses(a, b, algorithm, options.threshold)));
+    } catch (const std::bad_alloc &) {
+        console.failure(reading ? reading->name : a.name, "out of memory");
+        return kExitFailure;
+    } catch (const std::exception &error) {
+        // Only reading audio back again can fail here.
+        console.failure(reading ? reading->name : a.name, error.what());
         return kExitFailure;
     }
+    return kExitSuccess;
+}
 
+} // namespace
+
+int runCompare(const CompareOptions &options, Console &console)
+{
+    if (options.a == "-" && options.b == "-")
+        throw UsageError("standard input can be A or B, not both");
+    Side a{"A", options.a, {}, {}};
+    Side b{"B", options.b, {}, {}};
+    const std::optional<Algorithm> algorithm = readSides(options, a, b, console);
+    if (!algorithm)
+        return kExitFailure;
     if (a.document.family != b.document.family)
         throw UsageError("A is " + std::string(familyName(a.document.family)) +
                          " fingerprint and B " + familyName(b.document.family) +
@@ -153,14 +283,7 @@ int runCompare(const CompareOptions &options, Console &console)
             spectralReport(options, spectralDistance(a.document.values, b.document.values)));
         return kExitSuccess;
     }
-    const SubFingerprints &framesA = a.document.frames;
-    const SubFingerprints &framesB = b.document.frames;
-    if (framesA.blockLength != framesB.blockLength)
-        throw UsageError("A has " + std::to_string(framesA.blockLength) + "-second blocks and B " +
-                         std::to_string(framesB.blockLength) +
-                         "-second ones: their sub-fingerprints cannot be compared");
-    console.write(streamingReport(options, compareStreaming(framesA, framesB, options.threshold)));
-    return kExitSuccess;
+    return compareStreams(options, a, b, *algorithm, console);
 }
 
 } // namespace vokid

@@ -18,6 +18,7 @@ struct IndexOptions {
     std::vector<std::string> files; // add, identify, monitor; remove: ids or paths
     unsigned jobs = 1;              // inputs at once
     unsigned batch = 32;            // add: files per transaction
+    double minCoverage = 0.5;       // duplicates: of the shorter track, to group a pair
     double length = 12;             // identify: seconds of each clip searched
     bool speeds = true;             // identify, monitor: try other playback speeds
     bool json = false;

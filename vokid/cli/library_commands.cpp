@@ -1,6 +1,7 @@
 // `vokid list`, `remove`, `stats` and `duplicates`: what an index holds,
 // taking tracks out of it, its size (with the store's own figures), and
 // the tracks that are the same recording.
+#include <cmath>
 #include <cstdio>
 #include <new>
 
@@ -98,6 +99,43 @@ std::string checkJson(const CheckReport &report)
                                   {"problems", report.problems}}
                .dump() +
            "\n";
+}
+
+// A fraction to 3 decimals.
+double rounded3(double value)
+{
+    return std::round(value * 1000) / 1000;
+}
+
+nlohmann::ordered_json pairJson(const DuplicatePair &pair)
+{
+    return {{"a", pair.a},
+            {"b", pair.b},
+            {"a_start", roundedSeconds(pair.aStart)},
+            {"b_start", roundedSeconds(pair.bStart)},
+            {"seconds", roundedSeconds(pair.seconds)},
+            {"ber", rounded4(pair.ber)},
+            {"a_coverage", rounded3(pair.aCoverage)},
+            {"b_coverage", rounded3(pair.bCoverage)},
+            {"speed", 1.0}, // stored words cannot tell a speed (duplicates.h)
+            {"tempo", pair.tempo}};
+}
+
+// "  tracks 1 and 2: ... BER 0.031, covering 98% of 1 and 100% of 2",
+// then ", tempo 2% faster" for b at another tempo.
+std::string pairText(const DuplicatePair &pair)
+{
+    char line[320];
+    std::snprintf(line, sizeof line,
+                  "  tracks %u and %u: %.3f s from %.3f s in %u and %.3f s in %u, BER %.3f, "
+                  "covering %.0f%% of %u and %.0f%% of %u",
+                  pair.a, pair.b, pair.seconds, pair.aStart, pair.a, pair.bStart, pair.b, pair.ber,
+                  pair.aCoverage * 100, pair.a, pair.bCoverage * 100, pair.b);
+    std::string text = line;
+    if (pair.tempo != 1)
+        text += ", tempo " + std::to_string(std::llround(std::abs(pair.tempo - 1) * 100)) + "% " +
+                (pair.tempo > 1 ? "faster" : "slower");
+    return text + "\n";
 }
 
 } // namespace
@@ -238,7 +276,7 @@ int runDuplicates(const IndexOptions &options, Console &console)
         return kExitFailure;
     try {
         WorkerPool pool(std::max(1u, options.jobs));
-        const std::vector<DuplicateGroup> groups = findDuplicates(*store, pool);
+        const std::vector<DuplicateGroup> groups = findDuplicates(*store, pool, options.minCoverage);
         const std::unique_ptr<IndexView> view = store->view();
         size_t number = 0;
         for (const DuplicateGroup &group : groups) {
@@ -254,19 +292,8 @@ int runDuplicates(const IndexOptions &options, Console &console)
             }
             nlohmann::ordered_json pairs = nlohmann::ordered_json::array();
             for (const DuplicatePair &pair : group.pairs) {
-                pairs.push_back({{"a", pair.a},
-                                 {"b", pair.b},
-                                 {"a_start", roundedSeconds(pair.aStart)},
-                                 {"b_start", roundedSeconds(pair.bStart)},
-                                 {"seconds", roundedSeconds(pair.seconds)},
-                                 {"ber", rounded4(pair.ber)}});
-                char line[256];
-                std::snprintf(line, sizeof line,
-                              "  tracks %u and %u: %.3f s from %.3f s in %u and %.3f s in %u, "
-                              "BER %.3f\n",
-                              pair.a, pair.b, pair.seconds, pair.aStart, pair.a, pair.bStart,
-                              pair.b, pair.ber);
-                text += line;
+                pairs.push_back(pairJson(pair));
+                text += pairText(pair);
             }
             if (options.json)
                 console.write(compactJson(nlohmann::ordered_json{

@@ -223,6 +223,14 @@ void addCatalogueCommands(CLI::App &app, const IndexOptionAdder &shared)
     shared.db(duplicates);
     shared.json(duplicates, "One JSON object per group");
     shared.jobs(duplicates, "Tracks searched at once (default: cores)");
+    duplicates
+        ->add_option("--min-coverage", shared.index.minCoverage,
+                     "Group only pairs whose matching stretches cover this fraction of the "
+                     "shorter track")
+        ->type_name("FRACTION")
+        ->check(finiteNumber())
+        ->check(CLI::Range(0.0, 1.0))
+        ->capture_default_str();
 
     CLI::App *check = app.add_subcommand(
         "check", "Read back a whole index: every track, sequence, posting and path.");

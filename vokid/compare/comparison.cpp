@@ -24,6 +24,14 @@ StreamComparison compareStreaming(const SubFingerprints &first, const SubFingerp
     return comparison;
 }
 
+bool improves(const StreamComparison &x, const StreamComparison &y)
+{
+    if (x.sameRecording != y.sameRecording)
+        return x.sameRecording;
+    const double xBer = x.alignment.ber(), yBer = y.alignment.ber();
+    return xBer >= 0 && (yBer < 0 || xBer < yBer);
+}
+
 uint64_t spectralDistance(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b)
 {
     if (a.size() != b.size())

@@ -17,6 +17,11 @@ struct StreamComparison {
     double frameSeconds = 0;
     double threshold = kAcceptance.maxBer; // as applied to the pairs counted
     bool sameRecording = false;
+    // The hypothesis B was found at, relative to A: 1.03 for B played 3%
+    // fast (pitch too), or its tempo 3% faster (pitch kept); at most one
+    // of them differs from 1.
+    double speed = 1;
+    double tempo = 1;
 
     double offsetSeconds() const { return static_cast<double>(alignment.offset) * frameSeconds; }
     double overlapSeconds() const { return static_cast<double>(alignment.pairs) * frameSeconds; }
@@ -26,6 +31,10 @@ struct StreamComparison {
 // rule's, with `threshold` as its bit error rate over a full clip's pairs.
 StreamComparison compareStreaming(const SubFingerprints &a, const SubFingerprints &b,
                                   double threshold);
+
+// Whether x is the better finding of the same pair: the one the
+// acceptance rule takes, then the lower bit error rate.
+bool improves(const StreamComparison &x, const StreamComparison &y);
 
 // Two spectral fingerprints: the sum of the absolute differences of their
 // values.
