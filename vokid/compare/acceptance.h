@@ -40,6 +40,9 @@ struct AcceptanceRule {
 // deviations. The runner-up of a true match is at least 0.137 worse.
 constexpr AcceptanceRule kAcceptance = {0.25, 480, 0.08, 256};
 
+// A track heard in one window only of a clip searched in several.
+constexpr AcceptanceRule kLoneWindowAcceptance = {0.22, 480, 0.08, 256};
+
 // The bit error rate of unrelated sequences.
 constexpr double kChanceBer = 0.5;
 

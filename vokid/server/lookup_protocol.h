@@ -58,6 +58,12 @@ struct LookupMatch {
     double offsetSeconds = 0; // where the query begins in the track
     double ber = 0;           // bit error rate of the alignment, 0 to 1
     double confidence = 0; // 0 to 1
+    // Where in the query the track is heard, in seconds, and the query's
+    // playback speed and tempo (1: as played): a Stream1 or Stream4 match's.
+    std::optional<double> clipStart;
+    double clipEnd = 0;
+    double speed = 1;
+    double tempo = 1;
     // Empty ones are left out of the answer (an empty path hides it).
     std::string title;
     std::string artist;
@@ -73,6 +79,7 @@ struct LookupAnswer {
     LookupStatus status = LookupStatus::NoMatch;
     bool partial = false;             // the search stopped before it had looked everywhere
     std::string message;              // Error: why
+    std::string reason;               // NoMatch: why, when known ("ber_too_high")
     std::vector<LookupMatch> matches; // Ok: one or more
 };
 
@@ -81,7 +88,9 @@ struct LookupAnswer {
 // (markup characters escaped, bytes that are not UTF-8 and characters XML
 // does not allow written as U+FFFD). Throws std::invalid_argument for an
 // answer that contradicts itself: Ok without matches, NoMatch or Error
-// with them, a rank of 0, or a number that is not finite.
+// with them, a rank of 0, or a number that is not finite. A match with a
+// clipStart has CLIP_START, CLIP_END, SPEED and TEMPO; a NoMatch with a
+// reason has REASON.
 std::string writeLookupResponse(const std::vector<LookupAnswer> &answers);
 
 // Text as XML character data or an attribute value: & < > " ' and the
