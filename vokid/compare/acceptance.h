@@ -42,6 +42,10 @@ constexpr AcceptanceRule kAcceptance = {0.25, 480, 0.08, 256};
 
 // A track heard in one window only of a clip searched in several.
 constexpr AcceptanceRule kLoneWindowAcceptance = {0.22, 480, 0.08, 256};
+// A match found at a tempo hypothesis (the clip's words laid on the
+// track's grid): a cover, the same notes played at another tempo, is what
+// the stretch makes look like the track.
+constexpr AcceptanceRule kTempoAcceptance = {0.16, 480, 0.08, 256};
 
 // The bit error rate of unrelated sequences.
 constexpr double kChanceBer = 0.5;

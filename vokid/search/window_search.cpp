@@ -89,7 +89,9 @@ void WindowSearch::tryAt(size_t k)
     if (query.size() == 0)
         return;
     const std::unique_ptr<IndexView> view = store.view();
-    const Match match = Matcher(*view).search(query);
+    const Match match =
+        Matcher(*view, isTempo(searchHypotheses()[k]) ? kTempoAcceptance : kAcceptance)
+            .search(query);
     std::lock_guard<std::mutex> lock(mutex);
     if (match.accepted && untilAccepted)
         stop = true;
