@@ -277,7 +277,7 @@ LookupAnswer LookupService::streamingAnswer(const LookupQuery &query)
         identifyDocument(withSpeeds, *query.document, settings.maxSeconds, found);
     const Match &match = identification.match;
     if (!match.accepted) {
-        result.reason = reasonName(identification.reason);
+        result.message = reasonName(identification.reason);
         return result;
     }
     result.status = LookupStatus::Ok;

@@ -6,6 +6,7 @@
 #include "vokid/fingerprint/algorithm.h"
 #include "vokid/fingerprint/recognised_input.h"
 #include "vokid/input/input_error.h"
+#include "vokid/search/speed.h"
 #include "vokid/search/stream_print.h"
 #include "vokid/search/window_search.h"
 
@@ -17,13 +18,6 @@ namespace {
 // default 32 kB took FFmpeg's format probes 1.5 ms on a 6-s WAVE clip,
 // more than fingerprinting it.
 constexpr int64_t kClipProbeBytes = 4096;
-
-// Windows of 6.4 s (552 sub-fingerprints: a 6-s clip is one window, as
-// are all clips searched before windows were), 3.2 s apart: every stretch
-// of 3.2 s of a track lies whole in some window, and a track heard for
-// 6.4 s or more in two.
-constexpr size_t kWindowWords = 552;
-constexpr size_t kWindowStep = 276;
 
 // Windows agree when the second's track position is within this many
 // seconds of where the first's, advanced at its rate, puts it.
@@ -49,7 +43,8 @@ size_t nonQuiet(const SubFingerprints &print)
     return static_cast<size_t>(std::count(print.quiet.begin(), print.quiet.end(), 0));
 }
 
-// The first sub-fingerprint of each window of a print of `n`.
+} // namespace
+
 std::vector<size_t> windowStarts(size_t n)
 {
     std::vector<size_t> starts = {0};
@@ -60,8 +55,6 @@ std::vector<size_t> windowStarts(size_t n)
     starts.push_back(n - kWindowWords);
     return starts;
 }
-
-} // namespace
 
 const char *reasonName(MissReason reason)
 {
@@ -189,8 +182,10 @@ public:
                 nearest = result;
             if (result.match.accepted)
                 add(starts[i], result);
-            if (!all && certain(i))
+            if (!all && i + 1 < starts.size() && certain(i)) {
+                extendBeyond();
                 break;
+            }
         }
         return finish();
     }
@@ -360,6 +355,59 @@ private:
             best = std::max(best, heard.matchedSeconds);
         }
         return best > 0 && best > second + rest;
+    }
+
+    // The best-heard track's best alignment of `part` (clip words laid at
+    // its tempo) within 2 sub-fingerprints of track position `at`.
+    Alignment blockNear(IndexView &view, uint32_t track, const SubFingerprints &part,
+                        int64_t at) const
+    {
+        int64_t first = 0;
+        const SubFingerprints stored = view.sequence(track, at - 2, part.size() + 4, first);
+        Alignment best;
+        for (int64_t offset = at - 2; offset <= at + 2; ++offset) {
+            Alignment alignment = alignAt(stored, part, offset - first);
+            alignment.offset = offset;
+            if (alignment.evidencePairs() >= kSpanBlockPairs &&
+                (best.evidencePairs() == 0 || alignment.ber() < best.ber()))
+                best = alignment;
+        }
+        return best;
+    }
+
+    // After an early stop, the span of the track heard longest goes on
+    // through the rest of the clip while its blocks hold, at the alignment
+    // its windows tell: as played or at a tempo (a speed would need the
+    // audio read back again, and is left where the search stopped).
+    void extendBeyond()
+    {
+        auto longest = std::max_element(tracks.begin(), tracks.end(), [](auto &x, auto &y) {
+            return x.heard.matchedSeconds < y.heard.matchedSeconds;
+        });
+        if (longest == tracks.end() || longest->heard.speed != 1)
+            return;
+        Heard &heard = longest->heard;
+        const auto from = static_cast<int64_t>(std::llround(heard.clipEnd / print.frameSeconds));
+        if (from >= static_cast<int64_t>(print.size()))
+            return;
+        const SubFingerprints rest = atTempo(
+            stretchOf(print, from, static_cast<int64_t>(print.size()) - from), heard.tempo);
+        int64_t at = std::llround((heard.trackStart + (heard.clipEnd - heard.clipStart) *
+                                                          heard.tempo) / print.frameSeconds);
+        const auto words = static_cast<int64_t>(rest.size());
+        const int64_t blocks = words / kSpanBlock;
+        const double base = heard.clipEnd;
+        const std::unique_ptr<IndexView> view = identifier.store.view();
+        for (int64_t b = 0; b < blocks; ++b) {
+            const int64_t to = b + 1 == blocks ? words : (b + 1) * kSpanBlock;
+            const SubFingerprints part = stretchOf(rest, b * kSpanBlock, to - b * kSpanBlock);
+            const Alignment block = blockNear(*view, heard.match.best.track, part, at);
+            if (block.evidencePairs() < kSpanBlockPairs || block.ber() > kSpanBlockBer)
+                return;
+            heard.clipEnd = b + 1 == blocks ? clipSeconds : base + seconds(static_cast<size_t>(to)) / heard.tempo;
+            heard.matchedSeconds += seconds(block.evidencePairs()) / heard.tempo;
+            at = block.offset + (to - b * kSpanBlock);
+        }
     }
 
     Identification finish() const

@@ -22,6 +22,16 @@
 
 namespace vokid {
 
+// Windows of 6.4 s (552 sub-fingerprints: a 6-s clip is one window, as
+// are all clips searched before windows were), 3.2 s apart: every stretch
+// of 3.2 s of a track lies whole in some window, and a track heard for
+// 6.4 s or more in two.
+constexpr size_t kWindowWords = 552;
+constexpr size_t kWindowStep = 276;
+// The first sub-fingerprint of each window of a print of `words`; the
+// last window ends with the print.
+std::vector<size_t> windowStarts(size_t words);
+
 // Audio decoded to the end (or to `maxSeconds`) in a rate the engine takes.
 struct DecodedAudio {
     std::vector<int16_t> frames;

@@ -672,8 +672,8 @@ void appendAnswer(std::string &out, const LookupAnswer &answer)
 {
     out += "<ZUSERVER_RESPONSE ID=\"" + escapeXml(answer.id) + "\" STATUS=\"" +
            statusName(answer.status) + "\"" + (answer.partial ? " PARTIAL=\"1\"" : "");
-    if (answer.status == LookupStatus::NoMatch && !answer.reason.empty())
-        out += " REASON=\"" + escapeXml(answer.reason) + "\"";
+    if (answer.status == LookupStatus::NoMatch && !answer.message.empty())
+        out += " REASON=\"" + escapeXml(answer.message) + "\"";
     out += ">\n";
     if (answer.status == LookupStatus::Error) {
         out += "<MESSAGE>" + escapeXml(answer.message) + "</MESSAGE>\n";

@@ -58,12 +58,6 @@ struct LookupMatch {
     double offsetSeconds = 0; // where the query begins in the track
     double ber = 0;           // bit error rate of the alignment, 0 to 1
     double confidence = 0; // 0 to 1
-    // Where in the query the track is heard, in seconds, and the query's
-    // playback speed and tempo (1: as played): a Stream1 or Stream4 match's.
-    std::optional<double> clipStart;
-    double clipEnd = 0;
-    double speed = 1;
-    double tempo = 1;
     // Empty ones are left out of the answer (an empty path hides it).
     std::string title;
     std::string artist;
@@ -72,14 +66,19 @@ struct LookupMatch {
     // A FileFixed or FileFloat query's match: the L1 distance of its 30
     // values from the track's, written as DISTANCE in place of BER.
     std::optional<uint32_t> distance;
+    // Where in the query the track is heard, in seconds, and the query's
+    // playback speed and tempo (1: as played): a Stream1 or Stream4 match's.
+    std::optional<double> clipStart;
+    double clipEnd = 0;
+    double speed = 1;
+    double tempo = 1;
 };
 
 struct LookupAnswer {
     std::string id;
     LookupStatus status = LookupStatus::NoMatch;
     bool partial = false;             // the search stopped before it had looked everywhere
-    std::string message;              // Error: why
-    std::string reason;               // NoMatch: why, when known ("ber_too_high")
+    std::string message;              // Error: why; NoMatch: why, when known ("ber_too_high")
     std::vector<LookupMatch> matches; // Ok: one or more
 };
 
@@ -90,7 +89,7 @@ struct LookupAnswer {
 // answer that contradicts itself: Ok without matches, NoMatch or Error
 // with them, a rank of 0, or a number that is not finite. A match with a
 // clipStart has CLIP_START, CLIP_END, SPEED and TEMPO; a NoMatch with a
-// reason has REASON.
+// message has it as REASON.
 std::string writeLookupResponse(const std::vector<LookupAnswer> &answers);
 
 // Text as XML character data or an attribute value: & < > " ' and the
