@@ -72,8 +72,8 @@ nlohmann::ordered_json identificationJson(const std::string &file, const Identif
     }
     if (!matched) {
         object["reason"] = reasonName(found.reason);
-        object["nearest"] =
-            found.reason == MissReason::TooQuiet ? nlohmann::ordered_json() : nearestJson(found.match);
+        object["nearest"] = found.reason == MissReason::TooQuiet ? nlohmann::ordered_json()
+                                                                 : nearestJson(found.match);
     }
     return object;
 }

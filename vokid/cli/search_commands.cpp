@@ -163,9 +163,8 @@ int runIdentify(const IndexOptions &options, Console &console)
                     failed = true;
                     return;
                 }
-                console.write(options.json ? compactJson(identificationJson(file, outcome.found,
-                                                                            outcome.track,
-                                                                            options.all)) +
+                console.write(options.json ? compactJson(identificationJson(
+                                                 file, outcome.found, outcome.track, options.all)) +
                                                  "\n"
                                            : clipText(file, outcome.found, outcome.track, options));
             });

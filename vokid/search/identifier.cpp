@@ -105,15 +105,19 @@ Identifier::Identifier(IndexStore &indexStore, WorkerPool &workers, bool trySpee
 
 Identification Identifier::identify(const AudioInput &clip, double maxSeconds, bool all)
 {
-    const DecodedAudio audio = decodeForPrint(clip, maxSeconds, kClipProbeBytes);
-    return identify(audio.frames, audio.rate, audio.channels, all);
+    return identifyDecoded(decodeForPrint(clip, maxSeconds, kClipProbeBytes), all);
 }
 
 Identification Identifier::identify(const std::vector<int16_t> &frames, uint32_t rate,
                                     uint32_t channels, bool all)
 {
-    DecodedAudio audio{frames, rate, channels};
-    const SubFingerprints print = clipPrint(frames.data(), frames.size() / channels, rate, channels);
+    return identifyDecoded(DecodedAudio{frames, rate, channels}, all);
+}
+
+Identification Identifier::identifyDecoded(const DecodedAudio &audio, bool all)
+{
+    const SubFingerprints print = clipPrint(
+        audio.frames.data(), audio.frames.size() / audio.channels, audio.rate, audio.channels);
     return search(print, &audio, all);
 }
 
@@ -149,17 +153,13 @@ Identification Identifier::identifyKnown(const AudioInput &clip, double maxSecon
                                          std::optional<TrackInfo> &track, bool all)
 {
     const DecodedAudio audio = decodeForPrint(clip, maxSeconds, kClipProbeBytes);
-    return known([&] { return identify(audio.frames, audio.rate, audio.channels, all); }, track);
+    return known([&] { return identifyDecoded(audio, all); }, track);
 }
 
 Identification Identifier::identifyKnown(const SubFingerprints &query,
                                          std::optional<TrackInfo> &track, bool all)
 {
-    return known(
-        [&] {
-            return search(query, nullptr, all);
-        },
-        track);
+    return known([&] { return search(query, nullptr, all); }, track);
 }
 
 // One clip's windows, searched in order, and the tracks they agree on.
@@ -221,12 +221,13 @@ private:
             frames = audio->frames.data() + from * channels;
             count = to - from;
         }
-        const Hypotheses which = !identifier.speeds  ? Hypotheses::AsPlayed
+        const Hypotheses which = !identifier.speeds ? Hypotheses::AsPlayed
                                  : audio != nullptr ? Hypotheses::All
                                                     : Hypotheses::Tempos;
-        return WindowSearch(identifier.store, stretchOf(print, static_cast<int64_t>(start),
-                                                        static_cast<int64_t>(length)),
-                            frames, count, rate, channels)
+        return WindowSearch(
+                   identifier.store,
+                   stretchOf(print, static_cast<int64_t>(start), static_cast<int64_t>(length)),
+                   frames, count, rate, channels)
             .run(identifier.pool, which);
     }
 
@@ -277,8 +278,8 @@ private:
     {
         const Span span = heardSpan(start, result);
         const double at = seconds(start);
-        const double trackAt = static_cast<double>(result.match.best.alignment.offset) *
-                               print.frameSeconds;
+        const double trackAt =
+            static_cast<double>(result.match.best.alignment.offset) * print.frameSeconds;
         const double evidence =
             seconds(result.match.best.alignment.evidencePairs()) / result.at.rate();
         for (Agreeing &track : tracks) {
@@ -314,8 +315,9 @@ private:
         const double fresh = span.end - std::max(span.start, heard.clipEnd);
         if (length > 0)
             heard.matchedSeconds += evidence * std::clamp(fresh / length, 0.0, 1.0);
-        heard.matchedSeconds = std::min(heard.matchedSeconds, std::max(heard.clipEnd, span.end) -
-                                                                  std::min(heard.clipStart, span.start));
+        heard.matchedSeconds =
+            std::min(heard.matchedSeconds,
+                     std::max(heard.clipEnd, span.end) - std::min(heard.clipStart, span.start));
         if (span.start < heard.clipStart) {
             heard.clipStart = span.start;
             heard.trackStart = span.trackStart;
@@ -334,8 +336,7 @@ private:
     bool confirmed(const Heard &heard) const
     {
         return heard.windows >= 2 || starts.size() == 1 ||
-               accepts(kLoneWindowAcceptance, heard.match.best.alignment,
-                       heard.match.runnerUpBer);
+               accepts(kLoneWindowAcceptance, heard.match.best.alignment, heard.match.runnerUpBer);
     }
 
     // Whether the windows after window i cannot change the answer: two
@@ -343,7 +344,8 @@ private:
     // outweigh the best.
     bool certain(size_t i) const
     {
-        const double rest = seconds(print.size() - std::min(print.size(), starts[i] + kWindowWords));
+        const double rest =
+            seconds(print.size() - std::min(print.size(), starts[i] + kWindowWords));
         double best = 0, second = 0;
         for (const Agreeing &track : tracks) {
             const Heard &heard = track.heard;
@@ -390,10 +392,11 @@ private:
         const auto from = static_cast<int64_t>(std::llround(heard.clipEnd / print.frameSeconds));
         if (from >= static_cast<int64_t>(print.size()))
             return;
-        const SubFingerprints rest = atTempo(
-            stretchOf(print, from, static_cast<int64_t>(print.size()) - from), heard.tempo);
-        int64_t at = std::llround((heard.trackStart + (heard.clipEnd - heard.clipStart) *
-                                                          heard.tempo) / print.frameSeconds);
+        const SubFingerprints rest =
+            atTempo(stretchOf(print, from, static_cast<int64_t>(print.size()) - from), heard.tempo);
+        int64_t at =
+            std::llround((heard.trackStart + (heard.clipEnd - heard.clipStart) * heard.tempo) /
+                         print.frameSeconds);
         const auto words = static_cast<int64_t>(rest.size());
         const int64_t blocks = words / kSpanBlock;
         const double base = heard.clipEnd;
@@ -404,7 +407,8 @@ private:
             const Alignment block = blockNear(*view, heard.match.best.track, part, at);
             if (block.evidencePairs() < kSpanBlockPairs || block.ber() > kSpanBlockBer)
                 return;
-            heard.clipEnd = b + 1 == blocks ? clipSeconds : base + seconds(static_cast<size_t>(to)) / heard.tempo;
+            heard.clipEnd = b + 1 == blocks ? clipSeconds
+                                            : base + seconds(static_cast<size_t>(to)) / heard.tempo;
             heard.matchedSeconds += seconds(block.evidencePairs()) / heard.tempo;
             at = block.offset + (to - b * kSpanBlock);
         }
@@ -419,10 +423,11 @@ private:
         if (heard.empty())
             return miss();
         Identification found;
-        static_cast<Heard &>(found) = *std::max_element(
-            heard.begin(), heard.end(), [](const Heard &x, const Heard &y) {
-                return x.matchedSeconds != y.matchedSeconds ? x.matchedSeconds < y.matchedSeconds
-                                                            : x.match.best.ber() > y.match.best.ber();
+        static_cast<Heard &>(found) =
+            *std::max_element(heard.begin(), heard.end(), [](const Heard &x, const Heard &y) {
+                return x.matchedSeconds != y.matchedSeconds
+                           ? x.matchedSeconds < y.matchedSeconds
+                           : x.match.best.ber() > y.match.best.ber();
             });
         if (all) {
             std::stable_sort(heard.begin(), heard.end(), [](const Heard &x, const Heard &y) {
@@ -462,13 +467,11 @@ private:
     WindowResult nearest;
 };
 
-Identification Identifier::search(const SubFingerprints &print, const DecodedAudio *audio,
-                                  bool all)
+Identification Identifier::search(const SubFingerprints &print, const DecodedAudio *audio, bool all)
 {
     const double seconds =
-        audio != nullptr
-            ? static_cast<double>(audio->frames.size() / audio->channels) / audio->rate
-            : static_cast<double>(print.size()) * print.frameSeconds;
+        audio != nullptr ? static_cast<double>(audio->frames.size() / audio->channels) / audio->rate
+                         : static_cast<double>(print.size()) * print.frameSeconds;
     Identification found = ClipScan(*this, print, audio, seconds, all).run();
     found.seconds = seconds;
     return found;

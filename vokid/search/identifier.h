@@ -54,20 +54,20 @@ MissReason missReason(const AcceptanceRule &rule, const Match &match);
 
 // A track heard in a clip: the windows that agree on it.
 struct Heard {
-    Match match;            // of its best window (query position 0: that window's start)
-    double speed = 1;       // the clip's playback speed that match was found at
-    double tempo = 1;       // its tempo (pitch kept), when the speed is 1
-    double clipStart = 0;   // seconds of the clip where the track is heard
+    Match match;          // of its best window (query position 0: that window's start)
+    double speed = 1;     // the clip's playback speed that match was found at
+    double tempo = 1;     // its tempo (pitch kept), when the speed is 1
+    double clipStart = 0; // seconds of the clip where the track is heard
     double clipEnd = 0;
-    double trackStart = 0;  // the track's second heard at clipStart
+    double trackStart = 0;     // the track's second heard at clipStart
     double matchedSeconds = 0; // of the windows that agree, overlaps counted once
     size_t windows = 0;
     std::optional<TrackInfo> track; // its record (identifyKnown)
 };
 
 struct Identification : Heard {
-    double seconds = 0;      // of the clip searched
-    std::vector<Heard> all;  // with `all`: every track heard, in clip order
+    double seconds = 0;     // of the clip searched
+    std::vector<Heard> all; // with `all`: every track heard, in clip order
     MissReason reason = MissReason::None;
     // Without a match, `match` is the nearest candidate any window found.
 };
@@ -99,6 +99,7 @@ public:
 private:
     class ClipScan;
 
+    Identification identifyDecoded(const DecodedAudio &audio, bool all);
     Identification search(const SubFingerprints &print, const DecodedAudio *audio, bool all);
     template <class Search>
     Identification known(Search search, std::optional<TrackInfo> &track);

@@ -635,9 +635,9 @@ void checkAnswer(const LookupAnswer &answer)
             throw std::invalid_argument("a match of rank 0 (ranks count from 1)");
         if (!std::isfinite(match.offsetSeconds) || !std::isfinite(match.ber) ||
             !std::isfinite(match.confidence) ||
-            (match.clipStart && (!std::isfinite(*match.clipStart) ||
-                                 !std::isfinite(match.clipEnd) || !std::isfinite(match.speed) ||
-                                 !std::isfinite(match.tempo))))
+            (match.clipStart &&
+             (!std::isfinite(*match.clipStart) || !std::isfinite(match.clipEnd) ||
+              !std::isfinite(match.speed) || !std::isfinite(match.tempo))))
             throw std::invalid_argument("a match with a number that is not finite");
     }
 }

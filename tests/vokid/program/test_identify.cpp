@@ -200,7 +200,8 @@ TEST_F(VokidIdentify, SaysWhyAClipHasNoMatch)
     EXPECT_FALSE(identify(write("clip.wav", slice(music[0], 4, 6))).contains("reason"));
     // --explain: the reason and the nearest under the clip's line; nothing
     // without it.
-    const vok_test::RunResult text = vokid({"identify", "--explain", db, cases[0].clip, cases[2].clip});
+    const vok_test::RunResult text =
+        vokid({"identify", "--explain", db, cases[0].clip, cases[2].clip});
     EXPECT_EQ(0, text.exit_code) << text.err;
     std::istringstream lines(text.out);
     std::string line;
