@@ -14,12 +14,18 @@
 //       the bit error rates: the true track's, the best other recording's.
 //       Prints the accuracy per category, the false matches, the
 //       distributions and the latency; JSON (optional) gets the figures.
+//   vokid_index_eval wrong DB CLIPS SECONDS...
+//       For each length, the best bit error rate of another recording in
+//       the first SECONDS of each clip, over every window and hypothesis
+//       identify may try (as played and speeds; tempos): its least, its
+//       5th percentile, and how many clips reach 0.25, 0.22 and 0.16.
 //   vokid_index_eval synth SOURCE_DB OUT_DB TRACKS SEED
 //       An index of TRACKS tracks: SOURCE_DB's own, and synthetic ones of 2
 //       to 5 minutes whose sub-fingerprints walk at random as real ones do
 //       (consecutive words equal 40% of the time, 1.9 bits apart on
 //       average), written in one transaction.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -472,6 +478,95 @@ int synth(const std::string &source, const std::string &out, uint32_t tracks, ui
 
 } // namespace
 
+
+// ---------------------------------------------------------------- wrong
+
+// The best bit error rate of another recording over every window and
+// hypothesis identify may try on the first `seconds` of a clip, by
+// family: [0] as played and at the speeds, [1] at the tempos. Candidates
+// of the clip's own track (TRACK) and with fewer pairs than the rule
+// needs are left out. NAN: none.
+std::array<double, 2> bestWrong(IndexStore &store, const Clip &clip, double seconds)
+{
+    const DecodedAudio audio = decodeForPrint(AudioInput::named(clip.file), seconds);
+    const size_t frames = audio.frames.size() / audio.channels;
+    const SubFingerprints print = clipPrint(audio.frames.data(), frames, audio.rate,
+                                            audio.channels);
+    std::array<double, 2> best = {NAN, NAN};
+    const auto keep = [&](size_t family, const Match &match) {
+        for (const Candidate &candidate : match.ranked)
+            if (candidate.track != clip.track &&
+                candidate.alignment.evidencePairs() >= kAcceptance.minPairs &&
+                !(candidate.ber() >= best[family]))
+                best[family] = candidate.ber();
+    };
+    const std::unique_ptr<IndexView> view = store.view();
+    Matcher matcher(*view);
+    for (const size_t start : windowStarts(print.size())) {
+        const auto length = static_cast<int64_t>(std::min(kWindowWords, print.size() - start));
+        const SubFingerprints query = stretchOf(print, static_cast<int64_t>(start), length);
+        keep(0, matcher.search(query));
+        for (double tempo : tempoHypotheses())
+            keep(1, matcher.search(atTempo(query, tempo)));
+        const auto at = [&](size_t word) {
+            return std::min(frames, static_cast<size_t>(std::llround(
+                                        static_cast<double>(word) * print.frameSeconds * audio.rate)));
+        };
+        std::vector<int16_t> mono;
+        MonoResampler toMono(audio.rate, audio.channels, 11025);
+        toMono.add(audio.frames.data() + at(start) * audio.channels,
+                   at(start + static_cast<size_t>(length)) - at(start), mono);
+        toMono.finish(mono);
+        for (double speed : speedHypotheses()) {
+            if (speed == 1)
+                continue;
+            std::vector<int16_t> stretched;
+            SpeedResampler(speed).add(mono.data(), mono.size(), stretched);
+            try {
+                keep(0, matcher.search(clipPrint(stretched.data(), stretched.size(), 11025, 1)));
+            } catch (const std::exception &) {
+                // too short read faster
+            }
+        }
+    }
+    return best;
+}
+
+int wrongest(const std::string &db, const std::string &clipsPath,
+             const std::vector<double> &lengths)
+{
+    const std::vector<Clip> clips = readClips(clipsPath);
+    const auto store = openStore(db, StoreAccess::Read);
+    std::printf("best wrong-recording BER per clip, every window and hypothesis\n");
+    std::printf("%8s %-22s %6s %7s %7s %7s %7s %7s\n", "seconds", "hypotheses", "clips", "min",
+                "p05", "<=0.25", "<=0.22", "<=0.16");
+    for (const double seconds : lengths) {
+        std::vector<double> bers[2];
+        for (const Clip &clip : clips) {
+            try {
+                const std::array<double, 2> best = bestWrong(*store, clip, seconds);
+                for (size_t f = 0; f < 2; ++f)
+                    if (!std::isnan(best[f]))
+                        bers[f].push_back(best[f]);
+            } catch (const std::exception &error) {
+                std::fprintf(stderr, "%s: %s\n", clip.file.c_str(), error.what());
+            }
+        }
+        const char *names[2] = {"as played, speeds", "tempos"};
+        for (size_t f = 0; f < 2; ++f) {
+            const auto atMost = [&](double bar) {
+                return std::count_if(bers[f].begin(), bers[f].end(),
+                                     [&](double b) { return b <= bar; });
+            };
+            std::printf("%8.1f %-22s %6zu %7.3f %7.3f %7ld %7ld %7ld\n", seconds, names[f],
+                        bers[f].size(), percentile(bers[f], 0), percentile(bers[f], 0.05),
+                        static_cast<long>(atMost(0.25)), static_cast<long>(atMost(0.22)),
+                        static_cast<long>(atMost(0.16)));
+        }
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -480,6 +575,12 @@ int main(int argc, char **argv)
             return plan(args[1], static_cast<uint32_t>(std::stoul(args[2])), std::stoi(args[3]));
         if ((args.size() == 3 || args.size() == 4) && (args[0] == "run" || args[0] == "latency"))
             return run(args[1], args[2], args.size() == 4 ? args[3] : "", args[0] == "run");
+        if (args.size() >= 4 && args[0] == "wrong") {
+            std::vector<double> lengths;
+            for (size_t i = 3; i < args.size(); ++i)
+                lengths.push_back(std::stod(args[i]));
+            return wrongest(args[1], args[2], lengths);
+        }
         if (args.size() == 5 && args[0] == "synth")
             return synth(args[1], args[2], static_cast<uint32_t>(std::stoul(args[3])),
                          static_cast<uint32_t>(std::stoul(args[4])));
@@ -489,6 +590,7 @@ int main(int argc, char **argv)
     }
     std::fprintf(stderr, "usage: vokid_index_eval plan DB SEED PER_TRACK\n"
                          "       vokid_index_eval run|latency DB CLIPS [JSON]\n"
-                         "       vokid_index_eval synth SOURCE_DB OUT_DB TRACKS SEED\n");
+                         "       vokid_index_eval synth SOURCE_DB OUT_DB TRACKS SEED\n"
+                         "       vokid_index_eval wrong DB CLIPS SECONDS...\n");
     return 2;
 }

@@ -19,9 +19,11 @@ struct IndexOptions {
     unsigned jobs = 1;              // inputs at once
     unsigned batch = 32;            // add: files per transaction
     double minCoverage = 0.5;       // duplicates: of the shorter track, to group a pair
-    double length = 12;             // identify: seconds of each clip searched
+    double length = 0;              // identify: seconds of each clip searched (0: all)
     bool speeds = true;             // identify, monitor: try other playback speeds
     bool json = false;
+    bool all = false;     // identify: every track heard in a clip
+    bool explain = false; // identify: why a clip has no match, in text
     std::string name; // add: the track's path for audio from standard input
     bool changed = false; // prune: also tracks whose file changed
     bool dryRun = false;  // prune: only tell what would go

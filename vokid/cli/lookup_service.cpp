@@ -31,8 +31,6 @@ struct RequestError {
 // The most tracks a page of GET /v1/tracks lists.
 constexpr size_t kLargestPage = 1000;
 constexpr size_t kDefaultPage = 100;
-// Seconds of an upload searched when the request says nothing: as identify.
-constexpr double kDefaultLength = 12;
 
 HttpResponse json(int status, const nlohmann::ordered_json &value)
 {
@@ -61,18 +59,18 @@ uint64_t counted(const std::string &text, uint64_t most, const char *what)
     return value;
 }
 
-// The seconds of an upload searched: `length` if given, never more than
-// the server's bound.
+// The seconds of an upload searched: `length` if given (0: all, as
+// identify), never more than the server's bound.
 double searchedSeconds(const HttpRequest &request, double maxSeconds)
 {
     const std::string text = request.parameter("length");
     if (text.empty())
-        return std::min(kDefaultLength, maxSeconds);
+        return maxSeconds;
     char *end = nullptr;
     const double value = std::strtod(text.c_str(), &end);
-    if (*end != '\0' || !std::isfinite(value) || value < 3.4 || value > 3600)
-        throw RequestError{400, "length must be a number of seconds from 3.4 to 3600"};
-    return std::min(value, maxSeconds);
+    if (*end != '\0' || !std::isfinite(value) || (value != 0 && (value < 3.4 || value > 3600)))
+        throw RequestError{400, "length must be 0 (all) or a number of seconds from 3.4 to 3600"};
+    return value == 0 ? maxSeconds : std::min(value, maxSeconds);
 }
 
 bool flag(const HttpRequest &request, const char *name)
@@ -269,23 +267,30 @@ std::vector<uint64_t> changeFigures(const StoreStats &stats)
 
 } // namespace
 
-// Stream1 and Stream4: searched as played, as identify searches a document.
+// Stream1 and Stream4: searched as identify searches a document (as
+// played and at the tempos).
 LookupAnswer LookupService::streamingAnswer(const LookupQuery &query)
 {
     LookupAnswer result;
     std::optional<TrackInfo> found;
     const Identification identification =
-        identifyDocument(asPlayed, *query.document, settings.maxSeconds, found);
+        identifyDocument(withSpeeds, *query.document, settings.maxSeconds, found);
     const Match &match = identification.match;
-    if (!match.accepted)
+    if (!match.accepted) {
+        result.message = reasonName(identification.reason);
         return result;
+    }
     result.status = LookupStatus::Ok;
     const auto add = [&](uint32_t id, const std::optional<TrackInfo> &info) {
         LookupMatch row =
             matchOf(static_cast<uint32_t>(result.matches.size() + 1), id, info, settings.hidePaths);
-        row.offsetSeconds = static_cast<double>(match.best.alignment.offset) * indexFrameSeconds();
+        row.offsetSeconds = identification.trackStart;
         row.ber = match.best.ber();
         row.confidence = match.confidence();
+        row.clipStart = identification.clipStart;
+        row.clipEnd = identification.clipEnd;
+        row.speed = identification.speed;
+        row.tempo = identification.tempo;
         result.matches.push_back(row);
     };
     add(match.best.track, found);
@@ -340,12 +345,17 @@ HttpResponse LookupService::identify(const HttpRequest &request)
         throw RequestError{400, "the body is empty: send the audio or fingerprint document"};
     const MemoryFile upload(request.body);
     std::optional<TrackInfo> found;
-    const Identification identification = identifyInput(identifier, upload.path(), length, found);
+    const bool all = flag(request, "all");
+    const Identification identification =
+        identifyInput(identifier, upload.path(), length, found, all);
     counters.countQuery(identification.match.accepted ? "match" : "no_match");
     nlohmann::ordered_json object =
-        identificationJson(request.parameter("name", "upload"), identification, found);
+        identificationJson(request.parameter("name", "upload"), identification, found, all);
     if (settings.hidePaths && object["match"].is_object())
         object["match"].erase("path");
+    if (settings.hidePaths && object.contains("matches"))
+        for (nlohmann::ordered_json &match : object["matches"])
+            match.erase("path");
     return json(200, object);
 }
 

@@ -4,6 +4,7 @@
 
 #include "vokid/cli/command_support.h"
 #include "vokid/cli/json_text.h"
+#include "vokid/index/track_print.h"
 
 namespace vokid {
 
@@ -19,30 +20,61 @@ nlohmann::ordered_json storeJson(const StoreStats &stats)
 
 } // namespace
 
-nlohmann::ordered_json identificationJson(const std::string &file, const Identification &found,
-                                          const std::optional<TrackInfo> &track)
+namespace {
+
+nlohmann::ordered_json heardJson(const Heard &heard, const std::optional<TrackInfo> &track)
 {
-    const Match &match = found.match;
-    nlohmann::ordered_json object = {{"file", file}, {"seconds", roundedSeconds(found.seconds)}};
-    if (!match.accepted) {
-        object["match"] = nullptr;
-        return object;
-    }
+    const Match &match = heard.match;
     nlohmann::ordered_json result =
         track ? trackJson(*track) : nlohmann::ordered_json{{"track", match.best.track}};
-    result["offset_seconds"] =
-        roundedSeconds(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds());
+    result["offset_seconds"] = roundedSeconds(heard.trackStart);
+    result["clip_start"] = roundedSeconds(heard.clipStart);
+    result["clip_end"] = roundedSeconds(heard.clipEnd);
     result["ber"] = rounded4(match.best.ber());
-    result["matched_seconds"] = roundedSeconds(
-        static_cast<double>(match.best.alignment.evidencePairs()) * indexFrameSeconds());
+    result["matched_seconds"] = roundedSeconds(heard.matchedSeconds);
     result["confidence"] = rounded4(match.confidence());
-    result["speed"] = found.speed;
+    result["speed"] = heard.speed;
+    result["tempo"] = heard.tempo;
     result["runner_up_ber"] = rounded4(match.runnerUpBer);
     nlohmann::ordered_json same = nlohmann::ordered_json::array();
     for (const Candidate &other : match.sameRecording)
         same.push_back(other.track);
     result["same_recording"] = same;
-    object["match"] = result;
+    return result;
+}
+
+nlohmann::ordered_json nearestJson(const Match &nearest)
+{
+    if (!nearest.found)
+        return nullptr;
+    const Alignment &best = nearest.best.alignment;
+    return {{"track", nearest.best.track},
+            {"ber", rounded4(best.ber())},
+            {"matched_seconds",
+             roundedSeconds(static_cast<double>(best.evidencePairs()) * indexFrameSeconds())},
+            {"margin", rounded4(nearest.runnerUpBer - best.ber())}};
+}
+
+} // namespace
+
+nlohmann::ordered_json identificationJson(const std::string &file, const Identification &found,
+                                          const std::optional<TrackInfo> &track, bool all)
+{
+    nlohmann::ordered_json object = {{"file", file}, {"seconds", roundedSeconds(found.seconds)}};
+    const bool matched = found.match.accepted;
+    object["match"] = matched ? heardJson(found, track) : nlohmann::ordered_json();
+    if (all) {
+        nlohmann::ordered_json matches = nlohmann::ordered_json::array();
+        if (matched)
+            for (const Heard &heard : found.all)
+                matches.push_back(heardJson(heard, heard.track));
+        object["matches"] = matches;
+    }
+    if (!matched) {
+        object["reason"] = reasonName(found.reason);
+        object["nearest"] = found.reason == MissReason::TooQuiet ? nlohmann::ordered_json()
+                                                                 : nearestJson(found.match);
+    }
     return object;
 }
 

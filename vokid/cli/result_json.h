@@ -14,9 +14,13 @@
 
 namespace vokid {
 
-// identify --json: {"file", "seconds", "match": null or the match}.
+// identify --json: {"file", "seconds", "match": null or the match}; with
+// `all`, "matches": every track heard, in clip order; without a match,
+// "reason" and "nearest" (null or {"track", "ber", "matched_seconds",
+// "margin"}).
 nlohmann::ordered_json identificationJson(const std::string &file, const Identification &found,
-                                          const std::optional<TrackInfo> &track);
+                                          const std::optional<TrackInfo> &track,
+                                          bool all = false);
 // list --json: a track with its sizes.
 nlohmann::ordered_json listedTrackJson(const TrackInfo &track);
 // stats --json.

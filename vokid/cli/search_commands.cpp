@@ -34,24 +34,70 @@ struct ClipOutcome {
     std::string damage; // of the index: the run stops
 };
 
-std::string clipText(const std::string &file, const Identification &found,
-                     const std::optional<TrackInfo> &track)
+// ", played 2% fast", ", tempo 3% slower", or nothing at the clip's own pace.
+std::string paceText(double speed, double tempo)
 {
-    const Match &match = found.match;
-    if (!match.accepted)
-        return shownText(file) + ": no match\n";
+    char text[48];
+    if (speed != 1)
+        return ", played " + speedText(speed);
+    if (tempo == 1)
+        return "";
+    std::snprintf(text, sizeof text, ", tempo %.0f%% %s", std::abs(tempo - 1) * 100,
+                  tempo > 1 ? "faster" : "slower");
+    return text;
+}
+
+// One track heard: where in it, how sure, and where in the clip when that
+// is not the whole clip (or `span`).
+std::string heardText(const std::string &file, const Identification &found, const Heard &heard,
+                      const std::optional<TrackInfo> &track, bool span)
+{
+    const Match &match = heard.match;
     std::string line = shownText(file) + ": track " + std::to_string(match.best.track) + " at " +
-                       seconds3(static_cast<double>(match.best.alignment.offset) * indexFrameSeconds()) +
-                       " s";
+                       seconds3(heard.trackStart) + " s";
     char figures[128];
     std::snprintf(figures, sizeof figures, ", BER %.3f, %.2f s matched, confidence %.2f",
-                  match.best.ber(),
-                  static_cast<double>(match.best.alignment.evidencePairs()) * indexFrameSeconds(),
-                  match.confidence());
-    line += figures;
-    if (found.speed != 1)
-        line += ", played " + speedText(found.speed);
+                  match.best.ber(), heard.matchedSeconds, match.confidence());
+    line += figures + paceText(heard.speed, heard.tempo);
+    if (span || heard.clipStart >= 1 || found.seconds - heard.clipEnd >= 1)
+        line += ", heard " + seconds3(heard.clipStart) + " to " + seconds3(heard.clipEnd) +
+                " s of the clip";
     return line + ": " + (track ? describeTrack(*track) : std::string("(removed)")) + "\n";
+}
+
+// Why a clip has no match, and what came nearest, for people.
+std::string explainText(const Identification &found)
+{
+    static const char *const why[] = {
+        "", "too quiet: fewer than 256 sub-fingerprints that are not silence",
+        "no candidate: no indexed track shares its sub-fingerprints",
+        "BER too high: the nearest track differs in too many bits",
+        "margin too small: another recording matches nearly as well"};
+    std::string text = std::string("  why: ") + why[static_cast<int>(found.reason)] + "\n";
+    const Match &nearest = found.match;
+    if (found.reason == MissReason::TooQuiet || !nearest.found)
+        return text;
+    const Alignment &best = nearest.best.alignment;
+    char figures[160];
+    std::snprintf(figures, sizeof figures,
+                  "  nearest: track %u, BER %.3f, %.2f s matched, margin %.3f\n",
+                  nearest.best.track, best.ber(),
+                  static_cast<double>(best.evidencePairs()) * indexFrameSeconds(),
+                  nearest.runnerUpBer - best.ber());
+    return text + figures;
+}
+
+std::string clipText(const std::string &file, const Identification &found,
+                     const std::optional<TrackInfo> &track, const IndexOptions &options)
+{
+    if (!found.match.accepted)
+        return shownText(file) + ": no match\n" + (options.explain ? explainText(found) : "");
+    if (!options.all)
+        return heardText(file, found, found, track, false);
+    std::string text;
+    for (const Heard &heard : found.all)
+        text += heardText(file, found, heard, heard.track, true);
+    return text;
 }
 
 std::string segmentText(const Segment &segment, const std::optional<TrackInfo> &track)
@@ -97,8 +143,8 @@ int runIdentify(const IndexOptions &options, Console &console)
             [&](size_t i) {
                 ClipOutcome outcome;
                 try {
-                    outcome.found =
-                        identifyInput(identifier, options.files[i], options.length, outcome.track);
+                    outcome.found = identifyInput(identifier, options.files[i], options.length,
+                                                  outcome.track, options.all);
                 } catch (const IndexDamaged &error) {
                     outcome.damage = error.what();
                 } catch (const std::bad_alloc &) {
@@ -117,8 +163,10 @@ int runIdentify(const IndexOptions &options, Console &console)
                     failed = true;
                     return;
                 }
-                console.write(options.json ? compactJson(identificationJson(file, outcome.found, outcome.track)) + "\n"
-                                           : clipText(file, outcome.found, outcome.track));
+                console.write(options.json ? compactJson(identificationJson(
+                                                 file, outcome.found, outcome.track, options.all)) +
+                                                 "\n"
+                                           : clipText(file, outcome.found, outcome.track, options));
             });
     } catch (const IndexError &error) {
         console.failure(options.db, error.what());

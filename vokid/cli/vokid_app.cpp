@@ -56,6 +56,20 @@ CLI::Validator positiveUpTo(double most)
         "");
 }
 
+// 0 (all of it), or from 3.4 (a block) to 3600 seconds.
+CLI::Validator searchedLength()
+{
+    return CLI::Validator(
+        [](std::string &text) {
+            double value = 0;
+            if (CLI::detail::lexical_cast(text, value) && value != 0 &&
+                !(value >= 3.4 && value <= 3600))
+                return "Value " + text + " is neither 0 (all) nor from 3.4 to 3600";
+            return std::string();
+        },
+        "");
+}
+
 // What the command line asked for, as CLI11 fills it in.
 struct Request {
     std::string algorithm = "Stream1";
@@ -175,13 +189,18 @@ void addSearchCommands(CLI::App &app, Request &request, const IndexOptionAdder &
     identify->add_option("FILE", index.files, "Audio clips ('-' is standard input)")->required();
     shared.json(identify, "One JSON object per clip");
     shared.jobs(identify, "Clips identified at once (default: cores)");
-    identify->add_option("--length", index.length, "Seconds of each clip searched, from its start")
+    identify
+        ->add_option("--length", index.length,
+                     "Seconds of each clip searched, from its start (0: all of it)")
         ->type_name("SECONDS")
         ->check(finiteNumber())
-        ->check(CLI::Range(3.4, 3600.0))
-        ->capture_default_str();
+        ->check(searchedLength())
+        ->default_str("all");
     identify->add_flag("--as-played", request.asPlayed,
-                       "Search the clips as played only, not at other speeds");
+                       "Search the clips as played only, not at other speeds or tempos");
+    identify->add_flag("--all", index.all, "Report every indexed track heard in each clip");
+    identify->add_flag("--explain", index.explain,
+                       "For a clip with no match, say why and what came nearest");
 
     CLI::App *monitor = app.add_subcommand(
         "monitor", "Find the indexed tracks in a long recording (a radio log, a DJ set).");

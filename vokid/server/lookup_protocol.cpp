@@ -634,7 +634,10 @@ void checkAnswer(const LookupAnswer &answer)
         if (match.rank == 0)
             throw std::invalid_argument("a match of rank 0 (ranks count from 1)");
         if (!std::isfinite(match.offsetSeconds) || !std::isfinite(match.ber) ||
-            !std::isfinite(match.confidence))
+            !std::isfinite(match.confidence) ||
+            (match.clipStart &&
+             (!std::isfinite(*match.clipStart) || !std::isfinite(match.clipEnd) ||
+              !std::isfinite(match.speed) || !std::isfinite(match.tempo))))
             throw std::invalid_argument("a match with a number that is not finite");
     }
 }
@@ -652,7 +655,12 @@ void appendMatch(std::string &out, const LookupMatch &match)
            std::to_string(match.trackId) + "\" OFFSET=\"" + threeDecimals(match.offsetSeconds) +
            (match.distance ? "\" DISTANCE=\"" + std::to_string(*match.distance)
                            : "\" BER=\"" + threeDecimals(match.ber)) +
-           "\" CONFIDENCE=\"" + threeDecimals(match.confidence) + "\">";
+           "\" CONFIDENCE=\"" + threeDecimals(match.confidence) + "\"";
+    if (match.clipStart)
+        out += " CLIP_START=\"" + threeDecimals(*match.clipStart) + "\" CLIP_END=\"" +
+               threeDecimals(match.clipEnd) + "\" SPEED=\"" + threeDecimals(match.speed) +
+               "\" TEMPO=\"" + threeDecimals(match.tempo) + "\"";
+    out += ">";
     appendElement(out, "TITLE", match.title);
     appendElement(out, "ARTIST", match.artist);
     appendElement(out, "ALBUM", match.album);
@@ -663,7 +671,10 @@ void appendMatch(std::string &out, const LookupMatch &match)
 void appendAnswer(std::string &out, const LookupAnswer &answer)
 {
     out += "<ZUSERVER_RESPONSE ID=\"" + escapeXml(answer.id) + "\" STATUS=\"" +
-           statusName(answer.status) + "\"" + (answer.partial ? " PARTIAL=\"1\"" : "") + ">\n";
+           statusName(answer.status) + "\"" + (answer.partial ? " PARTIAL=\"1\"" : "");
+    if (answer.status == LookupStatus::NoMatch && !answer.message.empty())
+        out += " REASON=\"" + escapeXml(answer.message) + "\"";
+    out += ">\n";
     if (answer.status == LookupStatus::Error) {
         out += "<MESSAGE>" + escapeXml(answer.message) + "</MESSAGE>\n";
     } else {

@@ -66,13 +66,19 @@ struct LookupMatch {
     // A FileFixed or FileFloat query's match: the L1 distance of its 30
     // values from the track's, written as DISTANCE in place of BER.
     std::optional<uint32_t> distance;
+    // Where in the query the track is heard, in seconds, and the query's
+    // playback speed and tempo (1: as played): a Stream1 or Stream4 match's.
+    std::optional<double> clipStart;
+    double clipEnd = 0;
+    double speed = 1;
+    double tempo = 1;
 };
 
 struct LookupAnswer {
     std::string id;
     LookupStatus status = LookupStatus::NoMatch;
     bool partial = false;             // the search stopped before it had looked everywhere
-    std::string message;              // Error: why
+    std::string message;              // Error: why; NoMatch: why, when known ("ber_too_high")
     std::vector<LookupMatch> matches; // Ok: one or more
 };
 
@@ -81,7 +87,9 @@ struct LookupAnswer {
 // (markup characters escaped, bytes that are not UTF-8 and characters XML
 // does not allow written as U+FFFD). Throws std::invalid_argument for an
 // answer that contradicts itself: Ok without matches, NoMatch or Error
-// with them, a rank of 0, or a number that is not finite.
+// with them, a rank of 0, or a number that is not finite. A match with a
+// clipStart has CLIP_START, CLIP_END, SPEED and TEMPO; a NoMatch with a
+// message has it as REASON.
 std::string writeLookupResponse(const std::vector<LookupAnswer> &answers);
 
 // Text as XML character data or an attribute value: & < > " ' and the

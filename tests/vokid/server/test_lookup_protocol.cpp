@@ -319,7 +319,17 @@ LookupMatch match(uint32_t rank, uint64_t track, double offset, double ber, doub
                   std::vector<std::string> texts)
 {
     texts.resize(4);
-    return {rank, track, offset, ber, confidence, texts[0], texts[1], texts[2], texts[3], std::nullopt};
+    LookupMatch made;
+    made.rank = rank;
+    made.trackId = track;
+    made.offsetSeconds = offset;
+    made.ber = ber;
+    made.confidence = confidence;
+    made.title = texts[0];
+    made.artist = texts[1];
+    made.album = texts[2];
+    made.path = texts[3];
+    return made;
 }
 
 const std::vector<LookupAnswer> &answers()
@@ -379,6 +389,23 @@ TEST(LookupResponse, WritesEachStatusByteForByte)
     EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<ZUSERVER_RESPONSE_LIST>\n"
               "</ZUSERVER_RESPONSE_LIST>\n",
               vokid::writeLookupResponse({}));
+    // Where in the query and at what pace a streaming match is heard; why
+    // there is no match.
+    LookupMatch heard = match(1, 9, 2.5, 0.05, 0.9, {});
+    heard.clipStart = 4.2;
+    heard.clipEnd = 12.0004;
+    heard.tempo = 1.03;
+    const LookupAnswer none{"n", LookupStatus::NoMatch, false, "margin_too_small", {}};
+    EXPECT_EQ("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<ZUSERVER_RESPONSE_LIST>\n"
+              "<ZUSERVER_RESPONSE ID=\"h\" STATUS=\"OK\">\n<ALBUM_RESPONSE>\n"
+              "<MATCH RANK=\"1\" TRACK_ID=\"9\" OFFSET=\"2.500\" BER=\"0.050\" "
+              "CONFIDENCE=\"0.900\" CLIP_START=\"4.200\" CLIP_END=\"12.000\" SPEED=\"1.000\" "
+              "TEMPO=\"1.030\"></MATCH>\n"
+              "</ALBUM_RESPONSE>\n</ZUSERVER_RESPONSE>\n"
+              "<ZUSERVER_RESPONSE ID=\"n\" STATUS=\"NO_MATCH\" REASON=\"margin_too_small\">\n"
+              "<ALBUM_RESPONSE>\n</ALBUM_RESPONSE>\n</ZUSERVER_RESPONSE>\n"
+              "</ZUSERVER_RESPONSE_LIST>\n",
+              vokid::writeLookupResponse({{"h", LookupStatus::Ok, false, "", {heard}}, none}));
     // A spectral match: the L1 distance of its values in place of BER.
     LookupMatch spectral = match(1, 9, 0, 0.5, 0.75, {"T"});
     spectral.distance = 1250;
@@ -393,8 +420,10 @@ TEST(LookupResponse, WritesEachStatusByteForByte)
 TEST(LookupResponse, RefusesAnswersThatContradictThemselves)
 {
     const LookupMatch good = match(1, 1, 0, 0, 0, {});
-    LookupMatch rank0 = good, nan = good, inf = good;
+    LookupMatch rank0 = good, nan = good, inf = good, pace = good;
     rank0.rank = 0;
+    pace.clipStart = 0;
+    pace.tempo = std::nan("");
     nan.offsetSeconds = std::nan("");
     inf.ber = HUGE_VAL;
     const LookupAnswer cases[] = {
@@ -404,6 +433,7 @@ TEST(LookupResponse, RefusesAnswersThatContradictThemselves)
         {"1", LookupStatus::Ok, false, "", {good, rank0}},
         {"1", LookupStatus::Ok, false, "", {nan}},
         {"1", LookupStatus::Ok, false, "", {inf}},
+        {"1", LookupStatus::Ok, false, "", {pace}},
     };
     for (const LookupAnswer &answer : cases)
         EXPECT_THROW(vokid::writeLookupResponse({answers()[0], answer}), std::invalid_argument);

@@ -60,6 +60,7 @@ struct Response {
     std::string status;
     std::vector<std::map<std::string, std::string>> matches;
     std::string message;
+    std::string reason; // of a NO_MATCH
 };
 
 // The NAME="value" attributes of a start tag's text. (Plain string search:
@@ -102,7 +103,8 @@ std::vector<Response> responses(const std::string &xml)
         Response response{head.count("ID") ? head.at("ID") : "",
                           head.count("STATUS") ? head.at("STATUS") : "",
                           {},
-                          ""};
+                          "",
+                          head.count("REASON") ? head.at("REASON") : ""};
         const std::string inner = element->substr(headEnd + 1);
         size_t in = 0;
         while (const std::optional<std::string> match = between(inner, "<MATCH ", ">", in))
@@ -267,6 +269,7 @@ TEST_F(ServedLibrary, AnswersVoksStreamingQueries)
         EXPECT_EQ(c.status, answers[0].status) << reply.body;
         if (std::string(c.status) == "NO_MATCH") {
             EXPECT_NE(std::string::npos, reply.body.find("<ALBUM_RESPONSE>\n</ALBUM_RESPONSE>\n"));
+            EXPECT_EQ("ber_too_high", answers[0].reason) << reply.body;
             continue;
         }
         ASSERT_FALSE(answers[0].matches.empty());
@@ -276,6 +279,11 @@ TEST_F(ServedLibrary, AnswersVoksStreamingQueries)
         EXPECT_NEAR(c.from, std::stod(best.at("OFFSET")), 0.1);
         EXPECT_TRUE(threeDecimals(best.at("BER"))) << best.at("BER");
         EXPECT_TRUE(threeDecimals(best.at("CONFIDENCE"))) << best.at("CONFIDENCE");
+        // Heard through the whole query (its whole blocks: 5.94 s of 8), as played.
+        EXPECT_EQ("0.000", best.at("CLIP_START"));
+        EXPECT_NEAR(5.94, std::stod(best.at("CLIP_END")), 0.02);
+        EXPECT_EQ("1.000", best.at("SPEED"));
+        EXPECT_EQ("1.000", best.at("TEMPO"));
     }
 }
 
@@ -428,9 +436,21 @@ TEST_F(ServedLibrary, IdentifiesUploadsAsIdentifyDoes)
         EXPECT_EQ(expected, answered);
         EXPECT_EQ(3, answered["match"]["track"]);
     }
-    const nlohmann::json none = jsonBody(httpCall(server.port(), "POST", "/v1/identify",
-                                                  readFile(clip(kTracks, 3, 8, "other.wav"))));
+    const std::string other = clip(kTracks, 3, 8, "other.wav");
+    const nlohmann::json none =
+        jsonBody(httpCall(server.port(), "POST", "/v1/identify", readFile(other)));
     EXPECT_TRUE(none["match"].is_null()) << none;
+    EXPECT_EQ("ber_too_high", none["reason"]) << none;
+    // all=1: "matches" too, as identify --all prints them.
+    for (const std::string &file : {wav, other}) {
+        nlohmann::json expected =
+            vokid_test::jsonOf(vokid({"identify", "--json", "--all", db, file}));
+        nlohmann::json answered = jsonBody(
+            httpCall(server.port(), "POST", "/v1/identify?all=1&name=x", readFile(file)));
+        answered["file"] = expected["file"];
+        EXPECT_EQ(expected, answered);
+        EXPECT_EQ(file == wav ? 1u : 0u, answered["matches"].size()) << answered;
+    }
 }
 
 TEST_F(ServedLibrary, RefusesUploadsItCannotUse)
