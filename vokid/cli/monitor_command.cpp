@@ -183,7 +183,7 @@ void monitorOnce(const Source &source, IndexStore &store, WorkerPool &pool,
 std::string waitText(double seconds)
 {
     char text[48];
-    std::snprintf(text, sizeof text, "; trying again in %.0f s", seconds);
+    std::snprintf(text, sizeof text, "; trying again in %.1f s", seconds);
     return text;
 }
 
@@ -241,13 +241,15 @@ int runMonitor(const IndexOptions &options, Console &console)
             wait = kFirstWait;
         }
         const double gone = std::chrono::duration<double>(Clock::now() - dropped).count();
-        if (gone + wait > options.monitor.retryFor) {
+        if (gone >= options.monitor.retryFor) {
             console.failure(name, cause + "; no more tries after " +
                                       std::to_string(std::lround(gone)) + " s");
             return kExitFailure;
         }
-        console.failure(name, cause + waitText(wait));
-        std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+        // The last try comes when --retry-for runs out.
+        const double pause = std::min(wait, options.monitor.retryFor - gone);
+        console.failure(name, cause + waitText(pause));
+        std::this_thread::sleep_for(std::chrono::duration<double>(pause));
         wait = std::min(wait * 2, kLongestWait);
     }
 }
