@@ -3,6 +3,8 @@
 // printed (and flushed) as soon as its play has ended. A URL or a sound
 // card that drops is opened again after 1, 2, 4 ... up to 30 s, until
 // --retry-for runs out.
+#include <sys/stat.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -18,6 +20,7 @@
 #include "vokid/cli/json_text.h"
 #include "vokid/fingerprint/algorithm.h"
 #include "vokid/index/index_error.h"
+#include "vokid/input/audio_source.h"
 #include "vokid/input/input_error.h"
 #include "vokid/search/monitor.h"
 
@@ -144,7 +147,10 @@ Source sourceOf(const IndexOptions &options)
     input.format = request.pcm.empty() ? request.inputFormat : request.pcm;
     input.rawRate = request.pcm.empty() ? 0 : request.rate;
     input.rawChannels = request.channels;
-    const bool device = !request.inputFormat.empty() && request.pcm.empty();
+    // A name with an input format that is no file is a device's.
+    struct stat status;
+    const bool device = !request.inputFormat.empty() && request.pcm.empty() &&
+                        !(stat(input.path.c_str(), &status) == 0 && S_ISREG(status.st_mode));
     input.url = !input.standardInput && !input.follow &&
                 (input.path.find("://") != std::string::npos || device);
     source.retried = input.url;

@@ -2,12 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 
 #include "vokid/compare/acceptance.h"
 #include "vokid/compare/alignment.h"
-#include "vokid/fingerprint/algorithm.h"
-#include "vokid/input/input_error.h"
 #include "vokid/search/matcher.h"
 
 namespace vokid {
@@ -510,25 +507,6 @@ void LiveMonitor::dropUnneeded()
         if (!hypothesis.tempo)
             rings[hypothesis.ring].dropBefore(
                 static_cast<int64_t>(std::floor(keep * hypothesis.factor / frameSeconds)) - 2);
-}
-
-void monitor(IndexStore &store, WorkerPool &pool, const AudioInput &recording,
-             const MonitorOptions &options, const SegmentSink &sink)
-{
-    AudioTarget target{acceptedRates(Algorithm::Stream1), fallbackRate(Algorithm::Stream1), 0};
-    target.louderChannel = true;
-    AudioSource source(recording, target);
-    LiveMonitor live(store, pool, source.rate(), source.channels(), options, sink);
-    for (AudioChunk chunk = source.read(); chunk.frames > 0; chunk = source.read())
-        live.add(chunk.samples, chunk.frames);
-    const double least = minimumSeconds(Algorithm::Stream1);
-    if (source.deliveredSeconds() < least) {
-        char text[96];
-        std::snprintf(text, sizeof text, "%.1f s of audio, monitoring needs at least %.1f s",
-                      source.deliveredSeconds(), least);
-        throw InputError(text);
-    }
-    live.finish();
 }
 
 } // namespace vokid

@@ -23,7 +23,6 @@
 
 #include "vokid/compare/alignment.h"
 #include "vokid/index/index_store.h"
-#include "vokid/input/audio_source.h"
 #include "vokid/input/mono_resampler.h"
 #include "vokid/search/speed.h"
 #include "vokid/search/stream_print.h"
@@ -117,11 +116,6 @@ private:
     double lastEnd = 0; // of the play before it
     bool finished = false;
 };
-
-// A whole recording (a file, standard input), segments handed to the sink
-// as they are found. Throws InputError when it cannot be read.
-void monitor(IndexStore &store, WorkerPool &pool, const AudioInput &recording,
-             const MonitorOptions &options, const SegmentSink &sink);
 
 } // namespace vokid
 
