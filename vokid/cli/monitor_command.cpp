@@ -186,12 +186,42 @@ void monitorOnce(const Source &source, IndexStore &store, WorkerPool &pool,
     live.finish();
 }
 
-std::string waitText(double seconds)
-{
-    char text[48];
-    std::snprintf(text, sizeof text, "; trying again in %.1f s", seconds);
-    return text;
-}
+// The tries after a drop: 1, 2, 4 ... up to 30 s apart, the last when
+// --retry-for runs out, counted from the last connection that gave audio.
+class Retries {
+public:
+    explicit Retries(double seconds) : limit(seconds) {}
+
+    // Waits before the next try and says so; false (saying so) once the
+    // tries have run out.
+    bool next(const std::string &name, const std::string &cause, bool delivered,
+              Console &console)
+    {
+        if (delivered) {
+            dropped = Clock::now();
+            wait = kFirstWait;
+        }
+        const double gone = std::chrono::duration<double>(Clock::now() - dropped).count();
+        if (gone >= limit) {
+            console.failure(name, cause + "; no more tries after " +
+                                      std::to_string(std::lround(gone)) + " s");
+            return false;
+        }
+        const double pause = std::min(wait, limit - gone);
+        char text[48];
+        std::snprintf(text, sizeof text, "; trying again in %.1f s", pause);
+        console.failure(name, cause + text);
+        std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+        wait = std::min(wait * 2, kLongestWait);
+        return true;
+    }
+
+private:
+    using Clock = std::chrono::steady_clock;
+    double limit;
+    double wait = kFirstWait;
+    Clock::time_point dropped = Clock::now();
+};
 
 } // namespace
 
@@ -216,10 +246,9 @@ int runMonitor(const IndexOptions &options, Console &console)
                                    : segmentText(segment, *track));
         console.flush();
     };
-    using Clock = std::chrono::steady_clock;
-    double recorded = 0, wait = kFirstWait;
+    Retries retries(options.monitor.retryFor);
+    double recorded = 0;
     bool opened = false;
-    Clock::time_point dropped = Clock::now();
     for (;;) {
         std::string cause;
         bool delivered = false;
@@ -242,21 +271,8 @@ int runMonitor(const IndexOptions &options, Console &console)
             cause = error.what();
         }
         opened = true;
-        if (delivered) {
-            dropped = Clock::now();
-            wait = kFirstWait;
-        }
-        const double gone = std::chrono::duration<double>(Clock::now() - dropped).count();
-        if (gone >= options.monitor.retryFor) {
-            console.failure(name, cause + "; no more tries after " +
-                                      std::to_string(std::lround(gone)) + " s");
+        if (!retries.next(name, cause, delivered, console))
             return kExitFailure;
-        }
-        // The last try comes when --retry-for runs out.
-        const double pause = std::min(wait, options.monitor.retryFor - gone);
-        console.failure(name, cause + waitText(pause));
-        std::this_thread::sleep_for(std::chrono::duration<double>(pause));
-        wait = std::min(wait * 2, kLongestWait);
     }
 }
 
