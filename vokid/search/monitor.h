@@ -71,6 +71,8 @@ public:
     // Sub-fingerprints held for every hypothesis, for the memory's bound.
     size_t heldWords() const;
 
+    // Its parts, defined with it (the window searches handed to the pool
+    // use them too).
     struct Hypothesis;
     struct Lie;
     struct Play;
