@@ -41,11 +41,10 @@ if [ ! -s "$out/mix.wav" ]; then
 fi
 
 echo "== the mix through a pipe at 10 times real time"
-start=$(date +%s.%N)
 timeout 1800 /usr/bin/python3 "$scripts/paced_writer.py" "$out/mix.wav" 10 "$out/written" |
   timeout 1800 "$vokid" monitor --json "$db" - |
   while IFS= read -r line; do echo "$(date +%s.%N) $line"; done > "$out/lines.txt"
-/usr/bin/python3 "$here/vokid_monitor_score.py" "$out/truth.tsv" "$out/lines.txt" 10 "$start"
+/usr/bin/python3 "$here/vokid_monitor_score.py" "$out/truth.tsv" "$out/lines.txt" 10
 
 echo "== $hours hours of raw PCM on standard input, as fast as it goes"
 repeats=$(( hours / 2 - 1 ))

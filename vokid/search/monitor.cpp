@@ -344,8 +344,7 @@ void LiveMonitor::considerReady()
 }
 
 // A window's result, in the order of the windows: it continues the open
-// play, or ends it and begins another; a window without a match past the
-// bridged gap ends it.
+// play, or ends it and begins another; without a match it may end it.
 void LiveMonitor::consider(IndexView &view, const std::optional<Lie> &found, double start)
 {
     follow(view);
@@ -358,7 +357,10 @@ void LiveMonitor::consider(IndexView &view, const std::optional<Lie> &found, dou
         open(view, *found, start);
         return;
     }
-    if (play && start > play->end + options.bridgeSeconds &&
+    // Ended once its steps stopped matching for longer than the bridged
+    // gap and no window left to consider starts within the gap (the next
+    // starts a hop later): at most a window and the gap after its end.
+    if (play && start + options.hopSeconds > play->end + options.bridgeSeconds &&
         play->scanned - play->end > options.bridgeSeconds)
         close();
 }
