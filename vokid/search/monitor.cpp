@@ -32,6 +32,12 @@ constexpr double kSameLieSeconds = 0.5;
 // the step's last word, and a play's end is put halfway into it.
 constexpr double kAnalysisSeconds = 0.37;
 
+// The steps a gap of bridgeSeconds may take, with the step it ends in.
+double gapSeconds(const MonitorOptions &options)
+{
+    return options.bridgeSeconds + kEdgeStep * streamGrid(ENG_ALG_STREAM1).frameSeconds;
+}
+
 bool stepMatches(const Alignment &step)
 {
     return step.evidencePairs() >= kEdgeStep / 2 && step.ber() <= kAcceptance.maxBer;
@@ -361,7 +367,7 @@ void LiveMonitor::consider(IndexView &view, const std::optional<Lie> &found, dou
     // gap and no window left to consider starts within the gap (the next
     // starts a hop later): at most a window and the gap after its end.
     if (play && start + options.hopSeconds > play->end + options.bridgeSeconds &&
-        play->scanned - play->end > options.bridgeSeconds)
+        play->scanned - play->end > gapSeconds(options))
         close();
 }
 
@@ -381,7 +387,7 @@ bool LiveMonitor::agrees(IndexView &view, const Lie &found, double start)
     if (std::abs(here - there) * frameSeconds <= kSameLieSeconds)
         return start <= open.end + options.bridgeSeconds;
     const std::optional<double> again =
-        firstMatch(view, found, open.end, open.end + options.bridgeSeconds);
+        firstMatch(view, found, open.end, open.end + gapSeconds(options));
     if (!again)
         return false;
     const double trackAt = trackWordAt(found, factor, frameSeconds, *again) * frameSeconds;
@@ -398,8 +404,9 @@ bool LiveMonitor::agrees(IndexView &view, const Lie &found, double start)
 void LiveMonitor::open(IndexView &view, const Lie &found, double start)
 {
     const double stepSeconds = kEdgeStep * frameSeconds;
-    const std::optional<double> first =
-        firstMatch(view, found, start, start + options.windowSeconds - stepSeconds);
+    // Never within the play before it.
+    const std::optional<double> first = firstMatch(view, found, std::max(start, lastEnd),
+                                                   start + options.windowSeconds - stepSeconds);
     if (!first)
         return;
     double lowest = std::max(lastEnd, start - kBackSeconds);
@@ -441,7 +448,7 @@ void LiveMonitor::follow(IndexView &view)
     Play &open = *play;
     const double stepSeconds = kEdgeStep * frameSeconds;
     const double factor = hypotheses[open.lie.hypothesis].factor;
-    while (open.scanned - open.end <= options.bridgeSeconds &&
+    while (open.scanned - open.end <= gapSeconds(options) &&
            open.scanned + stepSeconds <= heard()) {
         const Alignment step = stepAt(view, open.lie, open.scanned);
         open.scanned += stepSeconds;

@@ -131,7 +131,7 @@ std::vector<nlohmann::json> jsonLines(const std::string &text)
 void expectSegments(const std::vector<Expected> &expected, const std::vector<nlohmann::json> &got,
                     const std::string &label)
 {
-    ASSERT_EQ(expected.size(), got.size()) << label;
+    ASSERT_EQ(expected.size(), got.size()) << label << ": " << nlohmann::json(got).dump();
     for (size_t s = 0; s < expected.size(); ++s) {
         const nlohmann::json &segment = got[s];
         SCOPED_TRACE(label + ", segment " + std::to_string(s) + ": " + segment.dump());
