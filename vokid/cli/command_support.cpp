@@ -73,6 +73,18 @@ std::string seconds3(double seconds)
     return text;
 }
 
+std::string paceText(double speed, double tempo)
+{
+    const auto percent = [](double factor) {
+        return std::to_string(std::llround(std::abs(factor - 1) * 100)) + "% ";
+    };
+    if (speed != 1)
+        return ", played " + percent(speed) + (speed > 1 ? "fast" : "slow");
+    if (tempo != 1)
+        return ", tempo " + percent(tempo) + (tempo > 1 ? "faster" : "slower");
+    return "";
+}
+
 std::string megabytes(uint64_t bytes)
 {
     char text[32];

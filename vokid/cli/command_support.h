@@ -28,6 +28,9 @@ unsigned cores();
 
 // "63.420"
 std::string seconds3(double seconds);
+// ", played 2% fast" (a speed: pitch and tempo together), ", tempo 3%
+// slower" (the pitch kept), or nothing when both are 1.
+std::string paceText(double speed, double tempo);
 // "27.8 MB"
 std::string megabytes(uint64_t bytes);
 // "3:25.4", "1:02:03.0"

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "vokid/cli/command_support.h"
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/json_text.h"
 #include "vokid/cli/usage_error.h"
@@ -145,19 +146,6 @@ nlohmann::ordered_json rate(double value)
                      : nlohmann::ordered_json(std::round(value * 1e6) / 1e6);
 }
 
-// ", played 3% fast", ", tempo 3% slower", or nothing at 1.
-std::string hypothesisText(const StreamComparison &result)
-{
-    const auto percent = [](double factor) {
-        return std::to_string(std::llround(std::abs(factor - 1) * 100)) + "% ";
-    };
-    if (result.speed != 1)
-        return ", played " + percent(result.speed) + (result.speed > 1 ? "fast" : "slow");
-    if (result.tempo != 1)
-        return ", tempo " + percent(result.tempo) + (result.tempo > 1 ? "faster" : "slower");
-    return "";
-}
-
 std::string streamingReport(const CompareOptions &options, const StreamComparison &result)
 {
     const Alignment &alignment = result.alignment;
@@ -190,7 +178,8 @@ std::string streamingReport(const CompareOptions &options, const StreamCompariso
            std::to_string(alignment.quietPairs) +
            " with a quiet frame\nbit error rate: " + shown(alignment.ber()) +
            "\nbit error rate without weak bits: " + shown(alignment.strongBer()) +
-           "\nthreshold: " + fixed(result.threshold, 4) + "\nverdict: " + verdict + hypothesisText(result) + "\n";
+           "\nthreshold: " + fixed(result.threshold, 4) + "\nverdict: " + verdict +
+           paceText(result.speed, result.tempo) + "\n";
 }
 
 std::string spectralReport(const CompareOptions &options, uint64_t distance)

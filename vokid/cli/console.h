@@ -13,6 +13,8 @@ public:
     Console(std::FILE *output, std::FILE *errors) : out(output), err(errors) {}
 
     void write(const std::string &text);
+    // Sends what was written on at once (a live monitor's lines).
+    void flush() { std::fflush(out); }
     // "vokid: NAME: CAUSE" ("-" is called standard input).
     void failure(const std::string &name, const std::string &cause);
     // "vokid: TEXT".

@@ -6,12 +6,24 @@
 #ifndef VOKID_CLI_INDEX_COMMANDS_H
 #define VOKID_CLI_INDEX_COMMANDS_H
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "vokid/cli/console.h"
 
 namespace vokid {
+
+// monitor's source and its segments.
+struct MonitorRequest {
+    bool follow = false;     // the file is still being written
+    std::string inputFormat; // FFmpeg's ("alsa" for a sound card)
+    std::string pcm;         // raw PCM's sample format ("s16le")
+    uint32_t rate = 0;       // ... its rate and channels
+    uint32_t channels = 0;
+    double retryFor = 300;  // seconds a dropped URL or device is tried again
+    double minLength = 6;   // the shortest segment reported
+};
 
 struct IndexOptions {
     std::string db;
@@ -27,6 +39,7 @@ struct IndexOptions {
     std::string name; // add: the track's path for audio from standard input
     bool changed = false; // prune: also tracks whose file changed
     bool dryRun = false;  // prune: only tell what would go
+    MonitorRequest monitor;
 };
 
 int runAdd(const IndexOptions &options, Console &console);

@@ -131,11 +131,7 @@ std::string pairText(const DuplicatePair &pair)
                   "covering %.0f%% of %u and %.0f%% of %u",
                   pair.a, pair.b, pair.seconds, pair.aStart, pair.a, pair.bStart, pair.b, pair.ber,
                   pair.aCoverage * 100, pair.a, pair.bCoverage * 100, pair.b);
-    std::string text = line;
-    if (pair.tempo != 1)
-        text += ", tempo " + std::to_string(std::llround(std::abs(pair.tempo - 1) * 100)) + "% " +
-                (pair.tempo > 1 ? "faster" : "slower");
-    return text + "\n";
+    return line + paceText(1, pair.tempo) + "\n";
 }
 
 } // namespace

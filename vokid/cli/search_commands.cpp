@@ -1,4 +1,4 @@
-// `vokid identify DB FILE...` and `vokid monitor DB FILE`.
+// `vokid identify DB FILE...`.
 #include <cstdio>
 #include <new>
 #include <thread>
@@ -12,20 +12,10 @@
 #include "vokid/index/index_error.h"
 #include "vokid/input/input_error.h"
 #include "vokid/search/identifier.h"
-#include "vokid/search/monitor.h"
 
 namespace vokid {
 
 namespace {
-
-// "2% fast", "1% slow"
-std::string speedText(double speed)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.0f%% %s", std::abs(speed - 1) * 100,
-                  speed > 1 ? "fast" : "slow");
-    return text;
-}
 
 struct ClipOutcome {
     Identification found;
@@ -33,19 +23,6 @@ struct ClipOutcome {
     std::string failure;
     std::string damage; // of the index: the run stops
 };
-
-// ", played 2% fast", ", tempo 3% slower", or nothing at the clip's own pace.
-std::string paceText(double speed, double tempo)
-{
-    char text[48];
-    if (speed != 1)
-        return ", played " + speedText(speed);
-    if (tempo == 1)
-        return "";
-    std::snprintf(text, sizeof text, ", tempo %.0f%% %s", std::abs(tempo - 1) * 100,
-                  tempo > 1 ? "faster" : "slower");
-    return text;
-}
 
 // One track heard: where in it, how sure, and where in the clip when that
 // is not the whole clip (or `span`).
@@ -100,33 +77,6 @@ std::string clipText(const std::string &file, const Identification &found,
     return text;
 }
 
-std::string segmentText(const Segment &segment, const std::optional<TrackInfo> &track)
-{
-    std::string line = seconds3(segment.start) + " to " + seconds3(segment.end) + " s: track " +
-                       std::to_string(segment.track) + " from " + seconds3(segment.trackOffset) +
-                       " s";
-    char figures[64];
-    std::snprintf(figures, sizeof figures, ", BER %.3f", segment.ber);
-    line += figures;
-    if (segment.speed != 1)
-        line += ", played " + speedText(segment.speed);
-    return line + ": " + (track ? describeTrack(*track) : std::string("(removed)")) + "\n";
-}
-
-std::string segmentJson(const Segment &segment, const std::optional<TrackInfo> &track)
-{
-    nlohmann::ordered_json object = {{"start", roundedSeconds(segment.start)},
-                                     {"end", roundedSeconds(segment.end)}};
-    nlohmann::ordered_json about =
-        track ? trackJson(*track) : nlohmann::ordered_json{{"track", segment.track}};
-    for (auto &member : about.items())
-        object[member.key()] = member.value();
-    object["offset_seconds"] = roundedSeconds(segment.trackOffset);
-    object["speed"] = segment.speed;
-    object["ber"] = rounded4(segment.ber);
-    return compactJson(object) + "\n";
-}
-
 } // namespace
 
 int runIdentify(const IndexOptions &options, Console &console)
@@ -173,44 +123,6 @@ int runIdentify(const IndexOptions &options, Console &console)
         return kExitFailure;
     }
     return failed ? kExitFailure : kExitSuccess;
-}
-
-int runMonitor(const IndexOptions &options, Console &console)
-{
-    const std::unique_ptr<IndexStore> store = openReporting(options.db, StoreAccess::Read, console);
-    if (!store)
-        return kExitFailure;
-    const std::string &file = options.files.front();
-    WorkerPool pool(std::max(1u, options.jobs));
-    std::vector<Segment> segments;
-    try {
-        MonitorOptions monitorOptions;
-        monitorOptions.speeds = options.speeds;
-        segments = monitor(*store, pool, AudioInput::named(file), monitorOptions);
-    } catch (const IndexError &error) {
-        console.failure(options.db, error.what());
-        return kExitFailure;
-    } catch (const std::bad_alloc &) {
-        console.failure(file, "out of memory");
-        return kExitFailure;
-    } catch (const std::exception &error) {
-        console.failure(file, error.what());
-        return kExitFailure;
-    }
-    try {
-        const std::unique_ptr<IndexView> view = store->view();
-        for (const Segment &segment : segments) {
-            // A track removed while the recording was searched: its segment goes.
-            const std::optional<TrackInfo> track = view->track(segment.track);
-            if (track)
-                console.write(options.json ? segmentJson(segment, track)
-                                           : segmentText(segment, track));
-        }
-    } catch (const IndexError &error) {
-        console.failure(options.db, error.what());
-        return kExitFailure;
-    }
-    return kExitSuccess;
 }
 
 } // namespace vokid

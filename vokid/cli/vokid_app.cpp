@@ -202,16 +202,53 @@ void addSearchCommands(CLI::App &app, Request &request, const IndexOptionAdder &
     identify->add_flag("--explain", index.explain,
                        "For a clip with no match, say why and what came nearest");
 
+}
+
+void addMonitor(CLI::App &app, const IndexOptionAdder &shared, Request &request)
+{
+    IndexOptions &index = request.index;
+    MonitorRequest &live = index.monitor;
     CLI::App *monitor = app.add_subcommand(
-        "monitor", "Find the indexed tracks in a long recording (a radio log, a DJ set).");
+        "monitor", "Find the indexed tracks in a recording as it comes (a radio stream, a DJ "
+                   "set, a sound card, a log being written): a line per segment as its play ends.");
     shared.db(monitor);
-    monitor->add_option("FILE", index.files, "The recording ('-' is standard input)")
+    monitor
+        ->add_option("SOURCE", index.files,
+                     "A file, '-' (standard input), a URL FFmpeg opens (http://, udp://, rtp://) "
+                     "or a device (with --input-format)")
         ->required()
         ->expected(1);
     shared.json(monitor, "One JSON object per segment");
     shared.jobs(monitor, "Windows searched at once (default: cores)");
     monitor->add_flag("--as-played", request.asPlayed,
-                      "Search the recording as played only, not at other speeds");
+                      "Search the recording as played only, not at other speeds or tempos");
+    monitor->add_flag("--follow", live.follow,
+                      "The file is still being written: read on as it grows, as tail -f does");
+    monitor->add_option("--input-format", live.inputFormat,
+                        "FFmpeg's input format for SOURCE (alsa, pulse: a sound card)");
+    CLI::Option *pcm =
+        monitor->add_option("--pcm", live.pcm, "SOURCE is raw PCM of this sample format")
+            ->check(CLI::IsMember({"s16le", "s16be", "s24le", "s32le", "f32le", "f64le", "u8"}));
+    CLI::Option *rate = monitor->add_option("--rate", live.rate, "Raw PCM's sample rate (Hz)")
+                            ->check(CLI::Range(8000u, 384000u));
+    CLI::Option *channels =
+        monitor->add_option("--channels", live.channels, "Raw PCM's channels")
+            ->check(CLI::Range(1u, 8u));
+    pcm->needs(rate)->needs(channels);
+    rate->needs(pcm);
+    channels->needs(pcm);
+    monitor
+        ->add_option("--retry-for", live.retryFor,
+                     "Seconds a dropped URL or device is tried again (1, 2, 4 ... 30 s apart)")
+        ->type_name("SECONDS")
+        ->check(finiteNumber())
+        ->check(CLI::Range(0.0, 1e7))
+        ->capture_default_str();
+    monitor->add_option("--min-length", live.minLength, "The shortest segment reported")
+        ->type_name("SECONDS")
+        ->check(finiteNumber())
+        ->check(CLI::Range(0.0, 1e7))
+        ->capture_default_str();
 }
 
 void addCatalogueCommands(CLI::App &app, const IndexOptionAdder &shared)
@@ -331,6 +368,7 @@ void addIndexCommands(CLI::App &app, Request &request)
     const IndexOptionAdder shared{request.index};
     addAddCommand(app, shared);
     addSearchCommands(app, request, shared);
+    addMonitor(app, shared, request);
     addCatalogueCommands(app, shared);
     addMaintenanceCommands(app, request.copy);
     addServeCommand(app, request.serve);

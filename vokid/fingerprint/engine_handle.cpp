@@ -47,6 +47,11 @@ EngineFrames FingerprintHandle::frames()
     return out;
 }
 
+void FingerprintHandle::discard(size_t count)
+{
+    checkEngine("drop frames", eng_stream_discard(handle, count));
+}
+
 std::vector<uint32_t> FingerprintHandle::values()
 {
     int16_t values[ENG_SPECTRAL_VALUES];

@@ -29,6 +29,9 @@ public:
     // A streaming fingerprint's frames: valid until the next call on the
     // handle.
     EngineFrames frames();
+    // Drops the oldest `count` frames of a streaming fingerprint once they
+    // have been taken, so that a handle runs for days in flat memory.
+    void discard(size_t count);
     // A spectral fingerprint's values (0 to 65535).
     std::vector<uint32_t> values();
     // The fingerprint document as the engine writes it.

@@ -10,6 +10,8 @@
 #include "vokid/input/ffmpeg_resources.h"
 #include "vokid/input/input_error.h"
 #include "vokid/input/resampler.h"
+#include "vokid/input/follow_io.h"
+#include "vokid/input/live_input.h"
 #include "vokid/input/stdin_io.h"
 
 namespace vokid {
@@ -44,6 +46,7 @@ void checkOpening(int result)
 struct AudioSource::Decoder {
     AudioTarget target;
     std::unique_ptr<StdinIo> stdinIo;
+    std::unique_ptr<FollowIo> followIo;
     FormatContext format;
     CodecContext codec;
     Frame frame{av_frame_alloc()};
@@ -69,6 +72,7 @@ struct AudioSource::Decoder {
     uint64_t limit = std::numeric_limits<uint64_t>::max();
 
     Decoder(const AudioInput &input, const AudioTarget &audioTarget);
+    std::string location(const AudioInput &input, AVFormatContext *context);
     void open(const AudioInput &input);
     void openDecoder();
     void settleFormat();
@@ -90,35 +94,51 @@ AudioSource::Decoder::Decoder(const AudioInput &input, const AudioTarget &audioT
     settleFormat();
 }
 
+// The URL FFmpeg opens, over the input's own reading when it has one.
+std::string AudioSource::Decoder::location(const AudioInput &input, AVFormatContext *context)
+{
+    if (input.url)
+        return input.path;
+    if (input.standardInput || input.follow) {
+        AVIOContext *io = nullptr;
+        if (input.standardInput) {
+            stdinIo = std::make_unique<StdinIo>(input.taken);
+            io = stdinIo->context();
+        } else {
+            followIo = std::make_unique<FollowIo>(input.path);
+            io = followIo->context();
+        }
+        context->pb = io;
+        context->flags |= AVFMT_FLAG_CUSTOM_IO;
+        return "pipe:";
+    }
+    struct stat status;
+    const bool known = stat(input.path.c_str(), &status) == 0;
+    if (known && (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0))) {
+        if (S_ISDIR(status.st_mode))
+            throw InputError(ffmpegCause(AVERROR(EISDIR)));
+        throw NotAudioError("an empty file");
+    }
+    // The name is a file's, never a protocol's ("http:...", "pipe:...").
+    return "file:" + input.path;
+}
+
 void AudioSource::Decoder::open(const AudioInput &input)
 {
+    const AVInputFormat *demuxer = inputFormat(input);
     AVFormatContext *context = avformat_alloc_context();
     if (!context)
         throw std::bad_alloc();
     std::string url;
-    if (input.standardInput) {
-        stdinIo = std::make_unique<StdinIo>(input.taken);
-        context->pb = stdinIo->context();
-        context->flags |= AVFMT_FLAG_CUSTOM_IO;
-        url = "pipe:";
-    } else {
-        struct stat status;
-        const bool known = stat(input.path.c_str(), &status) == 0;
-        if (known &&
-            (S_ISDIR(status.st_mode) || (S_ISREG(status.st_mode) && status.st_size == 0))) {
-            avformat_free_context(context);
-            if (S_ISDIR(status.st_mode))
-                throw InputError(ffmpegCause(AVERROR(EISDIR)));
-            throw NotAudioError("an empty file");
-        }
-        // The name is a file's, never a protocol's ("http:...", "pipe:...").
-        url = "file:" + input.path;
+    try {
+        url = location(input, context);
+    } catch (...) {
+        avformat_free_context(context);
+        throw;
     }
-    // Containers that refer to other files (playlists, concatenation
-    // lists) may open local files only: no network, no devices.
     AVDictionary *options = nullptr;
-    av_dict_set(&options, "protocol_whitelist", "file", 0);
-    const int opened = avformat_open_input(&context, url.c_str(), nullptr, &options);
+    openingOptions(input, &options);
+    const int opened = avformat_open_input(&context, url.c_str(), demuxer, &options);
     av_dict_free(&options);
     checkOpening(opened); // a failed open has freed the context
     format.reset(context);

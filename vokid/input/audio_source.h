@@ -12,11 +12,17 @@
 
 namespace vokid {
 
-// Where the audio comes from: a file, or standard input.
+// Where the audio comes from: a file, or standard input; for monitoring
+// also a URL or a sound card, and a file still being written.
 struct AudioInput {
     std::string path; // ignored for standard input
     bool standardInput = false;
     std::string taken; // bytes already read from standard input
+    bool url = false;    // path is a URL or a device, opened by FFmpeg with any protocol
+    bool follow = false; // a file still being written: read as it grows, never ending
+    std::string format;  // FFmpeg's input format ("alsa", "s16le"); empty: told by the bytes
+    uint32_t rawRate = 0; // of raw PCM (format "s16le", ...)
+    uint32_t rawChannels = 0;
 
     static AudioInput named(const std::string &name); // "-" is standard input
 };

@@ -2,294 +2,525 @@
 
 #include <algorithm>
 #include <cmath>
-#include <future>
-#include <memory>
-#include <optional>
 
-#include "vokid/fingerprint/algorithm.h"
-#include "vokid/input/input_error.h"
-#include "vokid/input/mono_resampler.h"
+#include "vokid/compare/acceptance.h"
+#include "vokid/compare/alignment.h"
 #include "vokid/search/matcher.h"
-#include "vokid/search/speed.h"
-#include "vokid/search/stream_print.h"
 
 namespace vokid {
 
 namespace {
 
 constexpr uint32_t kSpeedRate = 11025;
-// Segment ends are found in steps of 32 sub-fingerprints (0.37 s).
+// A play is followed in steps of 32 sub-fingerprints (0.37 s), each
+// matching when half its pairs are evidence and its bit error rate is at
+// most the acceptance rule's.
 constexpr size_t kEdgeStep = 32;
-// Two windows agree when the track's position advances with the
-// recording to within half a second.
-constexpr double kAgreeSeconds = 0.5;
+// A jump back to the track's first second (and a step's slack) after the
+// play reached the track's last two seconds is a new play.
+constexpr double kRestartSeconds = 1.5;
+constexpr double kEndSeconds = 2;
+// A play found by a window may have begun this long before the window.
+constexpr double kBackSeconds = 12;
+// Words are never kept longer than this behind the newest, whatever an
+// open play still wants: memory stays bounded for a play that no step
+// confirms.
+constexpr double kMostBehindSeconds = 90;
+// Two lies of one track that place it within this of each other are one.
+constexpr double kSameLieSeconds = 0.5;
+// A sub-fingerprint's analysis window: a step's audio runs this much past
+// the step's last word, and a play's end is put halfway into it.
+constexpr double kAnalysisSeconds = 0.37;
 
-// The recording's sub-fingerprints at one speed hypothesis. Word q of a
-// print at speed s stands for the recording at q * frameSeconds / s.
-struct SpeedPrint {
-    double speed = 1;
-    SubFingerprints words;
+// The steps a gap of bridgeSeconds may take, with the step it ends in.
+double gapSeconds(const MonitorOptions &options)
+{
+    return options.bridgeSeconds + kEdgeStep * streamGrid(ENG_ALG_STREAM1).frameSeconds;
+}
+
+bool stepMatches(const Alignment &step)
+{
+    return step.evidencePairs() >= kEdgeStep / 2 && step.ber() <= kAcceptance.maxBer;
+}
+
+} // namespace
+
+// A hypothesis: the recording plays its tracks `factor` times fast, in
+// speed (its own print, from the audio read back slower) or in tempo (the
+// as-played words laid on the track's grid).
+struct LiveMonitor::Hypothesis {
+    double factor = 1;
+    bool tempo = false;
+    size_t ring = 0; // of its words; a tempo's are the as-played ones
 };
 
-std::vector<SpeedPrint> printsOf(const AudioInput &input, bool speeds)
+// How a track lies under the recording: at recording second t the track
+// is at word anchorWord + (t - anchorTime) * factor / frameSeconds.
+struct LiveMonitor::Lie {
+    uint32_t track = 0;
+    size_t hypothesis = 0;
+    double anchorTime = 0;
+    double anchorWord = 0;
+};
+
+// Words of a hypothesis standing for the recording from `base` on: word j
+// at base + j * frameSeconds / factor.
+struct LiveMonitor::Query {
+    SubFingerprints words;
+    double base = 0;
+    bool tempo = false; // laid at a tempo: judged by the stricter rule
+};
+
+struct LiveMonitor::Play {
+    Lie lie;
+    double start = 0, end = 0; // recording seconds matched
+    double scanned = 0;        // followed step by step up to here
+    double trackStart = 0;     // track seconds at the start
+    double reached = 0;        // the furthest track second heard
+    double trackSeconds = 0;   // of the track's stored words
+    double trackDuration = 0;  // of its audio: the words stop at its last whole block
+    Alignment figures;         // of its matched steps
+    std::vector<double> seconds; // matched, per hypothesis
+};
+
+struct LiveMonitor::Window {
+    double start = 0;
+    std::future<void> done;
+    std::shared_ptr<std::optional<Lie>> found;
+};
+
+namespace {
+
+double trackWordAt(const LiveMonitor::Lie &lie, double factor, double frameSeconds, double time)
 {
-    const Algorithm algorithm = Algorithm::Stream1;
-    AudioTarget target{acceptedRates(algorithm), fallbackRate(algorithm), 0};
-    target.louderChannel = true;
-    AudioSource source(input, target);
-    StreamPrint native(source.rate(), source.channels());
-    std::unique_ptr<MonoResampler> mono;
-    std::vector<double> others;
-    std::vector<SpeedResampler> resamplers;
-    std::vector<std::unique_ptr<StreamPrint>> prints;
-    if (speeds) {
-        mono = std::make_unique<MonoResampler>(source.rate(), source.channels(), kSpeedRate);
+    return lie.anchorWord + (time - lie.anchorTime) * factor / frameSeconds;
+}
+
+struct Found {
+    LiveMonitor::Lie lie;
+    double ber = 1;
+};
+
+std::optional<Found> searchOne(Matcher &matcher, const LiveMonitor::Query &query, size_t h)
+{
+    if (query.words.size() < kAcceptance.minPairs)
+        return std::nullopt;
+    const Match match = matcher.search(query.words);
+    // A cover played at another tempo is what laying words on a track's
+    // grid makes look like the track: a tempo match meets the stricter bar.
+    if (!match.accepted ||
+        (query.tempo && !accepts(kTempoAcceptance, match.best.alignment, match.runnerUpBer)))
+        return std::nullopt;
+    const LiveMonitor::Lie lie{match.best.track, h, query.base,
+                               static_cast<double>(match.best.alignment.offset)};
+    return Found{lie, match.best.ber()};
+}
+
+// A window's track: the open play's hypothesis first, kept when it finds
+// the same track; else the best of every hypothesis, so that the one
+// chosen does not depend on where the window falls in the track.
+std::optional<LiveMonitor::Lie> searchWindow(IndexStore &store,
+                                             const std::vector<LiveMonitor::Query> &queries,
+                                             const std::optional<LiveMonitor::Lie> &hint)
+{
+    const std::unique_ptr<IndexView> view = store.view();
+    Matcher matcher(*view);
+    if (hint) {
+        const std::optional<Found> kept = searchOne(matcher, queries[hint->hypothesis],
+                                                    hint->hypothesis);
+        if (kept && kept->lie.track == hint->track)
+            return kept->lie;
+    }
+    std::optional<Found> best;
+    for (size_t h = 0; h < queries.size(); ++h) {
+        const std::optional<Found> found = searchOne(matcher, queries[h], h);
+        if (found && (!best || found->ber < best->ber))
+            best = found;
+    }
+    if (!best)
+        return std::nullopt;
+    return best->lie;
+}
+
+} // namespace
+
+LiveMonitor::LiveMonitor(IndexStore &indexStore, WorkerPool &workers, uint32_t rate,
+                         uint32_t channels, const MonitorOptions &monitorOptions,
+                         SegmentSink segmentSink, double start)
+    : store(indexStore), pool(workers), options(monitorOptions), sink(std::move(segmentSink)),
+      startSeconds(start), native(rate, channels)
+{
+    frameSeconds = streamGrid(ENG_ALG_STREAM1).frameSeconds;
+    hypotheses.push_back(Hypothesis{1, false, 0});
+    rings.emplace_back();
+    if (options.speeds) {
+        mono = std::make_unique<MonoResampler>(rate, channels, kSpeedRate);
         for (double speed : speedHypotheses()) {
             if (speed == 1.0)
                 continue;
-            others.push_back(speed);
             resamplers.emplace_back(speed);
             prints.push_back(std::make_unique<StreamPrint>(kSpeedRate, 1));
+            hypotheses.push_back(Hypothesis{speed, false, rings.size()});
+            rings.emplace_back();
         }
+        for (double tempo : tempoHypotheses())
+            hypotheses.push_back(Hypothesis{tempo, true, 0});
     }
-    std::vector<int16_t> monoSamples, stretched;
-    const auto feedOthers = [&] {
-        for (size_t k = 0; k < others.size(); ++k) {
+    if (options.ahead == 0)
+        options.ahead = pool.size() + 1;
+}
+
+LiveMonitor::~LiveMonitor()
+{
+    // The searches handed in use this monitor's hypotheses: they end first.
+    for (Window &window : pending)
+        if (window.done.valid())
+            window.done.wait();
+}
+
+void LiveMonitor::add(const int16_t *frames, size_t count)
+{
+    native.add(frames, count);
+    if (mono) {
+        mono->add(frames, count, monoSamples);
+        for (size_t k = 0; k < prints.size(); ++k) {
             stretched.clear();
             resamplers[k].add(monoSamples.data(), monoSamples.size(), stretched);
             prints[k]->add(stretched.data(), stretched.size());
         }
         monoSamples.clear();
-    };
-    for (AudioChunk chunk = source.read(); chunk.frames > 0; chunk = source.read()) {
-        native.add(chunk.samples, chunk.frames);
-        if (mono) {
-            mono->add(chunk.samples, chunk.frames, monoSamples);
-            feedOthers();
-        }
     }
+    takeWords(false);
+    submitReady(false);
+    considerReady();
+    dropUnneeded();
+}
+
+void LiveMonitor::finish()
+{
+    if (finished)
+        return;
+    finished = true;
     if (mono) {
         mono->finish(monoSamples);
-        feedOthers();
-    }
-    std::vector<SpeedPrint> all;
-    all.push_back(SpeedPrint{1.0, native.finish()});
-    for (size_t k = 0; k < others.size(); ++k) {
-        try {
-            all.push_back(SpeedPrint{others[k], prints[k]->finish()});
-        } catch (const InputError &) {
-            // read faster, too short for a block
+        for (size_t k = 0; k < prints.size(); ++k) {
+            stretched.clear();
+            resamplers[k].add(monoSamples.data(), monoSamples.size(), stretched);
+            prints[k]->add(stretched.data(), stretched.size());
         }
     }
-    return all;
+    takeWords(true);
+    submitReady(true);
+    while (!pending.empty())
+        considerOldest();
+    if (play) {
+        const std::unique_ptr<IndexView> view = store.view();
+        follow(*view);
+    }
+    close();
 }
 
-// A window's match: at speed print `speed`, print word `first` pairs with
-// track word first + shift.
-struct WindowMatch {
-    bool accepted = false;
-    size_t speed = 0;
-    uint32_t track = 0;
-    int64_t shift = 0;
-};
-
-// The figures of a stretch of a speed print against its track.
-Alignment measure(IndexView &view, const SpeedPrint &print, uint32_t track, int64_t shift,
-                  int64_t from, int64_t length)
+size_t LiveMonitor::heldWords() const
 {
-    const SubFingerprints stretch = stretchOf(print.words, from, length);
-    int64_t first = 0;
-    const SubFingerprints stored = view.sequence(track, from + shift, stretch.size(), first);
-    if (stored.size() == 0 || stretch.size() == 0)
+    size_t held = 0;
+    for (const WordRing &ring : rings)
+        held += ring.heldWords();
+    return held;
+}
+
+void LiveMonitor::takeWords(bool last)
+{
+    rings[0].append(native.take(last));
+    for (size_t k = 0; k < prints.size(); ++k)
+        rings[k + 1].append(prints[k]->take(last));
+}
+
+// The recording's seconds every hypothesis has words for.
+double LiveMonitor::heard() const
+{
+    double least = 1e300;
+    for (const Hypothesis &hypothesis : hypotheses)
+        if (!hypothesis.tempo)
+            least = std::min(least, static_cast<double>(rings[hypothesis.ring].end()) *
+                                        frameSeconds / hypothesis.factor);
+    return least;
+}
+
+LiveMonitor::Query LiveMonitor::queryAt(size_t h, double from, double seconds) const
+{
+    const Hypothesis &hypothesis = hypotheses[h];
+    const double factor = hypothesis.factor;
+    const auto wanted = std::llround(seconds * factor / frameSeconds);
+    Query query;
+    if (!hypothesis.tempo) {
+        const auto first = static_cast<int64_t>(std::ceil(from * factor / frameSeconds - 1e-9));
+        query.words = rings[hypothesis.ring].stretch(first, wanted);
+        query.base = static_cast<double>(first) * frameSeconds / factor;
+        return query;
+    }
+    const auto first = static_cast<int64_t>(std::ceil(from / frameSeconds - 1e-9));
+    const SubFingerprints played =
+        rings[0].stretch(first, std::llround(seconds / frameSeconds) + 2);
+    query.words = stretchOf(atTempo(played, factor), 0, wanted);
+    query.base = static_cast<double>(first) * frameSeconds;
+    query.tempo = true;
+    return query;
+}
+
+// The figures of the step of the recording from `from` against the track
+// where the lie puts it.
+Alignment LiveMonitor::stepAt(IndexView &view, const Lie &lie, double from) const
+{
+    const double stepSeconds = kEdgeStep * frameSeconds;
+    const Query query = queryAt(lie.hypothesis, from, stepSeconds);
+    if (query.words.size() < kEdgeStep / 2)
         return Alignment();
-    return alignAt(stored, stretch, from + shift - first);
+    const double factor = hypotheses[lie.hypothesis].factor;
+    const auto trackFrom = std::llround(trackWordAt(lie, factor, frameSeconds, query.base));
+    int64_t first = 0;
+    const SubFingerprints stored = view.sequence(lie.track, trackFrom, query.words.size(), first);
+    if (stored.size() == 0)
+        return Alignment();
+    return alignAt(stored, query.words, trackFrom - first);
 }
 
-bool matchesHere(IndexView &view, const SpeedPrint &print, uint32_t track, int64_t shift,
-                 int64_t from)
+// The first step from `from` to `until` that matches the lie, among the
+// steps heard.
+std::optional<double> LiveMonitor::firstMatch(IndexView &view, const Lie &lie, double from,
+                                              double until) const
 {
-    const Alignment alignment =
-        measure(view, print, track, shift, from, static_cast<int64_t>(kEdgeStep));
-    return alignment.evidencePairs() >= kEdgeStep / 2 && alignment.ber() <= kAcceptance.maxBer;
+    const double stepSeconds = kEdgeStep * frameSeconds;
+    for (double at = from; at <= until && at + stepSeconds <= heard(); at += stepSeconds)
+        if (stepMatches(stepAt(view, lie, at)))
+            return at;
+    return std::nullopt;
 }
 
-struct Draft {
-    size_t speed;
-    uint32_t track;
-    int64_t shift;
-    int64_t from; // in the speed print's words
-    int64_t to;
-};
-
-// Moves a segment's ends to where its track stops matching, a step at a
-// time: outwards while the next step matches (up to the neighbours), or
-// inwards while the last step does not.
-void refine(IndexView &view, const std::vector<SpeedPrint> &prints, Draft &draft, int64_t lowest,
-            int64_t highest)
+// Hands in every window that is complete; at the end, one more flush with
+// the end when the last ones leave half a hop or more unsearched.
+void LiveMonitor::submitReady(bool ending)
 {
-    const SpeedPrint &print = prints[draft.speed];
-    const auto step = static_cast<int64_t>(kEdgeStep);
-    const auto here = [&](int64_t from) {
-        return matchesHere(view, print, draft.track, draft.shift, from);
-    };
-    while (draft.to + step <= highest && here(draft.to))
-        draft.to += step;
-    while (draft.to - step > draft.from + step && !here(draft.to - step))
-        draft.to -= step;
-    while (draft.from - step >= lowest && here(draft.from - step))
-        draft.from -= step;
-    while (draft.from + step < draft.to - step && !here(draft.from))
-        draft.from += step;
-}
-
-// The window starts, in native words: every hop, and one more flush with
-// the end when the last hop leaves half a hop or more unsearched.
-std::vector<int64_t> windowStarts(int64_t total, int64_t windowWords, int64_t hopWords)
-{
-    std::vector<int64_t> starts;
-    for (int64_t start = 0; start + windowWords <= total; start += hopWords)
-        starts.push_back(start);
-    if (total - (starts.back() + windowWords) >= hopWords / 2)
-        starts.push_back(total - windowWords);
-    return starts;
-}
-
-// Each window on its own, side by side: as played, then at the other
-// speeds until one is accepted.
-std::vector<WindowMatch> searchWindows(IndexStore &store, WorkerPool &pool,
-                                       const std::vector<SpeedPrint> &prints,
-                                       const std::vector<int64_t> &starts, int64_t windowWords)
-{
-    std::vector<WindowMatch> matches(starts.size());
-    std::vector<std::future<void>> running;
-    for (size_t w = 0; w < starts.size(); ++w) {
-        running.push_back(pool.submit([&, w] {
-            const std::unique_ptr<IndexView> view = store.view();
-            Matcher matcher(*view);
-            for (size_t s = 0; s < prints.size(); ++s) {
-                const double speed = prints[s].speed;
-                const auto from = std::llround(static_cast<double>(starts[w]) * speed);
-                const Match match = matcher.search(
-                    stretchOf(prints[s].words, from, std::llround(windowWords * speed)));
-                if (match.accepted) {
-                    matches[w] =
-                        WindowMatch{true, s, match.best.track, match.best.alignment.offset - from};
-                    return;
-                }
-            }
-        }));
-    }
-    for (std::future<void> &task : running)
-        task.wait();
-    for (std::future<void> &task : running)
-        task.get();
-    return matches;
-}
-
-// Neighbouring windows that agree (the same track, its position advancing
-// with the recording), one unmatched window between them bridged, become
-// one draft segment.
-std::vector<Draft> mergeWindows(const std::vector<SpeedPrint> &prints,
-                                const std::vector<WindowMatch> &matches,
-                                const std::vector<int64_t> &starts, int64_t windowWords,
-                                int64_t hopWords)
-{
-    const double frameSeconds = prints.front().words.frameSeconds;
-    std::vector<Draft> drafts;
-    for (size_t w = 0; w < starts.size(); ++w) {
-        const WindowMatch &match = matches[w];
-        if (!match.accepted)
+    for (;;) {
+        const double start = static_cast<double>(nextWindow) * options.hopSeconds;
+        if (start + options.windowSeconds <= heard()) {
+            submit(start);
+            ++nextWindow;
             continue;
-        const double speed = prints[match.speed].speed;
-        const auto from = std::llround(static_cast<double>(starts[w]) * speed);
-        const auto to = std::llround(static_cast<double>(starts[w] + windowWords) * speed);
-        if (!drafts.empty()) {
-            Draft &last = drafts.back();
-            const double lastSpeed = prints[last.speed].speed;
-            // Where the last segment puts this window's start in its track.
-            const double expected =
-                (static_cast<double>(starts[w]) * lastSpeed + last.shift) * frameSeconds;
-            const double found = static_cast<double>(from + match.shift) * frameSeconds;
-            const double lastEnd = static_cast<double>(last.to) / lastSpeed;
-            if (last.track == match.track && std::abs(found - expected) <= kAgreeSeconds &&
-                static_cast<double>(starts[w]) <= lastEnd + hopWords / 2.0) {
-                last.to = std::llround(static_cast<double>(starts[w] + windowWords) * lastSpeed);
-                continue;
-            }
         }
-        drafts.push_back(Draft{match.speed, match.track, match.shift, from, to});
-    }
-    return drafts;
-}
-
-// A draft's ends found where its track stops matching, within its
-// neighbours, and its figures measured over what remains.
-Segment settle(IndexView &view, const std::vector<SpeedPrint> &prints,
-               const std::vector<Draft> &drafts, size_t d)
-{
-    Draft draft = drafts[d];
-    const SpeedPrint &print = prints[draft.speed];
-    const double speed = print.speed;
-    // A neighbour's end or start, in this print's words.
-    const auto inThisPrint = [&](const Draft &other, int64_t word) {
-        return std::llround(static_cast<double>(word) / prints[other.speed].speed * speed);
-    };
-    const int64_t lowest = d == 0 ? 0 : inThisPrint(drafts[d - 1], drafts[d - 1].to);
-    const int64_t highest = d + 1 == drafts.size() ? static_cast<int64_t>(print.words.size())
-                                                   : inThisPrint(drafts[d + 1], drafts[d + 1].from);
-    refine(view, prints, draft, std::min(lowest, draft.from), std::max(highest, draft.to));
-    const Alignment figures =
-        measure(view, print, draft.track, draft.shift, draft.from, draft.to - draft.from);
-    const double frameSeconds = print.words.frameSeconds;
-    Segment segment;
-    segment.start = static_cast<double>(draft.from) * frameSeconds / speed;
-    segment.end = static_cast<double>(draft.to) * frameSeconds / speed;
-    segment.track = draft.track;
-    segment.trackOffset = static_cast<double>(draft.from + draft.shift) * frameSeconds;
-    segment.speed = speed;
-    segment.ber = figures.ber();
-    segment.pairs = figures.evidencePairs();
-    return segment;
-}
-
-// Segments whose ends overlap meet halfway.
-void meetHalfway(std::vector<Segment> &segments)
-{
-    for (size_t d = 1; d < segments.size(); ++d) {
-        Segment &before = segments[d - 1];
-        Segment &after = segments[d];
-        if (before.end > after.start) {
-            const double middle = (before.end + after.start) / 2;
-            after.trackOffset += (middle - after.start) * after.speed;
-            after.start = middle;
-            before.end = middle;
-        }
+        const double last = std::max(0.0, heard() - options.windowSeconds);
+        if (ending && heard() - searchedUntil >= options.hopSeconds / 2 && last > start - options.hopSeconds)
+            submit(last);
+        return;
     }
 }
 
-} // namespace
-
-std::vector<Segment> monitor(IndexStore &store, WorkerPool &pool, const AudioInput &recording,
-                             const MonitorOptions &options)
+void LiveMonitor::submit(double start)
 {
-    const std::vector<SpeedPrint> prints = printsOf(recording, options.speeds);
-    const SubFingerprints &native = prints.front().words;
-    const auto total = static_cast<int64_t>(native.size());
-    const auto windowWords =
-        std::min<int64_t>(total, std::llround(options.windowSeconds / native.frameSeconds));
-    const auto hopWords =
-        std::max<int64_t>(1, std::llround(options.hopSeconds / native.frameSeconds));
-    const std::vector<int64_t> starts = windowStarts(total, windowWords, hopWords);
-    const std::vector<WindowMatch> matches =
-        searchWindows(store, pool, prints, starts, windowWords);
-    const std::vector<Draft> drafts = mergeWindows(prints, matches, starts, windowWords, hopWords);
+    // A few windows side by side, never more: the oldest is taken first.
+    while (pending.size() >= options.ahead)
+        considerOldest();
+    auto queries = std::make_shared<std::vector<Query>>();
+    for (size_t h = 0; h < hypotheses.size(); ++h)
+        queries->push_back(queryAt(h, start, options.windowSeconds));
+    std::optional<Lie> hint;
+    if (play)
+        hint = play->lie;
+    Window window;
+    window.start = start;
+    window.found = std::make_shared<std::optional<Lie>>();
+    IndexStore &index = store;
+    window.done = pool.submit([&index, queries, hint, found = window.found] {
+        *found = searchWindow(index, *queries, hint);
+    });
+    pending.push_back(std::move(window));
+    searchedUntil = start + options.windowSeconds;
+}
 
+void LiveMonitor::considerOldest()
+{
+    Window window = std::move(pending.front());
+    pending.erase(pending.begin());
+    window.done.get(); // the search's exception, if it threw
+    // A view for each window: a read transaction held for days would keep
+    // an index that grows meanwhile from reusing its pages.
     const std::unique_ptr<IndexView> view = store.view();
-    std::vector<Segment> segments;
-    for (size_t d = 0; d < drafts.size(); ++d)
-        segments.push_back(settle(*view, prints, drafts, d));
-    meetHalfway(segments);
-    return segments;
+    consider(*view, *window.found, window.start);
+}
+
+void LiveMonitor::considerReady()
+{
+    while (!pending.empty() &&
+           pending.front().done.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+        considerOldest();
+}
+
+// A window's result, in the order of the windows: it continues the open
+// play, or ends it and begins another; without a match it may end it.
+void LiveMonitor::consider(IndexView &view, const std::optional<Lie> &found, double start)
+{
+    follow(view);
+    if (found && play && agrees(view, *found, start)) {
+        follow(view);
+        return;
+    }
+    if (found) {
+        close();
+        open(view, *found, start);
+        return;
+    }
+    // Ended once its steps stopped matching for longer than the bridged
+    // gap and no window left to consider starts within the gap (the next
+    // starts a hop later): at most a window and the gap after its end.
+    if (play && start + options.hopSeconds > play->end + options.bridgeSeconds &&
+        play->scanned - play->end > gapSeconds(options))
+        close();
+}
+
+// Whether a window's lie continues the open play: the same track, placed
+// where the play is, or matching again within the bridged gap after the
+// play's last match (a loop point, a drift of tempo) and not back at the
+// track's start after the play reached its end.
+bool LiveMonitor::agrees(IndexView &view, const Lie &found, double start)
+{
+    Play &open = *play;
+    if (found.track != open.lie.track)
+        return false;
+    const double factor = hypotheses[found.hypothesis].factor;
+    const double here = trackWordAt(found, factor, frameSeconds, start);
+    const double there =
+        trackWordAt(open.lie, hypotheses[open.lie.hypothesis].factor, frameSeconds, start);
+    if (std::abs(here - there) * frameSeconds <= kSameLieSeconds)
+        return start <= open.end + options.bridgeSeconds;
+    const std::optional<double> again =
+        firstMatch(view, found, open.end, open.end + gapSeconds(options));
+    if (!again)
+        return false;
+    const double trackAt = trackWordAt(found, factor, frameSeconds, *again) * frameSeconds;
+    if (trackAt <= kRestartSeconds && open.reached >= open.trackSeconds - kEndSeconds)
+        return false;
+    open.lie = found;
+    open.scanned = *again;
+    return true;
+}
+
+// A play found by a window: from the window's first matching step, back
+// while the steps before it match (not into the play before it), then on
+// as far as it is heard.
+void LiveMonitor::open(IndexView &view, const Lie &found, double start)
+{
+    const double stepSeconds = kEdgeStep * frameSeconds;
+    // Never within the play before it.
+    const std::optional<double> first = firstMatch(view, found, std::max(start, lastEnd),
+                                                   start + options.windowSeconds - stepSeconds);
+    if (!first)
+        return;
+    double lowest = std::max(lastEnd, start - kBackSeconds);
+    for (const Hypothesis &hypothesis : hypotheses)
+        lowest = std::max(lowest, static_cast<double>(rings[hypothesis.ring].begin()) *
+                                      frameSeconds / hypothesis.factor);
+    play = std::make_unique<Play>();
+    play->lie = found;
+    play->seconds.assign(hypotheses.size(), 0);
+    play->start = *first;
+    play->scanned = *first;
+    while (play->start - stepSeconds >= lowest) {
+        const Alignment before = stepAt(view, found, play->start - stepSeconds);
+        if (!stepMatches(before))
+            break;
+        accumulate(before);
+        play->start -= stepSeconds;
+    }
+    const double factor = hypotheses[found.hypothesis].factor;
+    play->trackStart = trackWordAt(found, factor, frameSeconds, play->start) * frameSeconds;
+    if (play->trackStart < 0) {
+        // The first step began in what came before the track.
+        play->start -= play->trackStart / factor;
+        play->trackStart = 0;
+    }
+    play->end = play->start;
+    const std::optional<TrackInfo> track = view.track(found.track);
+    play->trackSeconds = track ? track->words * frameSeconds : 0;
+    play->trackDuration = track ? track->duration : 0;
+    follow(view);
+}
+
+// Steps the open play on with its lie through what is heard, until the
+// steps have not matched for longer than the bridged gap.
+void LiveMonitor::follow(IndexView &view)
+{
+    if (!play)
+        return;
+    Play &open = *play;
+    const double stepSeconds = kEdgeStep * frameSeconds;
+    const double factor = hypotheses[open.lie.hypothesis].factor;
+    while (open.scanned - open.end <= gapSeconds(options) &&
+           open.scanned + stepSeconds <= heard()) {
+        const Alignment step = stepAt(view, open.lie, open.scanned);
+        open.scanned += stepSeconds;
+        if (!stepMatches(step))
+            continue;
+        accumulate(step);
+        open.end = open.scanned;
+        open.reached = std::max(open.reached,
+                                trackWordAt(open.lie, factor, frameSeconds, open.end) * frameSeconds);
+    }
+}
+
+void LiveMonitor::accumulate(const Alignment &step)
+{
+    Alignment &figures = play->figures;
+    figures.pairs += step.pairs;
+    figures.quietPairs += step.quietPairs;
+    figures.errorBits += step.errorBits;
+    play->seconds[play->lie.hypothesis] += kEdgeStep * frameSeconds;
+}
+
+// The open play, reported when it is long enough: its speed or tempo the
+// hypothesis that matched most of it.
+void LiveMonitor::close()
+{
+    if (!play)
+        return;
+    const std::unique_ptr<Play> done = std::move(play);
+    lastEnd = done->end;
+    Segment segment;
+    segment.start = startSeconds + done->start;
+    // The last matched word heard the audio an analysis window past it.
+    segment.end = startSeconds + done->end + kAnalysisSeconds / 2;
+    // A play that matched to the last stored word ran on to the track's
+    // end (up to 3 s more), as far as the recording was heard.
+    const double factor = hypotheses[done->lie.hypothesis].factor;
+    if (done->reached >= done->trackSeconds - kEdgeStep * frameSeconds)
+        segment.end = std::min(startSeconds + heard(),
+                               startSeconds + done->end +
+                                   std::max(0.0, done->trackDuration - done->reached) / factor);
+    segment.track = done->lie.track;
+    segment.trackOffset = done->trackStart;
+    const auto most = static_cast<size_t>(
+        std::max_element(done->seconds.begin(), done->seconds.end()) - done->seconds.begin());
+    const Hypothesis &hypothesis = hypotheses[most];
+    (hypothesis.tempo ? segment.tempo : segment.speed) = hypothesis.factor;
+    segment.ber = done->figures.ber();
+    segment.pairs = done->figures.evidencePairs();
+    if (segment.end - segment.start >= options.minSeconds)
+        sink(segment);
+}
+
+// Forgets the words that neither the windows to come nor the open play
+// can need: those before the oldest window not yet considered and the open
+// play's last match, less the seconds a new play is looked for before its
+// window.
+void LiveMonitor::dropUnneeded()
+{
+    double keep = pending.empty() ? static_cast<double>(nextWindow) * options.hopSeconds
+                                  : pending.front().start;
+    if (play)
+        keep = std::min(keep, play->end);
+    keep = std::max(keep - kBackSeconds, heard() - kMostBehindSeconds);
+    for (const Hypothesis &hypothesis : hypotheses)
+        if (!hypothesis.tempo)
+            rings[hypothesis.ring].dropBefore(
+                static_cast<int64_t>(std::floor(keep * hypothesis.factor / frameSeconds)) - 2);
 }
 
 } // namespace vokid

@@ -40,6 +40,16 @@ SubFingerprints StreamPrint::finish()
     return SubFingerprints::of(all);
 }
 
+SubFingerprints StreamPrint::take(bool last)
+{
+    const EngineFrames held = handle.frames();
+    const size_t count = last || held.count == 0 ? held.count : held.count - 1;
+    SubFingerprints taken = SubFingerprints::of(held, count);
+    if (count > 0)
+        handle.discard(count);
+    return taken;
+}
+
 SubFingerprints clipPrint(const int16_t *frames, size_t count, uint32_t rate, uint32_t channels)
 {
     StreamPrint print(rate, channels);

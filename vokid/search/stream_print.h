@@ -20,6 +20,11 @@ public:
     void add(const int16_t *frames, size_t count);
     // Throws InputError when the audio is too short for one block (3.4 s).
     SubFingerprints finish();
+    // The frames analysed since the last take, handed over and dropped
+    // from the engine: all of them at the end of the audio (`last`), else
+    // all but the newest, whose weak bits may still change (the block's
+    // next kept mask is not analysed yet). For audio that runs for days.
+    SubFingerprints take(bool last = false);
     double seconds() const { return static_cast<double>(frames) / rate; }
 
 private:
