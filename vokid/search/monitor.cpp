@@ -28,6 +28,11 @@ constexpr double kBackSeconds = 12;
 constexpr double kMostBehindSeconds = 90;
 // Two lies of one track that place it within this of each other are one.
 constexpr double kSameLieSeconds = 0.5;
+// The open play's rate is kept for a window while it matches this well (a
+// clean play within 0.5% of its rate stays near 0.06); above it, every
+// rate is tried and the best goes on: a play begun at the wrong rate on a
+// window half silent, or drifting, finds its own.
+constexpr double kSteadyBer = 0.1;
 // A sub-fingerprint's analysis window: a step's audio runs this much past
 // the step's last word, and a play's end is put halfway into it.
 constexpr double kAnalysisSeconds = 0.37;
@@ -117,7 +122,7 @@ std::optional<Found> searchOne(Matcher &matcher, const LiveMonitor::Query &query
 }
 
 // A window's track: the open play's hypothesis first, kept when it finds
-// the same track; else the best of every hypothesis, so that the one
+// the same track steadily (kSteadyBer); else the best of every hypothesis, so that the one
 // chosen does not depend on where the window falls in the track.
 std::optional<LiveMonitor::Lie> searchWindow(IndexStore &store,
                                              const std::vector<LiveMonitor::Query> &queries,
@@ -128,7 +133,7 @@ std::optional<LiveMonitor::Lie> searchWindow(IndexStore &store,
     if (hint) {
         const std::optional<Found> kept = searchOne(matcher, queries[hint->hypothesis],
                                                     hint->hypothesis);
-        if (kept && kept->lie.track == hint->track)
+        if (kept && kept->lie.track == hint->track && kept->ber <= kSteadyBer)
             return kept->lie;
     }
     std::optional<Found> best;
@@ -389,8 +394,18 @@ bool LiveMonitor::agrees(IndexView &view, const Lie &found, double start)
     const double here = trackWordAt(found, factor, frameSeconds, start);
     const double there =
         trackWordAt(open.lie, hypotheses[open.lie.hypothesis].factor, frameSeconds, start);
-    if (std::abs(here - there) * frameSeconds <= kSameLieSeconds)
-        return start <= open.end + options.bridgeSeconds;
+    if (std::abs(here - there) * frameSeconds <= kSameLieSeconds) {
+        if (start > open.end + options.bridgeSeconds)
+            return false;
+        // The same place at another rate, found the better by every
+        // hypothesis tried: the play goes on at that rate, followed again
+        // from its last match.
+        if (found.hypothesis != open.lie.hypothesis) {
+            open.lie = found;
+            open.scanned = std::min(open.scanned, open.end);
+        }
+        return true;
+    }
     const std::optional<double> again =
         firstMatch(view, found, open.end, open.end + gapSeconds(options));
     if (!again)
