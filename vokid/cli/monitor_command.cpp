@@ -22,6 +22,7 @@
 #include "vokid/index/index_error.h"
 #include "vokid/input/audio_source.h"
 #include "vokid/input/input_error.h"
+#include "vokid/input/stop_request.h"
 #include "vokid/search/monitor.h"
 
 namespace vokid {
@@ -158,7 +159,8 @@ void monitorOnce(const Source &source, IndexStore &store, WorkerPool &pool,
     LiveMonitor live(store, pool, audio.rate(), audio.channels(), options, sink, recorded);
     const double before = recorded;
     try {
-        for (AudioChunk chunk = audio.read(); chunk.frames > 0; chunk = audio.read()) {
+        for (AudioChunk chunk = audio.read(); chunk.frames > 0 && !stopRequested();
+             chunk = audio.read()) {
             delivered = true;
             clock.mark(before + audio.deliveredSeconds());
             live.add(chunk.samples, chunk.frames);
@@ -198,7 +200,12 @@ public:
         char text[48];
         std::snprintf(text, sizeof text, "; trying again in %.1f s", pause);
         console.failure(name, cause + text);
-        std::this_thread::sleep_for(std::chrono::duration<double>(pause));
+        // In slices, so that a stop asked for meanwhile is seen at once.
+        const auto until = Clock::now() + std::chrono::duration<double>(pause);
+        while (Clock::now() < until && !stopRequested())
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (stopRequested())
+            return false;
         wait = std::min(wait * 2, kLongestWait);
         return true;
     }
@@ -219,7 +226,11 @@ int runMonitor(const IndexOptions &options, Console &console)
         return kExitFailure;
     const Source source = sourceOf(options);
     const std::string &name = options.files.front();
+    // Ctrl-C or SIGTERM ends the input as its end would: the open play is
+    // printed and the exit status is 0.
+    StopOnSignals stopOnSignals;
     WorkerPool pool(std::max(1u, options.jobs));
+    stopOnSignals.unblock();
     MonitorOptions monitorOptions;
     monitorOptions.speeds = options.speeds;
     monitorOptions.minSeconds = options.monitor.minLength;
@@ -241,7 +252,7 @@ int runMonitor(const IndexOptions &options, Console &console)
         bool delivered = false;
         try {
             monitorOnce(source, *store, pool, monitorOptions, sink, clock, recorded, delivered);
-            if (!source.retried)
+            if (!source.retried || stopRequested())
                 return kExitSuccess;
             cause = "the stream ended";
         } catch (const IndexError &error) {
@@ -251,6 +262,8 @@ int runMonitor(const IndexOptions &options, Console &console)
             console.failure(name, "out of memory");
             return kExitFailure;
         } catch (const std::exception &error) {
+            if (stopRequested())
+                return kExitSuccess; // what was heard has been reported
             if (!source.retried || (!opened && !delivered)) {
                 console.failure(name, error.what());
                 return kExitFailure;
@@ -259,7 +272,7 @@ int runMonitor(const IndexOptions &options, Console &console)
         }
         opened = true;
         if (!retries.next(name, cause, delivered, console))
-            return kExitFailure;
+            return stopRequested() ? kExitSuccess : kExitFailure;
     }
 }
 

@@ -13,6 +13,7 @@
 #include "vokid/input/follow_io.h"
 #include "vokid/input/live_input.h"
 #include "vokid/input/stdin_io.h"
+#include "vokid/input/stop_request.h"
 
 namespace vokid {
 
@@ -136,6 +137,9 @@ void AudioSource::Decoder::open(const AudioInput &input)
         avformat_free_context(context);
         throw;
     }
+    // A stop asked for (stop_request.h) ends waiting network and device
+    // reads: FFmpeg asks this between its waits.
+    context->interrupt_callback.callback = [](void *) { return stopRequested() ? 1 : 0; };
     AVDictionary *options = nullptr;
     openingOptions(input, &options);
     const int opened = avformat_open_input(&context, url.c_str(), demuxer, &options);

@@ -14,6 +14,7 @@ extern "C" {
 }
 
 #include "vokid/input/input_error.h"
+#include "vokid/input/stop_request.h"
 
 namespace vokid {
 
@@ -57,6 +58,8 @@ int FollowIo::readPacket(void *opaque, uint8_t *buffer, int size)
             return static_cast<int>(got);
         if (got < 0 && errno != EINTR)
             return AVERROR(errno);
+        if (stopRequested())
+            return AVERROR_EOF; // a stop asked for ends the file here
         if (got == 0)
             usleep(kPollMicroseconds);
     }

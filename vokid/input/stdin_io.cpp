@@ -14,6 +14,8 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "vokid/input/stop_request.h"
+
 namespace vokid {
 
 namespace {
@@ -27,6 +29,8 @@ long readSome(uint8_t *buffer, size_t size)
         const ssize_t got = ::read(STDIN_FILENO, buffer, size);
         if (got >= 0 || errno != EINTR)
             return static_cast<long>(got);
+        if (stopRequested())
+            return 0; // a stop asked for ends the input here
     }
 }
 

@@ -309,6 +309,32 @@ TEST_F(VokidMonitor, LiveFollowedFileWithItsHeaderWrittenFirst)
     }
 }
 
+// Ctrl-C (or SIGTERM) on a source that has not ended: the play still
+// open is reported, and the exit status is 0.
+TEST_F(VokidMonitor, LiveStopOnSignalReportsTheOpenPlay)
+{
+    const std::string file =
+        compose("stopped", {{kSilence, 0, 1}, {0, 0, 20}, {kSilence, 0, 12}, {1, 10, 20}});
+    for (const char *signal : {"INT", "TERM"}) {
+        // The first play's line shows the search has passed it; the second
+        // play is then heard to the file's end and stays open, the file
+        // being followed for more.
+        const vok_test::RunResult run = shell(
+            "cd " + quoted(dir->path()) + "; timeout 60 \"$VOKID\" monitor --follow --json " +
+            quoted(db()) + " " + quoted(file) + " > stopped.out 2> stopped.err & pid=$!; " +
+            "for i in $(seq 300); do [ -s stopped.out ] && break; sleep 0.1; done; sleep 3; " +
+            "kill -" + signal + " $pid; wait $pid; rc=$?; " + // timeout hands the signal on
+            "cat stopped.out; cat stopped.err >&2; exit $rc");
+        ASSERT_EQ(0, run.exit_code) << signal << ": " << run.err;
+        const std::vector<nlohmann::json> got = jsonLines(run.out);
+        ASSERT_EQ(2u, got.size()) << signal << ": " << run.out;
+        EXPECT_EQ(2, got[1]["track"]) << signal;
+        EXPECT_NEAR(33, got[1]["start"].get<double>(), 1.0) << signal;
+        EXPECT_EQ("", run.err) << signal;
+        shell("cd " + quoted(dir->path()) + "; rm -f stopped.out stopped.err");
+    }
+}
+
 TEST_F(VokidMonitor, LiveHttpStreamCutAndRestored)
 {
     const std::string file =
