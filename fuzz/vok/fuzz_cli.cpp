@@ -223,6 +223,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int n = in.ConsumeIntegralInRange<int>(0, 10); n > 0; --n) {
         const size_t choice = in.ConsumeIntegralInRange<size_t>(0, kTokenCount);
         std::string arg = choice < kTokenCount ? kTokens[choice] : in.ConsumeRandomLengthString(24);
+        arg.resize(std::strlen(arg.c_str())); // argv ends a string at its first NUL
         for (char &c : arg)
             if (c == '/')
                 c = '_'; // no way out of the scratch folder
