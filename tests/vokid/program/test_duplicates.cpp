@@ -12,6 +12,7 @@
 
 namespace {
 
+using vokid_test::jsonLines;
 using vokid_test::vokid;
 
 constexpr uint32_t kRate = 22050;
@@ -53,17 +54,6 @@ std::string soxed(const vok_test::TempDir &dir, const std::string &input, const 
     const std::string path = dir.file(name);
     EXPECT_EQ(0, vokid_test::shell("sox " + input + " " + path + " " + effect).exit_code);
     return path;
-}
-
-std::vector<nlohmann::json> jsonLines(const vok_test::RunResult &run)
-{
-    EXPECT_EQ(0, run.exit_code) << run.err;
-    std::vector<nlohmann::json> lines;
-    std::istringstream in(run.out);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(nlohmann::json::parse(line));
-    return lines;
 }
 
 class VokidDuplicates : public ::testing::Test {

@@ -18,6 +18,7 @@
 
 namespace {
 
+using vokid_test::jsonLines;
 using vokid_test::vokid;
 
 constexpr uint32_t kRate = 22050;
@@ -56,17 +57,6 @@ std::vector<int16_t> noisy(const std::vector<int16_t> &samples, double snr)
         out.push_back(static_cast<int16_t>(std::lround(std::clamp(value, -32768.0, 32767.0))));
     }
     return out;
-}
-
-std::vector<nlohmann::json> jsonLines(const vok_test::RunResult &run)
-{
-    EXPECT_EQ(0, run.exit_code) << run.err;
-    std::vector<nlohmann::json> lines;
-    std::istringstream in(run.out);
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(nlohmann::json::parse(line));
-    return lines;
 }
 
 class VokidIndex : public ::testing::Test {

@@ -16,6 +16,7 @@
 namespace {
 
 using vokid_test::shell;
+using vokid_test::jsonLines;
 using vokid_test::vokid;
 
 constexpr uint32_t kRate = 22050;
@@ -116,17 +117,6 @@ protected:
 
 vok_test::TempDir *VokidMonitor::dir = nullptr;
 bool VokidMonitor::ready = false;
-
-std::vector<nlohmann::json> jsonLines(const std::string &text)
-{
-    std::vector<nlohmann::json> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line))
-        if (!line.empty())
-            lines.push_back(nlohmann::json::parse(line));
-    return lines;
-}
 
 void expectSegments(const std::vector<Expected> &expected, const std::vector<nlohmann::json> &got,
                     const std::string &label)

@@ -1,5 +1,7 @@
 #include "tests/vokid/program/vokid_runs.h"
 
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 namespace vokid_test {
@@ -50,6 +52,23 @@ nlohmann::json jsonOf(const vok_test::RunResult &run)
         ADD_FAILURE() << "not JSON (" << error.what() << "): " << run.out.substr(0, 300);
         return nlohmann::json();
     }
+}
+
+std::vector<nlohmann::json> jsonLines(const std::string &text)
+{
+    std::vector<nlohmann::json> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line))
+        if (!line.empty())
+            lines.push_back(nlohmann::json::parse(line));
+    return lines;
+}
+
+std::vector<nlohmann::json> jsonLines(const vok_test::RunResult &run)
+{
+    EXPECT_EQ(0, run.exit_code) << run.err;
+    return jsonLines(run.out);
 }
 
 } // namespace vokid_test

@@ -26,6 +26,10 @@ void ffmpeg(const std::string &input, const std::vector<std::string> &options,
 
 // The JSON on standard output of a run that must succeed.
 nlohmann::json jsonOf(const vok_test::RunResult &run);
+// One JSON value per line of a text (empty lines left out), and of the
+// standard output of a run that must succeed.
+std::vector<nlohmann::json> jsonLines(const std::string &text);
+std::vector<nlohmann::json> jsonLines(const vok_test::RunResult &run);
 
 } // namespace vokid_test
 
