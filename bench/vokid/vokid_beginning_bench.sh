@@ -27,7 +27,7 @@ mkdir -p "$work"
 work=$(cd "$work" && pwd)
 lib="$work/library" others="$work/others" docs="$work/documents"
 mkdir -p "$lib" "$others" "$docs"
-two_at_a_time() { xargs -d '\n' -P 2 -I{} bash -c '{}'; }
+. "$(dirname "$0")/bench_common.sh"
 
 echo "== 1. the library (cached in $lib)"
 {

@@ -43,30 +43,19 @@ done
 cache="$work/clips-as-they-come"
 mkdir -p "$cache/speech"
 per_case=${CLIPS_PER_CASE:-100}
-two_at_a_time() { xargs -d '\n' -P 2 -I{} bash -c '{}'; }
+. "$(dirname "$0")/bench_common.sh"
 # sox's warnings (a few samples clipped by its own dither) are no news here.
 export SOX_OPTS="-V1"
 
 echo "== speech (cached in $cache/speech)"
 # Made-up English, the same for the same seed, read by voices the index's
 # spoken texts do not use.
-words_of() { # SEED WORDS
-  awk -v seed="$1" -v n="$2" 'BEGIN {
-    split("the a of to and in that is was he for it with as his on be at by this had not are but from or have an they which one you were her all she there would their we him been has when who will more no if out so said what up its about into than them can only other new some could time these two may then do first any my now such like our over man me even most made after also did many before must through back years where much your way well down should because each just those people how too little state good very make world still own see men work long get here", vocab, " ")
-    state = seed * 7919 + 17
-    for (i = 1; i <= n; i++) {
-      state = (state * 1103515245 + 12345) % 2147483648
-      printf "%s%s", vocab[int(state / 65536) % length(vocab) + 1], (i % 10 == 0 ? ". " : " ")
-    }
-    print "."
-  }'
-}
 voices=(en-gb en-us+m3 en-gb-scotland en-us+f2 en-029)
 {
   for i in $(seq 1 20); do
     out="$cache/speech/speech-$i.wav"
     [ -s "$out" ] && continue
-    words_of $((700 + i)) 260 > "$cache/speech/speech-$i.txt"
+    text_of $((700 + i)) 260 > "$cache/speech/speech-$i.txt"
     voice=${voices[$((i % ${#voices[@]}))]}
     echo "espeak-ng -v $voice -s 160 -f '$cache/speech/speech-$i.txt' -w '$cache/speech/raw-$i.wav' && sox -G '$cache/speech/raw-$i.wav' -r 44100 -c 2 -b 16 '$out' && rm '$cache/speech/raw-$i.wav'"
   done
