@@ -15,8 +15,8 @@
 #   make tsan     handles on several threads under ThreadSanitizer (build-tsan/)
 #   make memcheck vok and vokid end to end under valgrind memcheck
 #   make bench    build and run the benchmarks (build-bench/)
-#   make fuzz     build and run every fuzz target for FUZZ_SECONDS (300) each
-#                 (build-fuzz/, clang with libFuzzer)
+#   make fuzz     build and run every fuzz target for FUZZ_SECONDS (300) each,
+#                 JOBS at a time (build-fuzz/, clang with libFuzzer)
 #   make clean    remove every build folder
 
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -79,7 +79,7 @@ fuzz:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DVOK_TESTS=OFF -DVOK_FUZZ=ON -DVOK_FUZZ_SECONDS=$(FUZZ_SECONDS)
 	$(CMAKE) --build build-fuzz -j $(JOBS)
-	$(CMAKE) --build build-fuzz --target run_fuzzers
+	$(CMAKE) --build build-fuzz --target run_fuzzers -j $(JOBS)
 
 clean:
 	rm -rf build build-sanitize build-tsan build-bench build-fuzz
