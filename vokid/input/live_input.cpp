@@ -1,5 +1,7 @@
 #include "vokid/input/live_input.h"
 
+#include <dlfcn.h>
+
 #include <mutex>
 #include <string>
 
@@ -7,7 +9,7 @@ extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
 #ifdef VOKID_HAVE_AVDEVICE
-#include <libavdevice/avdevice.h>
+#include <libavdevice/version.h>
 #endif
 }
 
@@ -30,31 +32,52 @@ std::string layoutOf(uint32_t channels)
     return std::to_string(channels) + "c";
 }
 
-} // namespace
-
-bool readsDevices()
-{
 #ifdef VOKID_HAVE_AVDEVICE
-    return true;
-#else
-    return false;
-#endif
+#define VOKID_STRING(x) #x
+#define VOKID_SONAME(major) "libavdevice.so." VOKID_STRING(major)
+
+// libavdevice is loaded when a format FFmpeg's own does not have is asked
+// for: linked in, its sound, video and screen libraries (80 of them) took
+// every vokid process 60 ms to load, twice what identifying a clip takes.
+bool loadDevices()
+{
+    static std::once_flag loaded;
+    static bool registered = false;
+    std::call_once(loaded, [] {
+        // Kept for the process's life: the formats it registers point into it.
+        void *library = dlopen(VOKID_SONAME(LIBAVDEVICE_VERSION_MAJOR), RTLD_NOW | RTLD_GLOBAL);
+        if (!library)
+            return;
+        using Register = void (*)();
+        const auto registerAll = reinterpret_cast<Register>(dlsym(library, "avdevice_register_all"));
+        if (registerAll) {
+            registerAll();
+            registered = true;
+        }
+    });
+    return registered;
 }
+#else
+bool loadDevices()
+{
+    return false;
+}
+#endif
+
+} // namespace
 
 const AVInputFormat *inputFormat(const AudioInput &input)
 {
     if (input.format.empty())
         return nullptr;
-#ifdef VOKID_HAVE_AVDEVICE
-    static std::once_flag registered;
-    std::call_once(registered, [] { avdevice_register_all(); });
-#endif
     const AVInputFormat *found = av_find_input_format(input.format.c_str());
+    if (!found && loadDevices())
+        found = av_find_input_format(input.format.c_str());
     if (found)
         return found;
     std::string cause = "FFmpeg has no input format '" + input.format + "'";
-    if (!readsDevices())
-        cause += " (this vokid was built without libavdevice, which reads sound cards)";
+    if (!loadDevices())
+        cause += " (libavdevice, which reads sound cards, could not be loaded)";
     throw InputError(cause);
 }
 

@@ -11,15 +11,14 @@ struct AVDictionary;
 namespace vokid {
 
 // The input format the input names, or null to tell it by its bytes.
+// A format FFmpeg's own formats do not have is looked for among its
+// devices (sound cards, lavfi), libavdevice being loaded for it then.
 // Throws InputError for a format FFmpeg does not have (saying so when
-// vokid was built without libavdevice, which reads sound cards).
+// libavdevice, which reads sound cards, cannot be loaded).
 const AVInputFormat *inputFormat(const AudioInput &input);
 
 // The options for avformat_open_input, to be freed by the caller.
 void openingOptions(const AudioInput &input, AVDictionary **options);
-
-// Whether this vokid reads sound cards (it was built with libavdevice).
-bool readsDevices();
 
 } // namespace vokid
 

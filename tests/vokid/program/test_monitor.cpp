@@ -3,7 +3,7 @@
 // tempo changed) and their segments; raw PCM on standard input; a mix fed
 // through a pipe at 20 times real time, its segments read while the writer
 // still writes; a file followed as it is written; an HTTP stream on
-// loopback cut and restored.
+// loopback cut and restored; an FFmpeg device.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -210,6 +210,30 @@ TEST_F(VokidMonitor, RawPcmOnStandardInput)
     EXPECT_EQ(std::string::npos, fromFile.out.find("start_time")) << fromFile.out;
     const vok_test::RunResult text = vokid({"monitor", db(), file});
     EXPECT_NE(std::string::npos, text.out.find(" s: track 3 from ")) << text.out;
+}
+
+// FFmpeg's devices (libavdevice, loaded when one is asked for), through
+// the one every build has: lavfi, here reading a recording as a sound
+// card would deliver it. A device is live and retried when it ends; an
+// input format FFmpeg does not have is refused.
+TEST_F(VokidMonitor, ReadsAnFfmpegDevice)
+{
+    const std::string file = compose("device", {{kSilence, 0, 2}, {1, 5, 20}, {kSilence, 0, 8}});
+    const vok_test::RunResult run = vokid({"monitor", "--json", "--retry-for", "0",
+                                           "--input-format", "lavfi", db(), "amovie=" + file});
+    const std::vector<nlohmann::json> got = jsonLines(run.out);
+    expectSegments({{1, 2, 22}}, got, "lavfi");
+    if (!got.empty()) {
+        EXPECT_EQ('Z', got[0]["end_time"].get<std::string>().back());
+    }
+    EXPECT_EQ(1, run.exit_code);
+    EXPECT_EQ("vokid: amovie=" + file + ": the stream ended; no more tries after 0 s\n", run.err);
+
+    const vok_test::RunResult unknown =
+        vokid({"monitor", "--input-format", "no-such-format", db(), file});
+    EXPECT_EQ(1, unknown.exit_code);
+    EXPECT_EQ("vokid: " + file + ": FFmpeg has no input format 'no-such-format'\n", unknown.err);
+    EXPECT_EQ("", unknown.out);
 }
 
 // About 10 minutes: each track in turn, one played 2% fast, one with its
