@@ -108,10 +108,13 @@ TEST(VokidWordRing, MonitorMemoryStaysFlat)
     }
     monitor.finish();
     EXPECT_EQ(0u, segments);
-    // 11 prints (as played and 10 speeds), each some 30 s of words.
+    // 11 prints (as played and 10 speeds), each some 30 s of words: from
+    // the oldest window still searched (less 12 s) on. How many windows
+    // are still being searched when a sample is taken depends on the
+    // pool's pace: up to 3 (its threads + 1), 3 s apart.
     for (size_t h : held) {
         EXPECT_LT(h, 11u * 40 * 87);
-        EXPECT_NEAR(static_cast<double>(held.front()), static_cast<double>(h), 11 * 3 * 87.0);
+        EXPECT_NEAR(static_cast<double>(held.front()), static_cast<double>(h), 11 * 9 * 87.0);
     }
 }
 
