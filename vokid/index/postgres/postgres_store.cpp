@@ -1,0 +1,498 @@
+#include "vokid/index/postgres/postgres_store.h"
+
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <limits>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+#include "vokid/index/index_error.h"
+#include "vokid/index/postgres/pg_connection.h"
+#include "vokid/index/postgres/pg_schema.h"
+#include "vokid/index/stored_form.h"
+
+namespace vokid {
+
+namespace {
+
+// Connections kept between views and batches; more at once are opened,
+// and closed when they end.
+constexpr size_t kIdleConnections = 4;
+
+struct Shared {
+    std::string location;
+    uint32_t step = kDefaultStep;
+    bool writable = false;
+    std::mutex mutex;
+    std::vector<std::unique_ptr<PgConnection>> idle;
+    std::function<void()> waitNotice;
+    std::atomic<bool> noticed{false};
+};
+
+std::unique_ptr<PgConnection> take(Shared &shared)
+{
+    {
+        const std::lock_guard<std::mutex> lock(shared.mutex);
+        if (!shared.idle.empty()) {
+            std::unique_ptr<PgConnection> connection = std::move(shared.idle.back());
+            shared.idle.pop_back();
+            return connection;
+        }
+    }
+    return std::make_unique<PgConnection>(shared.location);
+}
+
+void giveBack(Shared &shared, std::unique_ptr<PgConnection> connection)
+{
+    connection->rollback();
+    if (!connection->reusable())
+        return;
+    const std::lock_guard<std::mutex> lock(shared.mutex);
+    if (shared.idle.size() < kIdleConnections)
+        shared.idle.push_back(std::move(connection));
+}
+
+int32_t stored(uint32_t value)
+{
+    return static_cast<int32_t>(value);
+}
+
+uint32_t unsignedOf(int32_t value)
+{
+    return static_cast<uint32_t>(value);
+}
+
+// A stored record that does not read back is damage.
+template <class Decode>
+auto decodeStored(Decode &&decode)
+{
+    try {
+        return decode();
+    } catch (const IndexDamaged &) {
+        throw;
+    } catch (const IndexError &error) {
+        throw damaged(error.what());
+    }
+}
+
+std::vector<int32_t> storedAll(const std::vector<uint32_t> &values)
+{
+    std::vector<int32_t> all;
+    all.reserve(values.size());
+    for (uint32_t value : values)
+        all.push_back(stored(value));
+    return all;
+}
+
+// The words of a track's postings, each once, as stored.
+std::vector<int32_t> wordsOf(const PrintPostings &postings)
+{
+    std::vector<uint32_t> words;
+    words.reserve(postings.entries.size());
+    for (const WordPosition &posting : postings.entries)
+        words.push_back(posting.word);
+    std::sort(words.begin(), words.end());
+    words.erase(std::unique(words.begin(), words.end()), words.end());
+    return storedAll(words);
+}
+
+// A view (REPEATABLE READ, READ ONLY) or a batch (the lock, then READ
+// COMMITTED) on a connection of its own, given back to the pool when it
+// ends.
+class PgTransaction final : public IndexBatch {
+public:
+    PgTransaction(std::shared_ptr<Shared> state, bool forWriting);
+    ~PgTransaction() override { end(); }
+    PgTransaction(const PgTransaction &) = delete;
+    PgTransaction &operator=(const PgTransaction &) = delete;
+
+    std::optional<TrackInfo> track(uint32_t id) override;
+    std::optional<TrackInfo> trackAt(const std::string &path) override;
+    std::vector<TrackInfo> tracks() override;
+    void postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out) override;
+    SubFingerprints sequence(uint32_t track, int64_t from, size_t length, int64_t &first) override;
+    std::optional<TrackPrint> print(uint32_t track) override;
+    StoreStats stats() override;
+
+    uint32_t put(TrackInfo info, const TrackPrint &print, const PrintPostings &postings) override;
+    bool setValues(uint32_t id, const FileValues &values) override;
+    bool remove(uint32_t id) override;
+    void commit() override;
+
+private:
+    void begin();
+    void lock();
+    PgConnection &connection();
+    void requireWrite();
+    std::optional<std::string> storedSequence(uint32_t track);
+    uint32_t takeId(uint32_t taken);
+    void removeContents(uint32_t id);
+    void addPostings(uint32_t id, const PrintPostings &postings);
+    std::vector<StoreFact> facts(const StoreRow &row, const PgResult &sizes);
+    void end();
+
+    std::shared_ptr<Shared> shared;
+    std::unique_ptr<PgConnection> conn;
+    bool write;
+    bool done = false;
+};
+
+// A pooled connection the server has closed meanwhile (a restart, an
+// idle timeout) fails at once: the transaction begins again on a new one.
+PgTransaction::PgTransaction(std::shared_ptr<Shared> state, bool forWriting)
+    : shared(std::move(state)), conn(take(*shared)), write(forWriting)
+{
+    try {
+        begin();
+    } catch (const IndexError &) {
+        if (!conn->broken())
+            throw;
+        conn = std::make_unique<PgConnection>(shared->location);
+        begin();
+    }
+}
+
+void PgTransaction::begin()
+{
+    if (write) {
+        conn->exec("BEGIN ISOLATION LEVEL READ COMMITTED", "begin a batch");
+        lock();
+    } else {
+        conn->exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", "begin a view");
+    }
+    // The first read takes the snapshot, and finds the tables still there.
+    readStoreRow(*conn);
+}
+
+// Waits for the batch of another process (or of this one) to end; the
+// notice is given once, before the first wait.
+void PgTransaction::lock()
+{
+    const PgParams key = PgParams().int8(kBatchLockKey);
+    const PgResult got = conn->run("try_lock", key, "take the index's write lock");
+    if (got.rows() == 1 && got.boolean(0, 0))
+        return;
+    if (shared->waitNotice && !shared->noticed.exchange(true))
+        shared->waitNotice();
+    conn->run("lock", key, "take the index's write lock");
+}
+
+void PgTransaction::end()
+{
+    if (conn)
+        giveBack(*shared, std::move(conn));
+}
+
+PgConnection &PgTransaction::connection()
+{
+    if (done)
+        throw std::logic_error("the batch has been committed");
+    return *conn;
+}
+
+void PgTransaction::requireWrite()
+{
+    connection(); // refuses a committed batch
+    if (!write)
+        throw std::logic_error("a view of the index cannot change it");
+}
+
+std::optional<TrackInfo> PgTransaction::track(uint32_t id)
+{
+    const PgResult result =
+        connection().run("track", PgParams().int4(stored(id)), "read a track");
+    if (result.rows() == 0)
+        return std::nullopt;
+    return decodeStored([&] { return decodeTrack(id, result.bytes(0, 0)); });
+}
+
+// The path's rows are found by its hash index; the lowest id in unsigned
+// order is the one.
+std::optional<TrackInfo> PgTransaction::trackAt(const std::string &path)
+{
+    const PgResult result =
+        connection().run("track_at", PgParams().bytes(path), "find a track by its path");
+    std::optional<TrackInfo> lowest;
+    for (int row = 0; row < result.rows(); ++row) {
+        const uint32_t id = unsignedOf(result.int4(row, 0));
+        if (!lowest || id < lowest->id)
+            lowest = decodeStored([&] { return decodeTrack(id, result.bytes(row, 1)); });
+    }
+    return lowest;
+}
+
+std::vector<TrackInfo> PgTransaction::tracks()
+{
+    const PgResult result = connection().run("tracks", PgParams(), "read the tracks");
+    std::vector<TrackInfo> all;
+    all.reserve(static_cast<size_t>(result.rows()));
+    for (int row = 0; row < result.rows(); ++row) {
+        const uint32_t id = unsignedOf(result.int4(row, 0));
+        all.push_back(decodeStored([&] { return decodeTrack(id, result.bytes(row, 1)); }));
+    }
+    std::sort(all.begin(), all.end(),
+              [](const TrackInfo &a, const TrackInfo &b) { return a.id < b.id; });
+    return all;
+}
+
+// The server orders a word's postings by the signed form of track and
+// position; ids from 2^31 up come first there, and are put last here.
+void unsignedOrder(std::vector<Posting> &list)
+{
+    const auto before = [](const Posting &a, const Posting &b) {
+        return a.track != b.track ? a.track < b.track : a.position < b.position;
+    };
+    if (!std::is_sorted(list.begin(), list.end(), before))
+        std::sort(list.begin(), list.end(), before);
+}
+
+// Each word's rows come together, in the order asked: its count in each,
+// its postings in the rows that have a track.
+void PgTransaction::postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out)
+{
+    requireAscending(words);
+    out.clear();
+    if (words.empty())
+        return;
+    const auto most = static_cast<size_t>(std::numeric_limits<int64_t>::max());
+    const PgParams params = PgParams()
+                                .int4Array(storedAll(words))
+                                .int8(static_cast<int64_t>(std::min(limit, most)));
+    const PgResult result = connection().run("postings", params, "look up postings");
+    std::vector<Posting> list;
+    int row = 0;
+    for (size_t n = 1; n <= words.size(); ++n) {
+        if (row >= result.rows() || result.int8(row, 0) != static_cast<int64_t>(n))
+            throw IndexError("the PostgreSQL server left out a word of a lookup");
+        const int64_t count = result.int8(row, 1);
+        list.clear();
+        for (; row < result.rows() && result.int8(row, 0) == static_cast<int64_t>(n); ++row)
+            if (!result.null(row, 2))
+                list.push_back(Posting{unsignedOf(result.int4(row, 2)),
+                                       unsignedOf(result.int4(row, 3))});
+        unsignedOrder(list);
+        for (const Posting &posting : list)
+            out.add(posting);
+        out.close(static_cast<size_t>(count));
+    }
+}
+
+std::optional<std::string> PgTransaction::storedSequence(uint32_t track)
+{
+    const PgResult result =
+        connection().run("sequence", PgParams().int4(stored(track)), "read a sequence");
+    if (result.rows() == 0)
+        return std::nullopt;
+    return std::string(result.bytes(0, 0));
+}
+
+SubFingerprints PgTransaction::sequence(uint32_t track, int64_t from, size_t length,
+                                        int64_t &first)
+{
+    first = 0;
+    const std::optional<std::string> bytes = storedSequence(track);
+    if (!bytes)
+        return SubFingerprints();
+    return decodeStored([&] { return SequenceView(*bytes, track).slice(from, length, first); });
+}
+
+std::optional<TrackPrint> PgTransaction::print(uint32_t track)
+{
+    const std::optional<std::string> bytes = storedSequence(track);
+    if (!bytes)
+        return std::nullopt;
+    return decodeStored([&] { return decodeSequence(*bytes, track); });
+}
+
+// The tables' sizes with their indexes and out-of-line values; the
+// database's own catalogs are a fact apart.
+StoreStats PgTransaction::stats()
+{
+    StoreStats stats;
+    for (const TrackInfo &info : tracks()) {
+        ++stats.tracks;
+        stats.tracksWithValues += info.values ? 1 : 0;
+        stats.seconds += info.duration;
+        stats.words += info.words;
+        stats.trackPostings += info.postings;
+    }
+    const StoreRow row = readStoreRow(connection());
+    const PgResult sizes = connection().run("sizes", PgParams(), "measure the index");
+    stats.postings = row.postings;
+    stats.postingBytes = static_cast<uint64_t>(sizes.int8(0, 0));
+    stats.sequenceBytes = static_cast<uint64_t>(sizes.int8(0, 1));
+    stats.metadataBytes = static_cast<uint64_t>(sizes.int8(0, 2));
+    stats.fileBytes = stats.postingBytes + stats.sequenceBytes + stats.metadataBytes;
+    stats.step = shared->step;
+    stats.kind = "postgresql";
+    stats.facts = facts(row, sizes);
+    return stats;
+}
+
+std::vector<StoreFact> PgTransaction::facts(const StoreRow &row, const PgResult &sizes)
+{
+    return {
+        {"commits", "commits", row.commits, ""},
+        {"schema_version", "schema version", static_cast<uint64_t>(row.version), ""},
+        {"format_version", "format version", kStoredForm, ""},
+        {"next_id", "next track id", row.nextId, ""},
+        {"database_bytes", "database", static_cast<uint64_t>(sizes.int8(0, 3)), "bytes"},
+        {"server_version", "server version", static_cast<uint64_t>(conn->serverVersion()), ""},
+    };
+}
+
+// The id the next new track gets; `taken` (when not 0) is in use from now
+// on, and the next id is moved past it.
+uint32_t PgTransaction::takeId(uint32_t taken)
+{
+    uint64_t id = readStoreRow(connection()).nextId;
+    if (taken != 0 && taken < id)
+        return taken;
+    if (taken != 0)
+        id = taken;
+    if (id >= 0xFFFFFFFFu)
+        throw IndexError("the index has used every track id");
+    connection().run("set_next_id", PgParams().int8(static_cast<int64_t>(id + 1)),
+                     "keep the next track id");
+    return static_cast<uint32_t>(id);
+}
+
+// A track's postings are found again from its stored print by the rule
+// they were made by (postings.h): the rows of its track under its words.
+void PgTransaction::removeContents(uint32_t id)
+{
+    const std::optional<std::string> bytes = storedSequence(id);
+    if (!bytes)
+        return;
+    const TrackPrint print = decodeStored([&] { return decodeSequence(*bytes, id); });
+    const PgParams params =
+        PgParams().int4Array(wordsOf(postingsOf(print, shared->step))).int4(stored(id));
+    const uint64_t removed =
+        connection().run("remove_postings", params, "remove postings").affected();
+    connection().run("add_postings", PgParams().int8(-static_cast<int64_t>(removed)),
+                     "count the postings");
+    connection().run("remove_sequence", PgParams().int4(stored(id)), "remove a sequence");
+}
+
+void PgTransaction::addPostings(uint32_t id, const PrintPostings &postings)
+{
+    PgCopyRows rows;
+    for (const WordPosition &posting : postings.entries)
+        rows.row({stored(posting.word), stored(id), stored(posting.position)});
+    connection().copyIn("COPY vokid.postings (word, track, position) FROM STDIN (FORMAT binary)",
+                        rows.rows(), "write postings");
+    connection().run("add_postings",
+                     PgParams().int8(static_cast<int64_t>(postings.entries.size())),
+                     "count the postings");
+}
+
+uint32_t PgTransaction::put(TrackInfo info, const TrackPrint &print,
+                            const PrintPostings &postings)
+{
+    requireWrite();
+    checkTrack(print, postings, shared->step);
+    const bool known =
+        info.id != 0 &&
+        connection().run("track", PgParams().int4(stored(info.id)), "read a track").rows() > 0;
+    if (known)
+        removeContents(info.id);
+    else
+        info.id = takeId(info.id);
+    info.words = static_cast<uint32_t>(print.size());
+    info.postings = static_cast<uint32_t>(postings.entries.size());
+    connection().run("put_track",
+                     PgParams().int4(stored(info.id)).bytes(info.path).bytes(encodeTrack(info)),
+                     "write a track");
+    connection().run("put_sequence",
+                     PgParams().int4(stored(info.id)).bytes(encodeSequence(print, info.id)),
+                     "write a sequence");
+    addPostings(info.id, postings);
+    return info.id;
+}
+
+// The record alone is written again: the sequence, postings and path
+// stay as they are.
+bool PgTransaction::setValues(uint32_t id, const FileValues &values)
+{
+    requireWrite();
+    std::optional<TrackInfo> info = track(id);
+    if (!info)
+        return false;
+    info->values = values;
+    connection().run("set_record", PgParams().int4(stored(id)).bytes(encodeTrack(*info)),
+                     "write a track");
+    return true;
+}
+
+// The record goes first: a track whose record is damaged can still be
+// removed.
+bool PgTransaction::remove(uint32_t id)
+{
+    requireWrite();
+    if (connection().run("remove_track", PgParams().int4(stored(id)), "remove a track")
+            .affected() == 0)
+        return false;
+    removeContents(id);
+    return true;
+}
+
+// A transaction that failed before (a statement refused) ends as a
+// rollback, which the server answers to COMMIT without an error.
+void PgTransaction::commit()
+{
+    requireWrite();
+    connection().run("count_commit", PgParams(), "count the commit");
+    const PgResult result = connection().exec("COMMIT", "commit");
+    if (result.tag() != "COMMIT")
+        throw IndexError("cannot commit: the batch failed before, and was rolled back");
+    done = true;
+    end();
+}
+
+class PostgresStore final : public IndexStore {
+public:
+    explicit PostgresStore(std::shared_ptr<Shared> state) : shared(std::move(state)) {}
+
+    std::unique_ptr<IndexView> view() override
+    {
+        return std::make_unique<PgTransaction>(shared, false);
+    }
+    std::unique_ptr<IndexBatch> batch() override
+    {
+        if (!shared->writable)
+            throw std::logic_error("the index was opened for reading");
+        return std::make_unique<PgTransaction>(shared, true);
+    }
+    uint32_t step() const override { return shared->step; }
+    void setWaitNotice(std::function<void()> notice) override
+    {
+        shared->waitNotice = std::move(notice);
+    }
+
+private:
+    std::shared_ptr<Shared> shared; // with the views and batches, which may outlive the store
+};
+
+} // namespace
+
+std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, StoreAccess access,
+                                              uint32_t step)
+{
+    auto connection = std::make_unique<PgConnection>(location);
+    if (!hasIndex(*connection)) {
+        if (access != StoreAccess::Write)
+            throw IndexError("no vokid index in this database (vokid add creates one)");
+        createIndex(*connection, step);
+    }
+    const StoreRow row = readStoreRow(*connection);
+    auto shared = std::make_shared<Shared>();
+    shared->location = location;
+    shared->step = row.step;
+    shared->writable = access != StoreAccess::Read;
+    shared->idle.push_back(std::move(connection));
+    return std::make_unique<PostgresStore>(std::move(shared));
+}
+
+} // namespace vokid

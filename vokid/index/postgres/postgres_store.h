@@ -1,0 +1,35 @@
+// The index in a PostgreSQL database (tables: pg_schema.h), named by a
+// libpq connection URI ("postgresql://user@host:5432/music"), which is
+// handed to libpq as it is: passwords come from ~/.pgpass or PGPASSWORD as
+// libpq reads them.
+//
+// A view is a REPEATABLE READ, READ ONLY transaction on a connection of
+// its own, begun when the view is made: one consistent state, whatever is
+// committed meanwhile. A batch is one transaction that first takes a
+// transaction-level advisory lock, so that one batch at a time writes to
+// the index across all processes; it reads at READ COMMITTED, which after
+// the lock is the last commit and its own changes. Connections are kept
+// in a small pool between views and batches.
+#ifndef VOKID_INDEX_POSTGRES_POSTGRES_STORE_H
+#define VOKID_INDEX_POSTGRES_POSTGRES_STORE_H
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "vokid/index/index_store.h"
+#include "vokid/index/postings.h"
+
+namespace vokid {
+
+// StoreAccess::Write creates the index's tables in a database that has
+// none, with `step`. Throws IndexError: no connection ("cannot connect to
+// the PostgreSQL server: ..."), no index in the database for Read and
+// Update, tables of another version; std::invalid_argument for a step
+// outside 1 to kMaxStep.
+std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, StoreAccess access,
+                                              uint32_t step = kDefaultStep);
+
+} // namespace vokid
+
+#endif
