@@ -4,7 +4,8 @@
 // throw IndexError and nothing else, and what it accepts must be exactly
 // what it writes: a header, record or sequence written again gives the
 // same bytes, and a data file taken holds every page its meta pages name;
-// a location's scheme is exactly what precedes its "://".
+// a location's scheme is exactly what precedes its "://", and the
+// location as messages name it keeps no password.
 //
 // And the store itself damaged: a small index is written once, then each
 // input's mutations (bytes flipped or set, pages zeroed or swapped, the
@@ -77,6 +78,20 @@ void sequence(std::string_view bytes)
     require(end.weak.back() == read.weak(read.size() - 1));
 }
 
+// No "user:password@" before the host, and no "password=" parameter.
+bool withoutPassword(const std::string &shown, size_t hostStart)
+{
+    const size_t end = shown.find_first_of("@/?", hostStart);
+    if (end != std::string::npos && shown[end] == '@' &&
+        shown.substr(hostStart, end - hostStart).find(':') != std::string::npos)
+        return false;
+    const size_t query = shown.find('?');
+    for (size_t at = query; at != std::string::npos; at = shown.find('&', at + 1))
+        if (shown.compare(at + 1, 9, "password=") == 0)
+            return false;
+    return true;
+}
+
 // A location given as DB: a scheme found is a letter, then letters,
 // digits, "+", "-" or ".", and "://" follows it; none is found in a
 // location without "://".
@@ -85,8 +100,14 @@ void location(std::string_view bytes)
     const std::string_view scheme = vokid::schemeOf(bytes);
     if (bytes.find("://") == std::string_view::npos)
         require(scheme.empty());
+    // As messages name it: a path as it is; a URI only ever shortened, the
+    // same named again, and never with a password parameter left.
+    const std::string given(bytes), shown = vokid::shownLocation(given);
+    require(scheme.empty() ? shown == given : shown.size() <= given.size());
+    require(vokid::shownLocation(shown) == shown);
     if (scheme.empty())
         return;
+    require(withoutPassword(shown, scheme.size() + 3));
     require(bytes.substr(0, scheme.size() + 3) == std::string(scheme) + "://");
     require((scheme[0] >= 'a' && scheme[0] <= 'z') || (scheme[0] >= 'A' && scheme[0] <= 'Z'));
     for (char c : scheme)

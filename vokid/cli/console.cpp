@@ -6,12 +6,14 @@
 #include <unistd.h>
 
 #include "vokid/cli/json_text.h"
+#include "vokid/index/open_store.h"
 
 namespace vokid {
 
 std::string displayName(const std::string &name)
 {
-    return name == "-" ? "standard input" : name;
+    // An index's location is named without its password.
+    return name == "-" ? "standard input" : shownLocation(name);
 }
 
 void Console::write(const std::string &text)

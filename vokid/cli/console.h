@@ -37,7 +37,7 @@ private:
     int writeCause = 0; // errno of the first write that failed
 };
 
-// How an input is called in messages.
+// How an input is called in messages (a URI without its password).
 std::string displayName(const std::string &name);
 
 } // namespace vokid

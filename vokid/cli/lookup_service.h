@@ -24,7 +24,7 @@
 namespace vokid {
 
 struct ServiceSettings {
-    std::string db;         // as the user named it, for messages
+    std::string db;         // as the user named it (no password), for messages
     double maxSeconds = 60; // of audio or sub-fingerprints searched per query
     bool hidePaths = false;
     bool writable = false; // a token was given: the write routes are open

@@ -18,6 +18,7 @@
 #include "vokid/cli/lookup_service.h"
 #include "vokid/cli/usage_error.h"
 #include "vokid/index/index_error.h"
+#include "vokid/index/open_store.h"
 #include "vokid/support/system_cause.h"
 
 namespace vokid {
@@ -117,7 +118,7 @@ int runServe(const ServeOptions &options, Console &console)
 {
     const auto [address, port] = listenAddress(options.listen);
     ServiceSettings settings;
-    settings.db = options.db;
+    settings.db = shownLocation(options.db); // answers never carry its password
     settings.maxSeconds = options.maxSeconds;
     settings.hidePaths = options.hidePaths;
     settings.threads = options.threads;

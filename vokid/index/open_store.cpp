@@ -1,8 +1,11 @@
 #include "vokid/index/open_store.h"
 
+#include <algorithm>
+
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/lmdb_copy.h"
 #include "vokid/index/lmdb/lmdb_folder.h"
+#include "vokid/index/postgres/postgres_store.h"
 
 namespace vokid {
 
@@ -34,6 +37,45 @@ std::string_view schemeOf(std::string_view location)
 
 namespace {
 
+// The password of "user:password@" before the host, if any.
+std::string withoutUserPassword(std::string location, size_t hostStart)
+{
+    const size_t end = location.find_first_of("@/?", hostStart);
+    if (end == std::string::npos || location[end] != '@')
+        return location;
+    const size_t colon = location.find(':', hostStart);
+    if (colon < end)
+        location.erase(colon, end - colon);
+    return location;
+}
+
+// "password=..." among the parameters after "?", if any.
+std::string withoutPasswordParameter(const std::string &location)
+{
+    const size_t query = location.find('?');
+    if (query == std::string::npos)
+        return location;
+    std::string kept;
+    bool dropped = false;
+    for (size_t at = query + 1; at <= location.size();) {
+        const size_t next = std::min(location.find('&', at), location.size());
+        const std::string parameter = location.substr(at, next - at);
+        if (parameter.rfind("password=", 0) == 0)
+            dropped = true;
+        else
+            kept += (kept.empty() ? "" : "&") + parameter;
+        at = next + 1;
+    }
+    if (!dropped)
+        return location;
+    return location.substr(0, query) + (kept.empty() ? "" : "?" + kept);
+}
+
+bool isPostgres(std::string_view scheme)
+{
+    return scheme == "postgresql" || scheme == "postgres";
+}
+
 [[noreturn]] void notSupported(std::string_view scheme)
 {
     throw IndexError(std::string(scheme) +
@@ -56,7 +98,17 @@ std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess a
     const std::string_view scheme = schemeOf(location);
     if (scheme.empty())
         return openLmdbFolder(location, access);
+    if (isPostgres(scheme))
+        return openPostgresStore(location, access);
     notSupported(scheme);
+}
+
+std::string shownLocation(const std::string &location)
+{
+    const std::string_view scheme = schemeOf(location);
+    if (scheme.empty())
+        return location;
+    return withoutPasswordParameter(withoutUserPassword(location, scheme.size() + 3));
 }
 
 CopyReport backupIndex(const std::string &location, const std::string &destination,

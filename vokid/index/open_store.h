@@ -1,8 +1,10 @@
 // The store an index location names, as the user gives it for DB: a path
 // is an LMDB index folder (vokid/index/lmdb/), and a location that starts
 // with a URI scheme and "://" is a store elsewhere, each scheme a store of
-// its own. None is built in yet: such a location is refused by its name.
-// A folder whose name starts like a URI is written with "./" before it.
+// its own: "postgresql://" (or "postgres://") is an index in a PostgreSQL
+// database (vokid/index/postgres/), the location a libpq connection URI;
+// another scheme is refused by its name. A folder whose name starts like
+// a URI is written with "./" before it.
 #ifndef VOKID_INDEX_OPEN_STORE_H
 #define VOKID_INDEX_OPEN_STORE_H
 
@@ -22,8 +24,12 @@ namespace vokid {
 std::string_view schemeOf(std::string_view location);
 
 // Throws IndexError with the cause in plain words: the store's own
-// refusals, or "postgresql:// indexes are not supported yet ...".
+// refusals, or "vokid+tcp:// indexes are not supported yet ...".
 std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access);
+
+// A location as messages name it: a URI without its password (the one
+// of "user:password@", and a "password=" parameter). A path as it is.
+std::string shownLocation(const std::string &location);
 
 // The work on a whole index: a copy of it, written record by record (a
 // store's every page full, its records checked as they are read).

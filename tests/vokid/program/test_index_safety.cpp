@@ -196,8 +196,8 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
          "the index is damaged: its data file is truncated: it has 12288 bytes, but its pages reach to byte ", true},
         {"an empty folder", empty, "no vokid index here (vokid add creates one)", false},
         {"no folder", dir.file("none"), "no vokid index here (vokid add creates one)", false},
-        {"a store not built in", "postgresql://localhost/music",
-         "postgresql:// indexes are not supported yet", true},
+        {"a store not built in", "vokid+tcp://localhost/music",
+         "vokid+tcp:// indexes are not supported yet", true},
     };
     for (const auto &c : cases) {
         const std::set<std::string> before = fs::exists(c.db) && fs::is_directory(c.db)
