@@ -24,6 +24,9 @@
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/memory_store.h"
 #include "vokid/index/open_store.h"
+#ifdef VOKID_TEST_POSTGRES
+#include "tests/vokid/index/postgres_stores.h"
+#endif
 
 namespace {
 
@@ -66,6 +69,10 @@ const StoreFactory kStores[] = {
      [](const vok_test::TempDir &, uint32_t step) {
          return std::make_unique<vokid::MemoryStore>(step);
      }},
+#ifdef VOKID_TEST_POSTGRES
+    // In a test program of its own, which starts a PostgreSQL cluster.
+    {"Postgres", "postgresql", vokid_test::postgresStore},
+#endif
 };
 
 TrackPrint randomPrint(size_t blocks, uint32_t seed)
