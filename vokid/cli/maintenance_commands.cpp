@@ -38,6 +38,16 @@ int reporting(const std::string &db, Console &console, Work work, const std::str
     return kExitSuccess;
 }
 
+// A PostgreSQL index is copied and compacted by PostgreSQL's own tools:
+// says which, and refuses (usage: the command cannot be asked of it).
+bool refusedOnPostgres(const std::string &db, Console &console, const std::string &advice)
+{
+    if (!isPostgresLocation(db))
+        return false;
+    console.failure(db, "a PostgreSQL index " + advice);
+    return true;
+}
+
 } // namespace
 
 namespace {
@@ -82,6 +92,10 @@ int runUpgrade(const CopyOptions &options, Console &console)
 
 int runBackup(const CopyOptions &options, Console &console)
 {
+    if (refusedOnPostgres(options.db, console,
+                          "is backed up with pg_dump (pg_dump --schema=vokid DATABASE), or with "
+                          "the server's own backups"))
+        return kExitUsage;
     return reporting(options.db, console, [&] {
         const CopyReport report = backupIndex(options.db, options.destination,
                                               progressOn(console, options.db, "backup"));
@@ -94,6 +108,10 @@ int runBackup(const CopyOptions &options, Console &console)
 
 int runCompact(const CopyOptions &options, Console &console)
 {
+    if (refusedOnPostgres(options.db, console,
+                          "gives its free space back with VACUUM (VACUUM FULL vokid.postings, "
+                          "vokid.sequences, vokid.tracks), which autovacuum runs as needed"))
+        return kExitUsage;
     const std::string hint =
         options.destination.empty()
             ? ": vokid compact " + options.db + " --into DIR writes the copy to another folder"

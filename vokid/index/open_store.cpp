@@ -93,6 +93,11 @@ void requireFolder(const std::string &location)
 
 } // namespace
 
+bool isPostgresLocation(std::string_view location)
+{
+    return isPostgres(schemeOf(location));
+}
+
 std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access)
 {
     const std::string_view scheme = schemeOf(location);

@@ -22,6 +22,9 @@ namespace vokid {
 // "postgresql://host/db"; empty for a path. A scheme is a letter, then
 // letters, digits, "+", "-" or ".".
 std::string_view schemeOf(std::string_view location);
+// Whether a location names an index in PostgreSQL (postgresql:// or
+// postgres://).
+bool isPostgresLocation(std::string_view location);
 
 // Throws IndexError with the cause in plain words: the store's own
 // refusals, or "vokid+tcp:// indexes are not supported yet ...".

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "tests/support/pg_cluster.h"
 #include "tests/support/recording.h"
@@ -76,6 +77,40 @@ TEST(VokidPostgres, NamesTheLocationWithoutItsPassword)
             EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
             EXPECT_EQ(std::string::npos, run.err.find("secret")) << run.err;
         }
+}
+
+} // namespace
+
+namespace {
+
+// backup and compact are PostgreSQL's own tools' work there: they say
+// which, touch nothing (no server is asked) and exit 2.
+TEST(VokidPostgres, BackupAndCompactPointToPostgresTools)
+{
+    vok_test::TempDir dir;
+    const std::string uri = "postgresql://me:secret@/db?host=" + dir.path();
+    const std::string shown = "postgresql://me@/db?host=" + dir.path();
+    const std::string copy = dir.file("copy");
+    const struct {
+        std::vector<std::string> args;
+        std::string shown;
+        std::string advice;
+    } cases[] = {
+        {{"backup", uri, copy}, shown, "is backed up with pg_dump (pg_dump --schema=vokid"},
+        {{"compact", uri}, shown, "gives its free space back with VACUUM (VACUUM FULL vokid."},
+        {{"compact", "--into", copy, "postgres://dbhost/music"}, "postgres://dbhost/music",
+         "gives its free space back with VACUUM"},
+    };
+    for (const auto &c : cases) {
+        const vok_test::RunResult run = vokid(c.args);
+        EXPECT_EQ(2, run.exit_code) << c.args[0];
+        EXPECT_EQ("", run.out) << c.args[0];
+        const std::string expected = "vokid: " + c.shown + ": a PostgreSQL index " + c.advice;
+        EXPECT_EQ(expected, run.err.substr(0, expected.size())) << c.args[0];
+        EXPECT_EQ(1, std::count(run.err.begin(), run.err.end(), '\n')) << run.err;
+        EXPECT_EQ(std::string::npos, run.err.find("secret")) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(copy)) << c.args[0];
+    }
 }
 
 } // namespace
