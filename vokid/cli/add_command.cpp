@@ -2,6 +2,7 @@
 // argument order handed to one writer that commits a transaction per
 // batch. What a batch committed stays when a later one is interrupted, and
 // the files it holds are no-ops when the command is run again.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <new>
@@ -134,6 +135,12 @@ std::vector<Work> plan(const IndexOptions &options, IndexStore &store, Console &
         }
         work.push_back(item);
     }
+    // Writers at once on one store take their files in one order, the
+    // paths', so that none waits for a file another holds while holding
+    // one that the other waits for.
+    if (store.concurrentBatches())
+        std::stable_sort(work.begin(), work.end(),
+                         [](const Work &a, const Work &b) { return a.file.path < b.file.path; });
     return work;
 }
 
@@ -166,7 +173,10 @@ public:
             ++tally.unchanged;
         } else {
             outcome.track->info.id = known ? known->id : 0;
-            batch->put(outcome.track->info, outcome.track->print, outcome.postings);
+            if (batch->put(outcome.track->info, outcome.track->print, outcome.postings) == 0) {
+                ++tally.unchanged; // another writer has stored it meanwhile
+                return;
+            }
             ++(known ? pending.replaced : pending.added);
             pending.seconds += outcome.track->info.duration;
             ++inBatch;

@@ -8,6 +8,7 @@
 #include "vokid/cli/json_text.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/open_store.h"
+#include "vokid/index/postgres/pg_schema.h"
 #include "vokid/index/stored_form.h"
 
 namespace vokid {
@@ -34,7 +35,10 @@ namespace {
 std::unique_ptr<IndexStore> openUpgraded(const std::string &db, StoreAccess access,
                                          Console &console)
 {
-    console.failure(db, "converting the index to format version " + std::to_string(kStoredForm) +
+    const bool tables = isPostgresLocation(db);
+    console.failure(db, "converting the index" + std::string(tables ? "'s tables" : "") + " to " +
+                            (tables ? "schema version " + std::to_string(kSchemaVersion)
+                                    : "format version " + std::to_string(kStoredForm)) +
                             " before writing to it");
     upgradeIndex(db, progressOn(console, db, "upgrade"));
     console.clearStatus();

@@ -426,6 +426,16 @@ HttpResponse LookupService::addTrack(const HttpRequest &request)
     track.info.id = known ? known->id : 0;
     track.info.id = batch->put(track.info, track.print, postings);
     batch->commit();
+    if (track.info.id == 0) {
+        // Another request stored the same upload meanwhile: that track.
+        const std::optional<TrackInfo> stored = store.view()->trackAt(name);
+        if (!stored)
+            throw RequestError{409, "the track was stored and removed again meanwhile; "
+                                    "send it again"};
+        nlohmann::ordered_json object = listedTrackJson(*stored);
+        object["replaced"] = false;
+        return json(200, object);
+    }
     nlohmann::ordered_json object = listedTrackJson(track.info);
     object["replaced"] = known.has_value();
     return json(201, object);

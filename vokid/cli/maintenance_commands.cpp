@@ -71,10 +71,10 @@ int runUpgrade(const CopyOptions &options, Console &console)
         const CopyReport report =
             upgradeIndex(options.db, progressOn(console, options.db, "upgrade"));
         console.clearStatus();
-        const std::string version = "format version " + std::to_string(kStoredForm);
-        console.write(report.done ? "upgraded " + options.db + " to " + version + " (" +
+        const std::string shown = shownLocation(options.db);
+        console.write(report.done ? "upgraded " + shown + " to " + report.version + " (" +
                                         tracksText(report.tracks) + ")\n"
-                                  : options.db + " has " + version + " already (" +
+                                  : shown + " has " + report.version + " already (" +
                                         tracksText(report.tracks) + ")\n");
         const std::unique_ptr<IndexStore> store = openStore(options.db, StoreAccess::Update);
         store->setWaitNotice([&console, &options] {

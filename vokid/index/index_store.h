@@ -135,8 +135,9 @@ class IndexBatch : public IndexView {
 public:
     // Stores a track (under a new id when info.id is 0, else replacing the
     // track of that id) with its print and its postings, postingsOf(print,
-    // step()); returns the id. Ids are never used again: a new track gets
-    // one above every id the index has had. Throws std::invalid_argument
+    // step()); returns the id, or 0 (concurrentBatches() below). Ids are
+    // never used again: a new track gets one above every id the index has
+    // had. Throws std::invalid_argument
     // for a print or postings checkTrack refuses.
     virtual uint32_t put(TrackInfo info, const TrackPrint &print,
                          const PrintPostings &postings) = 0;
@@ -154,9 +155,15 @@ public:
     virtual ~IndexStore() = default;
     virtual std::unique_ptr<IndexView> view() = 0;
     // Only one batch at a time is open on an index (for a store others
-    // share, across processes): a second one waits for the first to end.
-    // Throws std::logic_error for a store opened for reading.
+    // share, across processes): a second one waits for the first to end;
+    // unless concurrentBatches(). Throws std::logic_error for a store
+    // opened for reading.
     virtual std::unique_ptr<IndexBatch> batch() = 0;
+    // Whether batches write at once (a database server's store): then a
+    // batch may not see what another one stores meanwhile, and put() of a
+    // new track (info.id 0) of a file another batch has stored (the same
+    // path, size and time; a size above 0) stores nothing and returns 0.
+    virtual bool concurrentBatches() const { return false; }
     // Every step-th sub-fingerprint that is not a quiet frame has a posting.
     virtual uint32_t step() const = 0;
 

@@ -5,7 +5,9 @@
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/lmdb_copy.h"
 #include "vokid/index/lmdb/lmdb_folder.h"
+#include "vokid/index/postgres/pg_schema.h"
 #include "vokid/index/postgres/postgres_store.h"
+#include "vokid/index/stored_form.h"
 
 namespace vokid {
 
@@ -136,8 +138,16 @@ CopyReport compactIndex(const std::string &location, const std::string &into,
 
 CopyReport upgradeIndex(const std::string &location, const CopyProgress &progress)
 {
+    CopyReport report;
+    if (isPostgresLocation(location)) {
+        report.done = upgradePostgresTables(location, report.tracks) < kSchemaVersion;
+        report.version = "schema version " + std::to_string(kSchemaVersion);
+        return report;
+    }
     requireFolder(location);
-    return upgradeLmdbFolder(location, progress);
+    report = upgradeLmdbFolder(location, progress);
+    report.version = "format version " + std::to_string(kStoredForm);
+    return report;
 }
 
 } // namespace vokid

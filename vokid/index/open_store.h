@@ -49,6 +49,7 @@ struct CopyReport {
     uint64_t bytesBefore = 0; // the store's files before
     uint64_t bytesAfter = 0;  // the copy's
     bool done = true;         // upgrade: false when there was nothing to do
+    std::string version;      // upgrade: what the index is now ("format version 3")
 };
 
 // A consistent copy of the index as a new index at `destination`, which
@@ -62,7 +63,8 @@ CopyReport backupIndex(const std::string &location, const std::string &destinati
 CopyReport compactIndex(const std::string &location, const std::string &into,
                         const CopyProgress &progress);
 // An index of an older format version converted in place, taking the
-// write lock; an interruption leaves it as it was.
+// write lock; an interruption leaves it as it was. In PostgreSQL, its
+// tables of an older schema version, in one transaction.
 CopyReport upgradeIndex(const std::string &location, const CopyProgress &progress);
 
 } // namespace vokid

@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "vokid/index/index_error.h"
 #include "vokid/index/postgres/pg_schema.h"
@@ -92,23 +93,40 @@ PgParams &PgParams::bytes(std::string_view value)
 // An array's binary form: dimensions, null flag, element type, then per
 // dimension its size and lower bound, then each element's length and
 // value.
-PgParams &PgParams::int4Array(const std::vector<int32_t> &elements)
+namespace {
+
+template <class Element>
+std::string arrayOf(const std::vector<Element> &elements, uint32_t type)
 {
-    constexpr uint32_t kInt4Type = 23;
+    constexpr int kBytes = static_cast<int>(sizeof(Element));
     std::string out;
     putBigEndian(out, elements.empty() ? 0 : 1, 4); // an empty array has no dimension
     putBigEndian(out, 0, 4);                        // no nulls
-    putBigEndian(out, kInt4Type, 4);
+    putBigEndian(out, type, 4);
     if (elements.empty())
-        return add(std::move(out));
+        return out;
     putBigEndian(out, elements.size(), 4);
     putBigEndian(out, 1, 4); // lower bound
-    out.reserve(out.size() + 8 * elements.size());
-    for (int32_t element : elements) {
-        putBigEndian(out, 4, 4);
-        putBigEndian(out, static_cast<uint32_t>(element), 4);
+    out.reserve(out.size() + (4 + kBytes) * elements.size());
+    for (Element element : elements) {
+        putBigEndian(out, kBytes, 4);
+        putBigEndian(out, static_cast<std::make_unsigned_t<Element>>(element), kBytes);
     }
-    return add(std::move(out));
+    return out;
+}
+
+} // namespace
+
+PgParams &PgParams::int4Array(const std::vector<int32_t> &elements)
+{
+    constexpr uint32_t kInt4Type = 23;
+    return add(arrayOf(elements, kInt4Type));
+}
+
+PgParams &PgParams::int8Array(const std::vector<int64_t> &elements)
+{
+    constexpr uint32_t kInt8Type = 20;
+    return add(arrayOf(elements, kInt8Type));
 }
 
 int32_t PgResult::int4(int row, int column) const

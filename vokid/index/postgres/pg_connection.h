@@ -29,6 +29,7 @@ public:
     PgParams &bytes(std::string_view value);
     // A one-dimensional int4[] of `values`.
     PgParams &int4Array(const std::vector<int32_t> &values);
+    PgParams &int8Array(const std::vector<int64_t> &values);
 
     int count() const { return static_cast<int>(values.size()); }
     // Valid until the parameters change (or are copied: a copy has its own).

@@ -2,10 +2,12 @@
 
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "vokid/index/index_error.h"
 #include "vokid/index/postings.h"
 #include "vokid/index/stored_form.h"
+#include "vokid/index/track_info.h"
 
 namespace vokid {
 
@@ -19,13 +21,16 @@ CREATE TABLE vokid.store (
     only_row boolean PRIMARY KEY DEFAULT true CHECK (only_row),
     version integer NOT NULL,
     step integer NOT NULL,
-    next_id bigint NOT NULL,
     commits bigint NOT NULL,
     postings bigint NOT NULL);
+CREATE SEQUENCE vokid.track_ids AS bigint MINVALUE 1 MAXVALUE 4294967295;
 CREATE TABLE vokid.tracks (
     id integer PRIMARY KEY,
     path bytea NOT NULL,
+    size bigint NOT NULL,
+    modified bigint NOT NULL,
     record bytea NOT NULL);
+CREATE UNIQUE INDEX tracks_file ON vokid.tracks (sha256(path), size, modified) WHERE size > 0;
 CREATE INDEX tracks_path ON vokid.tracks USING hash (path);
 CREATE TABLE vokid.sequences (
     track integer PRIMARY KEY,
@@ -36,6 +41,21 @@ CREATE TABLE vokid.postings (
     track integer NOT NULL,
     position integer NOT NULL);
 CREATE INDEX postings_word ON vokid.postings (word, track, position);
+)";
+
+// From version 1: the file's identity in columns of its own, with its
+// unique key (the columns are filled from the records in between), and
+// the next id from a sequence instead of the store row.
+const char *const kToVersion2Columns = R"(
+ALTER TABLE vokid.tracks ADD COLUMN size bigint, ADD COLUMN modified bigint;
+)";
+const char *const kToVersion2Keys = R"(
+ALTER TABLE vokid.tracks ALTER COLUMN size SET NOT NULL, ALTER COLUMN modified SET NOT NULL;
+CREATE UNIQUE INDEX tracks_file ON vokid.tracks (sha256(path), size, modified) WHERE size > 0;
+CREATE SEQUENCE vokid.track_ids AS bigint MINVALUE 1 MAXVALUE 4294967295;
+SELECT setval('vokid.track_ids', next_id, false) FROM vokid.store;
+ALTER TABLE vokid.store DROP COLUMN next_id;
+UPDATE vokid.store SET version = 2, commits = commits + 1;
 )";
 
 struct Statement {
@@ -49,7 +69,10 @@ struct Statement {
 // many (whose postings are then not read at all), gives one row of nulls.
 // Rows come in the order of the words asked, then of track and position.
 const Statement kStatements[] = {
-    {"store_row", "SELECT version, step, next_id, commits, postings FROM vokid.store"},
+    {"store_row", R"(
+SELECT version, step, commits, postings,
+       CASE WHEN is_called THEN last_value + 1 ELSE last_value END
+FROM vokid.store, vokid.track_ids)"},
     {"track", "SELECT record FROM vokid.tracks WHERE id = $1::int4"},
     {"track_at", "SELECT id, record FROM vokid.tracks WHERE path = $1::bytea"},
     {"tracks", "SELECT id, record FROM vokid.tracks"},
@@ -67,9 +90,15 @@ SELECT counted.n, counted.count, p.track, p.position
 FROM counted JOIN vokid.postings p ON p.word = counted.word
 WHERE counted.count BETWEEN 1 AND $2::int8
 ORDER BY 1, 3, 4)"},
-    {"put_track", R"(
-INSERT INTO vokid.tracks (id, path, record) VALUES ($1::int4, $2::bytea, $3::bytea)
-ON CONFLICT (id) DO UPDATE SET path = EXCLUDED.path, record = EXCLUDED.record)"},
+    // A new track of a file that is stored already (by another writer,
+    // whose batch this one may have waited for) is no row.
+    {"new_track", R"(
+INSERT INTO vokid.tracks (id, path, size, modified, record)
+VALUES ($1::int4, $2::bytea, $3::int8, $4::int8, $5::bytea)
+ON CONFLICT (sha256(path), size, modified) WHERE size > 0 DO NOTHING)"},
+    {"replace_track", R"(
+UPDATE vokid.tracks SET path = $2::bytea, size = $3::int8, modified = $4::int8, record = $5::bytea
+WHERE id = $1::int4)"},
     {"put_sequence", R"(
 INSERT INTO vokid.sequences (track, print) VALUES ($1::int4, $2::bytea)
 ON CONFLICT (track) DO UPDATE SET print = EXCLUDED.print)"},
@@ -78,11 +107,15 @@ ON CONFLICT (track) DO UPDATE SET print = EXCLUDED.print)"},
      "DELETE FROM vokid.postings WHERE word = ANY($1::int4[]) AND track = $2::int4"},
     {"remove_sequence", "DELETE FROM vokid.sequences WHERE track = $1::int4"},
     {"remove_track", "DELETE FROM vokid.tracks WHERE id = $1::int4"},
-    {"try_lock", "SELECT pg_try_advisory_xact_lock($1::int8)"},
-    {"lock", "SELECT pg_advisory_xact_lock($1::int8)"},
-    {"set_next_id", "UPDATE vokid.store SET next_id = $1::int8"},
-    {"add_postings", "UPDATE vokid.store SET postings = postings + $1::int8"},
-    {"count_commit", "UPDATE vokid.store SET commits = commits + 1"},
+    {"next_id", "SELECT nextval('vokid.track_ids')"},
+    {"keep_id", R"(
+SELECT setval('vokid.track_ids', greatest($1::int8, CASE WHEN is_called THEN last_value ELSE 0 END))
+FROM vokid.track_ids)"},
+    {"count_commit", "UPDATE vokid.store SET commits = commits + 1, postings = postings + $1::int8"},
+    {"set_identities", R"(
+UPDATE vokid.tracks SET size = given.size, modified = given.modified
+FROM unnest($1::int4[], $2::int8[], $3::int8[]) AS given(id, size, modified)
+WHERE tracks.id = given.id)"},
     {"sizes", R"(
 SELECT pg_total_relation_size('vokid.postings'), pg_total_relation_size('vokid.sequences'),
        pg_total_relation_size('vokid.tracks') + pg_total_relation_size('vokid.store'),
@@ -117,10 +150,10 @@ void createIndex(PgConnection &connection, uint32_t step)
         if (!hasIndex(connection)) {
             connection.exec(kCreateTables, "create the index");
             // The creation counts as the first commit, as the LMDB store's does.
-            connection.exec("INSERT INTO vokid.store (version, step, next_id, commits, postings) "
+            connection.exec("INSERT INTO vokid.store (version, step, commits, postings) "
                             "VALUES (" +
                                 std::to_string(kSchemaVersion) + ", " + std::to_string(step) +
-                                ", 1, 1, 0)",
+                                ", 1, 0)",
                             "create the index");
         }
         connection.exec("COMMIT", "create the index");
@@ -130,24 +163,99 @@ void createIndex(PgConnection &connection, uint32_t step)
     }
 }
 
+namespace {
+
+int32_t versionOf(PgConnection &connection)
+{
+    const PgResult result = connection.exec("SELECT version FROM vokid.store", "read the index");
+    if (result.rows() != 1)
+        throw damaged("its store table has " + std::to_string(result.rows()) + " rows, not 1");
+    return std::stoi(std::string(PQgetvalue(result.get(), 0, 0)));
+}
+
+void requireVersion(int32_t version)
+{
+    if (version > kSchemaVersion)
+        throw IndexError("the index's tables have schema version " + std::to_string(version) +
+                         ", this vokid reads version " + std::to_string(kSchemaVersion) +
+                         " (a newer vokid made them)");
+    if (version < kSchemaVersion)
+        throw OlderFormat("the index's tables have schema version " + std::to_string(version) +
+                          ": vokid upgrade converts them to version " +
+                          std::to_string(kSchemaVersion));
+}
+
+// The file's size and time of each track, from its record; a record that
+// does not read back gives its track an identity no file has (size 0),
+// for vokid check to report.
+void fillIdentities(PgConnection &connection)
+{
+    const PgResult result = connection.run("tracks", PgParams(), "read the tracks");
+    std::vector<int32_t> ids;
+    std::vector<int64_t> sizes, times;
+    for (int row = 0; row < result.rows(); ++row) {
+        const int32_t id = result.int4(row, 0);
+        TrackInfo info;
+        try {
+            info = decodeTrack(static_cast<uint32_t>(id), result.bytes(row, 1));
+        } catch (const IndexError &) {
+        }
+        ids.push_back(id);
+        sizes.push_back(static_cast<int64_t>(info.fileSize));
+        times.push_back(info.modified);
+    }
+    connection.run("set_identities", PgParams().int4Array(ids).int8Array(sizes).int8Array(times),
+                   "keep the tracks' files");
+}
+
+} // namespace
+
 StoreRow readStoreRow(PgConnection &connection)
 {
+    // The version first, by a statement every version answers.
+    const int32_t version = versionOf(connection);
+    requireVersion(version);
     const PgResult result = connection.run("store_row", PgParams(), "read the index");
     if (result.rows() != 1)
         throw damaged("its store table has " + std::to_string(result.rows()) + " rows, not 1");
     StoreRow row;
     row.version = result.int4(0, 0);
-    if (row.version != kSchemaVersion)
-        throw IndexError("the index's tables have version " + std::to_string(row.version) +
-                         ", this vokid reads version " + std::to_string(kSchemaVersion));
+    requireVersion(row.version);
     const int32_t step = result.int4(0, 1);
     if (step < 1 || step > static_cast<int32_t>(kMaxStep))
         throw damaged("its step is " + std::to_string(step));
     row.step = static_cast<uint32_t>(step);
-    row.nextId = static_cast<uint64_t>(result.int8(0, 2));
-    row.commits = static_cast<uint64_t>(result.int8(0, 3));
-    row.postings = static_cast<uint64_t>(result.int8(0, 4));
+    row.commits = static_cast<uint64_t>(result.int8(0, 2));
+    row.postings = static_cast<uint64_t>(result.int8(0, 3));
+    row.nextId = static_cast<uint64_t>(result.int8(0, 4));
     return row;
+}
+
+int32_t upgradeSchema(PgConnection &connection, uint64_t &tracks)
+{
+    try {
+        connection.exec("BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kBatchLockKey) +
+                            "); LOCK TABLE vokid.store, vokid.tracks IN ACCESS EXCLUSIVE MODE",
+                        "upgrade the index");
+        const int32_t version = versionOf(connection);
+        if (version > kSchemaVersion)
+            requireVersion(version);
+        if (version == 1) {
+            connection.exec(kToVersion2Columns, "upgrade the index");
+            fillIdentities(connection);
+            connection.exec(kToVersion2Keys, "upgrade the index");
+        }
+        tracks = static_cast<uint64_t>(
+            std::stoll(PQgetvalue(connection.exec("SELECT count(*) FROM vokid.tracks",
+                                                  "count the tracks")
+                                      .get(),
+                                  0, 0)));
+        connection.exec("COMMIT", "upgrade the index");
+        return version;
+    } catch (const IndexError &) {
+        connection.rollback();
+        throw;
+    }
 }
 
 } // namespace vokid

@@ -2,12 +2,20 @@
 // (so that they stand apart from whatever else the database holds):
 //
 //   store      one row: the version of these tables (kSchemaVersion), the
-//              index's step, the id the next new track gets, vokid's own
-//              commit counter (every committed batch counts one, as the
-//              LMDB store counts its commits), and the postings held
-//   tracks     id, path, record: the track record in its stored form
-//              (track_info.h); the path (as bytes: a file name need not be
-//              valid UTF-8) with a hash index, for trackAt
+//              index's step, vokid's own commit counter (every committed
+//              batch counts one, as the LMDB store counts its commits),
+//              and the postings held
+//   track_ids  the sequence of new tracks' ids: never given twice, also
+//              when the batch that took one is rolled back, and taken by
+//              batches at once without waiting for each other
+//   tracks     id, path, size, modified, record: the track record in its
+//              stored form (track_info.h), with its file's identity (path,
+//              size and time) in columns of their own. The path is bytes
+//              (a file name need not be valid UTF-8), with a hash index for
+//              trackAt; the identity of a file (size above 0: not standard
+//              input) has a unique key, on the path's SHA-256 (a b-tree
+//              entry holds no path of any length), so that writers who
+//              find the same file at once store it once
 //   sequences  track, print: the whole print in its stored form
 //              (track_print.h), kept out of line and uncompressed
 //   postings   word, track, position: one row per posting, with a b-tree
@@ -27,10 +35,12 @@
 
 namespace vokid {
 
-constexpr int32_t kSchemaVersion = 1;
+// Version 1 kept the next id in the store row and the file's identity in
+// the record alone.
+constexpr int32_t kSchemaVersion = 2;
 
-// The key of the transaction-level advisory lock a batch holds: one batch
-// at a time on the database's index, whichever process opens it.
+// The key of the transaction-level advisory lock taken to create the
+// tables and to convert them, by one process at a time.
 constexpr int64_t kBatchLockKey = 0x766F6B6964; // "vokid"
 
 // The SQL of a statement the store prepares, by name; throws
@@ -52,9 +62,14 @@ bool hasIndex(PgConnection &connection);
 // another process made them meanwhile. Throws IndexError when the
 // database has a schema "vokid" of something else.
 void createIndex(PgConnection &connection, uint32_t step);
-// The store row, checked: throws IndexError for another schema version,
-// and IndexDamaged for a step out of range or a missing row.
+// The store row, checked: throws OlderFormat for tables of an older
+// version, IndexError for a newer one, and IndexDamaged for a step out of
+// range or a missing row.
 StoreRow readStoreRow(PgConnection &connection);
+// Converts tables of an older version to this one, in one transaction
+// that waits for every other writer; the version they had (this one when
+// there was nothing to do). `tracks` receives how many the index holds.
+int32_t upgradeSchema(PgConnection &connection, uint64_t &tracks);
 
 } // namespace vokid
 

@@ -1,7 +1,6 @@
 #include "vokid/index/postgres/postgres_store.h"
 
 #include <algorithm>
-#include <atomic>
 #include <functional>
 #include <limits>
 #include <mutex>
@@ -27,8 +26,6 @@ struct Shared {
     bool writable = false;
     std::mutex mutex;
     std::vector<std::unique_ptr<PgConnection>> idle;
-    std::function<void()> waitNotice;
-    std::atomic<bool> noticed{false};
 };
 
 std::unique_ptr<PgConnection> take(Shared &shared)
@@ -98,9 +95,8 @@ std::vector<int32_t> wordsOf(const PrintPostings &postings)
     return storedAll(words);
 }
 
-// A view (REPEATABLE READ, READ ONLY) or a batch (the lock, then READ
-// COMMITTED) on a connection of its own, given back to the pool when it
-// ends.
+// A view (REPEATABLE READ, READ ONLY) or a batch (READ COMMITTED) on a
+// connection of its own, given back to the pool when it ends.
 class PgTransaction final : public IndexBatch {
 public:
     PgTransaction(std::shared_ptr<Shared> state, bool forWriting);
@@ -123,11 +119,11 @@ public:
 
 private:
     void begin();
-    void lock();
     PgConnection &connection();
     void requireWrite();
     std::optional<std::string> storedSequence(uint32_t track);
-    uint32_t takeId(uint32_t taken);
+    uint32_t newId();
+    void keepId(uint32_t taken);
     void removeContents(uint32_t id);
     void addPostings(uint32_t id, const PrintPostings &postings);
     std::vector<StoreFact> facts(const StoreRow &row, const PgResult &sizes);
@@ -137,6 +133,7 @@ private:
     std::unique_ptr<PgConnection> conn;
     bool write;
     bool done = false;
+    int64_t postingsAdded = 0; // by the batch, counted in the store row at its commit
 };
 
 // A pooled connection the server has closed meanwhile (a restart, an
@@ -158,25 +155,11 @@ void PgTransaction::begin()
 {
     if (write) {
         conn->exec("BEGIN ISOLATION LEVEL READ COMMITTED", "begin a batch");
-        lock();
     } else {
         conn->exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", "begin a view");
     }
     // The first read takes the snapshot, and finds the tables still there.
     readStoreRow(*conn);
-}
-
-// Waits for the batch of another process (or of this one) to end; the
-// notice is given once, before the first wait.
-void PgTransaction::lock()
-{
-    const PgParams key = PgParams().int8(kBatchLockKey);
-    const PgResult got = conn->run("try_lock", key, "take the index's write lock");
-    if (got.rows() == 1 && got.boolean(0, 0))
-        return;
-    if (shared->waitNotice && !shared->noticed.exchange(true))
-        shared->waitNotice();
-    conn->run("lock", key, "take the index's write lock");
 }
 
 void PgTransaction::end()
@@ -320,7 +303,7 @@ StoreStats PgTransaction::stats()
     }
     const StoreRow row = readStoreRow(connection());
     const PgResult sizes = connection().run("sizes", PgParams(), "measure the index");
-    stats.postings = row.postings;
+    stats.postings = row.postings + static_cast<uint64_t>(postingsAdded); // with the batch's
     stats.postingBytes = static_cast<uint64_t>(sizes.int8(0, 0));
     stats.sequenceBytes = static_cast<uint64_t>(sizes.int8(0, 1));
     stats.metadataBytes = static_cast<uint64_t>(sizes.int8(0, 2));
@@ -343,20 +326,22 @@ std::vector<StoreFact> PgTransaction::facts(const StoreRow &row, const PgResult 
     };
 }
 
-// The id the next new track gets; `taken` (when not 0) is in use from now
-// on, and the next id is moved past it.
-uint32_t PgTransaction::takeId(uint32_t taken)
+// Ids come from the sequence, which no rollback gives back; the last one
+// (2^32 - 1) is not given, for 0 and it are no track's.
+uint32_t PgTransaction::newId()
 {
-    uint64_t id = readStoreRow(connection()).nextId;
-    if (taken != 0 && taken < id)
-        return taken;
-    if (taken != 0)
-        id = taken;
-    if (id >= 0xFFFFFFFFu)
+    const int64_t id =
+        connection().run("next_id", PgParams(), "take a track id").int8(0, 0);
+    if (id >= 0xFFFFFFFF)
         throw IndexError("the index has used every track id");
-    connection().run("set_next_id", PgParams().int8(static_cast<int64_t>(id + 1)),
-                     "keep the next track id");
     return static_cast<uint32_t>(id);
+}
+
+// A track put under an id of its own (a copy keeps its tracks' ids): new
+// ids are given above it from now on.
+void PgTransaction::keepId(uint32_t taken)
+{
+    connection().run("keep_id", PgParams().int8(taken), "keep the next track id");
 }
 
 // A track's postings are found again from its stored print by the rule
@@ -371,8 +356,7 @@ void PgTransaction::removeContents(uint32_t id)
         PgParams().int4Array(wordsOf(postingsOf(print, shared->step))).int4(stored(id));
     const uint64_t removed =
         connection().run("remove_postings", params, "remove postings").affected();
-    connection().run("add_postings", PgParams().int8(-static_cast<int64_t>(removed)),
-                     "count the postings");
+    postingsAdded -= static_cast<int64_t>(removed);
     connection().run("remove_sequence", PgParams().int4(stored(id)), "remove a sequence");
 }
 
@@ -383,11 +367,21 @@ void PgTransaction::addPostings(uint32_t id, const PrintPostings &postings)
         rows.row({stored(posting.word), stored(id), stored(posting.position)});
     connection().copyIn("COPY vokid.postings (word, track, position) FROM STDIN (FORMAT binary)",
                         rows.rows(), "write postings");
-    connection().run("add_postings",
-                     PgParams().int8(static_cast<int64_t>(postings.entries.size())),
-                     "count the postings");
+    postingsAdded += static_cast<int64_t>(postings.entries.size());
 }
 
+PgParams trackParams(const TrackInfo &info)
+{
+    return PgParams()
+        .int4(stored(info.id))
+        .bytes(info.path)
+        .int8(static_cast<int64_t>(info.fileSize))
+        .int8(info.modified)
+        .bytes(encodeTrack(info));
+}
+
+// A new track whose file another batch has stored (or is storing: the
+// insert waits for that batch to end) is no row, and puts nothing.
 uint32_t PgTransaction::put(TrackInfo info, const TrackPrint &print,
                             const PrintPostings &postings)
 {
@@ -396,15 +390,21 @@ uint32_t PgTransaction::put(TrackInfo info, const TrackPrint &print,
     const bool known =
         info.id != 0 &&
         connection().run("track", PgParams().int4(stored(info.id)), "read a track").rows() > 0;
-    if (known)
-        removeContents(info.id);
-    else
-        info.id = takeId(info.id);
     info.words = static_cast<uint32_t>(print.size());
     info.postings = static_cast<uint32_t>(postings.entries.size());
-    connection().run("put_track",
-                     PgParams().int4(stored(info.id)).bytes(info.path).bytes(encodeTrack(info)),
-                     "write a track");
+    if (known) {
+        removeContents(info.id);
+        connection().run("replace_track", trackParams(info), "write a track");
+    } else {
+        if (info.id == 0)
+            info.id = newId();
+        else if (info.id == 0xFFFFFFFF)
+            throw IndexError("the index has used every track id");
+        else
+            keepId(info.id);
+        if (connection().run("new_track", trackParams(info), "write a track").affected() == 0)
+            return 0;
+    }
     connection().run("put_sequence",
                      PgParams().int4(stored(info.id)).bytes(encodeSequence(print, info.id)),
                      "write a sequence");
@@ -443,7 +443,7 @@ bool PgTransaction::remove(uint32_t id)
 void PgTransaction::commit()
 {
     requireWrite();
-    connection().run("count_commit", PgParams(), "count the commit");
+    connection().run("count_commit", PgParams().int8(postingsAdded), "count the commit");
     const PgResult result = connection().exec("COMMIT", "commit");
     if (result.tag() != "COMMIT")
         throw IndexError("cannot commit: the batch failed before, and was rolled back");
@@ -466,10 +466,7 @@ public:
         return std::make_unique<PgTransaction>(shared, true);
     }
     uint32_t step() const override { return shared->step; }
-    void setWaitNotice(std::function<void()> notice) override
-    {
-        shared->waitNotice = std::move(notice);
-    }
+    bool concurrentBatches() const override { return true; }
 
 private:
     std::shared_ptr<Shared> shared; // with the views and batches, which may outlive the store
@@ -493,6 +490,14 @@ std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, Store
     shared->writable = access != StoreAccess::Read;
     shared->idle.push_back(std::move(connection));
     return std::make_unique<PostgresStore>(std::move(shared));
+}
+
+int32_t upgradePostgresTables(const std::string &location, uint64_t &tracks)
+{
+    PgConnection connection(location);
+    if (!hasIndex(connection))
+        throw IndexError("no vokid index in this database (vokid add creates one)");
+    return upgradeSchema(connection, tracks);
 }
 
 } // namespace vokid

@@ -5,11 +5,11 @@
 //
 // A view is a REPEATABLE READ, READ ONLY transaction on a connection of
 // its own, begun when the view is made: one consistent state, whatever is
-// committed meanwhile. A batch is one transaction that first takes a
-// transaction-level advisory lock, so that one batch at a time writes to
-// the index across all processes; it reads at READ COMMITTED, which after
-// the lock is the last commit and its own changes. Connections are kept
-// in a small pool between views and batches.
+// committed meanwhile. A batch is one READ COMMITTED transaction; batches
+// of any number of processes write at once (concurrentBatches()), each
+// track's rows locked by the batch that writes them, a file's identity
+// kept once by its unique key, ids taken from a sequence. Connections are
+// kept in a small pool between views and batches.
 #ifndef VOKID_INDEX_POSTGRES_POSTGRES_STORE_H
 #define VOKID_INDEX_POSTGRES_POSTGRES_STORE_H
 
@@ -29,6 +29,10 @@ namespace vokid {
 // outside 1 to kMaxStep.
 std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, StoreAccess access,
                                               uint32_t step = kDefaultStep);
+
+// Converts the index's tables of an older schema version (pg_schema.h);
+// the version they had. `tracks` receives how many the index holds.
+int32_t upgradePostgresTables(const std::string &location, uint64_t &tracks);
 
 } // namespace vokid
 
