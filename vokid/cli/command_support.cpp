@@ -48,11 +48,11 @@ std::unique_ptr<IndexStore> openUpgraded(const std::string &db, StoreAccess acce
 } // namespace
 
 std::unique_ptr<IndexStore> openReporting(const std::string &db, StoreAccess access,
-                                          Console &console)
+                                          Console &console, uint32_t step)
 {
     try {
         try {
-            return openStore(db, access);
+            return openStore(db, access, step);
         } catch (const OlderFormat &) {
             if (access == StoreAccess::Read)
                 throw;

@@ -17,9 +17,10 @@ namespace vokid {
 // The store DB names (open_store.h), or null after the failure has been
 // reported ("vokid: DB: cause"). An index of an older format opened for
 // writing is first converted in place (vokid upgrade), once, with a line
-// that says so and its progress on a terminal.
+// that says so and its progress on a terminal. An index StoreAccess::Write
+// creates has `step` (kDefaultStep when 0).
 std::unique_ptr<IndexStore> openReporting(const std::string &db, StoreAccess access,
-                                          Console &console);
+                                          Console &console, uint32_t step = 0);
 // "compact: 45% of 1200340 records" on the status line, and a line when
 // the work waits for another writer.
 CopyProgress progressOn(Console &console, const std::string &db, const char *work);

@@ -10,6 +10,7 @@
 #include "vokid/cli/upgrade_values.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/open_store.h"
+#include "vokid/index/store_copy.h"
 #include "vokid/index/stored_form.h"
 
 namespace vokid {
@@ -133,6 +134,61 @@ int runCompact(const CopyOptions &options, Console &console)
                                     "process uses it)\n");
         },
         hint);
+}
+
+namespace {
+
+// Tracks per transaction of a copy: a few seconds of work each, so that an
+// interruption loses little.
+constexpr size_t kCopyBatch = 200;
+
+} // namespace
+
+int runCopy(const CopyOptions &options, Console &console)
+{
+    if (options.db == options.destination) {
+        console.failure(options.destination, "is the index copied: give another destination");
+        return kExitUsage;
+    }
+    const std::unique_ptr<IndexStore> source =
+        openReporting(options.db, StoreAccess::Read, console);
+    if (!source)
+        return kExitFailure;
+    // A destination made here gets the source's step.
+    const std::unique_ptr<IndexStore> destination =
+        openReporting(options.destination, StoreAccess::Write, console, source->step());
+    if (!destination)
+        return kExitFailure;
+    const std::string from = shownLocation(options.db);
+    const std::string to = shownLocation(options.destination);
+    StoreCopyReport report;
+    const auto step = [&console](uint64_t done, uint64_t total) {
+        console.status("copy: " + std::to_string(done) + "/" + std::to_string(total) + " tracks");
+    };
+    const auto kept = [&report] {
+        return report.copied == 0 ? std::string()
+                                  : "; the " + tracksText(report.copied) +
+                                        " copied before it are kept, and the same copy again "
+                                        "goes on from there";
+    };
+    try {
+        copyStore(*source, *destination, kCopyBatch, step, report);
+    } catch (const IndexDamaged &error) {
+        console.failure(options.db, error.what() + kept());
+        return kExitFailure;
+    } catch (const IndexError &error) {
+        console.failure(options.destination, error.what() + kept());
+        return kExitFailure;
+    }
+    console.clearStatus();
+    const StoreStats stats = destination->view()->stats();
+    char hours[32];
+    std::snprintf(hours, sizeof hours, "%.2f h", stats.seconds / 3600);
+    console.write("copied " + tracksText(report.copied) + " from " + from + " to " + to +
+                  (report.present > 0 ? " (" + std::to_string(report.present) + " there already)"
+                                      : "") +
+                  "; " + to + " holds " + tracksText(stats.tracks) + ", " + hours + "\n");
+    return kExitSuccess;
 }
 
 } // namespace vokid

@@ -13,12 +13,14 @@ namespace vokid {
 
 struct CopyOptions {
     std::string db;
-    std::string destination; // backup: DEST; compact: --into DIR, or empty
+    std::string destination; // backup, copy: DEST; compact: --into DIR, or empty
 };
 
 int runUpgrade(const CopyOptions &options, Console &console);
 int runBackup(const CopyOptions &options, Console &console);
 int runCompact(const CopyOptions &options, Console &console);
+// `vokid copy SRC DEST`: an index into another store, of any kind.
+int runCopy(const CopyOptions &options, Console &console);
 
 } // namespace vokid
 

@@ -315,6 +315,17 @@ void addMaintenanceCommands(CLI::App &app, CopyOptions &copy)
                      "Write the compacted index to this new folder instead (where the index's "
                      "disk has no room for a copy), leaving DB as it is")
         ->type_name("DIR");
+
+    CLI::App *copyCommand = app.add_subcommand(
+        "copy", "Copy an index into another store of any kind (an index folder into a "
+                "PostgreSQL database, or back), keeping its tracks' ids; run again, it goes "
+                "on where a stopped copy ended.");
+    copyCommand->add_option("SRC", copy.db, "The index copied: a folder or a postgresql:// URI")
+        ->required();
+    copyCommand->add_option("DEST", copy.destination,
+                     "The index copied into, created when there is none: a folder or a "
+                     "postgresql:// URI")
+        ->required();
 }
 
 void addServeCommand(CLI::App &app, ServeOptions &serve)
@@ -403,6 +414,7 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
         {"upgrade", runUpgrade},
         {"backup", runBackup},
         {"compact", runCompact},
+        {"copy", runCopy},
     };
     for (const auto &[name, run] : copies)
         if (app.got_subcommand(name))

@@ -100,13 +100,14 @@ bool isPostgresLocation(std::string_view location)
     return isPostgres(schemeOf(location));
 }
 
-std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access)
+std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access,
+                                      uint32_t step)
 {
     const std::string_view scheme = schemeOf(location);
     if (scheme.empty())
-        return openLmdbFolder(location, access);
+        return openLmdbFolder(location, access, step);
     if (isPostgres(scheme))
-        return openPostgresStore(location, access);
+        return openPostgresStore(location, access, step == 0 ? kDefaultStep : step);
     notSupported(scheme);
 }
 

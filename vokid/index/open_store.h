@@ -27,8 +27,10 @@ std::string_view schemeOf(std::string_view location);
 bool isPostgresLocation(std::string_view location);
 
 // Throws IndexError with the cause in plain words: the store's own
-// refusals, or "vokid+tcp:// indexes are not supported yet ...".
-std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access);
+// refusals, or "vokid+tcp:// indexes are not supported yet ...". An index
+// that StoreAccess::Write creates has `step` (kDefaultStep when 0).
+std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access,
+                                      uint32_t step = 0);
 
 // A location as messages name it: a URI without its password (the one
 // of "user:password@", and a "password=" parameter). A path as it is.

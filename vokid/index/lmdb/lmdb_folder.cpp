@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <set>
+#include <stdexcept>
 
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
@@ -134,7 +135,7 @@ uint32_t stepToCreate(const std::string &folder)
     return kDefaultStep;
 }
 
-void createIndex(const std::string &folder)
+void createIndex(const std::string &folder, uint32_t step)
 {
     if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
         throw IndexError("cannot create the index folder: " + fileCause(errno));
@@ -142,7 +143,10 @@ void createIndex(const std::string &folder)
     requirePlainFiles(folder);
     if (!needsCreation(folder))
         return; // another creator made it meanwhile
-    const uint32_t step = stepToCreate(folder);
+    if (step == 0)
+        step = stepToCreate(folder);
+    else if (step > kMaxStep)
+        throw std::invalid_argument("an index step must be 1 to " + std::to_string(kMaxStep));
     clearLeftovers(folder);
     try {
         createStore(folder, step);
@@ -194,25 +198,26 @@ void checkLmdbFolder(const std::string &folder)
     }
 }
 
-std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAccess access)
+std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAccess access,
+                                           uint32_t step)
 {
-    return openLmdbStore(folder, access);
+    return openLmdbStore(folder, access, false, step);
 }
 
 std::unique_ptr<LmdbStore> openLmdbStore(const std::string &folder, StoreAccess access,
-                                         bool upgrading)
+                                         bool upgrading, uint32_t step)
 {
     const bool creating = access == StoreAccess::Write;
     if (!isFolder(folder)) {
         if (!creating)
             throw IndexError("no vokid index here (vokid add creates one)");
-        createIndex(folder);
+        createIndex(folder, step);
     }
     requirePlainFiles(folder);
     if (needsCreation(folder)) {
         if (!creating)
             throw IndexError(whyNoIndex(folder));
-        createIndex(folder);
+        createIndex(folder, step);
     }
     const IndexHeader header = readHeaderFile(folder);
     checkLmdbFolder(folder);

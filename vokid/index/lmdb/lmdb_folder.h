@@ -13,6 +13,7 @@
 #ifndef VOKID_INDEX_LMDB_LMDB_FOLDER_H
 #define VOKID_INDEX_LMDB_LMDB_FOLDER_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -23,12 +24,15 @@ namespace vokid {
 
 // StoreAccess::Write creates the index where the folder is missing or
 // empty. Throws IndexError with the cause in plain words ("no vokid index
-// here", "not a vokid index: ...", "the index is damaged: ...").
-std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAccess access);
+// here", "not a vokid index: ...", "the index is damaged: ..."). The
+// index it creates has `step`; when 0, the one an unfinished creation's
+// header names, or kDefaultStep.
+std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAccess access,
+                                           uint32_t step = 0);
 // The same as the LMDB store itself; `upgrading` opens an index of an
 // older format version for writing (vokid upgrade).
 std::unique_ptr<LmdbStore> openLmdbStore(const std::string &folder, StoreAccess access,
-                                         bool upgrading = false);
+                                         bool upgrading = false, uint32_t step = 0);
 
 // Throws IndexError unless `folder` holds an index whose store files are
 // plain files and whose data file holds every page its meta pages name.
