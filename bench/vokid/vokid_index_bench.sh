@@ -212,7 +212,7 @@ for tracks in 100 1000 10000; do
   echo "$tracks tracks:"
   # Its pages in memory first, as in a process that has been running.
   cat "$big/data.mdb" > /dev/null
-  "$eval" latency "$big" "$subset" | grep '^latency' | sed 's/^/  /'
+  "$eval" latency "$big" "$subset" | grep '^latency\|^store' | sed 's/^/  /'
 done
 echo "-- accuracy, false matches and bit error rates on the 10,000-track index (the same clips)"
 "$eval" run "$work/index-10000" "$subset" "$work/figures-10000.json"

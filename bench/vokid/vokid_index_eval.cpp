@@ -26,6 +26,7 @@
 //       average), written in one transaction.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -208,6 +209,8 @@ struct Outcome {
     double runnerUp = NAN;
     double speed = 1;
     double milliseconds = 0;
+    double storeMilliseconds = 0; // in the store's lookups
+    double storeCalls = 0;
     Diagnosis diagnosis;
 };
 
@@ -239,11 +242,71 @@ void printHistogram(const std::map<std::string, std::vector<double>> &series)
     }
 }
 
+// The time a search spends in the store's lookups (the postings of its
+// words, the candidates' sequence stretches), summed over the threads that
+// ask, and how many it makes: the part of a clip's time that the store
+// (a mapped file, a database server) decides.
+struct StoreTime {
+    std::atomic<int64_t> nanoseconds{0};
+    std::atomic<int64_t> postingCalls{0};
+    std::atomic<int64_t> sequenceCalls{0};
+};
+
+class TimedView final : public IndexView {
+public:
+    TimedView(std::unique_ptr<IndexView> inner, StoreTime &time) : view(std::move(inner)), t(time) {}
+    std::optional<TrackInfo> track(uint32_t id) override { return view->track(id); }
+    std::optional<TrackInfo> trackAt(const std::string &path) override { return view->trackAt(path); }
+    std::vector<TrackInfo> tracks() override { return view->tracks(); }
+    void postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out) override
+    {
+        const Clock::time_point start = Clock::now();
+        view->postings(words, limit, out);
+        add(start);
+        ++t.postingCalls;
+    }
+    SubFingerprints sequence(uint32_t track, int64_t from, size_t length, int64_t &first) override
+    {
+        const Clock::time_point start = Clock::now();
+        SubFingerprints got = view->sequence(track, from, length, first);
+        add(start);
+        ++t.sequenceCalls;
+        return got;
+    }
+    std::optional<TrackPrint> print(uint32_t track) override { return view->print(track); }
+    StoreStats stats() override { return view->stats(); }
+
+private:
+    void add(Clock::time_point start)
+    {
+        t.nanoseconds += std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start)
+                             .count();
+    }
+    std::unique_ptr<IndexView> view;
+    StoreTime &t;
+};
+
+class TimedStore final : public IndexStore {
+public:
+    TimedStore(std::unique_ptr<IndexStore> inner, StoreTime &time) : store(std::move(inner)), t(time) {}
+    std::unique_ptr<IndexView> view() override
+    {
+        return std::make_unique<TimedView>(store->view(), t);
+    }
+    std::unique_ptr<IndexBatch> batch() override { return store->batch(); }
+    uint32_t step() const override { return store->step(); }
+
+private:
+    std::unique_ptr<IndexStore> store;
+    StoreTime &t;
+};
+
 int run(const std::string &db, const std::string &clipsPath, const std::string &jsonPath,
         bool diagnoseToo)
 {
     const std::vector<Clip> clips = readClips(clipsPath);
-    const auto store = openStore(db, StoreAccess::Read);
+    StoreTime storeTime;
+    const auto store = std::make_unique<TimedStore>(openStore(db, StoreAccess::Read), storeTime);
     WorkerPool pool(std::max(1u, std::thread::hardware_concurrency()));
     Identifier identifier(*store, pool);
     // One clip first, so that the index's pages in use are mapped.
@@ -256,6 +319,8 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
     for (const Clip &clip : clips) {
         Outcome outcome;
         outcome.clip = clip;
+        const int64_t storeBefore = storeTime.nanoseconds;
+        const int64_t callsBefore = storeTime.postingCalls + storeTime.sequenceCalls;
         const Clock::time_point start = Clock::now();
         Identification found;
         try {
@@ -266,6 +331,9 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
         }
         outcome.milliseconds =
             std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        outcome.storeMilliseconds = static_cast<double>(storeTime.nanoseconds - storeBefore) / 1e6;
+        outcome.storeCalls = static_cast<double>(storeTime.postingCalls + storeTime.sequenceCalls -
+                                                 callsBefore);
         outcome.accepted = found.match.accepted;
         outcome.track = found.match.best.track;
         outcome.speed = found.speed;
@@ -344,8 +412,21 @@ int run(const std::string &db, const std::string &clipsPath, const std::string &
         figures["latency_ms"][key] = {{"median", percentile(ms, 0.5)},
                                       {"p99", percentile(ms, 0.99)}};
     };
+    std::vector<double> storeMs, storeCalls;
+    for (const Outcome &o : outcomes)
+        if (o.clip.track != 0 && o.clip.category.find("3.4 s") == std::string::npos) {
+            storeMs.push_back(o.storeMilliseconds);
+            storeCalls.push_back(o.storeCalls);
+        }
     std::printf("\n");
     latency("6-s clips of indexed tracks", "indexed", found);
+    std::printf("store lookups per clip, 6-s clips of indexed tracks (postings of a window's "
+                "words, sequence stretches; summed over threads): median %.2f ms, p90 %.2f ms "
+                "in %.0f calls\n",
+                percentile(storeMs, 0.5), percentile(storeMs, 0.9), percentile(storeCalls, 0.5));
+    figures["store_ms"] = {{"median", percentile(storeMs, 0.5)},
+                           {"p90", percentile(storeMs, 0.9)},
+                           {"calls", percentile(storeCalls, 0.5)}};
     latency("clips not in the index", "not_indexed", unknown);
     latency("all", "all", all);
 

@@ -212,6 +212,8 @@ TEST(PostgresStore, UpgradesTablesOfVersion1)
     info.algorithm = "Stream1";
     info.fileSize = 5000;
     info.modified = 1234567890123456789;
+    info.duration = 12.5;
+    info.words = 256;
     const vokid::TrackPrint made = print(11);
     cluster.sql(name, R"(
 CREATE SCHEMA vokid;
@@ -243,6 +245,10 @@ INSERT INTO vokid.sequences VALUES (7, '\x)" +
     EXPECT_EQ(2u, store->step());
     EXPECT_EQ(6u, fact(*store, "commits"));
     EXPECT_EQ(9u, fact(*store, "next_id"));
+    const vokid::StoreStats totals = store->view()->stats(); // from the records
+    EXPECT_EQ(1u, totals.tracks);
+    EXPECT_EQ(12.5, totals.seconds);
+    EXPECT_EQ(256u, totals.words);
     EXPECT_EQ("/music/a.flac", store->view()->track(7)->path);
     EXPECT_EQ(made.words, store->view()->print(7)->words);
     const auto batch = store->batch();
@@ -311,6 +317,7 @@ TEST(PostgresStore, ReportsDamagedRecords)
     const auto batch = store->batch();
     EXPECT_TRUE(batch->remove(1)); // a damaged record is removed all the same
     batch->commit();
+    EXPECT_EQ(1u, store->view()->stats().tracks);
     const vokid::CheckReport report = vokid::checkIndex(*store);
     ASSERT_EQ(1u, report.damaged.size());
     EXPECT_EQ(2u, report.damaged[0].id);

@@ -85,6 +85,13 @@ PgParams &PgParams::int8(int64_t value)
     return add(std::move(out));
 }
 
+PgParams &PgParams::float8(double value)
+{
+    uint64_t bits = 0;
+    std::memcpy(&bits, &value, sizeof bits);
+    return int8(static_cast<int64_t>(bits));
+}
+
 PgParams &PgParams::bytes(std::string_view value)
 {
     return add(std::string(value));
@@ -134,6 +141,14 @@ int32_t PgResult::int4(int row, int column) const
     if (PQgetlength(held.get(), row, column) != 4)
         throw IndexError("the PostgreSQL server answered with a value of another type");
     return static_cast<int32_t>(bigEndian(PQgetvalue(held.get(), row, column), 4));
+}
+
+double PgResult::float8(int row, int column) const
+{
+    const auto bits = static_cast<uint64_t>(int8(row, column));
+    double value = 0;
+    std::memcpy(&value, &bits, sizeof value);
+    return value;
 }
 
 int64_t PgResult::int8(int row, int column) const

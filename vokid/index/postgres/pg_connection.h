@@ -26,6 +26,7 @@ class PgParams {
 public:
     PgParams &int4(int32_t value);
     PgParams &int8(int64_t value);
+    PgParams &float8(double value);
     PgParams &bytes(std::string_view value);
     // A one-dimensional int4[] of `values`.
     PgParams &int4Array(const std::vector<int32_t> &values);
@@ -54,6 +55,7 @@ public:
     bool null(int row, int column) const { return PQgetisnull(held.get(), row, column) != 0; }
     int32_t int4(int row, int column) const;
     int64_t int8(int row, int column) const;
+    double float8(int row, int column) const;
     bool boolean(int row, int column) const;
     std::string_view bytes(int row, int column) const;
     // The rows a statement wrote or removed.

@@ -22,7 +22,12 @@ CREATE TABLE vokid.store (
     version integer NOT NULL,
     step integer NOT NULL,
     commits bigint NOT NULL,
-    postings bigint NOT NULL);
+    postings bigint NOT NULL,
+    tracks bigint NOT NULL DEFAULT 0,
+    seconds double precision NOT NULL DEFAULT 0,
+    words bigint NOT NULL DEFAULT 0,
+    track_postings bigint NOT NULL DEFAULT 0,
+    with_values bigint NOT NULL DEFAULT 0);
 CREATE SEQUENCE vokid.track_ids AS bigint MINVALUE 1 MAXVALUE 4294967295;
 CREATE TABLE vokid.tracks (
     id integer PRIMARY KEY,
@@ -44,10 +49,16 @@ CREATE INDEX postings_word ON vokid.postings (word, track, position);
 )";
 
 // From version 1: the file's identity in columns of its own, with its
-// unique key (the columns are filled from the records in between), and
-// the next id from a sequence instead of the store row.
+// unique key, the tracks' totals in the store row (the columns are filled
+// from the records in between), and the next id from a sequence instead
+// of the store row.
 const char *const kToVersion2Columns = R"(
 ALTER TABLE vokid.tracks ADD COLUMN size bigint, ADD COLUMN modified bigint;
+ALTER TABLE vokid.store ADD COLUMN tracks bigint NOT NULL DEFAULT 0,
+    ADD COLUMN seconds double precision NOT NULL DEFAULT 0,
+    ADD COLUMN words bigint NOT NULL DEFAULT 0,
+    ADD COLUMN track_postings bigint NOT NULL DEFAULT 0,
+    ADD COLUMN with_values bigint NOT NULL DEFAULT 0;
 )";
 const char *const kToVersion2Keys = R"(
 ALTER TABLE vokid.tracks ALTER COLUMN size SET NOT NULL, ALTER COLUMN modified SET NOT NULL;
@@ -71,7 +82,8 @@ struct Statement {
 const Statement kStatements[] = {
     {"store_row", R"(
 SELECT version, step, commits, postings,
-       CASE WHEN is_called THEN last_value + 1 ELSE last_value END
+       CASE WHEN is_called THEN last_value + 1 ELSE last_value END,
+       tracks, seconds, words, track_postings, with_values
 FROM vokid.store, vokid.track_ids)"},
     {"track", "SELECT record FROM vokid.tracks WHERE id = $1::int4"},
     {"track_at", "SELECT id, record FROM vokid.tracks WHERE path = $1::bytea"},
@@ -96,9 +108,11 @@ ORDER BY 1, 3, 4)"},
 INSERT INTO vokid.tracks (id, path, size, modified, record)
 VALUES ($1::int4, $2::bytea, $3::int8, $4::int8, $5::bytea)
 ON CONFLICT (sha256(path), size, modified) WHERE size > 0 DO NOTHING)"},
+    // The record replaced, for the totals.
     {"replace_track", R"(
+WITH old AS (SELECT id, record FROM vokid.tracks WHERE id = $1::int4 FOR UPDATE)
 UPDATE vokid.tracks SET path = $2::bytea, size = $3::int8, modified = $4::int8, record = $5::bytea
-WHERE id = $1::int4)"},
+FROM old WHERE tracks.id = old.id RETURNING old.record)"},
     {"put_sequence", R"(
 INSERT INTO vokid.sequences (track, print) VALUES ($1::int4, $2::bytea)
 ON CONFLICT (track) DO UPDATE SET print = EXCLUDED.print)"},
@@ -106,12 +120,19 @@ ON CONFLICT (track) DO UPDATE SET print = EXCLUDED.print)"},
     {"remove_postings",
      "DELETE FROM vokid.postings WHERE word = ANY($1::int4[]) AND track = $2::int4"},
     {"remove_sequence", "DELETE FROM vokid.sequences WHERE track = $1::int4"},
-    {"remove_track", "DELETE FROM vokid.tracks WHERE id = $1::int4"},
+    {"remove_track", "DELETE FROM vokid.tracks WHERE id = $1::int4 RETURNING record"},
     {"next_id", "SELECT nextval('vokid.track_ids')"},
     {"keep_id", R"(
 SELECT setval('vokid.track_ids', greatest($1::int8, CASE WHEN is_called THEN last_value ELSE 0 END))
 FROM vokid.track_ids)"},
-    {"count_commit", "UPDATE vokid.store SET commits = commits + 1, postings = postings + $1::int8"},
+    {"count_commit", R"(
+UPDATE vokid.store SET commits = commits + 1, postings = postings + $1::int8,
+    tracks = tracks + $2::int8, seconds = seconds + $3::float8, words = words + $4::int8,
+    track_postings = track_postings + $5::int8, with_values = with_values + $6::int8)"},
+    {"set_totals", R"(
+UPDATE vokid.store SET postings = postings + $1::int8,
+    tracks = $2::int8, seconds = $3::float8, words = $4::int8,
+    track_postings = $5::int8, with_values = $6::int8)"},
     {"set_identities", R"(
 UPDATE vokid.tracks SET size = given.size, modified = given.modified
 FROM unnest($1::int4[], $2::int8[], $3::int8[]) AS given(id, size, modified)
@@ -123,6 +144,20 @@ SELECT pg_total_relation_size('vokid.postings'), pg_total_relation_size('vokid.s
 };
 
 } // namespace
+
+void TrackTotals::add(const TrackInfo &info, int sign)
+{
+    tracks += sign;
+    seconds += sign * info.duration;
+    words += sign * static_cast<int64_t>(info.words);
+    trackPostings += sign * static_cast<int64_t>(info.postings);
+    withValues += info.values ? sign : 0;
+}
+
+PgParams TrackTotals::params(PgParams before) const
+{
+    return before.int8(tracks).float8(seconds).int8(words).int8(trackPostings).int8(withValues);
+}
 
 const char *statementText(const char *name)
 {
@@ -193,12 +228,15 @@ void fillIdentities(PgConnection &connection)
     const PgResult result = connection.run("tracks", PgParams(), "read the tracks");
     std::vector<int32_t> ids;
     std::vector<int64_t> sizes, times;
+    TrackTotals totals;
     for (int row = 0; row < result.rows(); ++row) {
         const int32_t id = result.int4(row, 0);
         TrackInfo info;
         try {
             info = decodeTrack(static_cast<uint32_t>(id), result.bytes(row, 1));
+            totals.add(info, 1);
         } catch (const IndexError &) {
+            ++totals.tracks;
         }
         ids.push_back(id);
         sizes.push_back(static_cast<int64_t>(info.fileSize));
@@ -206,6 +244,7 @@ void fillIdentities(PgConnection &connection)
     }
     connection.run("set_identities", PgParams().int4Array(ids).int8Array(sizes).int8Array(times),
                    "keep the tracks' files");
+    connection.run("set_totals", totals.params(PgParams().int8(0)), "keep the tracks' totals");
 }
 
 } // namespace
@@ -228,6 +267,11 @@ StoreRow readStoreRow(PgConnection &connection)
     row.commits = static_cast<uint64_t>(result.int8(0, 2));
     row.postings = static_cast<uint64_t>(result.int8(0, 3));
     row.nextId = static_cast<uint64_t>(result.int8(0, 4));
+    row.totals.tracks = result.int8(0, 5);
+    row.totals.seconds = result.float8(0, 6);
+    row.totals.words = result.int8(0, 7);
+    row.totals.trackPostings = result.int8(0, 8);
+    row.totals.withValues = result.int8(0, 9);
     return row;
 }
 

@@ -4,7 +4,7 @@
 //   store      one row: the version of these tables (kSchemaVersion), the
 //              index's step, vokid's own commit counter (every committed
 //              batch counts one, as the LMDB store counts its commits),
-//              and the postings held
+//              the postings held and the tracks' totals (TrackTotals)
 //   track_ids  the sequence of new tracks' ids: never given twice, also
 //              when the batch that took one is rolled back, and taken by
 //              batches at once without waiting for each other
@@ -32,6 +32,7 @@
 #include <string>
 
 #include "vokid/index/postgres/pg_connection.h"
+#include "vokid/index/track_info.h"
 
 namespace vokid {
 
@@ -47,13 +48,30 @@ constexpr int64_t kBatchLockKey = 0x766F6B6964; // "vokid"
 // std::logic_error for a name it does not know.
 const char *statementText(const char *name);
 
+// The totals of the tracks, kept in the store row so that stats (and a
+// lookup server's health check) need not read every track: each batch
+// adds what it changed at its commit.
+struct TrackTotals {
+    int64_t tracks = 0;
+    double seconds = 0;
+    int64_t words = 0;
+    int64_t trackPostings = 0;
+    int64_t withValues = 0;
+
+    // A track's record added (sign 1) or taken away (-1).
+    void add(const TrackInfo &info, int sign);
+    // The five as parameters, after `before`'s.
+    PgParams params(PgParams before) const;
+};
+
 // What the store row says.
 struct StoreRow {
     int32_t version = 0;
     uint32_t step = 0;
-    uint64_t nextId = 0;
+    uint64_t nextId = 0; // from the sequence
     uint64_t commits = 0;
     uint64_t postings = 0;
+    TrackTotals totals;
 };
 
 // Whether the database holds the index's tables.

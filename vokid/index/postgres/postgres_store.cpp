@@ -125,6 +125,7 @@ private:
     uint32_t newId();
     void keepId(uint32_t taken);
     void removeContents(uint32_t id);
+    void takeAway(uint32_t id, const PgResult &old);
     void addPostings(uint32_t id, const PrintPostings &postings);
     std::vector<StoreFact> facts(const StoreRow &row, const PgResult &sizes);
     void end();
@@ -133,7 +134,9 @@ private:
     std::unique_ptr<PgConnection> conn;
     bool write;
     bool done = false;
-    int64_t postingsAdded = 0; // by the batch, counted in the store row at its commit
+    // What the batch changed, added to the store row's counts at its commit.
+    int64_t postingsAdded = 0;
+    TrackTotals totals;
 };
 
 // A pooled connection the server has closed meanwhile (a restart, an
@@ -289,21 +292,24 @@ std::optional<TrackPrint> PgTransaction::print(uint32_t track)
     return decodeStored([&] { return decodeSequence(*bytes, track); });
 }
 
-// The tables' sizes with their indexes and out-of-line values; the
+// The counts from the store row (with the batch's own changes), not from
+// every track: a lookup server asks on each health check. The tables'
+// sizes are counted with their indexes and out-of-line values; the
 // database's own catalogs are a fact apart.
 StoreStats PgTransaction::stats()
 {
-    StoreStats stats;
-    for (const TrackInfo &info : tracks()) {
-        ++stats.tracks;
-        stats.tracksWithValues += info.values ? 1 : 0;
-        stats.seconds += info.duration;
-        stats.words += info.words;
-        stats.trackPostings += info.postings;
-    }
     const StoreRow row = readStoreRow(connection());
     const PgResult sizes = connection().run("sizes", PgParams(), "measure the index");
-    stats.postings = row.postings + static_cast<uint64_t>(postingsAdded); // with the batch's
+    const auto count = [](int64_t stored, int64_t added) {
+        return static_cast<uint64_t>(std::max<int64_t>(0, stored + added));
+    };
+    StoreStats stats;
+    stats.tracks = count(row.totals.tracks, totals.tracks);
+    stats.tracksWithValues = count(row.totals.withValues, totals.withValues);
+    stats.seconds = std::max(0.0, row.totals.seconds + totals.seconds);
+    stats.words = count(row.totals.words, totals.words);
+    stats.trackPostings = count(row.totals.trackPostings, totals.trackPostings);
+    stats.postings = count(static_cast<int64_t>(row.postings), postingsAdded);
     stats.postingBytes = static_cast<uint64_t>(sizes.int8(0, 0));
     stats.sequenceBytes = static_cast<uint64_t>(sizes.int8(0, 1));
     stats.metadataBytes = static_cast<uint64_t>(sizes.int8(0, 2));
@@ -342,6 +348,19 @@ uint32_t PgTransaction::newId()
 void PgTransaction::keepId(uint32_t taken)
 {
     connection().run("keep_id", PgParams().int8(taken), "keep the next track id");
+}
+
+// The totals less a record replaced or removed; a record that does not
+// read back (damage, which vokid check reports) takes its track alone.
+void PgTransaction::takeAway(uint32_t id, const PgResult &old)
+{
+    if (old.rows() == 0)
+        return;
+    try {
+        totals.add(decodeTrack(id, old.bytes(0, 0)), -1);
+    } catch (const IndexError &) {
+        --totals.tracks;
+    }
 }
 
 // A track's postings are found again from its stored print by the rule
@@ -394,7 +413,8 @@ uint32_t PgTransaction::put(TrackInfo info, const TrackPrint &print,
     info.postings = static_cast<uint32_t>(postings.entries.size());
     if (known) {
         removeContents(info.id);
-        connection().run("replace_track", trackParams(info), "write a track");
+        const PgResult old = connection().run("replace_track", trackParams(info), "write a track");
+        takeAway(info.id, old);
     } else {
         if (info.id == 0)
             info.id = newId();
@@ -409,6 +429,7 @@ uint32_t PgTransaction::put(TrackInfo info, const TrackPrint &print,
                      PgParams().int4(stored(info.id)).bytes(encodeSequence(print, info.id)),
                      "write a sequence");
     addPostings(info.id, postings);
+    totals.add(info, 1);
     return info.id;
 }
 
@@ -420,6 +441,7 @@ bool PgTransaction::setValues(uint32_t id, const FileValues &values)
     std::optional<TrackInfo> info = track(id);
     if (!info)
         return false;
+    totals.withValues += info->values ? 0 : 1;
     info->values = values;
     connection().run("set_record", PgParams().int4(stored(id)).bytes(encodeTrack(*info)),
                      "write a track");
@@ -431,9 +453,10 @@ bool PgTransaction::setValues(uint32_t id, const FileValues &values)
 bool PgTransaction::remove(uint32_t id)
 {
     requireWrite();
-    if (connection().run("remove_track", PgParams().int4(stored(id)), "remove a track")
-            .affected() == 0)
+    const PgResult old = connection().run("remove_track", PgParams().int4(stored(id)), "remove a track");
+    if (old.rows() == 0)
         return false;
+    takeAway(id, old);
     removeContents(id);
     return true;
 }
@@ -443,7 +466,8 @@ bool PgTransaction::remove(uint32_t id)
 void PgTransaction::commit()
 {
     requireWrite();
-    connection().run("count_commit", PgParams().int8(postingsAdded), "count the commit");
+    connection().run("count_commit", totals.params(PgParams().int8(postingsAdded)),
+                     "count the commit");
     const PgResult result = connection().exec("COMMIT", "commit");
     if (result.tag() != "COMMIT")
         throw IndexError("cannot commit: the batch failed before, and was rolled back");
