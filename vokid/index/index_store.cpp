@@ -25,6 +25,13 @@ void PostingLists::close(size_t count)
     counts.push_back(count);
 }
 
+void IndexView::sequences(const std::vector<StretchRequest> &asked, std::vector<Stretch> &out)
+{
+    out.resize(asked.size());
+    for (size_t i = 0; i < asked.size(); ++i)
+        out[i].frames = sequence(asked[i].track, asked[i].from, asked[i].length, out[i].first);
+}
+
 void requireAscending(const std::vector<uint32_t> &words)
 {
     for (size_t i = 1; i < words.size(); ++i)

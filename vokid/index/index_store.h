@@ -74,6 +74,18 @@ private:
 // Throws std::invalid_argument unless the words ascend without repeats.
 void requireAscending(const std::vector<uint32_t> &words);
 
+// A stretch of a track's sequence asked for with others, and what a view
+// gives for it: as sequence() does.
+struct StretchRequest {
+    uint32_t track = 0;
+    int64_t from = 0;
+    size_t length = 0;
+};
+struct Stretch {
+    SubFingerprints frames;
+    int64_t first = 0;
+};
+
 // A figure of the store's own, for `vokid stats`: "page_size", "page
 // size", 4096, "bytes" for "page size: 4096 bytes".
 struct StoreFact {
@@ -123,6 +135,10 @@ public:
     // an unknown track.
     virtual SubFingerprints sequence(uint32_t track, int64_t from, size_t length,
                                      int64_t &first) = 0;
+    // The stretches of `asked` in one call, into `out` (resized to match):
+    // a store on a server answers them in one round trip. By default one
+    // sequence() each.
+    virtual void sequences(const std::vector<StretchRequest> &asked, std::vector<Stretch> &out);
     virtual std::optional<TrackPrint> print(uint32_t track) = 0;
 
     virtual StoreStats stats() = 0;

@@ -125,12 +125,13 @@ std::vector<Candidate> Matcher::bestVoted() const
     return chosen;
 }
 
-Candidate Matcher::verify(const SubFingerprints &query, Candidate candidate)
+// `stretch`: the track's stretch around the candidate's offset, kRadius
+// on each side of the query.
+Candidate Matcher::verify(const SubFingerprints &query, Candidate candidate, const Stretch &stretch)
 {
     const int64_t center = candidate.alignment.offset;
-    int64_t first = 0;
-    const SubFingerprints stored =
-        view.sequence(candidate.track, center - kRadius, query.size() + 2 * kRadius, first);
+    const SubFingerprints &stored = stretch.frames;
+    const int64_t first = stretch.first;
     // The stretch holds the position of a posting that voted for it.
     if (stored.size() == 0)
         throw IndexDamaged("a posting names position " + std::to_string(center) + " of track " +
@@ -204,8 +205,14 @@ Match Matcher::search(const SubFingerprints &query, uint32_t exclude)
     Match match;
     vote(query, exclude);
     std::vector<Candidate> candidates = bestVoted();
-    for (Candidate &candidate : candidates)
-        candidate = verify(query, candidate);
+    // Every candidate's stretch in one call: one round trip to a server.
+    asked.clear();
+    for (const Candidate &candidate : candidates)
+        asked.push_back({candidate.track, candidate.alignment.offset - kRadius,
+                         query.size() + 2 * kRadius});
+    view.sequences(asked, stretches);
+    for (size_t i = 0; i < candidates.size(); ++i)
+        candidates[i] = verify(query, candidates[i], stretches[i]);
     std::stable_sort(candidates.begin(), candidates.end(),
                      [&](const Candidate &x, const Candidate &y) {
                          return better(x.alignment, y.alignment, rule.minPairs);

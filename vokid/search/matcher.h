@@ -61,7 +61,7 @@ public:
 private:
     void vote(const SubFingerprints &query, uint32_t exclude);
     std::vector<Candidate> bestVoted() const;
-    Candidate verify(const SubFingerprints &query, Candidate candidate);
+    Candidate verify(const SubFingerprints &query, Candidate candidate, const Stretch &stretch);
     void checkPostings(uint32_t track, const SubFingerprints &stored, int64_t first) const;
     bool sameRecording(const Candidate &a, const Candidate &b, size_t length);
 
@@ -71,6 +71,8 @@ private:
     std::vector<uint32_t> words;   // of the lookups, ascending, each once
     PostingLists found;            // of each word
     VoteCounter votes;
+    std::vector<StretchRequest> asked; // the candidates' stretches
+    std::vector<Stretch> stretches;
 };
 
 } // namespace vokid

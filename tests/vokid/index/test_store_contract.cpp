@@ -247,10 +247,32 @@ TEST_P(StoreContract, SlicesSequencesWithinTheTrack)
     } cases[] = {{0, 10, 0, 10},    {100, 256, 100, 256}, {-5, 10, 0, 5},  {505, 10, 505, 7},
                  {512, 10, 512, 0}, {600, 10, 512, 0},    {-20, 10, 0, 0}, {0, 5000, 0, 512}};
     const auto view = store->view();
+    // Each case alone, and all of them (with tracks 1 and 99 between)
+    // in one call.
+    std::vector<vokid::StretchRequest> asked;
     for (const auto &c : cases) {
+        asked.push_back({2, c.from, c.length});
+        asked.push_back({asked.size() % 4 == 1 ? 1u : 99u, 0, 3});
+    }
+    std::vector<vokid::Stretch> together = {vokid::Stretch()}; // resized by the call
+    view->sequences(asked, together);
+    ASSERT_EQ(asked.size(), together.size());
+    for (size_t n = 0; n < asked.size(); n += 2) {
+        const size_t other = asked[n + 1].track == 1 ? 3 : 0;
+        EXPECT_EQ(other, together[n + 1].frames.size()) << n;
+        if (other > 0) {
+            EXPECT_EQ(prints[0].words[2], together[n + 1].frames.words[2]);
+        }
+    }
+    for (size_t n = 0; n < std::size(cases); ++n) {
+        const auto &c = cases[n];
         int64_t first = -1;
         const vokid::SubFingerprints slice = view->sequence(2, c.from, c.length, first);
         EXPECT_EQ(c.first, first) << c.from;
+        EXPECT_EQ(c.first, together[2 * n].first) << c.from;
+        EXPECT_EQ(slice.words, together[2 * n].frames.words) << c.from;
+        EXPECT_EQ(slice.weak, together[2 * n].frames.weak) << c.from;
+        EXPECT_EQ(slice.quiet, together[2 * n].frames.quiet) << c.from;
         ASSERT_EQ(c.size, slice.size()) << c.from;
         for (size_t j = 0; j < slice.size(); ++j) {
             const size_t i = static_cast<size_t>(first) + j;

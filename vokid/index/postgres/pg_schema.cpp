@@ -89,6 +89,7 @@ FROM vokid.store, vokid.track_ids)"},
     {"track_at", "SELECT id, record FROM vokid.tracks WHERE path = $1::bytea"},
     {"tracks", "SELECT id, record FROM vokid.tracks"},
     {"sequence", "SELECT print FROM vokid.sequences WHERE track = $1::int4"},
+    {"sequences", "SELECT track, print FROM vokid.sequences WHERE track = ANY($1::int4[])"},
     {"postings", R"(
 WITH asked AS (
     SELECT word, n FROM unnest($1::int4[]) WITH ORDINALITY AS asked(word, n)),

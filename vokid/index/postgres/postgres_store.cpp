@@ -109,6 +109,7 @@ public:
     std::vector<TrackInfo> tracks() override;
     void postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out) override;
     SubFingerprints sequence(uint32_t track, int64_t from, size_t length, int64_t &first) override;
+    void sequences(const std::vector<StretchRequest> &asked, std::vector<Stretch> &out) override;
     std::optional<TrackPrint> print(uint32_t track) override;
     StoreStats stats() override;
 
@@ -282,6 +283,30 @@ SubFingerprints PgTransaction::sequence(uint32_t track, int64_t from, size_t len
     if (!bytes)
         return SubFingerprints();
     return decodeStored([&] { return SequenceView(*bytes, track).slice(from, length, first); });
+}
+
+// The prints of every track asked for in one statement, each sliced as
+// sequence() does.
+void PgTransaction::sequences(const std::vector<StretchRequest> &asked, std::vector<Stretch> &out)
+{
+    out.assign(asked.size(), Stretch());
+    if (asked.empty())
+        return;
+    std::vector<uint32_t> tracks;
+    for (const StretchRequest &request : asked)
+        tracks.push_back(request.track);
+    std::sort(tracks.begin(), tracks.end());
+    tracks.erase(std::unique(tracks.begin(), tracks.end()), tracks.end());
+    const PgResult result = connection().run(
+        "sequences", PgParams().int4Array(storedAll(tracks)), "read sequences");
+    for (int row = 0; row < result.rows(); ++row) {
+        const uint32_t track = unsignedOf(result.int4(row, 0));
+        const std::string_view bytes = result.bytes(row, 1);
+        const SequenceView print = decodeStored([&] { return SequenceView(bytes, track); });
+        for (size_t i = 0; i < asked.size(); ++i)
+            if (asked[i].track == track)
+                out[i].frames = print.slice(asked[i].from, asked[i].length, out[i].first);
+    }
 }
 
 std::optional<TrackPrint> PgTransaction::print(uint32_t track)
