@@ -250,6 +250,15 @@ void fillIdentities(PgConnection &connection)
 
 } // namespace
 
+void beginTransaction(PgConnection &connection, const char *begin, const char *doing)
+{
+    const PgResult result =
+        connection.exec(std::string(begin) + "; SELECT version FROM vokid.store", doing);
+    if (result.rows() != 1)
+        throw damaged("its store table has " + std::to_string(result.rows()) + " rows, not 1");
+    requireVersion(std::stoi(std::string(PQgetvalue(result.get(), 0, 0))));
+}
+
 StoreRow readStoreRow(PgConnection &connection)
 {
     // The version first, by a statement every version answers.

@@ -84,6 +84,10 @@ void createIndex(PgConnection &connection, uint32_t step);
 // version, IndexError for a newer one, and IndexDamaged for a step out of
 // range or a missing row.
 StoreRow readStoreRow(PgConnection &connection);
+// Begins a transaction (`begin`: "BEGIN ISOLATION LEVEL ...") and reads the
+// tables' version in the same round trip, which takes a REPEATABLE READ
+// transaction's snapshot; throws as readStoreRow does.
+void beginTransaction(PgConnection &connection, const char *begin, const char *doing);
 // Converts tables of an older version to this one, in one transaction
 // that waits for every other writer; the version they had (this one when
 // there was nothing to do). `tracks` receives how many the index holds.

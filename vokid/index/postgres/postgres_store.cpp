@@ -5,6 +5,7 @@
 #include <limits>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "vokid/index/index_error.h"
@@ -16,9 +17,14 @@ namespace vokid {
 
 namespace {
 
-// Connections kept between views and batches; more at once are opened,
-// and closed when they end.
-constexpr size_t kIdleConnections = 4;
+// Connections kept between views and batches (a lookup server's threads
+// each hold one while they search); more at once are opened, and closed
+// when they end.
+size_t idleConnections()
+{
+    static const size_t kept = std::max<size_t>(8, 2 * std::thread::hardware_concurrency());
+    return kept;
+}
 
 struct Shared {
     std::string location;
@@ -47,7 +53,7 @@ void giveBack(Shared &shared, std::unique_ptr<PgConnection> connection)
     if (!connection->reusable())
         return;
     const std::lock_guard<std::mutex> lock(shared.mutex);
-    if (shared.idle.size() < kIdleConnections)
+    if (shared.idle.size() < idleConnections())
         shared.idle.push_back(std::move(connection));
 }
 
@@ -157,13 +163,11 @@ PgTransaction::PgTransaction(std::shared_ptr<Shared> state, bool forWriting)
 
 void PgTransaction::begin()
 {
-    if (write) {
-        conn->exec("BEGIN ISOLATION LEVEL READ COMMITTED", "begin a batch");
-    } else {
-        conn->exec("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY", "begin a view");
-    }
-    // The first read takes the snapshot, and finds the tables still there.
-    readStoreRow(*conn);
+    if (write)
+        beginTransaction(*conn, "BEGIN ISOLATION LEVEL READ COMMITTED", "begin a batch");
+    else
+        beginTransaction(*conn, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY",
+                         "begin a view");
 }
 
 void PgTransaction::end()
