@@ -13,6 +13,7 @@
 #ifndef VOKID_INDEX_LMDB_LMDB_FOLDER_H
 #define VOKID_INDEX_LMDB_LMDB_FOLDER_H
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -29,6 +30,12 @@ std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAcces
 // older format version for writing (vokid upgrade).
 std::unique_ptr<LmdbStore> openLmdbStore(const std::string &folder, StoreAccess access,
                                          bool upgrading = false);
+
+// Creates an empty index with `step` in a folder that is missing or empty
+// (or holds what a stopped creation left). Throws IndexError when an
+// index is there already or the folder holds other files,
+// std::invalid_argument for a step outside 1 to kMaxStep.
+void createLmdbFolder(const std::string &folder, uint32_t step);
 
 // Throws IndexError unless `folder` holds an index whose store files are
 // plain files and whose data file holds every page its meta pages name.
