@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "vokid/index/index_store.h"
 #include "vokid/index/postings.h"
@@ -29,6 +30,11 @@ namespace vokid {
 // outside 1 to kMaxStep.
 std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, StoreAccess access,
                                               uint32_t step = kDefaultStep);
+
+// A new, empty index in the database (and its shards, when there are any:
+// pg_shards.h). Throws IndexError when an index is there already.
+void createPostgresIndex(const std::string &location, uint32_t step,
+                         const std::vector<std::string> &shards);
 
 } // namespace vokid
 
