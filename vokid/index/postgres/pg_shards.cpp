@@ -349,8 +349,9 @@ void ShardReads::postings(PgConnection &connection, const std::vector<uint32_t> 
                               static_cast<uint32_t>(result.int4(row, 1)),
                               static_cast<uint32_t>(result.int4(row, 2)));
     };
+    // A batch asks every shard whatever was found before.
     bool allUp = true;
-    for (size_t i = 0; i < isDown.size(); ++i) {
+    for (size_t i = 0; tolerant && i < isDown.size(); ++i) {
         if (set.knownDown(i))
             isDown[i] = true;
         allUp = allUp && !isDown[i];
@@ -368,8 +369,6 @@ void ShardReads::postings(PgConnection &connection, const std::vector<uint32_t> 
         }
     }
     if (!whole) {
-        if (!tolerant)
-            throw IndexError("a shard is down");
         for (size_t i = 0; i < isDown.size(); ++i) {
             if (isDown[i])
                 continue;

@@ -99,7 +99,6 @@ public:
     size_t count() const { return set.shards().size(); }
 
 private:
-    bool skipped(size_t i) const { return isDown[i] || set.knownDown(i); }
     void failed(PgConnection &connection, size_t i);
     size_t shardOf(PgConnection &connection, uint32_t track);
 
