@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <sstream>
 
@@ -15,6 +17,8 @@
 #include "tests/support/wav_writer.h"
 #include "tests/vokid/index/postgres_stores.h"
 #include "tests/vokid/program/vokid_runs.h"
+#include "tests/vokid/server/http_exchange.h"
+#include "tests/vokid/server/served_index.h"
 
 namespace {
 
@@ -69,6 +73,12 @@ std::vector<std::string> identifyArgs(const std::string &db, const Library &libr
     return args;
 }
 
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // Every clip found as its own track, and nothing said of shards.
 void expectFullAnswers(const std::string &db, const Library &library)
 {
@@ -117,6 +127,14 @@ TEST(VokidShards, PartialAnswerWhileAShardIsDown)
     EXPECT_EQ(onSecond.size(), stats["store"]["shard_2_tracks"]);
     EXPECT_GT(stats["posting_bytes"].get<uint64_t>(), 0u);
     expectFullAnswers(db, library);
+    const uint32_t kept = *onFirst.begin(), lost = *onSecond.begin();
+    vokid_test::ServedIndex server(db);
+    ASSERT_TRUE(server.started()) << server.log();
+    const std::string keptQuery =
+        vokid_test::vok({"-om", "zuserver", "-f", library.clips[kept - 1]}).out;
+    const vokid_test::HttpReply whole =
+        vokid_test::httpCall(server.port(), "POST", "/query", keptQuery);
+    EXPECT_EQ(std::string::npos, whole.body.find("PARTIAL")) << whole.body;
 
     second.stop();
     const vok_test::RunResult partial = vokid(identifyArgs(db, library, true));
@@ -144,11 +162,32 @@ TEST(VokidShards, PartialAnswerWhileAShardIsDown)
     }
     EXPECT_EQ(kTracks, count) << text.out;
 
+    // The lookup server: PARTIAL="1" in vok's queries, and in its JSON API
+    // as identify --json says it.
+    const vokid_test::HttpReply query =
+        vokid_test::httpCall(server.port(), "POST", "/query", keptQuery);
+    EXPECT_EQ(200, query.status);
+    EXPECT_NE(std::string::npos, query.body.find("STATUS=\"OK\" PARTIAL=\"1\"")) << query.body;
+    EXPECT_NE(std::string::npos, query.body.find("TRACK_ID=\"" + std::to_string(kept) + "\""))
+        << query.body;
+    for (const uint32_t id : {kept, lost}) {
+        const vokid_test::HttpReply reply = vokid_test::httpCall(
+            server.port(), "POST", "/v1/identify?name=x", readFile(library.clips[id - 1]));
+        ASSERT_EQ(200, reply.status) << reply.body;
+        const nlohmann::json served = nlohmann::json::parse(reply.body);
+        EXPECT_EQ(true, served["partial"]) << reply.body;
+        EXPECT_EQ(nlohmann::json::array({shard2}), served["shards_down"]) << reply.body;
+        if (id == kept)
+            EXPECT_EQ(id, served["match"]["track"]) << reply.body;
+        else
+            EXPECT_TRUE(served["match"].is_null()) << reply.body;
+    }
+
     // add asks every shard first: refused in one line naming the shard.
     const vok_test::RunResult refused = vokid({"add", db, library.extra});
     EXPECT_EQ(1, refused.exit_code);
-    EXPECT_EQ("vokid: " + db + ": cannot begin a batch: could not connect to shard 2 (" +
-                  shard2 + ")\n",
+    EXPECT_EQ("vokid: " + db + ": cannot begin a batch: could not connect to shard 2 (" + shard2 +
+                  ")\n",
               refused.err);
     const nlohmann::json down = vokid_test::jsonOf(vokid({"stats", "--json", db}));
     EXPECT_EQ(1, down["store"]["shard_2_down"]) << down.dump();
@@ -208,13 +247,25 @@ TEST(VokidInit, MakesAnEmptyIndexOrRefuses)
         std::string madeAt;
         int step; // stats shows it
     } cases[] = {
-        {{"init", folder, "--step", "5"}, 0, "created an empty index in " + folder + " (step 5)\n",
-         "", folder, 5},
-        {{"init", uri, "--step", "4"}, 0, "created an empty index in " + uri + " (step 4)\n", "",
-         uri, 4},
+        {{"init", folder, "--step", "5"},
+         0,
+         "created an empty index in " + folder + " (step 5)\n",
+         "",
+         folder,
+         5},
+        {{"init", uri, "--step", "4"},
+         0,
+         "created an empty index in " + uri + " (step 4)\n",
+         "",
+         uri,
+         4},
         {{"init", existing}, 1, "", "vokid: " + existing + ": an index is there already\n", "", 0},
-        {{"init", taken, "--step", "1"}, 1, "", "vokid: " + taken + ": an index is there already\n",
-         "", 0},
+        {{"init", taken, "--step", "1"},
+         1,
+         "",
+         "vokid: " + taken + ": an index is there already\n",
+         "",
+         0},
         {{"init", dir.file("other"), "--shard", fresh},
          2,
          "",
@@ -230,8 +281,9 @@ TEST(VokidInit, MakesAnEmptyIndexOrRefuses)
         {{"init", coordinator, "--shard", used},
          1,
          "",
-         "vokid: " + coordinator + ": shard 1 (" + used + "): its database has vokid's tables "
-                                                         "already\n",
+         "vokid: " + coordinator + ": shard 1 (" + used +
+             "): its database has vokid's tables "
+             "already\n",
          "",
          0},
         {{"init", coordinator, "--shard", fresh, "--shard", fresh},
@@ -240,10 +292,18 @@ TEST(VokidInit, MakesAnEmptyIndexOrRefuses)
          "vokid: " + coordinator + ": shard 2 (" + fresh + ") is named twice\n",
          "",
          0},
-        {{"init", dir.file("zero"), "--step", "0"}, 2, "", "vokid: --step: Value 0 not in range",
-         "", 0},
-        {{"init", dir.file("big"), "--step", "17"}, 2, "", "vokid: --step: Value 17 not in range",
-         "", 0},
+        {{"init", dir.file("zero"), "--step", "0"},
+         2,
+         "",
+         "vokid: --step: Value 0 not in range",
+         "",
+         0},
+        {{"init", dir.file("big"), "--step", "17"},
+         2,
+         "",
+         "vokid: --step: Value 17 not in range",
+         "",
+         0},
         {{"init", dir.file("word"), "--step", "two"}, 2, "", "vokid: --step: ", "", 0},
     };
     for (const auto &c : cases) {
