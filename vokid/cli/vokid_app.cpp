@@ -172,8 +172,8 @@ void addInitCommand(CLI::App &app, InitOptions &init)
     command->add_option("DB", init.db, "The index folder, or a postgresql:// URI")->required();
     command
         ->add_option("--step", init.step,
-                     "Every N-th sub-fingerprint has a posting: 1 finds the shortest clips, "
-                     "larger makes a smaller index")
+                     "Every N-th sub-fingerprint has a posting: 1 indexes them all (best for short "
+                     "or degraded clips), larger makes a smaller index")
         ->type_name("N")
         ->check(CLI::Range(1u, kMaxStep))
         ->capture_default_str();
