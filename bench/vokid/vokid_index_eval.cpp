@@ -273,6 +273,13 @@ public:
         ++t.sequenceCalls;
         return got;
     }
+    void sequences(const std::vector<StretchRequest> &asked, std::vector<Stretch> &out) override
+    {
+        const Clock::time_point start = Clock::now();
+        view->sequences(asked, out);
+        add(start);
+        ++t.sequenceCalls;
+    }
     std::optional<TrackPrint> print(uint32_t track) override { return view->print(track); }
     StoreStats stats() override { return view->stats(); }
 
@@ -295,6 +302,7 @@ public:
     }
     std::unique_ptr<IndexBatch> batch() override { return store->batch(); }
     uint32_t step() const override { return store->step(); }
+    bool concurrentBatches() const override { return store->concurrentBatches(); }
 
 private:
     std::unique_ptr<IndexStore> store;

@@ -68,9 +68,24 @@ PgCluster::PgCluster()
     run_server_program("initdb", {"-D", data_folder(dir), "-U", "postgres", "-A", "trust",
                                   "-E", "UTF8", "--locale=C", "--no-sync", "--no-instructions"});
     configure();
+    start();
+}
+
+void PgCluster::start()
+{
+    if (started)
+        return;
     run_server_program("pg_ctl", {"-D", data_folder(dir), "-l", dir.file("server.log"), "-w",
                                   "-t", "60", "start"});
     started = true;
+}
+
+void PgCluster::stop()
+{
+    if (!started)
+        return;
+    run_server_program("pg_ctl", {"-D", data_folder(dir), "-m", "immediate", "-w", "stop"});
+    started = false;
 }
 
 // Appended to the configuration initdb wrote, so that no value passes
@@ -139,6 +154,23 @@ void PgCluster::sql(const std::string &database, const std::string &statement) c
     const ExecStatusType status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         throw std::runtime_error(statement + ": " + PQerrorMessage(conn.get()));
+}
+
+std::string PgCluster::query(const std::string &database, const std::string &statement) const
+{
+    const std::unique_ptr<PGconn, void (*)(PGconn *)> conn(PQconnectdb(uri(database).c_str()),
+                                                           PQfinish);
+    if (PQstatus(conn.get()) != CONNECTION_OK)
+        throw std::runtime_error("cannot connect to the cluster: " +
+                                 std::string(PQerrorMessage(conn.get())));
+    const std::unique_ptr<PGresult, void (*)(PGresult *)> result(
+        PQexec(conn.get(), statement.c_str()), PQclear);
+    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+        throw std::runtime_error(statement + ": " + PQerrorMessage(conn.get()));
+    std::string lines;
+    for (int row = 0; row < PQntuples(result.get()); ++row)
+        lines += std::string(PQgetvalue(result.get(), row, 0)) + "\n";
+    return lines;
 }
 
 PgCluster &shared_cluster()

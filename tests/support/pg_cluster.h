@@ -41,6 +41,14 @@ public:
     // Runs SQL on a database; throws std::runtime_error with the server's
     // message when it fails.
     void sql(const std::string &database, const std::string &statement) const;
+    // The first column of a query's rows, as text, one line each.
+    std::string query(const std::string &database, const std::string &statement) const;
+
+    // Stops the server at once (as a crash would), and starts it again on
+    // the same socket: a shard that goes down mid-run. The destructor
+    // stops a started server only.
+    void stop();
+    void start();
 
 private:
     void run_server_program(const std::string &program, const std::vector<std::string> &args);

@@ -12,6 +12,7 @@
 #include "vokid/document/document.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/postings.h"
+#include "vokid/index/shard_watch.h"
 #include "vokid/input/input_error.h"
 #include "vokid/input/memory_file.h"
 #include "vokid/search/track_source.h"
@@ -114,8 +115,7 @@ bool sameToken(const std::string &given, const std::string &expected)
 }
 
 LookupService::LookupService(IndexStore &indexStore, ServiceSettings given)
-    : store(indexStore), settings(std::move(given)), pool(std::max(1u, settings.threads)),
-      withSpeeds(indexStore, pool, true), asPlayed(indexStore, pool, false)
+    : store(indexStore), settings(std::move(given)), pool(std::max(1u, settings.threads))
 {
 }
 
@@ -273,8 +273,11 @@ LookupAnswer LookupService::streamingAnswer(const LookupQuery &query)
 {
     LookupAnswer result;
     std::optional<TrackInfo> found;
+    ShardWatch watch(store);
+    Identifier identifier(watch, pool, true);
     const Identification identification =
-        identifyDocument(withSpeeds, *query.document, settings.maxSeconds, found);
+        identifyDocument(identifier, *query.document, settings.maxSeconds, found);
+    result.partial = !watch.shardsDown().empty();
     const Match &match = identification.match;
     if (!match.accepted) {
         result.message = reasonName(identification.reason);
@@ -294,7 +297,7 @@ LookupAnswer LookupService::streamingAnswer(const LookupQuery &query)
         result.matches.push_back(row);
     };
     add(match.best.track, found);
-    const std::unique_ptr<IndexView> view = store.view();
+    const std::unique_ptr<IndexView> view = watch.view();
     for (const Candidate &other : match.sameRecording)
         add(other.track, view->track(other.track));
     return result;
@@ -340,7 +343,8 @@ std::shared_ptr<const SpectralTable> LookupService::spectralTable(IndexView &vie
 HttpResponse LookupService::identify(const HttpRequest &request)
 {
     const double length = searchedSeconds(request, settings.maxSeconds);
-    Identifier &identifier = flag(request, "as_played") ? asPlayed : withSpeeds;
+    ShardWatch watch(store);
+    Identifier identifier(watch, pool, !flag(request, "as_played"));
     if (request.body.empty())
         throw RequestError{400, "the body is empty: send the audio or fingerprint document"};
     const MemoryFile upload(request.body);
@@ -356,6 +360,11 @@ HttpResponse LookupService::identify(const HttpRequest &request)
     if (settings.hidePaths && object.contains("matches"))
         for (nlohmann::ordered_json &match : object["matches"])
             match.erase("path");
+    const std::vector<std::string> down = watch.shardsDown();
+    if (!down.empty()) {
+        object["partial"] = true;
+        object["shards_down"] = down;
+    }
     return json(200, object);
 }
 

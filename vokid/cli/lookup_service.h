@@ -63,8 +63,6 @@ private:
     ServiceSettings settings;
     ServerMetrics counters;
     WorkerPool pool;
-    Identifier withSpeeds;
-    Identifier asPlayed;
     std::mutex damageMutex;
     std::string lastDamage; // the last damage a request met, until health clears it
     // The tracks' FileFloat values, made again when the index has changed.

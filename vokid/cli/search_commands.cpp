@@ -10,6 +10,7 @@
 #include "vokid/cli/ordered_parallel.h"
 #include "vokid/cli/result_json.h"
 #include "vokid/index/index_error.h"
+#include "vokid/index/shard_watch.h"
 #include "vokid/input/input_error.h"
 #include "vokid/search/identifier.h"
 
@@ -22,7 +23,32 @@ struct ClipOutcome {
     std::optional<TrackInfo> track; // of an accepted match
     std::string failure;
     std::string damage; // of the index: the run stops
+    std::vector<std::string> shardsDown; // of a sharded index: the answer is partial
+    size_t shards = 0;
 };
+
+// " (partial: 1 of 2 shards)" after the clip's first line.
+std::string withPartial(std::string text, const ClipOutcome &outcome)
+{
+    if (outcome.shardsDown.empty())
+        return text;
+    const size_t answered = outcome.shards - outcome.shardsDown.size();
+    const size_t end = text.find('\n');
+    text.insert(end == std::string::npos ? text.size() : end,
+                " (partial: " + std::to_string(answered) + " of " +
+                    std::to_string(outcome.shards) + " shards)");
+    return text;
+}
+
+// "partial": true and the shards down, after what the clip's answer says.
+std::string partialJson(nlohmann::ordered_json answer, const ClipOutcome &outcome)
+{
+    if (!outcome.shardsDown.empty()) {
+        answer["partial"] = true;
+        answer["shards_down"] = outcome.shardsDown;
+    }
+    return compactJson(answer);
+}
 
 // One track heard: where in it, how sure, and where in the clip when that
 // is not the whole clip (or `span`).
@@ -85,13 +111,14 @@ int runIdentify(const IndexOptions &options, Console &console)
     if (!store)
         return kExitFailure;
     WorkerPool pool(cores());
-    Identifier identifier(*store, pool, options.speeds);
     bool failed = false;
     try {
         runInOrder<ClipOutcome>(
             options.files.size(), options.jobs,
             [&](size_t i) {
                 ClipOutcome outcome;
+                ShardWatch watch(*store);
+                Identifier identifier(watch, pool, options.speeds);
                 try {
                     outcome.found = identifyInput(identifier, options.files[i], options.length,
                                                   outcome.track, options.all);
@@ -102,6 +129,8 @@ int runIdentify(const IndexOptions &options, Console &console)
                 } catch (const std::exception &error) {
                     outcome.failure = error.what();
                 }
+                outcome.shardsDown = watch.shardsDown();
+                outcome.shards = watch.shardCount();
                 return outcome;
             },
             [&](size_t i, ClipOutcome outcome) {
@@ -113,10 +142,14 @@ int runIdentify(const IndexOptions &options, Console &console)
                     failed = true;
                     return;
                 }
-                console.write(options.json ? compactJson(identificationJson(
-                                                 file, outcome.found, outcome.track, options.all)) +
-                                                 "\n"
-                                           : clipText(file, outcome.found, outcome.track, options));
+                console.write(
+                    options.json
+                        ? partialJson(identificationJson(file, outcome.found, outcome.track,
+                                                         options.all),
+                                      outcome) +
+                              "\n"
+                        : withPartial(clipText(file, outcome.found, outcome.track, options),
+                                      outcome));
             });
     } catch (const IndexError &error) {
         console.failure(options.db, error.what());

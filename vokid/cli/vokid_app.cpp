@@ -12,6 +12,7 @@
 #include "vokid/cli/decode_command.h"
 #include "vokid/cli/exit_codes.h"
 #include "vokid/cli/index_commands.h"
+#include "vokid/cli/init_command.h"
 #include "vokid/cli/maintenance_commands.h"
 #include "vokid/cli/print_command.h"
 #include "vokid/cli/serve_command.h"
@@ -87,6 +88,7 @@ struct Request {
     bool asPlayed = false;
     CopyOptions copy; // upgrade, backup, compact
     ServeOptions serve;
+    InitOptions init;
 };
 
 void addPrint(CLI::App &app, Request &request)
@@ -161,6 +163,26 @@ struct IndexOptionAdder {
         command->add_flag("--json", index.json, what);
     }
 };
+
+void addInitCommand(CLI::App &app, InitOptions &init)
+{
+    CLI::App *command = app.add_subcommand(
+        "init", "Create an empty index: an index folder, or the tables in a PostgreSQL database "
+                "(sharded over other databases with --shard).");
+    command->add_option("DB", init.db, "The index folder, or a postgresql:// URI")->required();
+    command
+        ->add_option("--step", init.step,
+                     "Every N-th sub-fingerprint has a posting: 1 indexes them all (best for short "
+                     "or degraded clips), larger makes a smaller index")
+        ->type_name("N")
+        ->check(CLI::Range(1u, kMaxStep))
+        ->capture_default_str();
+    command
+        ->add_option("--shard", init.shards,
+                     "A postgresql:// database that holds a share of the postings and "
+                     "sequences (once per shard; DB is then the coordinator)")
+        ->type_name("URI");
+}
 
 void addAddCommand(CLI::App &app, const IndexOptionAdder &shared)
 {
@@ -377,6 +399,7 @@ void addServeCommand(CLI::App &app, ServeOptions &serve)
 void addIndexCommands(CLI::App &app, Request &request)
 {
     const IndexOptionAdder shared{request.index};
+    addInitCommand(app, request.init);
     addAddCommand(app, shared);
     addSearchCommands(app, request, shared);
     addMonitor(app, shared, request);
@@ -410,6 +433,8 @@ int dispatch(const CLI::App &app, const Request &request, bool algorithmGiven, C
         return runDecode(request.decodeInput, console);
     if (app.got_subcommand("serve"))
         return runServe(request.serve, console);
+    if (app.got_subcommand("init"))
+        return runInit(request.init, console);
     const std::pair<const char *, int (*)(const CopyOptions &, Console &)> copies[] = {
         {"upgrade", runUpgrade},
         {"backup", runBackup},

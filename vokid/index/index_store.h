@@ -142,6 +142,13 @@ public:
     virtual std::optional<TrackPrint> print(uint32_t track) = 0;
 
     virtual StoreStats stats() = 0;
+
+    // A store whose postings and sequences are spread over servers
+    // (shards) may answer without the ones that are down: the view then
+    // names them (their locations, shown without a password), and what it
+    // read is partial. None, and 0 shards, for the other stores.
+    virtual std::vector<std::string> shardsDown() { return {}; }
+    virtual size_t shardCount() { return 0; }
 };
 
 // One transaction. Nothing it does is seen by others, or kept, until

@@ -111,6 +111,20 @@ std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess a
     notSupported(scheme);
 }
 
+void createIndexAt(const std::string &location, uint32_t step,
+                   const std::vector<std::string> &shards)
+{
+    const std::string_view scheme = schemeOf(location);
+    if (scheme.empty()) {
+        if (!shards.empty())
+            throw std::invalid_argument("shards are for an index in PostgreSQL");
+        return createLmdbFolder(location, step);
+    }
+    if (!isPostgres(scheme))
+        notSupported(scheme);
+    createPostgresIndex(location, step, shards);
+}
+
 std::string shownLocation(const std::string &location)
 {
     const std::string_view scheme = schemeOf(location);

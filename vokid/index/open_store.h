@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vokid/index/index_store.h"
 
@@ -31,6 +32,15 @@ bool isPostgresLocation(std::string_view location);
 // that StoreAccess::Write creates has `step` (kDefaultStep when 0).
 std::unique_ptr<IndexStore> openStore(const std::string &location, StoreAccess access,
                                       uint32_t step = 0);
+
+// Creates an empty index with `step` (1 to kMaxStep) at the location: an
+// LMDB folder, or the tables in a PostgreSQL database; with `shards`
+// (libpq URIs: PostgreSQL only), a sharded index whose location is the
+// coordinator (pg_shards.h). Throws IndexError when an index is there
+// already, std::invalid_argument for a step out of range or shards for a
+// folder.
+void createIndexAt(const std::string &location, uint32_t step,
+                   const std::vector<std::string> &shards);
 
 // A location as messages name it: a URI without its password (the one
 // of "user:password@", and a "password=" parameter). A path as it is.

@@ -135,14 +135,19 @@ uint32_t stepToCreate(const std::string &folder)
     return kDefaultStep;
 }
 
-void createIndex(const std::string &folder, uint32_t step)
+// With `step` 0, the step an unfinished header names, or the default;
+// with `refuse`, an index there already is an error.
+void createIndex(const std::string &folder, uint32_t step = 0, bool refuse = false)
 {
     if (mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
         throw IndexError("cannot create the index folder: " + fileCause(errno));
     const FolderLock lock(folder);
     requirePlainFiles(folder);
-    if (!needsCreation(folder))
+    if (!needsCreation(folder)) {
+        if (refuse)
+            throw IndexError("an index is there already");
         return; // another creator made it meanwhile
+    }
     if (step == 0)
         step = stepToCreate(folder);
     else if (step > kMaxStep)
@@ -173,6 +178,14 @@ bool isFolder(const std::string &path)
 }
 
 } // namespace
+
+void createLmdbFolder(const std::string &folder, uint32_t step)
+{
+    if (step < 1 || step > kMaxStep)
+        throw std::invalid_argument("an index step must be 1 to " + std::to_string(kMaxStep));
+    isFolder(folder); // refuses a file
+    createIndex(folder, step, true);
+}
 
 void checkLmdbFolder(const std::string &folder)
 {

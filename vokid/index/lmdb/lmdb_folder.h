@@ -34,6 +34,12 @@ std::unique_ptr<IndexStore> openLmdbFolder(const std::string &folder, StoreAcces
 std::unique_ptr<LmdbStore> openLmdbStore(const std::string &folder, StoreAccess access,
                                          bool upgrading = false, uint32_t step = 0);
 
+// Creates an empty index with `step` in a folder that is missing or empty
+// (or holds what a stopped creation left). Throws IndexError when an
+// index is there already or the folder holds other files,
+// std::invalid_argument for a step outside 1 to kMaxStep.
+void createLmdbFolder(const std::string &folder, uint32_t step);
+
 // Throws IndexError unless `folder` holds an index whose store files are
 // plain files and whose data file holds every page its meta pages name.
 void checkLmdbFolder(const std::string &folder);

@@ -194,7 +194,10 @@ PgResult PgConnection::checked(PGresult *raw, const char *doing)
     const ExecStatusType status = raw ? PQresultStatus(raw) : PGRES_FATAL_ERROR;
     if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN)
         return result;
-    const std::string cause = std::string("cannot ") + doing + ": " + causeOf(raw, conn.get());
+    std::string why = causeOf(raw, conn.get());
+    if (explainer)
+        why = explainer(why);
+    const std::string cause = std::string("cannot ") + doing + ": " + why;
     if (diskFull(raw))
         throw NoSpaceError(cause);
     throw IndexError(cause);
@@ -216,7 +219,8 @@ void PgConnection::prepare(const char *name, const char *doing)
 {
     if (prepared.count(name))
         return;
-    checked(PQprepare(conn.get(), name, statementText(name), 0, nullptr), doing);
+    const char *sql = statements ? statements(name) : statementText(name);
+    checked(PQprepare(conn.get(), name, sql, 0, nullptr), doing);
     prepared.insert(name);
 }
 
@@ -225,6 +229,13 @@ PgResult PgConnection::run(const char *name, const PgParams &params, const char 
     prepare(name, doing);
     return checked(PQexecPrepared(conn.get(), name, params.count(), params.data(),
                                   params.lengths(), params.formats(), 1),
+                   doing);
+}
+
+PgResult PgConnection::runText(const std::string &sql, const PgParams &params, const char *doing)
+{
+    return checked(PQexecParams(conn.get(), sql.c_str(), params.count(), nullptr, params.data(),
+                                params.lengths(), params.formats(), 1),
                    doing);
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <memory>
 #include <set>
@@ -85,6 +86,9 @@ public:
     // A statement of the store's (pg_schema.h), by name, prepared on this
     // connection the first time; binary results.
     PgResult run(const char *name, const PgParams &params, const char *doing);
+    // A statement given as text, with parameters, not prepared; binary
+    // results (the sharded index's reads of chosen partitions).
+    PgResult runText(const std::string &sql, const PgParams &params, const char *doing);
     // Rows in COPY's binary form (PgCopyRows) into a table through `copy`
     // ("COPY ... FROM STDIN (FORMAT binary)").
     void copyIn(const std::string &copy, const std::string &rows, const char *doing);
@@ -104,6 +108,18 @@ public:
     }
     // The server's version as libpq gives it (150004 for 15.4).
     int serverVersion() const { return PQserverVersion(conn.get()); }
+    // libpq's own connection, for what it tells of it (host, user...).
+    PGconn *native() const { return conn.get(); }
+
+    // The SQL of the store's statements by name (statementText by
+    // default): a sharded index has some of its own (pg_shards.h).
+    void useStatements(const char *(*text)(const char *name)) { statements = text; }
+    // Rewrites a failure's cause before it is thrown (a shard's server
+    // named by its location); none by default.
+    void explainCauses(std::function<std::string(const std::string &cause)> explain)
+    {
+        explainer = std::move(explain);
+    }
 
 private:
     void prepare(const char *name, const char *doing);
@@ -114,6 +130,8 @@ private:
     };
     std::unique_ptr<PGconn, Finish> conn;
     std::set<std::string> prepared;
+    const char *(*statements)(const char *name) = nullptr;
+    std::function<std::string(const std::string &cause)> explainer;
 };
 
 // Rows of int4 fields in COPY's binary form: the header, then each row

@@ -37,6 +37,11 @@ CREATE TABLE vokid.tracks (
     record bytea NOT NULL);
 CREATE UNIQUE INDEX tracks_file ON vokid.tracks (sha256(path), size, modified) WHERE size > 0;
 CREATE INDEX tracks_path ON vokid.tracks USING hash (path);
+)";
+
+// The tracks' contents, in this database (a sharded index puts other
+// tables in their place: pg_shards.h).
+const char *const kCreateContents = R"(
 CREATE TABLE vokid.sequences (
     track integer PRIMARY KEY,
     print bytea NOT NULL);
@@ -168,6 +173,11 @@ const char *statementText(const char *name)
     throw std::logic_error(std::string("no statement ") + name);
 }
 
+const char *contentsTables()
+{
+    return kCreateContents;
+}
+
 bool hasIndex(PgConnection &connection)
 {
     const PgResult result =
@@ -175,7 +185,7 @@ bool hasIndex(PgConnection &connection)
     return result.rows() == 1 && result.boolean(0, 0);
 }
 
-void createIndex(PgConnection &connection, uint32_t step)
+void createIndex(PgConnection &connection, uint32_t step, const std::string &contents)
 {
     if (step < 1 || step > kMaxStep)
         throw std::invalid_argument("an index step must be 1 to " + std::to_string(kMaxStep));
@@ -185,6 +195,7 @@ void createIndex(PgConnection &connection, uint32_t step)
                         "create the index");
         if (!hasIndex(connection)) {
             connection.exec(kCreateTables, "create the index");
+            connection.exec(contents.empty() ? kCreateContents : contents, "create the index");
             // The creation counts as the first commit, as the LMDB store's does.
             connection.exec("INSERT INTO vokid.store (version, step, commits, postings) "
                             "VALUES (" +

@@ -74,12 +74,17 @@ struct StoreRow {
     TrackTotals totals;
 };
 
+// The SQL that makes the sequences and postings tables in the schema.
+const char *contentsTables();
+
 // Whether the database holds the index's tables.
 bool hasIndex(PgConnection &connection);
 // Creates the tables, in one transaction that holds the batch lock, unless
 // another process made them meanwhile. Throws IndexError when the
-// database has a schema "vokid" of something else.
-void createIndex(PgConnection &connection, uint32_t step);
+// database has a schema "vokid" of something else. `contents`, when not
+// empty, is the SQL that makes the sequences and postings in place of
+// the tables here (a sharded index's: pg_shards.h).
+void createIndex(PgConnection &connection, uint32_t step, const std::string &contents = "");
 // The store row, checked: throws OlderFormat for tables of an older
 // version, IndexError for a newer one, and IndexDamaged for a step out of
 // range or a missing row.

@@ -11,6 +11,7 @@
 #include "vokid/index/index_error.h"
 #include "vokid/index/postgres/pg_connection.h"
 #include "vokid/index/postgres/pg_schema.h"
+#include "vokid/index/postgres/pg_shards.h"
 #include "vokid/index/stored_form.h"
 
 namespace vokid {
@@ -32,7 +33,16 @@ struct Shared {
     bool writable = false;
     std::mutex mutex;
     std::vector<std::unique_ptr<PgConnection>> idle;
+    std::unique_ptr<ShardSet> shards; // of a sharded index
 };
+
+std::unique_ptr<PgConnection> connect(const Shared &shared)
+{
+    auto connection = std::make_unique<PgConnection>(shared.location);
+    if (shared.shards)
+        useShards(*connection, *shared.shards);
+    return connection;
+}
 
 std::unique_ptr<PgConnection> take(Shared &shared)
 {
@@ -44,7 +54,7 @@ std::unique_ptr<PgConnection> take(Shared &shared)
             return connection;
         }
     }
-    return std::make_unique<PgConnection>(shared.location);
+    return connect(shared);
 }
 
 void giveBack(Shared &shared, std::unique_ptr<PgConnection> connection)
@@ -118,6 +128,11 @@ public:
     void sequences(const std::vector<StretchRequest> &asked, std::vector<Stretch> &out) override;
     std::optional<TrackPrint> print(uint32_t track) override;
     StoreStats stats() override;
+    std::vector<std::string> shardsDown() override
+    {
+        return shardReads ? shardReads->down() : std::vector<std::string>();
+    }
+    size_t shardCount() override { return shardReads ? shardReads->count() : 0; }
 
     uint32_t put(TrackInfo info, const TrackPrint &print, const PrintPostings &postings) override;
     bool setValues(uint32_t id, const FileValues &values) override;
@@ -144,6 +159,7 @@ private:
     // What the batch changed, added to the store row's counts at its commit.
     int64_t postingsAdded = 0;
     TrackTotals totals;
+    std::unique_ptr<ShardReads> shardReads; // of a sharded index
 };
 
 // A pooled connection the server has closed meanwhile (a restart, an
@@ -151,22 +167,28 @@ private:
 PgTransaction::PgTransaction(std::shared_ptr<Shared> state, bool forWriting)
     : shared(std::move(state)), conn(take(*shared)), write(forWriting)
 {
+    if (shared->shards)
+        shardReads = std::make_unique<ShardReads>(*shared->shards, !write);
     try {
         begin();
     } catch (const IndexError &) {
         if (!conn->broken())
             throw;
-        conn = std::make_unique<PgConnection>(shared->location);
+        conn = connect(*shared);
         begin();
     }
 }
 
 void PgTransaction::begin()
 {
+    const std::string sharded =
+        shared->shards ? "; " + shardedBegin(write, shared->shards->shards().size()) : "";
     if (write)
-        beginTransaction(*conn, "BEGIN ISOLATION LEVEL READ COMMITTED", "begin a batch");
+        beginTransaction(*conn, ("BEGIN ISOLATION LEVEL READ COMMITTED" + sharded).c_str(),
+                         "begin a batch");
     else
-        beginTransaction(*conn, "BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY",
+        beginTransaction(*conn,
+                         ("BEGIN ISOLATION LEVEL REPEATABLE READ, READ ONLY" + sharded).c_str(),
                          "begin a view");
 }
 
@@ -244,6 +266,8 @@ void unsignedOrder(std::vector<Posting> &list)
 void PgTransaction::postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out)
 {
     requireAscending(words);
+    if (shardReads)
+        return shardReads->postings(connection(), words, limit, out);
     out.clear();
     if (words.empty())
         return;
@@ -272,6 +296,8 @@ void PgTransaction::postings(const std::vector<uint32_t> &words, size_t limit, P
 
 std::optional<std::string> PgTransaction::storedSequence(uint32_t track)
 {
+    if (shardReads)
+        return shardReads->sequence(connection(), track);
     const PgResult result =
         connection().run("sequence", PgParams().int4(stored(track)), "read a sequence");
     if (result.rows() == 0)
@@ -301,16 +327,21 @@ void PgTransaction::sequences(const std::vector<StretchRequest> &asked, std::vec
         tracks.push_back(request.track);
     std::sort(tracks.begin(), tracks.end());
     tracks.erase(std::unique(tracks.begin(), tracks.end()), tracks.end());
-    const PgResult result = connection().run(
-        "sequences", PgParams().int4Array(storedAll(tracks)), "read sequences");
-    for (int row = 0; row < result.rows(); ++row) {
-        const uint32_t track = unsignedOf(result.int4(row, 0));
-        const std::string_view bytes = result.bytes(row, 1);
+    const auto slice = [&](uint32_t track, std::string_view bytes) {
         const SequenceView print = decodeStored([&] { return SequenceView(bytes, track); });
         for (size_t i = 0; i < asked.size(); ++i)
             if (asked[i].track == track)
                 out[i].frames = print.slice(asked[i].from, asked[i].length, out[i].first);
+    };
+    if (shardReads) {
+        for (const auto &[track, bytes] : shardReads->sequences(connection(), tracks))
+            slice(track, bytes);
+        return;
     }
+    const PgResult result = connection().run(
+        "sequences", PgParams().int4Array(storedAll(tracks)), "read sequences");
+    for (int row = 0; row < result.rows(); ++row)
+        slice(unsignedOf(result.int4(row, 0)), result.bytes(row, 1));
 }
 
 std::optional<TrackPrint> PgTransaction::print(uint32_t track)
@@ -346,6 +377,8 @@ StoreStats PgTransaction::stats()
     stats.step = shared->step;
     stats.kind = "postgresql";
     stats.facts = facts(row, sizes);
+    if (shardReads)
+        shardReads->addStats(connection(), stats);
     return stats;
 }
 
@@ -410,11 +443,23 @@ void PgTransaction::removeContents(uint32_t id)
 
 void PgTransaction::addPostings(uint32_t id, const PrintPostings &postings)
 {
-    PgCopyRows rows;
-    for (const WordPosition &posting : postings.entries)
-        rows.row({stored(posting.word), stored(id), stored(posting.position)});
-    connection().copyIn("COPY vokid.postings (word, track, position) FROM STDIN (FORMAT binary)",
-                        rows.rows(), "write postings");
+    if (shared->shards) {
+        std::vector<int32_t> words, positions;
+        for (const WordPosition &posting : postings.entries) {
+            words.push_back(stored(posting.word));
+            positions.push_back(stored(posting.position));
+        }
+        connection().run("put_postings",
+                         PgParams().int4Array(words).int4(stored(id)).int4Array(positions),
+                         "write postings");
+    } else {
+        PgCopyRows rows;
+        for (const WordPosition &posting : postings.entries)
+            rows.row({stored(posting.word), stored(id), stored(posting.position)});
+        connection().copyIn(
+            "COPY vokid.postings (word, track, position) FROM STDIN (FORMAT binary)",
+            rows.rows(), "write postings");
+    }
     postingsAdded += static_cast<int64_t>(postings.entries.size());
 }
 
@@ -527,6 +572,19 @@ private:
 
 } // namespace
 
+void createPostgresIndex(const std::string &location, uint32_t step,
+                         const std::vector<std::string> &shards)
+{
+    PgConnection connection(location);
+    if (!shards.empty())
+        return createShardedIndex(connection, shards, step);
+    if (step < 1 || step > kMaxStep)
+        throw std::invalid_argument("an index step must be 1 to " + std::to_string(kMaxStep));
+    if (hasIndex(connection))
+        throw IndexError("an index is there already");
+    createIndex(connection, step);
+}
+
 std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, StoreAccess access,
                                               uint32_t step)
 {
@@ -538,6 +596,10 @@ std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, Store
     }
     const StoreRow row = readStoreRow(*connection);
     auto shared = std::make_shared<Shared>();
+    if (isSharded(*connection)) {
+        shared->shards = std::make_unique<ShardSet>(readShards(*connection));
+        useShards(*connection, *shared->shards);
+    }
     shared->location = location;
     shared->step = row.step;
     shared->writable = access != StoreAccess::Read;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "vokid/index/index_store.h"
 #include "vokid/index/postings.h"
@@ -33,6 +34,10 @@ std::unique_ptr<IndexStore> openPostgresStore(const std::string &location, Store
 // Converts the index's tables of an older schema version (pg_schema.h);
 // the version they had. `tracks` receives how many the index holds.
 int32_t upgradePostgresTables(const std::string &location, uint64_t &tracks);
+// A new, empty index in the database (and its shards, when there are any:
+// pg_shards.h). Throws IndexError when an index is there already.
+void createPostgresIndex(const std::string &location, uint32_t step,
+                         const std::vector<std::string> &shards);
 
 } // namespace vokid
 
