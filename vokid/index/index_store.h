@@ -44,7 +44,8 @@ struct Posting {
 
 // The postings of a list of words, looked up together: word i's are
 // at(i), in order of track and position, and count(i) is how many it has
-// (also when they were too many to be listed).
+// (also when they were too many to be listed; past the lookup's limit, a
+// store may stop counting at limit + 1).
 class PostingLists {
 public:
     struct Range {

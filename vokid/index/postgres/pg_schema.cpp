@@ -79,11 +79,10 @@ struct Statement {
     const char *sql;
 };
 
-// A lookup is one statement for all its words: each word's count (read
-// from the b-tree alone, once: the counts are MATERIALIZED), then the
-// postings of the words within the limit; a word with none, or with too
-// many (whose postings are then not read at all), gives one row of nulls.
-// Rows come in the order of the words asked, then of track and position.
+// A lookup is one statement for all its words: each word's postings read
+// from the b-tree alone, in order of track and position, up to one past
+// the limit (a word that common is no evidence, and is not read whole).
+// Rows carry the word's place in the list asked.
 const Statement kStatements[] = {
     {"store_row", R"(
 SELECT version, step, commits, postings,
@@ -96,18 +95,10 @@ FROM vokid.store, vokid.track_ids)"},
     {"sequence", "SELECT print FROM vokid.sequences WHERE track = $1::int4"},
     {"sequences", "SELECT track, print FROM vokid.sequences WHERE track = ANY($1::int4[])"},
     {"postings", R"(
-WITH asked AS (
-    SELECT word, n FROM unnest($1::int4[]) WITH ORDINALITY AS asked(word, n)),
-counted AS MATERIALIZED (
-    SELECT n, word, (SELECT count(*) FROM vokid.postings p WHERE p.word = asked.word) AS count
-    FROM asked)
-SELECT n, count, NULL::int4, NULL::int4 FROM counted
-WHERE count = 0 OR count > $2::int8
-UNION ALL
-SELECT counted.n, counted.count, p.track, p.position
-FROM counted JOIN vokid.postings p ON p.word = counted.word
-WHERE counted.count BETWEEN 1 AND $2::int8
-ORDER BY 1, 3, 4)"},
+SELECT asked.n, p.track, p.position
+FROM unnest($1::int4[]) WITH ORDINALITY AS asked(word, n)
+CROSS JOIN LATERAL (
+    SELECT track, position FROM vokid.postings p WHERE p.word = asked.word LIMIT $2::int8) p)"},
     // A new track of a file that is stored already (by another writer,
     // whose batch this one may have waited for) is no row.
     {"new_track", R"(

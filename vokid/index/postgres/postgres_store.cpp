@@ -261,36 +261,49 @@ void unsignedOrder(std::vector<Posting> &list)
         std::sort(list.begin(), list.end(), before);
 }
 
-// Each word's rows come together, in the order asked: its count in each,
-// its postings in the rows that have a track.
+// Each row names the word by its place in the list; a word with more
+// rows than the limit counts limit + 1 (the statement reads no more).
 void PgTransaction::postings(const std::vector<uint32_t> &words, size_t limit, PostingLists &out)
 {
     requireAscending(words);
-    if (shardReads)
-        return shardReads->postings(connection(), words, limit, out);
     out.clear();
     if (words.empty())
         return;
-    const auto most = static_cast<size_t>(std::numeric_limits<int64_t>::max());
+    if (shardReads) {
+        shardReads->postings(connection(), words, limit, out);
+        return;
+    }
+    const auto most = static_cast<size_t>(std::numeric_limits<int64_t>::max() - 1);
     const PgParams params = PgParams()
                                 .int4Array(storedAll(words))
-                                .int8(static_cast<int64_t>(std::min(limit, most)));
+                                .int8(static_cast<int64_t>(std::min(limit, most) + 1));
     const PgResult result = connection().run("postings", params, "look up postings");
-    std::vector<Posting> list;
-    int row = 0;
-    for (size_t n = 1; n <= words.size(); ++n) {
-        if (row >= result.rows() || result.int8(row, 0) != static_cast<int64_t>(n))
-            throw IndexError("the PostgreSQL server left out a word of a lookup");
-        const int64_t count = result.int8(row, 1);
-        list.clear();
-        for (; row < result.rows() && result.int8(row, 0) == static_cast<int64_t>(n); ++row)
-            if (!result.null(row, 2))
-                list.push_back(Posting{unsignedOf(result.int4(row, 2)),
-                                       unsignedOf(result.int4(row, 3))});
-        unsignedOrder(list);
-        for (const Posting &posting : list)
-            out.add(posting);
-        out.close(static_cast<size_t>(count));
+    // The rows by word: a counting sort on the place.
+    std::vector<size_t> starts(words.size() + 1, 0);
+    for (int row = 0; row < result.rows(); ++row) {
+        const int64_t n = result.int8(row, 0);
+        if (n < 1 || n > static_cast<int64_t>(words.size()))
+            throw IndexError("the PostgreSQL server answered a lookup with a word not asked");
+        ++starts[static_cast<size_t>(n)];
+    }
+    for (size_t i = 1; i <= words.size(); ++i)
+        starts[i] += starts[i - 1];
+    std::vector<Posting> list(static_cast<size_t>(result.rows()));
+    std::vector<size_t> next(starts.begin(), starts.end() - 1);
+    for (int row = 0; row < result.rows(); ++row)
+        list[next[static_cast<size_t>(result.int8(row, 0)) - 1]++] =
+            Posting{unsignedOf(result.int4(row, 1)), unsignedOf(result.int4(row, 2))};
+    for (size_t i = 0; i < words.size(); ++i) {
+        const auto first = list.begin() + static_cast<long>(starts[i]);
+        const auto last = list.begin() + static_cast<long>(starts[i + 1]);
+        const size_t count = starts[i + 1] - starts[i];
+        if (count <= limit) {
+            std::vector<Posting> word(first, last);
+            unsignedOrder(word);
+            for (const Posting &posting : word)
+                out.add(posting);
+        }
+        out.close(count);
     }
 }
 
