@@ -142,31 +142,35 @@ std::string PgCluster::create_database()
     return name;
 }
 
-void PgCluster::sql(const std::string &database, const std::string &statement) const
+namespace {
+
+using Result = std::unique_ptr<PGresult, void (*)(PGresult *)>;
+
+// The statement's result; throws std::runtime_error with the server's
+// message when it fails.
+Result run(const std::string &uri, const std::string &statement)
 {
-    const std::unique_ptr<PGconn, void (*)(PGconn *)> conn(PQconnectdb(uri(database).c_str()),
-                                                           PQfinish);
+    const std::unique_ptr<PGconn, void (*)(PGconn *)> conn(PQconnectdb(uri.c_str()), PQfinish);
     if (PQstatus(conn.get()) != CONNECTION_OK)
         throw std::runtime_error("cannot connect to the cluster: " +
                                  std::string(PQerrorMessage(conn.get())));
-    const std::unique_ptr<PGresult, void (*)(PGresult *)> result(
-        PQexec(conn.get(), statement.c_str()), PQclear);
+    Result result(PQexec(conn.get(), statement.c_str()), PQclear);
     const ExecStatusType status = PQresultStatus(result.get());
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         throw std::runtime_error(statement + ": " + PQerrorMessage(conn.get()));
+    return result;
+}
+
+} // namespace
+
+void PgCluster::sql(const std::string &database, const std::string &statement) const
+{
+    run(uri(database), statement);
 }
 
 std::string PgCluster::query(const std::string &database, const std::string &statement) const
 {
-    const std::unique_ptr<PGconn, void (*)(PGconn *)> conn(PQconnectdb(uri(database).c_str()),
-                                                           PQfinish);
-    if (PQstatus(conn.get()) != CONNECTION_OK)
-        throw std::runtime_error("cannot connect to the cluster: " +
-                                 std::string(PQerrorMessage(conn.get())));
-    const std::unique_ptr<PGresult, void (*)(PGresult *)> result(
-        PQexec(conn.get(), statement.c_str()), PQclear);
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
-        throw std::runtime_error(statement + ": " + PQerrorMessage(conn.get()));
+    const Result result = run(uri(database), statement);
     std::string lines;
     for (int row = 0; row < PQntuples(result.get()); ++row)
         lines += std::string(PQgetvalue(result.get(), row, 0)) + "\n";

@@ -233,4 +233,15 @@ void write_recording(const std::string &path, uint32_t seed, double seconds, uin
         throw std::runtime_error("cannot write " + path);
 }
 
+std::vector<std::string> write_recordings(const std::string &prefix, size_t count, uint32_t seed,
+                                          double seconds, uint32_t rate)
+{
+    std::vector<std::string> files;
+    for (size_t i = 0; i < count; ++i) {
+        files.push_back(prefix + std::to_string(i + 1) + ".wav");
+        write_recording(files.back(), seed + static_cast<uint32_t>(i), seconds, rate, 1);
+    }
+    return files;
+}
+
 } // namespace vok_test

@@ -83,6 +83,11 @@ std::vector<int16_t> recording(uint32_t seed, double seconds, uint32_t rate, uin
 void write_recording(const std::string &path, uint32_t seed, double seconds, uint32_t rate,
                      uint32_t channels, const Rendition &rendition = {});
 
+// `count` mono recordings of seeds `seed`, `seed` + 1, ...: the files
+// PREFIX1.wav, PREFIX2.wav, ... (PREFIX a path); their paths.
+std::vector<std::string> write_recordings(const std::string &prefix, size_t count, uint32_t seed,
+                                          double seconds, uint32_t rate);
+
 } // namespace vok_test
 
 #endif

@@ -24,12 +24,7 @@ constexpr uint32_t kRate = 11025;
 
 std::vector<std::string> library(const vok_test::TempDir &dir, size_t count, double seconds)
 {
-    std::vector<std::string> files;
-    for (size_t i = 0; i < count; ++i) {
-        files.push_back(dir.file("track-" + std::to_string(i + 1) + ".wav"));
-        vok_test::write_recording(files.back(), static_cast<uint32_t>(400 + i), seconds, kRate, 1);
-    }
-    return files;
+    return vok_test::write_recordings(dir.file("track-"), count, 400, seconds, kRate);
 }
 
 std::vector<std::string> args(std::vector<std::string> head, const std::vector<std::string> &files)

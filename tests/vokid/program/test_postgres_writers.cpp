@@ -12,8 +12,7 @@
 #include <memory>
 #include <thread>
 
-#include <libpq-fe.h>
-
+#include "tests/support/pg_cluster.h"
 #include "tests/support/recording.h"
 #include "tests/support/wav_writer.h"
 #include "tests/vokid/index/postgres_stores.h"
@@ -27,12 +26,7 @@ constexpr uint32_t kRate = 22050;
 
 std::vector<std::string> recordings(const vok_test::TempDir &dir, size_t count, uint32_t seed)
 {
-    std::vector<std::string> files;
-    for (size_t i = 0; i < count; ++i) {
-        files.push_back(dir.file("r" + std::to_string(i) + ".wav"));
-        vok_test::write_recording(files.back(), seed + static_cast<uint32_t>(i), 8, kRate, 1);
-    }
-    return files;
+    return vok_test::write_recordings(dir.file("r"), count, seed, 8, kRate);
 }
 
 // Each listed path, with how many tracks it has.
@@ -46,14 +40,15 @@ std::map<std::string, int> pathsIn(const std::string &db)
     return paths;
 }
 
-long tracksIn(const std::string &uri)
+// -1 before the tables are made.
+long tracksIn(const std::string &database)
 {
-    const std::unique_ptr<PGconn, void (*)(PGconn *)> conn(PQconnectdb(uri.c_str()), PQfinish);
-    const std::unique_ptr<PGresult, void (*)(PGresult *)> result(
-        PQexec(conn.get(), "SELECT count(*) FROM vokid.tracks"), PQclear);
-    if (PQresultStatus(result.get()) != PGRES_TUPLES_OK)
+    try {
+        return std::stol(
+            vok_test::shared_cluster().query(database, "SELECT count(*) FROM vokid.tracks"));
+    } catch (const std::runtime_error &) {
         return -1;
-    return std::stol(PQgetvalue(result.get(), 0, 0));
+    }
 }
 
 // "3 added, 0 replaced, 2 unchanged, ..." -> 3
@@ -98,7 +93,8 @@ TEST(VokidPostgresWriters, AKilledAddLosesOnlyItsBatch)
 {
     vok_test::TempDir dir;
     const std::vector<std::string> files = recordings(dir, 10, 950);
-    const std::string uri = vokid_test::newDatabase();
+    const std::string name = vokid_test::newDatabaseName();
+    const std::string uri = vok_test::shared_cluster().uri(name);
     std::vector<std::string> args = {"add", "--batch", "2", "--jobs", "1", uri};
     args.insert(args.end(), files.begin(), files.end());
     long atKill = -1;
@@ -106,17 +102,17 @@ TEST(VokidPostgresWriters, AKilledAddLosesOnlyItsBatch)
     options.while_running = [&](pid_t pid) {
         // Killed once two batches are in: a third is open, or about to be.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while ((atKill = tracksIn(uri)) < 4 && std::chrono::steady_clock::now() < end)
+        while ((atKill = tracksIn(name)) < 4 && std::chrono::steady_clock::now() < end)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         kill(pid, SIGKILL);
-        atKill = tracksIn(uri);
+        atKill = tracksIn(name);
     };
     const vok_test::RunResult killed = vok_test::run_program(VOKID_PROGRAM, args, options);
     ASSERT_EQ(SIGKILL, killed.signal) << killed.err;
     ASSERT_GE(atKill, 4);
     ASSERT_LT(atKill, 10) << "the add ended before it was killed";
     EXPECT_EQ(0, atKill % 2) << "a batch of two was committed in part";
-    EXPECT_EQ(atKill, tracksIn(uri));
+    EXPECT_EQ(atKill, tracksIn(name));
     const vok_test::RunResult again = vokid(args);
     ASSERT_EQ(0, again.exit_code) << again.err;
     EXPECT_EQ(std::to_string(10 - atKill) + " added, 0 replaced, " + std::to_string(atKill) +
