@@ -64,6 +64,10 @@ public:
     // word's postings added and the word closed with its count.
     void clear();
     void add(Posting posting) { postings.push_back(posting); }
+    void addAll(const std::vector<Posting> &more)
+    {
+        postings.insert(postings.end(), more.begin(), more.end());
+    }
     void close(size_t count);
 
 private:

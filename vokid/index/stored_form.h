@@ -7,7 +7,9 @@
 // changed. Version 1 (indexes made before checksums) has none; its
 // records are read as they are. Version 3 adds to the track record the
 // album and the FileFloat values of the file's beginning (track_info.h);
-// its sequences are version 2's.
+// its sequences are version 2's. Version 4 packs the sequences
+// (track_print.h) and keeps the postings by word bucket
+// (lmdb/posting_layout.h); its track records are version 3's.
 #ifndef VOKID_INDEX_STORED_FORM_H
 #define VOKID_INDEX_STORED_FORM_H
 
@@ -19,7 +21,7 @@
 
 namespace vokid {
 
-constexpr uint32_t kStoredForm = 3; // written by this vokid
+constexpr uint32_t kStoredForm = 4; // written by this vokid
 constexpr uint32_t kOldestForm = 1; // the oldest it reads
 
 // The CRC-32 of IEEE 802.3 (reflected, polynomial 0xEDB88320) of `bytes`,

@@ -42,10 +42,12 @@ void change(const std::string &folder, const std::function<void(MDB_txn *, MDB_d
     ASSERT_EQ(0, mdb_env_open(env, folder.c_str(), 0, 0644));
     MDB_txn *txn = nullptr;
     ASSERT_EQ(0, mdb_txn_begin(env, nullptr, 0, &txn));
-    // Postings and paths are sorted fixed-size integer duplicates.
+    // Paths are sorted fixed-size integer duplicates, postings sorted
+    // fixed-size duplicates under their word's bucket.
     const std::string name = table;
-    const unsigned flags = name == "info" ? 0
-                           : name == "postings" || name == "paths"
+    const unsigned flags = name == "info"              ? 0
+                           : name == "posting_buckets" ? MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED
+                           : name == "paths"
                                ? MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP
                                : MDB_INTEGERKEY;
     MDB_dbi dbi = 0;
@@ -62,9 +64,20 @@ void put(MDB_txn *txn, MDB_dbi dbi, Key key, Value value, bool remove)
     ASSERT_EQ(0, remove ? mdb_del(txn, dbi, &k, &v) : mdb_put(txn, dbi, &k, &v, 0));
 }
 
-uint64_t postingValue(uint32_t track, uint32_t position)
+// A posting as the store keeps it: under the word's upper 16 bits, the
+// lower 16, the track and the position, big-endian.
+void putPosting(MDB_txn *txn, MDB_dbi dbi, uint32_t word, uint32_t track, uint32_t position,
+                bool remove)
 {
-    return uint64_t{track} << 32 | position;
+    uint32_t bucket = word >> 16;
+    std::string item;
+    for (int shift : {8, 0})
+        item += static_cast<char>(word >> shift & 0xFF);
+    for (uint32_t field : {track, position})
+        for (int shift : {24, 16, 8, 0})
+            item += static_cast<char>(field >> shift & 0xFF);
+    MDB_val k{sizeof bucket, &bucket}, v{item.size(), item.data()};
+    ASSERT_EQ(0, remove ? mdb_del(txn, dbi, &k, &v) : mdb_put(txn, dbi, &k, &v, 0));
 }
 
 uint64_t pathHash(const std::string &path) // FNV-1a, 64 bits
@@ -89,16 +102,14 @@ TEST(VokidIndexCheck, FindsEachChangeAndTheTrackItBelongsTo)
         std::string problem;
     } cases[] = {
         {"undamaged", "info", [](MDB_txn *, MDB_dbi) {}, 0, ""},
-        {"a posting gone", "postings",
-         [&](MDB_txn *txn, MDB_dbi dbi) { put(txn, dbi, word, postingValue(2, position), true); },
+        {"a posting gone", "posting_buckets",
+         [&](MDB_txn *txn, MDB_dbi dbi) { putPosting(txn, dbi, word, 2, position, true); },
          2, "position " + std::to_string(position) + " has no posting"},
-        {"a posting at a position not indexed", "postings",
-         [&](MDB_txn *txn, MDB_dbi dbi) {
-             put(txn, dbi, word, postingValue(2, position + 1), false);
-         },
+        {"a posting at a position not indexed", "posting_buckets",
+         [&](MDB_txn *txn, MDB_dbi dbi) { putPosting(txn, dbi, word, 2, position + 1, false); },
          2, "its postings under word " + std::to_string(word) + " do not match its sequence"},
-        {"a posting of no track", "postings",
-         [&](MDB_txn *txn, MDB_dbi dbi) { put(txn, dbi, word, postingValue(9, 0), false); }, 0,
+        {"a posting of no track", "posting_buckets",
+         [&](MDB_txn *txn, MDB_dbi dbi) { putPosting(txn, dbi, word, 9, 0, false); }, 0,
          "the postings table holds " + std::to_string(3 * indexed.entries.size() + 1) +
              " postings, the tracks account for " + std::to_string(3 * indexed.entries.size())},
         {"a sequence gone", "sequences",

@@ -74,11 +74,11 @@ std::string header(uint32_t version, uint32_t size, uint32_t step, uint64_t comm
 
 TEST(VokidIndexHeader, WrittenAndReadBack)
 {
-    EXPECT_EQ(header(3, 32, 2), vokid::encodeHeader(vokid::IndexHeader{}));
+    EXPECT_EQ(header(4, 32, 2), vokid::encodeHeader(vokid::IndexHeader{}));
     vokid::IndexHeader counted;
     counted.step = 3;
     counted.commits = 0x0102030405060708u;
-    EXPECT_EQ(header(3, 32, 3, 0x0102030405060708u), vokid::encodeHeader(counted));
+    EXPECT_EQ(header(4, 32, 3, 0x0102030405060708u), vokid::encodeHeader(counted));
     const vokid::IndexHeader read = vokid::decodeHeader(header(2, 32, 5, 77));
     EXPECT_EQ(2u, read.version);
     EXPECT_EQ(5u, read.step);
@@ -102,8 +102,8 @@ TEST(VokidIndexHeader, Refusals)
         {"empty", "", "not a vokid index: its header file has the wrong magic"},
         {"other magic", "VOKIDIDY" + header(2, 32, 2).substr(8),
          "not a vokid index: its header file has the wrong magic"},
-        {"a newer version", header(4, 32, 2),
-         "the index has format version 4, this vokid reads versions 1 to 3 (a newer vokid "
+        {"a newer version", header(5, 32, 2),
+         "the index has format version 5, this vokid reads versions 1 to 4 (a newer vokid "
          "made it)"},
         {"version 0", header(0, 32, 2), "the index is damaged: its header has format version 0"},
         {"cut short", header(2, 32, 2).substr(0, 10), "the index header is cut short"},

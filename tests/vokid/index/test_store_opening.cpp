@@ -179,7 +179,7 @@ TEST(VokidLmdbStore, ItsOwnFiguresInTheStats)
     EXPECT_GE(facts.at("transaction"), 4u); // the tables made, three batches
     EXPECT_GE(facts.at("max_readers"), facts.at("reader_slots"));
     EXPECT_GE(facts.at("posting_depth"), 1u);
-    EXPECT_EQ(3u, facts.at("format_version"));
+    EXPECT_EQ(4u, facts.at("format_version"));
     EXPECT_EQ(4u, facts.at("commits")); // the creation, three batches
     EXPECT_EQ(13u, facts.size());
 }

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 #include <stdexcept>
 
 #include "tests/support/bytes.h"
 #include "tests/support/recording.h"
+#include "vokid/index/track_print.h"
 
 namespace integrity_test {
 
@@ -212,8 +214,67 @@ size_t version1Fields(const std::string &record)
     return at;
 }
 
-void makeVersion1(const std::string &folder)
+// A sequence in the plain form of versions 1 to 3: the word count, the
+// words, the kept masks and the quiet frames' bitmap, little-endian.
+std::string plainSequence(const vokid::TrackPrint &print)
 {
+    std::string bytes = little_endian(print.words.size(), 4);
+    for (uint32_t word : print.words)
+        bytes += little_endian(word, 4);
+    for (uint32_t mask : print.masks)
+        bytes += little_endian(mask, 4);
+    std::string quiet((print.words.size() + 7) / 8, '\0');
+    for (size_t i = 0; i < print.quiet.size(); ++i)
+        if (print.quiet[i])
+            quiet[i / 8] = static_cast<char>(quiet[i / 8] | 1 << (i % 8));
+    return bytes + quiet;
+}
+
+// The postings put back as versions 1 to 3 kept them: under the word, a
+// native 64-bit track << 32 | position; read from version 4's buckets
+// (the word's upper 16 bits as the key; its lower 16, the track and the
+// position big-endian in each duplicate).
+void unbucketPostings(MDB_txn *txn)
+{
+    MDB_dbi buckets = 0;
+    check(mdb_dbi_open(txn, "posting_buckets", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED,
+                       &buckets),
+          "posting_buckets");
+    std::vector<std::pair<uint32_t, uint64_t>> postings;
+    MDB_cursor *cursor = nullptr;
+    check(mdb_cursor_open(txn, buckets, &cursor), "cursor");
+    MDB_val key, data;
+    while (mdb_cursor_get(cursor, &key, &data, MDB_NEXT) == MDB_SUCCESS) {
+        uint32_t bucket = 0;
+        std::memcpy(&bucket, key.mv_data, sizeof bucket);
+        const std::string item(static_cast<char *>(data.mv_data), data.mv_size);
+        const auto bigEndian = [&](size_t at, size_t size) {
+            uint64_t value = 0;
+            for (size_t i = 0; i < size; ++i)
+                value = value << 8 | static_cast<uint8_t>(item.at(at + i));
+            return value;
+        };
+        const auto word = static_cast<uint32_t>(bucket << 16 | bigEndian(0, 2));
+        postings.emplace_back(word, bigEndian(2, 4) << 32 | bigEndian(6, 4));
+    }
+    mdb_cursor_close(cursor);
+    check(mdb_drop(txn, buckets, 1), "drop");
+    MDB_dbi words = 0;
+    check(mdb_dbi_open(txn, "postings",
+                       MDB_CREATE | MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP,
+                       &words),
+          "postings");
+    for (auto &[word, value] : postings) {
+        MDB_val k{sizeof word, &word}, d{sizeof value, &value};
+        check(mdb_put(txn, words, &k, &d, 0), "put");
+    }
+}
+
+void makeOlderVersion(const std::string &folder, uint32_t version)
+{
+    const uint64_t commits = headerCommits(folder);
+    const uint32_t step = static_cast<uint32_t>(
+        vok_test::read_little_endian(vok_test::read_file(folder + "/vokid-index"), 16, 4));
     const Env env(folder);
     MDB_txn *txn = nullptr;
     check(mdb_txn_begin(env.get(), nullptr, 0, &txn), "begin");
@@ -221,23 +282,45 @@ void makeVersion1(const std::string &folder)
         MDB_dbi dbi = 0;
         check(mdb_dbi_open(txn, table, MDB_INTEGERKEY, &dbi), table);
         for (const auto &[key, data] : allOf(txn, dbi)) {
+            uint32_t id = 0;
+            std::memcpy(&id, key.data(), sizeof id);
+            std::string written;
+            if (std::string(table) == "tracks") {
+                written = version == 1 ? data.substr(0, version1Fields(data)) : data;
+            } else {
+                written = plainSequence(vokid::decodeSequence(data, id, 4));
+                if (version > 1)
+                    written += little_endian(bitwise_crc32(little_endian(id, 4) + written), 4);
+            }
             MDB_val k{key.size(), const_cast<char *>(key.data())};
-            const size_t kept = std::string(table) == "tracks" ? version1Fields(data)
-                                                                : data.size() - 4;
-            MDB_val d{kept, const_cast<char *>(data.data())};
+            MDB_val d{written.size(), written.data()};
             check(mdb_put(txn, dbi, &k, &d, 0), "put");
         }
     }
+    unbucketPostings(txn);
     MDB_dbi info = 0;
     check(mdb_dbi_open(txn, "info", 0, &info), "info");
-    for (std::string name : {"format", "commits"}) {
-        MDB_val key{name.size(), name.data()};
-        check(mdb_del(txn, info, &key, nullptr), "del");
+    if (version == 1) {
+        for (std::string name : {"format", "commits"}) {
+            MDB_val key{name.size(), name.data()};
+            check(mdb_del(txn, info, &key, nullptr), "del");
+        }
+    } else {
+        std::string name = "format";
+        std::string form = little_endian(version, 4);
+        MDB_val key{name.size(), name.data()}, data{form.size(), form.data()};
+        check(mdb_put(txn, info, &key, &data, 0), "put");
     }
     check(mdb_txn_commit(txn), "commit");
-    const std::string header = headerBytes(1, 0);
+    const std::string header = headerBytes(version, version == 1 ? 0 : commits, step);
     vok_test::write_file(folder + "/vokid-index", vok_test::Bytes(header.begin(), header.end()));
-    std::remove((folder + "/vokid-reserve").c_str());
+    if (version == 1)
+        std::remove((folder + "/vokid-reserve").c_str());
+}
+
+void makeVersion1(const std::string &folder)
+{
+    makeOlderVersion(folder, 1);
 }
 
 void putInfoRecord(const std::string &folder, const std::string &name, const std::string &bytes)

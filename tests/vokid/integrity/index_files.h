@@ -66,6 +66,10 @@ StoredRecords readRecords(const std::string &folder);
 // also without the album and values of version 3), no record
 // of the format or the commits, a header of version 1.
 void makeVersion1(const std::string &folder);
+// The index rewritten as vokid wrote it in format version `version` (1 as
+// above, or 3: the records as they are, each sequence in the plain form
+// with its checksum, the postings under their words, a header of version 3).
+void makeOlderVersion(const std::string &folder, uint32_t version);
 
 // The store's record of itself `name` set to `bytes`, in a commit of its own.
 void putInfoRecord(const std::string &folder, const std::string &name, const std::string &bytes);

@@ -93,13 +93,13 @@ TEST(VokidFormatVersion, AStoreOfANewerFormatIsRefused)
     const std::vector<std::string> files = library(dir, 1, 12);
     const std::string db = dir.file("index");
     ASSERT_EQ(0, runVokid({"add", db, files[0]}).exit_code);
-    putInfoRecord(db, "format", little_endian(4, 4));
+    putInfoRecord(db, "format", little_endian(5, 4));
     const std::string before = storeFiles(db);
     for (const auto &run : everyCommand(db, files[0], dir.file("dest"))) {
         const vok_test::RunResult result = runVokid(run);
         EXPECT_EQ(1, result.exit_code) << run[0];
-        EXPECT_EQ("vokid: " + db + ": the index's store has format version 4, this vokid reads "
-                  "versions 1 to 3 (a newer vokid made it)\n",
+        EXPECT_EQ("vokid: " + db + ": the index's store has format version 5, this vokid reads "
+                  "versions 1 to 4 (a newer vokid made it)\n",
                   result.err)
             << run[0];
     }
@@ -143,7 +143,7 @@ void expectChecksummed(const std::string &db, size_t tracks)
                       bytes.substr(fields.size()))
                 << id;
         }
-    EXPECT_EQ(little_endian(3, 4), records.info.at("format"));
+    EXPECT_EQ(little_endian(4, 4), records.info.at("format"));
     EXPECT_EQ(little_endian(headerCommits(db), 8), records.info.at("commits"));
 }
 
@@ -164,8 +164,8 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrit
     // Its 12-second files hold too little sound for FileFloat values.
     const std::string none = "values: 0 tracks given their file's FileFloat values, 3 could not be "
                              "(file gone or changed, or too little audio in it)\n";
-    EXPECT_EQ("upgraded " + old.db + " to format version 3 (3 tracks)\n" + none, upgraded.out);
-    EXPECT_EQ(3u, headerVersion(old.db));
+    EXPECT_EQ("upgraded " + old.db + " to format version 4 (3 tracks)\n" + none, upgraded.out);
+    EXPECT_EQ(4u, headerVersion(old.db));
     EXPECT_EQ(1u, headerCommits(old.db)); // the upgrade is its first counted commit
     expectChecksummed(old.db, 3);
     EXPECT_EQ(std::set<std::string>({"data.mdb", "lock.mdb", "vokid-index", "vokid-reserve"}),
@@ -175,7 +175,7 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrit
 
     const vok_test::RunResult again = runVokid({"upgrade", old.db});
     EXPECT_EQ(0, again.exit_code);
-    EXPECT_EQ(old.db + " has format version 3 already (3 tracks)\n" + none, again.out);
+    EXPECT_EQ(old.db + " has format version 4 already (3 tracks)\n" + none, again.out);
     ASSERT_EQ(0, runVokid({"add", old.db, old.files[3]}).exit_code);
     EXPECT_EQ(2u, headerCommits(old.db));
     expectChecksummed(old.db, 4);
@@ -190,10 +190,10 @@ TEST(VokidUpgrade, AVersion1IndexIsReadAsItIsAndConvertedByUpgradeOrItsFirstWrit
         const vok_test::RunResult result = runVokid(args);
         EXPECT_EQ(0, result.exit_code) << name << ": " << result.err;
         EXPECT_EQ("vokid: " + other.db +
-                      ": converting the index to format version 3 before writing to it\n",
+                      ": converting the index to format version 4 before writing to it\n",
                   result.err)
             << name;
-        EXPECT_EQ(3u, headerVersion(other.db)) << name;
+        EXPECT_EQ(4u, headerVersion(other.db)) << name;
         EXPECT_EQ(2u, headerCommits(other.db)) << name; // the conversion, then the write
         expectChecksummed(other.db, tracks);
     }
@@ -236,7 +236,7 @@ TEST(VokidUpgradeSlow, AnInterruptedUpgradeLeavesAnIndexThatReadsAsBefore)
             EXPECT_EQ(old.listed, runVokid({"list", "--json", copy}).out) << step;
         }
     if (strace) { // stopped before, and finished
-        EXPECT_EQ(std::set<uint32_t>({1, 3}), versions);
+        EXPECT_EQ(std::set<uint32_t>({1, 4}), versions);
     }
 
 }
@@ -268,7 +268,7 @@ TEST(VokidUpgrade, WhatAStoppedUpgradeLeftIsClearedOrBroughtUp)
     EXPECT_EQ(old.listed, runVokid({"list", "--json", renamed}).out);
     EXPECT_EQ(1u, headerVersion(renamed)); // a reader writes nothing
     ASSERT_EQ(0, runVokid({"add", renamed, old.files[3]}).exit_code);
-    EXPECT_EQ(3u, headerVersion(renamed));
+    EXPECT_EQ(4u, headerVersion(renamed));
     EXPECT_EQ(2u, headerCommits(renamed));
     expectChecksummed(renamed, 4);
 }
@@ -299,16 +299,58 @@ TEST(VokidUpgrade, GivesTracksTheValuesOfTheirUnchangedFiles)
                                 "not be (file gone or changed, or too little audio in it)\n";
     const vok_test::RunResult upgraded = runVokid({"upgrade", db});
     EXPECT_EQ(0, upgraded.exit_code) << upgraded.err;
-    EXPECT_EQ("upgraded " + db + " to format version 3 (4 tracks)\n" + counted, upgraded.out);
+    EXPECT_EQ("upgraded " + db + " to format version 4 (4 tracks)\n" + counted, upgraded.out);
     EXPECT_EQ("", upgraded.err);
     EXPECT_EQ("2", valuesHeld());
     expectChecksummed(db, 4);
     EXPECT_EQ("ok\n", runVokid({"check", db}).out);
     const vok_test::RunResult again = runVokid({"upgrade", db});
-    EXPECT_EQ(db + " has format version 3 already (4 tracks)\nvalues: 0 tracks given their "
+    EXPECT_EQ(db + " has format version 4 already (4 tracks)\nvalues: 0 tracks given their "
                    "file's FileFloat values, 2 could not be (file gone or changed, or too "
                    "little audio in it)\n",
               again.out);
+}
+
+// An index of format version 3 (sequences in the plain form, postings
+// under their words): read as it is, and upgraded to the packed sequences
+// and the postings by bucket with the same answers, in less room.
+TEST(VokidUpgrade, AVersion3IndexIsReadAsItIsAndUpgradedToTheSmallerLayout)
+{
+    vok_test::TempDir dir;
+    const std::vector<std::string> files = library(dir, 4, 12);
+    const std::string db = dir.file("index");
+    ASSERT_EQ(0, runVokid(args({"add", db}, files)).exit_code);
+    const std::string listed = runVokid({"list", "--json", db}).out;
+    const std::string found = runVokid({"identify", "--json", db, files[2]}).out;
+    makeOlderVersion(db, 3);
+    ASSERT_EQ(3u, headerVersion(db));
+    const uint64_t commits = headerCommits(db);
+    const std::string before = storeFiles(db);
+    EXPECT_EQ(listed, runVokid({"list", "--json", db}).out);
+    EXPECT_EQ(found, runVokid({"identify", "--json", db, files[2]}).out);
+    EXPECT_EQ("ok\n", runVokid({"check", db}).out);
+    EXPECT_EQ(before, storeFiles(db));
+    // The plain form: count, words, 86 masks a block, quiet bitmap, checksum.
+    const std::string plain = readRecords(db).sequences.at(1);
+    const size_t words = vok_test::read_little_endian(plain, 0, 4);
+    const size_t plainBytes = plain.size();
+    EXPECT_EQ(4 + 4 * words + 4 * 86 * words / 256 + words / 8 + 4, plainBytes);
+
+    const vok_test::RunResult upgraded = runVokid({"upgrade", db});
+    ASSERT_EQ(0, upgraded.exit_code) << upgraded.err;
+    EXPECT_EQ(0u, upgraded.out.find("upgraded " + db + " to format version 4 (4 tracks)\n"));
+    EXPECT_EQ(4u, headerVersion(db));
+    EXPECT_EQ(commits + 1, headerCommits(db));
+    expectChecksummed(db, 4);
+    EXPECT_LT(readRecords(db).sequences.at(1).size() * 2, plainBytes);
+    EXPECT_EQ(listed, runVokid({"list", "--json", db}).out);
+    EXPECT_EQ(found, runVokid({"identify", "--json", db, files[2]}).out);
+    EXPECT_EQ("ok\n", runVokid({"check", db}).out);
+    // Its postings are written again in buckets: a removal and an add find them.
+    ASSERT_EQ(0, runVokid({"remove", db, "3"}).exit_code);
+    ASSERT_EQ(0, runVokid({"add", db, files[2]}).exit_code);
+    EXPECT_EQ("ok\n", runVokid({"check", db}).out);
+    EXPECT_NE(std::string::npos, runVokid({"identify", db, files[2]}).out.find(files[2]));
 }
 
 } // namespace

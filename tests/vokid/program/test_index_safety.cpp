@@ -167,7 +167,7 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::string magic = copyOfGood("magic");
     writeText(magic + "/vokid-index", "VOKIDIDY" + header(3, 2).substr(8));
     const std::string version = copyOfGood("version");
-    writeText(version + "/vokid-index", header(4, 2));
+    writeText(version + "/vokid-index", header(5, 2));
     const std::string truncated = copyOfGood("truncated");
     fs::resize_file(truncated + "/data.mdb", 3 * 4096);
     const std::string empty = dir.file("empty");
@@ -184,7 +184,7 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
         {"a file", file, "not a vokid index: not a folder", true},
         {"a wrong magic", magic, "not a vokid index: its header file has the wrong magic", true},
         {"another format version", version,
-         "the index has format version 4, this vokid reads versions 1 to 3 (a newer vokid made "
+         "the index has format version 5, this vokid reads versions 1 to 4 (a newer vokid made "
          "it)",
          true},
         {"a truncated data file", truncated,

@@ -16,6 +16,7 @@
 #include "vokid/index/lmdb/lmdb_environment.h"
 #include "vokid/index/lmdb/lmdb_files.h"
 #include "vokid/index/lmdb/lmdb_folder.h"
+#include "vokid/index/lmdb/posting_layout.h"
 #include "vokid/index/stored_form.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
@@ -142,8 +143,8 @@ uint32_t trackKey(const MDB_val &key, const char *table)
 }
 
 // Track records and sequences, each checked, in the format this vokid
-// writes: records of an older one written again (with no album and no
-// values), sequences of version 2 on copied as they are (3 keeps them).
+// writes: records of an older one written again (records before version
+// 3 with no album and no values), sequences before version 4 packed.
 void copyTracks(MDB_txn *from, const LmdbTables &source, uint32_t form, MDB_txn *to,
                 const LmdbTables &target, Tally &tally)
 {
@@ -151,13 +152,13 @@ void copyTracks(MDB_txn *from, const LmdbTables &source, uint32_t form, MDB_txn 
     walk(from, source.tracks, [&](const MDB_val &key, const MDB_val &data) {
         const uint32_t id = trackKey(key, "tracks");
         const TrackInfo track = decodeTrack(id, bytesOf(data), form);
-        tracks.put(bytesOf(key), form == kStoredForm ? bytesOf(data) : encodeTrack(track));
+        tracks.put(bytesOf(key), form >= 3 ? bytesOf(data) : encodeTrack(track));
         tally.one();
     });
     Appender sequences(to, target.sequences);
     walk(from, source.sequences, [&](const MDB_val &key, const MDB_val &data) {
         const uint32_t id = trackKey(key, "sequences");
-        if (form >= 2) {
+        if (form == kStoredForm) {
             SequenceView(bytesOf(data), id, form); // checked
             sequences.put(bytesOf(key), bytesOf(data));
         } else {
@@ -168,7 +169,8 @@ void copyTracks(MDB_txn *from, const LmdbTables &source, uint32_t form, MDB_txn 
     });
 }
 
-// Postings and paths: fixed-size keys and duplicates, copied as they are.
+// Paths, and postings of this vokid's layout: fixed-size keys and
+// duplicates, copied as they are.
 void copyDuplicates(MDB_txn *from, MDB_dbi source, MDB_txn *to, MDB_dbi target, size_t keyBytes,
                     size_t valueBytes, const char *table, Tally &tally)
 {
@@ -182,6 +184,34 @@ void copyDuplicates(MDB_txn *from, MDB_dbi source, MDB_txn *to, MDB_dbi target, 
         const std::string_view now = bytesOf(key);
         out.put(now, bytesOf(data), !last.empty() && now == last);
         last = std::string(now);
+        tally.one();
+    });
+}
+
+// Postings of versions 1 to 3 (a word's key, a native 64-bit value) laid
+// out in buckets (posting_layout.h). Their order, by word, then track and
+// position, is the buckets' own, so that each is appended.
+void copyWordPostings(MDB_txn *from, MDB_dbi source, MDB_txn *to, MDB_dbi target, Tally &tally)
+{
+    Appender out(to, target);
+    bool any = false;
+    uint32_t lastBucket = 0;
+    walk(from, source, [&](const MDB_val &key, const MDB_val &data) {
+        if (key.mv_size != 4 || data.mv_size != 8)
+            throw damaged("an entry of its postings has a key of " + std::to_string(key.mv_size) +
+                          " bytes and a value of " + std::to_string(data.mv_size));
+        uint32_t word = 0;
+        uint64_t value = 0;
+        std::memcpy(&word, key.mv_data, sizeof word);
+        std::memcpy(&value, data.mv_data, sizeof value);
+        uint32_t bucket = bucketOf(word);
+        const BucketItem item =
+            bucketItem(word, static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value));
+        out.put(std::string_view(reinterpret_cast<const char *>(&bucket), sizeof bucket),
+                std::string_view(reinterpret_cast<const char *>(item.data()), item.size()),
+                any && bucket == lastBucket);
+        any = true;
+        lastBucket = bucket;
         tally.one();
     });
 }
@@ -220,7 +250,11 @@ uint64_t copyStore(MDB_txn *from, const LmdbEnvironment &source, const std::stri
     LmdbTxn txn(env->get(), true);
     const LmdbTables copy = openTables(txn.get(), MDB_CREATE);
     copyTracks(from, tables, source.form(), txn.get(), copy, tally);
-    copyDuplicates(from, tables.postings, txn.get(), copy.postings, 4, 8, "postings", tally);
+    if (tables.bucketed)
+        copyDuplicates(from, tables.postings, txn.get(), copy.postings, 4, kBucketItemBytes,
+                       "postings", tally);
+    else
+        copyWordPostings(from, tables.postings, txn.get(), copy.postings, tally);
     copyDuplicates(from, tables.paths, txn.get(), copy.paths, 8, 4, "paths", tally);
     copyInfo(from, tables, txn.get(), copy, commits);
     const uint64_t tracks = entries(txn.get(), copy.tracks);

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "vokid/index/index_error.h"
+#include "vokid/index/lmdb/posting_layout.h"
 #include "vokid/index/stored_form.h"
 
 namespace vokid {
@@ -228,11 +229,17 @@ LmdbTables openTables(MDB_txn *txn, unsigned create)
     LmdbTables tables;
     tables.tracks = table("tracks", MDB_INTEGERKEY);
     tables.sequences = table("sequences", MDB_INTEGERKEY);
-    tables.postings =
-        table("postings", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
     tables.paths = table("paths", MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED | MDB_INTEGERDUP);
     tables.info = table("info", 0);
     checkedCall("open a table", [&] { return mdb_dbi_open(txn, nullptr, 0, &tables.main); });
+    // The postings' layout goes by the format: a store being made (none
+    // recorded yet) is made in this vokid's.
+    const std::optional<uint32_t> form = infoValue<uint32_t>(txn, tables, kFormatKey);
+    tables.bucketed = form ? *form >= kBucketedForm : create != 0;
+    tables.postings = tables.bucketed
+                          ? table(kBucketTable, MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED)
+                          : table(kWordTable, MDB_INTEGERKEY | MDB_DUPSORT | MDB_DUPFIXED |
+                                                  MDB_INTEGERDUP);
     return tables;
 }
 

@@ -29,6 +29,7 @@ struct LmdbTables {
     MDB_dbi tracks = 0;
     MDB_dbi sequences = 0;
     MDB_dbi postings = 0;
+    bool bucketed = false; // postings by word bucket (posting_layout.h)
     MDB_dbi paths = 0;
     MDB_dbi info = 0;
     MDB_dbi main = 0; // the store's table of tables
@@ -39,7 +40,7 @@ public:
     enum class Mode {
         Read,   // read-only; without the lock file where it may not be written
         Write,  // the tables must exist
-        Create, // an empty folder: the data file, the tables, the records of format 2
+        Create, // an empty folder: the data file, the tables, the records of its format
     };
 
     // Opens the store of a folder whose store files requirePlainFiles has

@@ -14,6 +14,7 @@
 
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/lmdb/page_check.h"
+#include "vokid/index/lmdb/posting_layout.h"
 #include "vokid/index/postings.h"
 #include "vokid/index/stored_form.h"
 
@@ -182,18 +183,17 @@ uint64_t pathKey(const std::string &path)
     return hash;
 }
 
-// A posting as stored: track and position in one native 64-bit integer,
-// so that a word's postings sort by track, then position.
-uint64_t postingValue(uint32_t track, uint32_t position)
-{
-    return uint64_t{track} << 32 | position;
-}
-
+// A posting of versions 1 to 3 as stored (posting_layout.h).
 Posting postingOf(const char *bytes)
 {
     uint64_t value = 0;
     std::memcpy(&value, bytes, sizeof value); // duplicates lie 2-byte aligned
     return Posting{static_cast<uint32_t>(value >> 32), static_cast<uint32_t>(value)};
+}
+
+MDB_val itemValue(const BucketItem &item)
+{
+    return MDB_val{item.size(), const_cast<unsigned char *>(item.data())};
 }
 
 // A stored record that does not read back (cut short, a value out of
@@ -295,8 +295,9 @@ public:
 
 private:
     struct Pending {
-        uint64_t value;
         uint32_t word;
+        uint32_t track;
+        uint32_t position;
     };
 
     template <class Read>
@@ -312,12 +313,14 @@ private:
     std::optional<TrackInfo> trackRecord(uint32_t id);
     std::vector<TrackInfo> allTracks();
     void requireWrite() const;
+    void requireBuckets() const;
     void checkLeavesAt(MDB_cursor *cursor, MDB_val key, const MDB_val *value);
     void checkLeavesFor(MDB_dbi dbi, MDB_val key);
     bool removeEntry(MDB_cursor *cursor, MDB_val key, const MDB_val *value, const char *doing);
     uint32_t nextId(uint32_t taken = 0);
     void removeContents(const TrackInfo &old);
     void flushPending();
+    size_t bucketPostings(MDB_cursor *cursor, uint32_t word, size_t limit, PostingLists &out);
     void afterCommit(uint64_t commits) const;
     StoreStats measure();
     uint64_t tableBytes(MDB_dbi dbi, uint64_t *entries = nullptr);
@@ -340,6 +343,8 @@ private:
     StoreMap map;
     bool served = false;
     std::vector<Pending> pending;
+    std::vector<Posting> wordScratch;       // a word's postings, until its count is known
+    std::vector<unsigned char> pageScratch; // a page of postings, copied out of the map
 };
 
 // Without the lock file no writer knows of this view, and may reuse the
@@ -511,7 +516,7 @@ size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, uint64_t by
             throw damaged("a word's postings do not number what its count says");
         for (size_t at = 0; at < page.size(); at += sizeof last) {
             const Posting posting = postingOf(page.data() + at);
-            const uint64_t value = postingValue(posting.track, posting.position);
+            const uint64_t value = wordPostingValue(posting.track, posting.position);
             if (listed++ > 0 && value <= last)
                 throw damaged("a word's postings are out of order");
             last = value;
@@ -520,6 +525,77 @@ size_t wordPostings(MDB_cursor *cursor, uint32_t word, size_t limit, uint64_t by
     }
     if (listed != count)
         throw damaged("a word's postings do not number what its count says");
+    return count;
+}
+
+// The postings of one word in its bucket (format version 4), unless there
+// are more than `limit`: then limit + 1 is returned, and the rest is not
+// read. The cursor lands on the word's first posting, and the pages of
+// the bucket's duplicates are read from there while they hold the word's.
+// They must ascend; a walk of more pages than the file has is damage.
+size_t LmdbTransaction::bucketPostings(MDB_cursor *cursor, uint32_t word, size_t limit,
+                                       PostingLists &out)
+{
+    uint32_t bucket = bucketOf(word);
+    const BucketItem start = bucketItem(word, 0, 0);
+    MDB_val key = valueOf(bucket);
+    MDB_val data = itemValue(start);
+    int result =
+        lmdbCall("read", [&] { return mdb_cursor_get(cursor, &key, &data, MDB_GET_BOTH_RANGE); });
+    if (result == MDB_NOTFOUND) {
+        checkAbsent(cursor, valueOf(bucket), map);
+        return 0;
+    }
+    checkLmdb(result, "read");
+    checkOnPage(map, key, "a key");
+    if (data.mv_size != kBucketItemBytes)
+        throw damaged("a posting has " + std::to_string(data.mv_size) + " bytes");
+    const auto *landed = static_cast<const unsigned char *>(data.mv_data);
+    // The page of duplicates the cursor is on (a bucket of one posting
+    // has none: the value is its page).
+    MDB_val page = data;
+    checkedCall("read", [&] { return mdb_cursor_get(cursor, &key, &page, MDB_GET_MULTIPLE); });
+    const auto low = static_cast<uint16_t>(word);
+    wordScratch.clear();
+    size_t count = 0;
+    uint64_t last = 0;
+    uint64_t taken = 0;
+    for (bool first = true;; first = false) {
+        checkOnPage(map, page, "a page of postings");
+        const auto *begin = static_cast<const unsigned char *>(page.mv_data);
+        if (page.mv_size == 0 || page.mv_size % kBucketItemBytes != 0 ||
+            page.mv_size > map.pageSize || ++taken > steps)
+            throw damaged("a page of postings holds " + std::to_string(page.mv_size) + " bytes");
+        size_t from = 0;
+        if (first) {
+            if (landed < begin || landed >= begin + page.mv_size ||
+                (landed - begin) % kBucketItemBytes != 0)
+                throw damaged("a posting lies outside its page of postings");
+            from = static_cast<size_t>(landed - begin);
+        }
+        const size_t bytes = page.mv_size - from;
+        pageScratch.resize(bytes);
+        if (!guardFaults([&] { std::memcpy(pageScratch.data(), begin + from, bytes); }))
+            throwFault("read a page of postings");
+        for (size_t at = 0; at < bytes; at += kBucketItemBytes) {
+            const BucketPosting posting = readBucketItem(pageScratch.data() + at);
+            if (posting.low != low)
+                return count > limit ? count : (out.addAll(wordScratch), count);
+            const uint64_t value = wordPostingValue(posting.track, posting.position);
+            if (count > 0 && value <= last)
+                throw damaged("a word's postings are out of order");
+            last = value;
+            if (++count > limit)
+                return count;
+            wordScratch.push_back(Posting{posting.track, posting.position});
+        }
+        result = lmdbCall("read",
+                          [&] { return mdb_cursor_get(cursor, &key, &page, MDB_NEXT_MULTIPLE); });
+        if (result == MDB_NOTFOUND)
+            break;
+        checkLmdb(result, "read");
+    }
+    out.addAll(wordScratch);
     return count;
 }
 
@@ -534,7 +610,9 @@ void LmdbTransaction::postings(const std::vector<uint32_t> &words, size_t limit,
         out.clear();
         LmdbCursor cursor(txn.get(), tables.postings);
         for (uint32_t word : words)
-            out.close(wordPostings(cursor.get(), word, limit, maxValue, map, out));
+            out.close(tables.bucketed
+                          ? bucketPostings(cursor.get(), word, limit, out)
+                          : wordPostings(cursor.get(), word, limit, maxValue, map, out));
         return true;
     });
 }
@@ -699,6 +777,14 @@ void LmdbTransaction::requireWrite() const
         throw std::logic_error("a view of the index cannot change it");
 }
 
+// Postings are written in this vokid's layout only: an index of an older
+// one is converted (vokid upgrade) before a batch may change its postings.
+void LmdbTransaction::requireBuckets() const
+{
+    if (!tables.bucketed)
+        throw std::logic_error("the postings of an older format cannot be changed");
+}
+
 // Before the store changes a table, the leaves the change lands on are
 // checked (page_check.h) if no read has met them yet.
 // They are the leaf of the key (or of where it would go: the entry above
@@ -782,16 +868,17 @@ uint32_t LmdbTransaction::nextId(uint32_t taken)
 // they were made by (postings.h).
 void LmdbTransaction::removeContents(const TrackInfo &old)
 {
+    requireBuckets();
     flushPending(); // postings of this batch are in the store before any leaves it
     uint32_t id = old.id;
     if (const auto bytes = storedSequence(id)) {
         const TrackPrint print = decodeStored([&] { return decodeSequence(*bytes, id, form); });
         LmdbCursor postingsCursor(txn.get(), tables.postings);
         for (const WordPosition &posting : postingsOf(print, step).entries) {
-            uint32_t word = posting.word;
-            uint64_t value = postingValue(id, posting.position);
-            const MDB_val data = valueOf(value);
-            removeEntry(postingsCursor.get(), valueOf(word), &data, "remove a posting");
+            uint32_t bucket = bucketOf(posting.word);
+            const BucketItem item = bucketItem(posting.word, id, posting.position);
+            const MDB_val data = itemValue(item);
+            removeEntry(postingsCursor.get(), valueOf(bucket), &data, "remove a posting");
         }
         if (!removeEntry(LmdbCursor(txn.get(), tables.sequences).get(), valueOf(id), nullptr,
                          "remove a sequence"))
@@ -806,6 +893,7 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
                               const PrintPostings &postings)
 {
     requireWrite();
+    requireBuckets();
     checkTrack(print, postings, step);
     if (info.id == 0) {
         info.id = nextId();
@@ -817,7 +905,7 @@ uint32_t LmdbTransaction::put(TrackInfo info, const TrackPrint &print,
     info.words = static_cast<uint32_t>(print.size());
     info.postings = static_cast<uint32_t>(postings.entries.size());
     for (const WordPosition &posting : postings.entries)
-        pending.push_back(Pending{postingValue(info.id, posting.position), posting.word});
+        pending.push_back(Pending{posting.word, info.id, posting.position});
     uint32_t id = info.id;
     MDB_val key = valueOf(id);
     std::string record = encodeTrack(info);
@@ -872,15 +960,18 @@ bool LmdbTransaction::remove(uint32_t id)
     return true;
 }
 
-// The batch's postings go in in order of word and value: neighbouring
-// puts then land on the same pages. Into an empty table, or above its
-// last word, they are appended without a search.
+// The batch's postings go in in order of word, track and position (the
+// order of their buckets and items): neighbouring puts then land on the
+// same pages. Into an empty table, or above its last bucket, they are
+// appended without a search.
 void LmdbTransaction::flushPending()
 {
     if (pending.empty())
         return;
     std::sort(pending.begin(), pending.end(), [](const Pending &x, const Pending &y) {
-        return x.word != y.word ? x.word < y.word : x.value < y.value;
+        if (x.word != y.word)
+            return x.word < y.word;
+        return x.track != y.track ? x.track < y.track : x.position < y.position;
     });
     LmdbCursor cursor(txn.get(), tables.postings);
     MDB_val key, data;
@@ -888,29 +979,29 @@ void LmdbTransaction::flushPending()
         lmdbCall("read", [&] { return mdb_cursor_get(cursor.get(), &key, &data, MDB_LAST); });
     if (last != MDB_NOTFOUND)
         checkLmdb(last, "read");
-    const uint32_t lastWord = last == MDB_SUCCESS ? read32(key, "a posting's word") : 0;
-    const bool append = last == MDB_NOTFOUND || pending.front().word > lastWord;
+    const uint32_t lastBucket = last == MDB_SUCCESS ? read32(key, "a posting's bucket") : 0;
+    const bool append = last == MDB_NOTFOUND || bucketOf(pending.front().word) > lastBucket;
     // The leaves the postings land on, checked before any changes: the
     // cursor walks them in order, from page to page.
     if (!append)
         for (const Pending &posting : pending) {
-            uint32_t word = posting.word;
-            uint64_t value = posting.value;
-            const MDB_val posted = valueOf(value);
-            checkLeavesAt(cursor.get(), valueOf(word), &posted);
+            uint32_t bucket = bucketOf(posting.word);
+            const BucketItem item = bucketItem(posting.word, posting.track, posting.position);
+            const MDB_val posted = itemValue(item);
+            checkLeavesAt(cursor.get(), valueOf(bucket), &posted);
         }
     else if (last == MDB_SUCCESS) {
         checkOnPage(map, key, "a key");
         checkOnPage(map, data, "a stored value");
     }
     for (size_t i = 0; i < pending.size(); ++i) {
-        uint32_t word = pending[i].word;
-        uint64_t value = pending[i].value;
-        key = valueOf(word);
-        data = valueOf(value);
+        uint32_t bucket = bucketOf(pending[i].word);
+        const BucketItem item = bucketItem(pending[i].word, pending[i].track, pending[i].position);
+        key = valueOf(bucket);
+        data = itemValue(item);
         unsigned flags = 0;
         if (append)
-            flags = i > 0 && pending[i - 1].word == word ? MDB_APPENDDUP : MDB_APPEND;
+            flags = i > 0 && bucketOf(pending[i - 1].word) == bucket ? MDB_APPENDDUP : MDB_APPEND;
         checkedCall("write a posting",
                     [&] { return mdb_cursor_put(cursor.get(), &key, &data, flags); });
     }

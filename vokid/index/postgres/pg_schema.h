@@ -39,6 +39,9 @@ namespace vokid {
 // Version 1 kept the next id in the store row and the file's identity in
 // the record alone.
 constexpr int32_t kSchemaVersion = 2;
+// The stored form of the sequences (track_print.h): the plain one of
+// format version 3, as these tables have always held.
+constexpr uint32_t kPgSequenceForm = 3;
 
 // The key of the transaction-level advisory lock taken to create the
 // tables and to convert them, by one process at a time.
