@@ -1,7 +1,8 @@
 // vokid's index records on any bytes: the index folder's header, the first
 // look at the store's data file, track records and stored sequences, as
 // read back from disk (a sequence in each format version, the first byte
-// choosing), and the location given as DB. Each must answer or
+// choosing, and the packed form's fields sealed by the target), and the
+// location given as DB. Each must answer or
 // throw IndexError and nothing else, and what it accepts must be exactly
 // what it writes: a header, record or sequence written again gives the
 // same bytes, and a data file taken holds every page its meta pages name;
@@ -33,6 +34,7 @@
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/open_store.h"
+#include "vokid/index/stored_form.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
 
@@ -282,9 +284,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             track(bytes);
             break;
         case 3: {
-            // And which format version: 3, 4, 1 or 2 (3 for byte 3).
+            // And which format version: 3, 4, 1 or 2 (3 for byte 3); or
+            // the fields of version 4 sealed here, so that what lies past
+            // the checksum is reached.
             const uint32_t forms[] = {3, 4, 1, 2};
-            sequence(bytes, forms[data[0] / 6 % 4]);
+            const unsigned choice = data[0] / 6 % 5;
+            if (choice < 4) {
+                sequence(bytes, forms[choice]);
+            } else {
+                std::string sealed(bytes);
+                const uint32_t crc = vokid::recordCrc(7, bytes);
+                for (int i = 0; i < 4; ++i)
+                    sealed.push_back(static_cast<char>(crc >> (8 * i) & 0xFFu));
+                sequence(sealed, 4);
+            }
             break;
         }
         case 4:
