@@ -1,6 +1,8 @@
 // vokid's index records on any bytes: the index folder's header, the first
 // look at the store's data file, track records and stored sequences, as
-// read back from disk, and the location given as DB. Each must answer or
+// read back from disk (a sequence in each format version, the first byte
+// choosing, and the packed form's fields sealed by the target), and the
+// location given as DB. Each must answer or
 // throw IndexError and nothing else, and what it accepts must be exactly
 // what it writes: a header, record or sequence written again gives the
 // same bytes, and a data file taken holds every page its meta pages name;
@@ -32,6 +34,7 @@
 #include "vokid/index/index_error.h"
 #include "vokid/index/lmdb/index_header.h"
 #include "vokid/index/open_store.h"
+#include "vokid/index/stored_form.h"
 #include "vokid/index/track_info.h"
 #include "vokid/index/track_print.h"
 
@@ -64,11 +67,12 @@ void track(std::string_view bytes)
     require(vokid::encodeTrack(read) == bytes);
 }
 
-void sequence(std::string_view bytes)
+// `form`: the format version, 1 to 4 (4 the packed form).
+void sequence(std::string_view bytes, uint32_t form)
 {
-    const vokid::TrackPrint read = vokid::decodeSequence(bytes, 7);
-    require(vokid::encodeSequence(read, 7) == bytes);
-    const vokid::SequenceView view(bytes, 7);
+    const vokid::TrackPrint read = vokid::decodeSequence(bytes, 7, form);
+    require(vokid::encodeSequence(read, 7, form) == bytes);
+    const vokid::SequenceView view(bytes, 7, form);
     require(view.size() == read.size());
     // A slice across the end stays within the track.
     int64_t first = 0;
@@ -76,6 +80,18 @@ void sequence(std::string_view bytes)
         view.slice(static_cast<int64_t>(read.size()) - 10, 20, first);
     require(end.size() == 10 && end.words.back() == read.words.back());
     require(end.weak.back() == read.weak(read.size() - 1));
+    // Slices across blocks, and from before the start, read as the print.
+    const auto size = static_cast<int64_t>(read.size());
+    for (const int64_t from : {int64_t{250}, size / 2 - 300, int64_t{-7}}) {
+        const vokid::SubFingerprints part = view.slice(from, 520, first);
+        require(first == std::clamp<int64_t>(from, 0, size));
+        require(static_cast<int64_t>(part.size()) == std::clamp<int64_t>(from + 520, first, size) - first);
+        for (size_t j = 0; j < part.size(); ++j) {
+            const size_t i = static_cast<size_t>(first) + j;
+            require(part.words[j] == read.words[i] && part.weak[j] == read.weak(i) &&
+                    part.quiet[j] == read.quiet[i]);
+        }
+    }
 }
 
 // No "user:password@" before the host, and no "password=" parameter.
@@ -267,9 +283,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 2:
             track(bytes);
             break;
-        case 3:
-            sequence(bytes);
+        case 3: {
+            // And which format version: 3, 4, 1 or 2 (3 for byte 3); or
+            // the fields of version 4 sealed here, so that what lies past
+            // the checksum is reached.
+            const uint32_t forms[] = {3, 4, 1, 2};
+            const unsigned choice = data[0] / 6 % 5;
+            if (choice < 4) {
+                sequence(bytes, forms[choice]);
+            } else {
+                std::string sealed(bytes);
+                const uint32_t crc = vokid::recordCrc(7, bytes);
+                for (int i = 0; i < 4; ++i)
+                    sealed.push_back(static_cast<char>(crc >> (8 * i) & 0xFFu));
+                sequence(sealed, 4);
+            }
             break;
+        }
         case 4:
             location(bytes);
             break;

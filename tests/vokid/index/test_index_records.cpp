@@ -341,10 +341,12 @@ vokid::TrackPrint randomPrint(size_t blocks, uint32_t seed)
 TEST(VokidStoredSequence, WrittenReadBackAndSliced)
 {
     const vokid::TrackPrint print = randomPrint(3, 1);
-    const std::string bytes = vokid::encodeSequence(print, 9);
+    const std::string bytes = vokid::encodeSequence(print, 9, 2);
     ASSERT_EQ(4u + 768 * 4 + 258 * 4 + 96 + 4, bytes.size());
     const std::string fields = bytes.substr(0, bytes.size() - 4);
     EXPECT_EQ(sealed(9, fields), bytes);
+    EXPECT_EQ(bytes, vokid::encodeSequence(print, 9, 3)); // version 3's are version 2's
+    EXPECT_EQ(fields, vokid::encodeSequence(print, 9, 1));
     EXPECT_EQ(little_endian(768, 4), bytes.substr(0, 4));
     EXPECT_EQ(little_endian(print.words[1], 4), bytes.substr(8, 4));
     EXPECT_EQ(little_endian(print.masks[0], 4), bytes.substr(4 + 768 * 4, 4));
@@ -360,7 +362,7 @@ TEST(VokidStoredSequence, WrittenReadBackAndSliced)
 
     // Slices: each word with the kept mask of 3k for 3k, 3k + 1 and of
     // 3k + 3 for 3k + 2, within its block.
-    const vokid::SequenceView view(bytes, 9);
+    const vokid::SequenceView view(bytes, 9, 2);
     const struct {
         int64_t from;
         size_t length;
@@ -386,7 +388,7 @@ TEST(VokidStoredSequence, WrittenReadBackAndSliced)
 
 TEST(VokidStoredSequence, Refusals)
 {
-    const std::string bytes = vokid::encodeSequence(randomPrint(1, 2), 5);
+    const std::string bytes = vokid::encodeSequence(randomPrint(1, 2), 5, 2);
     const std::string fields = bytes.substr(0, bytes.size() - 4);
     std::string partBlock = fields;
     partBlock[0] = 100;
