@@ -64,14 +64,14 @@ void put(MDB_txn *txn, MDB_dbi dbi, Key key, Value value, bool remove)
     ASSERT_EQ(0, remove ? mdb_del(txn, dbi, &k, &v) : mdb_put(txn, dbi, &k, &v, 0));
 }
 
-// A posting as the store keeps it: under the word's upper 16 bits, the
-// lower 16, the track and the position, big-endian.
+// A posting as the store keeps it: under the word's upper 8 bits, the
+// lower 24, the track and the position, big-endian.
 void putPosting(MDB_txn *txn, MDB_dbi dbi, uint32_t word, uint32_t track, uint32_t position,
                 bool remove)
 {
-    uint32_t bucket = word >> 16;
+    uint32_t bucket = word >> 24;
     std::string item;
-    for (int shift : {8, 0})
+    for (int shift : {16, 8, 0})
         item += static_cast<char>(word >> shift & 0xFF);
     for (uint32_t field : {track, position})
         for (int shift : {24, 16, 8, 0})
@@ -92,7 +92,7 @@ TEST(VokidIndexCheck, FindsEachChangeAndTheTrackItBelongsTo)
 {
     // Track 2's first indexed position, and one of its positions not indexed.
     const TrackPrint second = printOf(2);
-    const vokid::PrintPostings indexed = vokid::postingsOf(second, 2);
+    const vokid::PrintPostings indexed = vokid::postingsOf(second, vokid::kDefaultStep);
     const uint32_t word = indexed.entries[0].word, position = indexed.entries[0].position;
     const struct {
         const char *name;

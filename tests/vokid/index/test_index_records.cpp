@@ -74,7 +74,7 @@ std::string header(uint32_t version, uint32_t size, uint32_t step, uint64_t comm
 
 TEST(VokidIndexHeader, WrittenAndReadBack)
 {
-    EXPECT_EQ(header(4, 32, 2), vokid::encodeHeader(vokid::IndexHeader{}));
+    EXPECT_EQ(header(4, 32, 3), vokid::encodeHeader(vokid::IndexHeader{}));
     vokid::IndexHeader counted;
     counted.step = 3;
     counted.commits = 0x0102030405060708u;

@@ -232,7 +232,7 @@ std::string plainSequence(const vokid::TrackPrint &print)
 
 // The postings put back as versions 1 to 3 kept them: under the word, a
 // native 64-bit track << 32 | position; read from version 4's buckets
-// (the word's upper 16 bits as the key; its lower 16, the track and the
+// (the word's upper 8 bits as the key; its lower 24, the track and the
 // position big-endian in each duplicate).
 void unbucketPostings(MDB_txn *txn)
 {
@@ -254,8 +254,8 @@ void unbucketPostings(MDB_txn *txn)
                 value = value << 8 | static_cast<uint8_t>(item.at(at + i));
             return value;
         };
-        const auto word = static_cast<uint32_t>(bucket << 16 | bigEndian(0, 2));
-        postings.emplace_back(word, bigEndian(2, 4) << 32 | bigEndian(6, 4));
+        const auto word = static_cast<uint32_t>(bucket << 24 | bigEndian(0, 3));
+        postings.emplace_back(word, bigEndian(3, 4) << 32 | bigEndian(7, 4));
     }
     mdb_cursor_close(cursor);
     check(mdb_drop(txn, buckets, 1), "drop");

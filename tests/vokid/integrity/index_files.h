@@ -48,7 +48,7 @@ using vok_test::little_endian;
 
 // The folder's 32-byte header: magic, version, size, step, commit counter
 // (reserved words in version 1), CRC-32.
-std::string headerBytes(uint32_t version, uint64_t commits, uint32_t step = 2);
+std::string headerBytes(uint32_t version, uint64_t commits, uint32_t step = 3);
 uint64_t headerCommits(const std::string &folder);
 uint32_t headerVersion(const std::string &folder);
 

@@ -555,7 +555,7 @@ size_t LmdbTransaction::bucketPostings(MDB_cursor *cursor, uint32_t word, size_t
     // has none: the value is its page).
     MDB_val page = data;
     checkedCall("read", [&] { return mdb_cursor_get(cursor, &key, &page, MDB_GET_MULTIPLE); });
-    const auto low = static_cast<uint16_t>(word);
+    const uint32_t low = lowOf(word);
     wordScratch.clear();
     size_t count = 0;
     uint64_t last = 0;
@@ -695,6 +695,15 @@ StoreStats LmdbTransaction::measure()
     const uint64_t used = (uint64_t{info.me_last_pgno} + 1) * pageSize;
     const uint64_t counted = stats.postingBytes + stats.sequenceBytes + stats.metadataBytes;
     stats.freeBytes = used > counted ? used - counted : 0;
+    // A table's own figures leave out the pages of its keys' tables of
+    // duplicates (a bucket's postings past a part of a page): a view
+    // counts every page in use that is neither another table's nor on the
+    // free list as the postings'.
+    if (!write) {
+        const uint64_t free = freePages() * pageSize;
+        stats.postingBytes += stats.freeBytes > free ? stats.freeBytes - free : 0;
+        stats.freeBytes = std::min(stats.freeBytes, free);
+    }
     const std::string &folder = shared->folder;
     stats.fileBytes = fileBytes(folder + "/" + kDataFile) + fileBytes(folder + "/" + kLockFile) +
                       fileBytes(folder + "/" + kHeaderFile) +
