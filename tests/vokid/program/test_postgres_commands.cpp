@@ -119,7 +119,7 @@ TEST(VokidPostgresCommands, AnswerAsOnAnIndexFolder)
     EXPECT_NE(std::string::npos, answers[1][5].find("\"pairs\":[{\"a\":1,\"b\":3,")) << answers[1][5];
     const vok_test::RunResult upgraded = vokid({"upgrade", uri});
     EXPECT_EQ(0, upgraded.exit_code) << upgraded.err;
-    EXPECT_EQ(uri + " has schema version 2 already (3 tracks)\n",
+    EXPECT_EQ(uri + " has schema version 3 already (3 tracks)\n",
               upgraded.out.substr(0, upgraded.out.find('\n') + 1));
 }
 

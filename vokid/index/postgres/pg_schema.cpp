@@ -8,6 +8,7 @@
 #include "vokid/index/postings.h"
 #include "vokid/index/stored_form.h"
 #include "vokid/index/track_info.h"
+#include "vokid/index/track_print.h"
 
 namespace vokid {
 
@@ -250,6 +251,38 @@ void fillIdentities(PgConnection &connection)
     connection.run("set_totals", totals.params(PgParams().int8(0)), "keep the tracks' totals");
 }
 
+// From version 2: each sequence in the packed form, a few hundred
+// tracks read at a time. One that does not read back (damaged before) is
+// left as it is, for vokid check to name.
+void packSequences(PgConnection &connection)
+{
+    constexpr int kChunk = 256;
+    int64_t after = -1; // tracks in unsigned order, by their 64-bit value
+    for (;;) {
+        const PgResult result = connection.runText(
+            "SELECT track, print FROM vokid.sequences WHERE track::int8 & 4294967295 > $1 "
+            "ORDER BY track::int8 & 4294967295 LIMIT " +
+                std::to_string(kChunk),
+            PgParams().int8(after), "read the sequences");
+        for (int row = 0; row < result.rows(); ++row) {
+            const auto id = static_cast<uint32_t>(result.int4(row, 0));
+            after = int64_t{id};
+            std::string packed;
+            try {
+                packed = encodeSequence(decodeSequence(result.bytes(row, 1), id, kPlainSequenceForm),
+                                        id, kStoredForm);
+            } catch (const IndexError &) {
+                continue;
+            }
+            connection.runText("UPDATE vokid.sequences SET print = $2 WHERE track = $1",
+                               PgParams().int4(static_cast<int32_t>(id)).bytes(packed),
+                               "pack the sequences");
+        }
+        if (result.rows() < kChunk)
+            return;
+    }
+}
+
 } // namespace
 
 void beginTransaction(PgConnection &connection, const char *begin, const char *doing)
@@ -300,6 +333,12 @@ int32_t upgradeSchema(PgConnection &connection, uint64_t &tracks)
             connection.exec(kToVersion2Columns, "upgrade the index");
             fillIdentities(connection);
             connection.exec(kToVersion2Keys, "upgrade the index");
+        }
+        if (version <= 2) {
+            packSequences(connection);
+            connection.exec("UPDATE vokid.store SET version = 3" +
+                                std::string(version == 2 ? ", commits = commits + 1" : ""),
+                            "upgrade the index");
         }
         tracks = static_cast<uint64_t>(
             std::stoll(PQgetvalue(connection.exec("SELECT count(*) FROM vokid.tracks",

@@ -17,7 +17,8 @@
 //              entry holds no path of any length), so that writers who
 //              find the same file at once store it once
 //   sequences  track, print: the whole print in its stored form
-//              (track_print.h), kept out of line and uncompressed
+//              (track_print.h, packed), kept out of line and not
+//              compressed again
 //   postings   word, track, position: one row per posting, with a b-tree
 //              on all three, so that a word's postings are read from the
 //              index alone, in order of track and position
@@ -37,11 +38,10 @@
 namespace vokid {
 
 // Version 1 kept the next id in the store row and the file's identity in
-// the record alone.
-constexpr int32_t kSchemaVersion = 2;
-// The stored form of the sequences (track_print.h): the plain one of
-// format version 3, as these tables have always held.
-constexpr uint32_t kPgSequenceForm = 3;
+// the record alone; versions 1 and 2 keep the sequences in the plain form
+// (kPlainSequenceForm), version 3 in the packed one (track_print.h).
+constexpr int32_t kSchemaVersion = 3;
+constexpr uint32_t kPlainSequenceForm = 3;
 
 // The key of the transaction-level advisory lock taken to create the
 // tables and to convert them, by one process at a time.

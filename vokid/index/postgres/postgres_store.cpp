@@ -325,7 +325,7 @@ SubFingerprints PgTransaction::sequence(uint32_t track, int64_t from, size_t len
     const std::optional<std::string> bytes = storedSequence(track);
     if (!bytes)
         return SubFingerprints();
-    return decodeStored([&] { return SequenceView(*bytes, track, kPgSequenceForm).slice(from, length, first); });
+    return decodeStored([&] { return SequenceView(*bytes, track).slice(from, length, first); });
 }
 
 // The prints of every track asked for in one statement, each sliced as
@@ -341,7 +341,7 @@ void PgTransaction::sequences(const std::vector<StretchRequest> &asked, std::vec
     std::sort(tracks.begin(), tracks.end());
     tracks.erase(std::unique(tracks.begin(), tracks.end()), tracks.end());
     const auto slice = [&](uint32_t track, std::string_view bytes) {
-        const SequenceView print = decodeStored([&] { return SequenceView(bytes, track, kPgSequenceForm); });
+        const SequenceView print = decodeStored([&] { return SequenceView(bytes, track); });
         for (size_t i = 0; i < asked.size(); ++i)
             if (asked[i].track == track)
                 out[i].frames = print.slice(asked[i].from, asked[i].length, out[i].first);
@@ -362,7 +362,7 @@ std::optional<TrackPrint> PgTransaction::print(uint32_t track)
     const std::optional<std::string> bytes = storedSequence(track);
     if (!bytes)
         return std::nullopt;
-    return decodeStored([&] { return decodeSequence(*bytes, track, kPgSequenceForm); });
+    return decodeStored([&] { return decodeSequence(*bytes, track); });
 }
 
 // The counts from the store row (with the batch's own changes), not from
@@ -445,7 +445,7 @@ void PgTransaction::removeContents(uint32_t id)
     const std::optional<std::string> bytes = storedSequence(id);
     if (!bytes)
         return;
-    const TrackPrint print = decodeStored([&] { return decodeSequence(*bytes, id, kPgSequenceForm); });
+    const TrackPrint print = decodeStored([&] { return decodeSequence(*bytes, id); });
     const PgParams params =
         PgParams().int4Array(wordsOf(postingsOf(print, shared->step))).int4(stored(id));
     const uint64_t removed =
