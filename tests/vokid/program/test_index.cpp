@@ -116,8 +116,8 @@ TEST_F(VokidIndex, ListsTracksWithTheirTags)
         EXPECT_EQ(canonical(files[t]), tracks[t]["path"]);
         EXPECT_NEAR(25.0, tracks[t]["duration"].get<double>(), 0.01);
         EXPECT_EQ("Stream1", tracks[t]["algorithm"]);
-        // Every second sub-fingerprint, quiet frames (at the very start) left out.
-        EXPECT_NEAR(tracks[t]["sub_fingerprints"].get<int>() / 2, tracks[t]["postings"].get<int>(),
+        // Every third sub-fingerprint, quiet frames (at the very start) left out.
+        EXPECT_NEAR(tracks[t]["sub_fingerprints"].get<int>() / 3, tracks[t]["postings"].get<int>(),
                     8);
     }
     EXPECT_EQ("First", tracks[0]["title"]);
@@ -325,8 +325,8 @@ TEST_F(VokidIndex, StatsDuplicatesAndRemoval)
     const nlohmann::json stats = vokid_test::jsonOf(vokid({"stats", "--json", db}));
     EXPECT_EQ(7, stats["tracks"]);
     EXPECT_NEAR((5 * 25 + 25 + 10) / 3600.0, stats["hours"].get<double>(), 0.001);
-    EXPECT_EQ(2, stats["step"]);
-    EXPECT_GT(stats["postings"].get<int>(), stats["sub_fingerprints"].get<int>() * 4 / 10);
+    EXPECT_EQ(3, stats["step"]);
+    EXPECT_GT(stats["postings"].get<int>(), stats["sub_fingerprints"].get<int>() * 3 / 10);
     EXPECT_NEAR(stats["bytes"].get<double>() / stats["hours"].get<double>(),
                 stats["bytes_per_hour"].get<double>(), stats["bytes_per_hour"].get<double>() / 100);
     EXPECT_LE(stats["posting_bytes"].get<long>() + stats["sequence_bytes"].get<long>() +

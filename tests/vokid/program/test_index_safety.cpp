@@ -126,7 +126,7 @@ std::string header(uint32_t version, uint64_t commits = 0)
     };
     put(8, version);
     put(12, 32);
-    put(16, 2);
+    put(16, 3); // the step
     put(20, static_cast<uint32_t>(commits));
     put(24, static_cast<uint32_t>(commits >> 32));
     uint32_t crc = 0xFFFFFFFFu;
@@ -152,7 +152,7 @@ TEST(VokidIndexSafety, RefusesWhatIsNoIndexBeforeOpeningIt)
     const std::string good = dir.file("good");
     ASSERT_EQ(0, vokid({"add", good, files[0]}).exit_code);
     // Made by one commit, added to by one.
-    EXPECT_EQ(header(3, 2), vok_test::read_file(good + "/vokid-index"));
+    EXPECT_EQ(header(4, 2), vok_test::read_file(good + "/vokid-index"));
     const auto copyOfGood = [&](const std::string &name) {
         fs::copy(good, dir.file(name));
         fs::remove(dir.file(name) + "/lock.mdb"); // so that a store opened would show
