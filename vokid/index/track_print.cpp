@@ -214,6 +214,42 @@ uint32_t takePositions(BitReader &in, unsigned count, size_t block)
     return d;
 }
 
+// A block's run of `n` values (its words, or its kept masks): the first
+// raw, then each the one before changed. A code of k 1 bits and a 0
+// (k below `escape`) names k * `per` changed bits, and `escape` 1 bits a
+// raw change, which must have no shorter code (`hasCode` of its bits
+// set: `raw` otherwise).
+template <class HasCode>
+void decodeRun(BitReader &in, uint32_t *out, size_t n, unsigned escape, unsigned per, size_t b,
+               HasCode hasCode, const char *raw)
+{
+    in.refill();
+    if (!in.has(32))
+        blockDamage(b, "is cut short");
+    out[0] = in.take(32);
+    const uint64_t stop = uint64_t{1} << escape;
+    for (size_t i = 1; i < n; ++i) {
+        in.refill();
+        const auto ones = static_cast<unsigned>(__builtin_ctzll(~in.peek() | stop));
+        uint32_t d = 0;
+        if (ones < escape) {
+            if (!in.has(ones + 1 + 5 * per * ones))
+                blockDamage(b, "is cut short");
+            in.take(ones + 1);
+            if (ones > 0)
+                d = takePositions(in, per * ones, b);
+        } else {
+            if (!in.has(escape + 32))
+                blockDamage(b, "is cut short");
+            in.take(escape);
+            d = in.take(32);
+            if (hasCode(__builtin_popcount(d)))
+                blockDamage(b, raw);
+        }
+        out[i] = out[i - 1] ^ d;
+    }
+}
+
 } // namespace
 
 double indexFrameSeconds()
@@ -367,62 +403,13 @@ void SequenceView::decodeBlock(size_t b, uint32_t *words, uint32_t *masks, uint8
     const size_t end =
         last ? bytes.size() : blocksOffset + readU32(bytes, kCountBytes + kOffsetBytes * (b + 1));
     BitReader in(bytes.data() + begin, bytes.data() + end);
-    in.refill();
-    if (!in.has(32))
-        blockDamage(b, "is cut short");
-    words[0] = in.take(32);
-    for (size_t i = 1; i < kBlockWords; ++i) {
-        in.refill();
-        // The code's 1 bits, up to 4.
-        const auto ones = static_cast<unsigned>(__builtin_ctzll(~in.peek() | 0x10u));
-        uint32_t d = 0;
-        if (ones == 0) {
-            if (!in.has(1))
-                blockDamage(b, "is cut short");
-            in.take(1);
-        } else if (ones < 4) {
-            if (!in.has(ones + 1 + 5 * ones))
-                blockDamage(b, "is cut short");
-            in.take(ones + 1);
-            d = takePositions(in, ones, b);
-        } else {
-            if (!in.has(4 + 32))
-                blockDamage(b, "is cut short");
-            in.take(4);
-            d = in.take(32);
-            if (__builtin_popcount(d) < 4)
-                blockDamage(b, "codes a word's change raw that has a shorter code");
-        }
-        words[i] = words[i - 1] ^ d;
-    }
-    in.refill();
-    if (!in.has(32))
-        blockDamage(b, "is cut short");
-    masks[0] = in.take(32);
-    for (size_t k = 1; k < kKeptMasks; ++k) {
-        in.refill();
-        const auto ones = static_cast<unsigned>(__builtin_ctzll(~in.peek() | 0x8u));
-        uint32_t d = 0;
-        if (ones == 0) {
-            if (!in.has(1))
-                blockDamage(b, "is cut short");
-            in.take(1);
-        } else if (ones < 3) {
-            if (!in.has(ones + 1 + 10 * ones))
-                blockDamage(b, "is cut short");
-            in.take(ones + 1);
-            d = takePositions(in, 2 * ones, b);
-        } else {
-            if (!in.has(3 + 32))
-                blockDamage(b, "is cut short");
-            in.take(3);
-            d = in.take(32);
-            const int k2 = __builtin_popcount(d);
-            if (k2 == 0 || k2 == 2 || k2 == 4)
-                blockDamage(b, "codes a mask's change raw that has a shorter code");
-        }
-        masks[k] = masks[k - 1] ^ d;
-    }
+    // Words: 1 to 3 ones name as many changed bits, 4 a raw change.
+    decodeRun(in, words, kBlockWords, 4, 1, b, [](int bits) { return bits < 4; },
+              "codes a word's change raw that has a shorter code");
+    // Kept masks: 1 or 2 ones name 2 or 4 changed bits, 3 a raw change.
+    decodeRun(in, masks, kKeptMasks, 3, 2, b,
+              [](int bits) { return bits == 0 || bits == 2 || bits == 4; },
+              "codes a mask's change raw that has a shorter code");
     in.refill();
     if (!in.has(1))
         blockDamage(b, "is cut short");
