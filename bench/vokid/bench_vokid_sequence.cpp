@@ -10,64 +10,14 @@
 #include <random>
 #include <string>
 
+#include "tests/support/recording_print.h"
 #include "vokid/index/track_print.h"
 
 namespace {
 
-uint32_t randomBits(std::mt19937 &random, int count)
-{
-    uint32_t d = 0;
-    while (__builtin_popcount(d) < count)
-        d |= 1u << (random() % 32);
-    return d;
-}
-
-int draw(std::mt19937 &random, std::initializer_list<int> shares)
-{
-    int r = static_cast<int>(random() % 100), k = 0;
-    for (int share : shares) {
-        if (r < share)
-            return k;
-        r -= share;
-        ++k;
-    }
-    return k;
-}
-
-vokid::TrackPrint likeARecording(size_t blocks)
-{
-    std::mt19937 random(21);
-    vokid::TrackPrint print;
-    uint32_t word = static_cast<uint32_t>(random()), mask = 0x00003FFFu;
-    for (size_t b = 0; b < blocks; ++b) {
-        for (size_t i = 0; i < vokid::kBlockWords; ++i) {
-            int k = draw(random, {38, 24, 14, 8});
-            if (k == 4)
-                k = 4 + static_cast<int>(random() % 6);
-            word ^= randomBits(random, k);
-            print.words.push_back(word);
-            print.quiet.push_back(b % 20 == 7 && i < 40);
-        }
-        for (size_t k = 0; k < vokid::kKeptMasks; ++k) {
-            const int half = draw(random, {21, 28, 20});
-            const int swaps = half < 3 ? half : 3 + static_cast<int>(random() % 2);
-            for (int s = 0; s < swaps; ++s) {
-                uint32_t set = mask, clear = ~mask;
-                for (auto r = random() % 14; r > 0; --r)
-                    set &= set - 1;
-                for (auto r = random() % 18; r > 0; --r)
-                    clear &= clear - 1;
-                mask ^= (set & (0u - set)) | (clear & (0u - clear));
-            }
-            print.masks.push_back(mask);
-        }
-    }
-    return print;
-}
-
 const vokid::TrackPrint &print()
 {
-    static const vokid::TrackPrint made = likeARecording(60);
+    static const vokid::TrackPrint made = vok_test::print_like_a_recording(60, 21);
     return made;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/bytes.h"
+#include "tests/support/recording_print.h"
 #include "vokid/index/index_error.h"
 #include "vokid/index/track_print.h"
 
@@ -99,14 +100,6 @@ vokid::TrackPrint steadyPrint(size_t blocks, uint32_t word, uint32_t mask)
     return print;
 }
 
-uint32_t randomBits(std::mt19937 &random, int count)
-{
-    uint32_t d = 0;
-    while (__builtin_popcount(d) < count)
-        d |= 1u << (random() % 32);
-    return d;
-}
-
 // Block b's words change by 0, 1, ..., 32 bits in turn (from b on), its
 // kept masks by 0, 2, 4, 1, 3, 6, 32 bits; block b % 3 == 0 has no quiet
 // frame, 1 some, 2 all.
@@ -119,14 +112,14 @@ vokid::TrackPrint everyCode(size_t blocks, uint32_t seed)
         uint32_t word = static_cast<uint32_t>(random());
         for (size_t i = 0; i < 256; ++i) {
             if (i > 0)
-                word ^= randomBits(random, static_cast<int>((b + i) % 33));
+                word ^= vok_test::random_bits(random, static_cast<int>((b + i) % 33));
             print.words.push_back(word);
             print.quiet.push_back(b % 3 == 2 || (b % 3 == 1 && random() % 5 == 0));
         }
         uint32_t mask = static_cast<uint32_t>(random());
         for (size_t k = 0; k < 86; ++k) {
             if (k > 0)
-                mask ^= randomBits(random, maskChanges[(b + k) % 7]);
+                mask ^= vok_test::random_bits(random, maskChanges[(b + k) % 7]);
             print.masks.push_back(mask);
         }
     }
@@ -423,54 +416,9 @@ TEST(VokidPackedSequence, NonCanonicalFormsRefused)
     }
 }
 
-// A print that changes as recordings do: consecutive words differ in 0,
-// 1, 2, 3 bits 38, 24, 14, 8 times in 100, else in 4 to 9; every kept
-// mask has 14 bits set and differs from the one before in 0, 2, 4 bits 21,
-// 28, 20 times in 100, else in 6 or 8; one block in 20 has quiet frames.
-vokid::TrackPrint likeARecording(size_t blocks, uint32_t seed)
-{
-    std::mt19937 random(seed);
-    const auto draw = [&](std::initializer_list<int> shares) {
-        int r = static_cast<int>(random() % 100), k = 0;
-        for (int share : shares) {
-            if (r < share)
-                return k;
-            r -= share;
-            ++k;
-        }
-        return k;
-    };
-    vokid::TrackPrint print;
-    uint32_t word = static_cast<uint32_t>(random()), mask = 0x00003FFFu;
-    for (size_t b = 0; b < blocks; ++b) {
-        for (size_t i = 0; i < 256; ++i) {
-            int k = draw({38, 24, 14, 8});
-            if (k == 4)
-                k = 4 + static_cast<int>(random() % 6);
-            word ^= randomBits(random, k);
-            print.words.push_back(word);
-            print.quiet.push_back(b % 20 == 7 && i < 40);
-        }
-        for (size_t k = 0; k < 86; ++k) {
-            const int half = draw({21, 28, 20});
-            const int swaps = half < 3 ? half : 3 + static_cast<int>(random() % 2);
-            for (int s = 0; s < swaps; ++s) { // a set bit cleared, a clear one set
-                uint32_t set = mask, clear = ~mask;
-                for (auto r = random() % 14; r > 0; --r)
-                    set &= set - 1;
-                for (auto r = random() % 18; r > 0; --r)
-                    clear &= clear - 1;
-                mask ^= (set & (0u - set)) | (clear & (0u - clear));
-            }
-            print.masks.push_back(mask);
-        }
-    }
-    return print;
-}
-
 TEST(VokidPackedSequence, UnderTwoAndAHalfBytesASubFingerprint)
 {
-    const vokid::TrackPrint print = likeARecording(60, 21);
+    const vokid::TrackPrint print = vok_test::print_like_a_recording(60, 21);
     for (uint32_t mask : print.masks)
         ASSERT_EQ(14, __builtin_popcount(mask));
     const std::string bytes = vokid::encodeSequence(print, 1, kPacked);
