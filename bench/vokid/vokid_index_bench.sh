@@ -84,7 +84,7 @@ mv "$work/add-1" "$db"
 echo "== 3. index size"
 "$vokid" stats "$db"
 "$vokid" stats --json "$db" | awk -F': ' '/"bytes_per_hour"/ { sub(",", "", $2);
-  printf "goal: at most 16 MB an hour of audio ... %.1f MB %s\n", $2 / 1e6, ($2 <= 16e6 ? "met" : "MISSED") }'
+  printf "goal: at most 16 MB an hour of audio ... %.1f MB %s\n", $2 / 1e6, ($2 + 0 <= 16e6 ? "met" : "MISSED") }'
 # The free pages given back: the folder's every file (header, store,
 # lock file, reserve) after vokid compact.
 "$vokid" compact "$db" | sed 's/^/compact: /'
