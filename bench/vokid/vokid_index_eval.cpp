@@ -23,7 +23,7 @@
 //       An index of TRACKS tracks: SOURCE_DB's own, and synthetic ones of 2
 //       to 5 minutes whose sub-fingerprints walk at random as real ones do
 //       (consecutive words equal 40% of the time, 1.9 bits apart on
-//       average), written in one transaction.
+//       average), written in a transaction per 20,000 tracks.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -551,7 +551,10 @@ int synth(const std::string &source, const std::string &out, uint32_t tracks, ui
     const auto from = openStore(source, StoreAccess::Read);
     const auto to = openStore(out, StoreAccess::Write);
     const auto view = from->view();
-    const auto batch = to->batch();
+    // A commit every 20,000 tracks keeps a large index's batch within
+    // memory (vokid compact then packs its pages).
+    constexpr uint32_t kTracksABatch = 20000;
+    auto batch = to->batch();
     uint32_t next = 1;
     for (const TrackInfo &track : view->tracks()) {
         const TrackPrint print = *view->print(track.id);
@@ -569,6 +572,10 @@ int synth(const std::string &source, const std::string &out, uint32_t tracks, ui
         info.duration = static_cast<double>(blocks * kBlockWords) * indexFrameSeconds();
         const TrackPrint print = syntheticPrint(state, blocks);
         batch->put(info, print, postingsOf(print, to->step()));
+        if (id % kTracksABatch == 0 && id < tracks) {
+            batch->commit();
+            batch = to->batch();
+        }
     }
     batch->commit();
     return 0;
