@@ -339,14 +339,21 @@ SequenceView::SequenceView(std::string_view stored, uint32_t id, uint32_t form, 
     }
 }
 
-void SequenceView::checkPlain()
+// The word count both forms begin with: whole blocks, not none.
+size_t SequenceView::readCount() const
 {
     if (bytes.size() < kCountBytes)
         throw IndexError("its sequence is cut short");
-    count = readU32(bytes, 0);
-    if (count == 0 || count % kBlockWords != 0)
-        throw IndexError("its sequence holds " + std::to_string(count) +
+    const size_t words = readU32(bytes, 0);
+    if (words == 0 || words % kBlockWords != 0)
+        throw IndexError("its sequence holds " + std::to_string(words) +
                          " sub-fingerprints, not whole blocks");
+    return words;
+}
+
+void SequenceView::checkPlain()
+{
+    count = readCount();
     if (bytes.size() != formBytes(count))
         throw IndexError("its sequence of " + std::to_string(count) + " sub-fingerprints has " +
                          std::to_string(bytes.size()) + " bytes instead of " +
@@ -357,12 +364,7 @@ void SequenceView::checkPlain()
 
 void SequenceView::checkPacked()
 {
-    if (bytes.size() < kCountBytes)
-        throw IndexError("its sequence is cut short");
-    count = readU32(bytes, 0);
-    if (count == 0 || count % kBlockWords != 0)
-        throw IndexError("its sequence holds " + std::to_string(count) +
-                         " sub-fingerprints, not whole blocks");
+    count = readCount();
     const size_t blocks = count / kBlockWords;
     if (kCountBytes + blocks * (kOffsetBytes + kLeastBlockBytes) > bytes.size())
         throw IndexError("its sequence of " + std::to_string(count) +

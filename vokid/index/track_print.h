@@ -112,6 +112,7 @@ public:
     TrackPrint print() const;
 
 private:
+    size_t readCount() const;
     void checkPlain();
     void checkPacked();
     // Block b of the packed form, decoded into 256 words, 86 kept masks
