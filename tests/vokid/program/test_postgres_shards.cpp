@@ -214,7 +214,7 @@ TEST(VokidShards, ShardPasswordIsNotShown)
     const std::string secret = "postgresql://postgres:secret@" + plain.substr(22);
     const vok_test::RunResult made = vokid({"init", db, "--shard", secret});
     ASSERT_EQ(0, made.exit_code) << made.err;
-    EXPECT_EQ("created an empty index in " + db + " (step 2) on 1 shard: " + plain + "\n",
+    EXPECT_EQ("created an empty index in " + db + " (step 3) on 1 shard: " + plain + "\n",
               made.out);
     EXPECT_EQ(plain + "\n", coordinator.query("postgres", "SELECT location FROM vokid.shards"));
     EXPECT_EQ("secret\n",
